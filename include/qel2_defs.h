@@ -1,0 +1,33 @@
+/* Basic types and the export marker shared by every public header. */
+#ifndef QEL2_DEFS_H
+#define QEL2_DEFS_H
+
+#include <stdint.h>
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define QEL2_EXPORT __attribute__((visibility("default")))
+#else
+#define QEL2_EXPORT
+#endif
+
+#ifdef __cplusplus
+#define QEL2_EXTERN_C_BEGIN extern "C" {
+#define QEL2_EXTERN_C_END }
+#define QEL2_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#define QEL2_EXTERN_C_BEGIN
+#define QEL2_EXTERN_C_END
+#define QEL2_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+
+typedef uint8_t Uint8;
+typedef uint16_t Uint16;
+typedef uint32_t Uint32;
+typedef uint64_t Uint64;
+typedef int8_t Int8;
+typedef int16_t Int16;
+typedef int32_t Int32;
+typedef int64_t Int64;
+
+#endif
