@@ -1,24 +1,163 @@
-/* HSM command numbers (request_buffer.opcode) and command types. */
+/* HSM command numbers (request_buffer.opcode) and command types
+ * (request_buffer.command_type). One define per value; the meaning of an
+ * opcode depends on the command type it travels with. */
 #ifndef QEL2_OPCODES_H
 #define QEL2_OPCODES_H
 
-/* Command types (request_buffer.command_type). */
-#define KQ_MGMT_CMD 0
-#define KQ_MGMT_VNX_CMD 2
+/* ---- command types (CommandType) ---- */
+#define KQ_MGMT_CMD 0            /* management: big-endian command/response records */
+#define KQ_VANTOR_CMD 1          /* key-less cryptographic requests */
+#define KQ_MGMT_VNX_CMD 2        /* SSL contexts, premaster secrets, FIPS random */
+#define KQ_VNX_KEY_CMD 3         /* TLS requests that use a key on the HSM */
+#define KQ_NON_SSL_VANTOR_CMD 4  /* cryptographic requests with a key object */
+#define KQ_VNX_CTX_KEY_CMD 7     /* RSA decryption into an HSM context */
 #define KQ_DIAG_CMD 8
 #define KQ_CERT_AUTH_CMD 9
+#define FW_TUNNEL_INPUT_CMD 0xEEE0
 #define FW_PARTN_INFO 0xFEFF
 
-/* Management opcodes. */
+/* ---- management opcodes (command type KQ_MGMT_CMD) ---- */
+#define KQ_ZEROIZE 0
+#define KQ_INIT_TOKEN 1
+#define KQ_CREATE_USER 3
+#define KQ_CREATE_CO 4
+#define KQ_FW_UPDATE 5
+#define KQ_VENDOR_ZEROIZE 6
+#define KQ_GET_CORE_DUMP 7
+#define KQ_DELETE_CORE_DUMP 8
+#define KQ_CHANGE_PSWD 9
+#define KQ_ENCRYPT_SESSION 12
+#define KQ_LOGIN 13
+#define KQ_LOGOUT 14
 #define KQ_CREATE_OBJECT 15
+#define KQ_GET_OBJECT_INFO 16
 #define KQ_DESTROY_OBJECT 17
+#define KQ_SHARE_OBJECT 18
+#define KQ_GET_ATTRIBUTE_VALUE 19
+#define KQ_GET_ATTRIBUTE_SIZE 20
+#define KQ_MODIFY_OBJECT 21
+#define KQ_FIND_OBJECTS 22
 #define KQ_GENERATE_KEY 23
 #define KQ_GENERATE_KEY_PAIR 25
 #define KQ_UNWRAP_KEY 27
+#define KQ_GEN_KEY_ENC_KEY 28
+#define KQ_GEN_PSWD_ENC_KEY 29
+#define KQ_EXPORT_PUB_KEY 31
+#define KQ_ADMIN_GET_PARTN_KEYHANDLES_HASH 32
+#define KQ_GET_ALL_ATTRIBUTE_SIZE 33
+#define KQ_GET_ALL_ATTRIBUTE_VALUE 34
+#define KQ_CREATE_PRE_OFFICER 35
+#define KQ_OPEN_SESSION 36
+#define KQ_CLOSE_ALL_SESSIONS 37
+#define KQ_CLOSE_SESSION 38
+#define KQ_GET_SESSION_INFO 39
+#define KQ_CLOSE_PARTITION_SESSIONS 43
+#define KQ_TOMBSTONE_OBJECT 45
+#define KQ_DELETE_TOMBSTONED_OBJECT 46
+#define KQ_SET_NODEID 47
+#define KQ_SIGN 49
+#define KQ_VERIFY 50
+#define KQ_ECC_DH 51
+#define KQ_GET_PARTN_SINGLE_KEYHANDLE_HASH 52
 #define KQ_DERIVE_KEY 69
+#define KQ_CLONE_SOURCE_INIT 80
+#define KQ_CLONE_TARGET_INIT 81
+#define KQ_CLONE_SOURCE_STAGE1 82
+#define KQ_CLONE_TARGET_STAGE1 83
+#define KQ_PAC_KEY_HS 96
+#define KQ_EXPORT_SKS 97
+#define KQ_SET_POLICY 113
+#define KQ_GET_POLICY_SET 114
+#define KQ_EXTRACT_MASKED_OBJECT 129
 #define KQ_INSERT_MASKED_OBJECT 130
+#define KQ_APP_INITIALIZE 146
+#define KQ_APP_FINALIZE 147
+#define KQ_TOKEN_INFO 148
+#define KQ_INIT_DONE 149
+#define KQ_FW_UPDATE_BEGIN 150
+#define KQ_FW_UPDATE_END 151
+#define KQ_GET_VERSION 152
+#define KQ_SLAVE_CONFIG 154
 #define KQ_GENERATE_PBE_KEY 155
+#define KQ_INVOKE_FIPS 157
+#define KQ_CREATE_PARTITION 158
+#define KQ_DELETE_PARTITION 159
+#define KQ_RESIZE_PARTITION 160
+#define KQ_DELETE_USER 161
+#define KQ_PARTITION_INFO 162
+#define KQ_GET_M_VALUE 163
+#define KQ_SET_M_VALUE 164
+#define KQ_ALL_PARTITION_INFO 165
+#define KQ_WRAP_KBK 166
+#define KQ_UNWRAP_KBK 167
+#define KQ_BACKUP_BEGIN 168
+#define KQ_BACKUP_HSM_BEGIN 169
+#define KQ_BACKUP_CONFIG 170
+#define KQ_BACKUP_HSM_CONFIG 171
+#define KQ_BACKUP_USERS 172
+#define KQ_BACKUP_HSM_USERS 173
+#define KQ_BACKUP_END 174
+#define KQ_BACKUP_HSM_END 175
+#define KQ_RESTORE_BEGIN 176
+#define KQ_RESTORE_HSM_BEGIN 177
+#define KQ_RESTORE_CONFIG 178
+#define KQ_RESTORE_USERS 179
+#define KQ_RESTORE_END 180
+#define KQ_RESTORE_HSM_END 181
+#define KQ_RESTORE_HSM_USERS 182
+#define KQ_RESTORE_HSM_CONFIG 183
+#define KQ_GET_PARTITION_COUNT 184
+#define KQ_BACKUP_KEY 187
+#define KQ_RESTORE_KEY 188
+#define KQ_GET_HSM_LABEL 189
+#define KQ_FIND_OBJECTS_FROM_INDEX 191
+#define KQ_PARTN_STORAGE_UPDATE 192
+#define KQ_PARTN_STORAGE_GET 193
+#define KQ_PARTN_STORAGE_DELETE 194
+#define KQ_BACKUP_OBJECT 203
+#define KQ_RESTORE_OBJECT 204
+#define KQ_FIND_OBJECTS_USING_COUNT 205
+#define KQ_FIND_ALL_OBJECTS_USING_COUNT 206
+#define KQ_PARTN_GET_AUDIT_DETAILS 208
+#define KQ_PARTN_GET_AUDIT_LOGS 209
+#define KQ_PARTN_GET_AUDIT_SIGN 213
+#define KQ_STORE_KBK_SHARE 217
+#define KQ_GET_TOKEN 218
+#define KQ_APPROVE_TOKEN 219
+#define KQ_LIST_TOKENS 220
+#define KQ_AUTHORIZE_SESSION 221
+#define KQ_DELETE_TOKEN 222
+#define KQ_FINALIZE_LOGS 223
+#define KQ_TOKEN_TIMEOUT 224
+#define KQ_WRAP_KEY2 225
 #define KQ_UNWRAP_KEY2 226
+#define KQ_NIST_AES_WRAP_UNWRAP2 227
+#define KQ_SET_HSM_CONFIG 228
+#define KQ_GET_HSM_DIAG_INFO 229
+#define KQ_EXTRACT_MASKED_OBJECT_USER 240
 #define KQ_INSERT_MASKED_OBJECT_USER 241
+#define KQ_FIND_ALL_OBJECTS_IN_RANGE 242
+#define KQ_FIND_ALL_OBJECTS 243
+#define KQ_SHUTDOWN 244
+#define KQ_CREATE_APPLIANCE_USER 252
+#define KQ_LIST_USERS 253
+#define KQ_GET_LOGIN_FAILURE_CNT 254
+
+/* ---- opcodes of command type KQ_MGMT_VNX_CMD ---- */
+#define KQ_ALLOC_SSL_CTX 1
+#define KQ_FREE_SSL_CTX 2
+#define KQ_GEN_PMK 4
+#define KQ_FIPS_RAND 5
+
+/* ---- certificate sub-operations (command type KQ_CERT_AUTH_CMD) ---- */
+#define KQ_CERT_AUTH_RECV_PEER_CERT 0
+#define KQ_CERT_AUTH_SECURE_BOOT 1
+#define KQ_CERT_AUTH_STORE_CERT 2
+#define KQ_CERT_AUTH_GET_CERT_REQ 3
+#define KQ_CERT_AUTH_GET_CERT 4
+#define KQ_CERT_AUTH_GET_SOURCE_RANDOM 5
+#define KQ_CERT_AUTH_VALIDATE_TARGET_CERTS 6
+#define KQ_CERT_AUTH_SOURCE_KEY_EXCHANGE 7
+#define KQ_CERT_AUTH_TARGET_KEY_EXCHANGE 8
 
 #endif
