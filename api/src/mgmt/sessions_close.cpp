@@ -1,0 +1,84 @@
+// Authorising and closing sessions.
+#include <cstdio>
+#include <cstring>
+
+#include "mgmt/app_state.h"
+#include "mgmt/mgmt_common.h"
+#include "mgmt/mgmt_request.h"
+#include "mgmt/mgmt_workers.h"
+#include "qel2_errors.h"
+#include "qel2_sdk.h"
+
+using namespace qel2;
+using namespace qel2::mgmt;
+
+namespace {
+
+constexpr uint32_t kMaxPartitionNameLen = QEL2_PARTITION_NAME_FIELD - 1;
+constexpr char kPartitionZero[] = "PARTITION_0";
+
+// Sends a command whose answer is a bare StdResponse.
+Uint32 send_std(Uint16 opcode, Uint32 session_handle, const uint8_t *cmd, uint32_t cmd_len) {
+  uint8_t resp[sizeof(StdResponse)] = {};
+  MgmtRequest rq(opcode, session_handle);
+  if (cmd) rq.in(cmd, cmd_len);
+  rq.out(resp, sizeof resp);
+  rq.send();
+  return rq.result();
+}
+
+// Closing the sessions of a partition ends the caller's own connections,
+// except when a partition-0 session closes another partition's sessions.
+bool drops_connections(Uint32 masked_handle, const Uint8 *name, Uint8 name_len) {
+  if (partition_of(masked_handle) != 0) return true;
+  return name_len == sizeof kPartitionZero - 1 && std::memcmp(name, kPartitionZero, name_len) == 0;
+}
+
+}  // namespace
+
+Uint32 Qel2AuthorizeSessionCommon(Uint32 ulSessionHandle, Uint32 ulTargetSessionHandle) {
+  uint8_t cmd[sizeof(AuthorizeSessionCommand)];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, masked_session(ulSessionHandle));
+  w.u32(ulTargetSessionHandle);
+  return send_std(KQ_AUTHORIZE_SESSION, masked_session(ulSessionHandle), cmd, sizeof cmd);
+}
+
+Uint32 Qel2CloseSessionCommon(Uint32 ulSessionHandle) {
+  uint8_t cmd[sizeof(CloseSessionCommand)];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, masked_session(ulSessionHandle), nonce_for(ulSessionHandle));
+  return send_std(KQ_CLOSE_SESSION, masked_session(ulSessionHandle), cmd, sizeof cmd);
+}
+
+extern "C" {
+
+QEL2_EXPORT Uint32 Qel2AuthorizeSession(Uint32 ulSessionHandle, Uint32 ulTargetSessionHandle) {
+  return Qel2AuthorizeSessionCommon(ulSessionHandle, ulTargetSessionHandle);
+}
+
+QEL2_EXPORT Uint32 Qel2CloseSession(Uint32 ulSessionHandle) { return Qel2CloseSessionCommon(ulSessionHandle); }
+
+QEL2_EXPORT Uint32 Qel2CloseAllSessions(Uint32 ulSessionHandle) {
+  // No command record: the handle travels in the message header only.
+  return send_std(KQ_CLOSE_ALL_SESSIONS, masked_session(ulSessionHandle), nullptr, 0);
+}
+
+QEL2_EXPORT Uint32 Qel2ClosePartitionSessions(Uint32 ulSessionHandle, const Uint8 *name, Uint8 name_len) {
+  if (name == nullptr || name_len > kMaxPartitionNameLen ||
+      bounded_name_len(name, name_len, kMaxPartitionNameLen) != name_len) {
+    printf("\n Invalid partition len [%d] and Max len [%d]", name_len, static_cast<int>(kMaxPartitionNameLen));
+    return ERR_INVALID_INPUT;
+  }
+  Uint32 handle = masked_session(ulSessionHandle);
+  uint8_t cmd[sizeof(ClosePartitionSessionsCommand)];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, handle);
+  w.fixed(name, name_len, QEL2_PARTITION_NAME_FIELD);
+  Uint32 r = send_std(KQ_CLOSE_PARTITION_SESSIONS, handle, cmd, sizeof cmd);
+  if (r != 0) return r;
+  if (drops_connections(handle, name, name_len)) orx_tessaline_cli_delete_threads_table();
+  return 0;
+}
+
+}  // extern "C"

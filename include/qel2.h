@@ -1,0 +1,12 @@
+/* Everything a native caller of the SDK needs. */
+#ifndef QEL2_H
+#define QEL2_H
+
+#include "qel2_defs.h"
+#include "qel2_errors.h"
+#include "qel2_opcodes.h"
+#include "qel2_records.h"
+#include "qel2_transport.h"
+#include "qel2_sdk.h"
+
+#endif
