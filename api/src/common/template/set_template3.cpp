@@ -1,0 +1,183 @@
+// The template builder of the key calls: SetTemplate3 and its short form.
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/template/builder_parts.h"
+#include "qel2_template.h"
+
+namespace qel2::tmpl {
+namespace {
+
+bool is_des3_or_aes_secret(const BuildArgs &a) {
+    return a.key_class == OBJ_CLASS_SECRET_KEY && (a.key_type == KEY_TYPE_DES3 || a.key_type == KEY_TYPE_AES);
+}
+
+bool add_wrap_flags(TemplateWriter &w, const BuildArgs &a) {
+    if (!a.in(kModesCreateGenUnwrap)) return true;
+    const bool rsa = a.key_type == KEY_TYPE_RSA;
+    if ((is_des3_or_aes_secret(a) || (a.key_class == OBJ_CLASS_PUBLIC_KEY && rsa)) &&
+        !w.flag(OBJ_ATTR_WRAP, true))
+        return false;
+    if ((is_des3_or_aes_secret(a) || (a.key_class == OBJ_CLASS_PRIVATE_KEY && rsa)) &&
+        !w.flag(OBJ_ATTR_UNWRAP, true))
+        return false;
+    return true;
+}
+
+bool add_type_and_location(TemplateWriter &w, const BuildArgs &a) {
+    if (a.key_type != KEY_TYPE_ANY) {
+        if (!w.number(OBJ_ATTR_KEY_TYPE, static_cast<int32_t>(a.key_type))) return false;
+    } else if (a.in(kModesCreateGenDeriveUnwrap)) {
+        return false;
+    }
+    if (a.location != STORAGE_LOCATION_ANY) {
+        if (!w.number(OBJ_ATTR_TOKEN, a.location)) return false;
+        if (a.location == STORAGE_RAM && a.n_sessions != 0 && !add_sessions(w, a.sessions, a.n_sessions))
+            return false;
+    } else if (a.in(kModesCreateGenDeriveUnwrap)) {
+        return false;
+    }
+    return true;
+}
+
+bool add_sharing(TemplateWriter &w, const BuildArgs &a) {
+    const uint32_t shared = uint32_t{a.n_users} + 1;
+    if (!add_access(w, a.n_users)) return false;
+    if (a.m_value != 0 && a.m_value > shared) {
+        printf("key m_value = %u and shared user count = %u\n", a.m_value, shared);
+        return false;
+    }
+    return add_users(w, a.users, a.n_users) && add_m_value(w, a.m_value);
+}
+
+bool add_label_and_id(TemplateWriter &w, const BuildArgs &a) {
+    if (a.label_len != 0) {
+        if (!add_bytes_if_given(w, OBJ_ATTR_LABEL, a.label, a.label_len)) return false;
+    } else if (a.in(kModesCreateGenDerive)) {
+        return false;
+    }
+    return add_bytes_if_given(w, OBJ_ATTR_ID, a.id, a.id_len);
+}
+
+bool add_usage_flags(TemplateWriter &w, const BuildArgs &a, uint8_t extractable) {
+    if (a.find()) return true;
+    const bool secret = a.key_class == OBJ_CLASS_SECRET_KEY;
+    const bool rsa = a.key_type == KEY_TYPE_RSA;
+    if (a.key_class == OBJ_CLASS_PRIVATE_KEY) {
+        if (!w.flag(OBJ_ATTR_SIGN, true)) return false;
+    } else if ((secret || rsa) && !w.flag(OBJ_ATTR_ENCRYPT, true)) {
+        return false;
+    }
+    if (a.key_class == OBJ_CLASS_PUBLIC_KEY) {
+        if (!w.flag(OBJ_ATTR_VERIFY, true)) return false;
+    } else if ((secret || rsa) && !w.flag(OBJ_ATTR_DECRYPT, true)) {
+        return false;
+    }
+    if (a.key_class == OBJ_CLASS_PRIVATE_KEY || secret) {
+        if (!w.flag(OBJ_ATTR_PRIVATE, true) || !w.flag(OBJ_ATTR_SENSITIVE, true)) return false;
+        if (extractable <= 1 && !w.flag(OBJ_ATTR_EXTRACTABLE, extractable == 1)) return false;
+    }
+    return true;
+}
+
+bool add_search_extras(TemplateWriter &w, const BuildArgs &a, const extendedTemplateArgs *ext) {
+    if (!a.find()) return true;
+    if (!add_domain_params(w, a)) return false;
+    if (!add_bytes_if_given(w, OBJ_ATTR_KCV, a.kcv, a.kcv_len)) return false;
+    if (!ext) return true;
+    if (!add_bytes_if_given(w, OBJ_ATTR_EKCV, ext->pEKCV, ext->ulEKCVLen)) return false;
+    if (ext->ucDerive <= 1 && !w.number(OBJ_ATTR_DERIVE, ext->ucDerive)) return false;
+    return true;
+}
+
+bool add_nested_templates(TemplateWriter &w, const BuildArgs &a, const extendedTemplateArgs *ext) {
+    if (!ext) return true;
+    if ((a.key_class != OBJ_CLASS_PRIVATE_KEY || a.find()) &&
+        !add_bytes_if_given(w, OBJ_ATTR_WRAP_TEMPLATE, ext->pWrapTemplate, ext->ulWrapTemplateLen))
+        return false;
+    if ((a.key_class != OBJ_CLASS_PUBLIC_KEY || a.find()) &&
+        !add_bytes_if_given(w, OBJ_ATTR_UNWRAP_TEMPLATE, ext->pUnWrapTemplate, ext->ulUnWrapTemplateLen))
+        return false;
+    return true;
+}
+
+bool build(TemplateWriter &w, const BuildArgs &a, uint8_t extractable, const extendedTemplateArgs *ext) {
+    if (a.key_class != OBJ_CLASS_ANY && !w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class)))
+        return false;
+    return add_wrap_flags(w, a) && add_type_and_location(w, a) && add_sharing(w, a) &&
+           add_label_and_id(w, a) && add_usage_flags(w, a, extractable) && add_key_size_attrs(w, a) &&
+           add_search_extras(w, a, ext) && add_nested_templates(w, a, ext);
+}
+
+}  // namespace
+}  // namespace qel2::tmpl
+
+extern "C" {
+
+QEL2_EXPORT Uint8 *SetTemplate3(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
+                                const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
+                                const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint32 ulKeyLen, Uint32 ulModLenInBits,
+                                const Uint8 *pModulus, Uint32 ulCrtLen, Uint32 ulPubExp, Uint32 ulCurveId,
+                                Uint32 ulPrimeLenInBits, const Uint8 *pPrime, Uint32 ulBaseLen,
+                                const Uint8 *pBase, Uint8 bExtractable, const extendedTemplateArgs *extArgs,
+                                Uint32 *pulTemplateSz, Uint32 *pulAtribCount) {
+    (void)dev_id;
+    using namespace qel2::tmpl;
+    if (!class_type_allowed(ulKeyClass, ulKeyType)) return nullptr;
+
+    BuildArgs a;
+    a.mode = mode;
+    a.key_class = ulKeyClass;
+    a.key_type = ulKeyType;
+    a.location = ucKeyLocation;
+    a.sessions = pSessions;
+    a.n_sessions = ucNumKeySessions;
+    a.users = pUsers;
+    a.n_users = ucNumKeyOwners;
+    a.m_value = ulMValue;
+    a.id = pbID;
+    a.id_len = ulIDLen;
+    a.label = pbLabel;
+    a.label_len = ulLabLen;
+    a.kcv = pKCV;
+    a.kcv_len = ulKCVLen;
+    a.key_len = ulKeyLen;
+    a.mod_bits = ulModLenInBits;
+    a.modulus = pModulus;
+    a.crt_len = ulCrtLen;
+    a.pub_exp = ulPubExp;
+    a.curve_id = ulCurveId;
+    a.prime_bits = ulPrimeLenInBits;
+    a.prime = pPrime;
+    a.base_len = ulBaseLen;
+    a.base = pBase;
+
+    uint8_t *buf = alloc_template_buffer();
+    if (!buf) return nullptr;
+    TemplateWriter w(buf, kTemplateBufferSize);
+    if (!build(w, a, bExtractable, extArgs) || !w.ok()) {
+        std::free(buf);
+        return nullptr;
+    }
+    if (pulTemplateSz) *pulTemplateSz = static_cast<Uint32>(w.size());
+    if (pulAtribCount) *pulAtribCount = w.count();
+    return buf;
+}
+
+QEL2_EXPORT Uint8 *SetTemplate2(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
+                                const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
+                                const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabLen,
+                                Uint32 ulKeyLen, Uint32 ulModLenInBits, const Uint8 *pModulus,
+                                Uint32 ulCrtLen, Uint32 ulPubExp, Uint32 ulCurveId, Uint32 ulPrimeLenInBits,
+                                const Uint8 *pPrime, Uint32 ulBaseLen, const Uint8 *pBase,
+                                Uint8 bExtractable, Uint32 *pulTemplateSz, Uint32 *pulAtribCount) {
+    return SetTemplate3(dev_id, mode, ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ucNumKeySessions,
+                        pUsers, ucNumKeyOwners, ulMValue, pbID, ulIDLen, pbLabel, ulLabLen, nullptr, 0,
+                        ulKeyLen, ulModLenInBits, pModulus, ulCrtLen, ulPubExp, ulCurveId, ulPrimeLenInBits,
+                        pPrime, ulBaseLen, pBase, bExtractable, nullptr, pulTemplateSz, pulAtribCount);
+}
+
+}  // extern "C"

@@ -1,0 +1,132 @@
+// The earlier template builder, kept for applications: same encodings as
+// SetTemplate3, older choice and order of attributes.
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/template/builder_parts.h"
+#include "qel2_template.h"
+
+namespace qel2::tmpl {
+namespace {
+
+constexpr uint8_t kNoOwners = 255;
+
+bool add_head(TemplateWriter &w, const BuildArgs &a) {
+    if (a.key_class != OBJ_CLASS_ANY && !w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class)))
+        return false;
+    if (a.in(kModesCreateGenUnwrap)) {
+        if (!w.flag(OBJ_ATTR_EXTRACTABLE, true)) return false;
+        if (a.key_class == OBJ_CLASS_SECRET_KEY && a.key_type == KEY_TYPE_AES &&
+            (!w.flag(OBJ_ATTR_WRAP, true) || !w.flag(OBJ_ATTR_UNWRAP, true)))
+            return false;
+    }
+    if (a.key_type != KEY_TYPE_ANY) {
+        if (!w.number(OBJ_ATTR_KEY_TYPE, static_cast<int32_t>(a.key_type))) return false;
+    } else if (a.in(kModesCreateGenUnwrap)) {
+        return false;
+    }
+    if (a.location != STORAGE_LOCATION_ANY) {
+        if (!w.number(OBJ_ATTR_TOKEN, a.location)) return false;
+        if (a.location == STORAGE_RAM && a.n_sessions != 0 && !add_sessions(w, a.sessions, a.n_sessions))
+            return false;
+    } else if (a.in(kModesCreateGenUnwrap)) {
+        return false;
+    }
+    return true;
+}
+
+bool add_owners(TemplateWriter &w, const BuildArgs &a) {
+    if (a.n_users == kNoOwners) {
+        if (a.in(kModesCreateGenUnwrap)) {
+            printf("Owner Attribute %d is unsupported for this mode\n", a.n_users);
+            return false;
+        }
+        return true;
+    }
+    if (!add_access(w, a.n_users)) return false;
+    if (a.n_users != 0 && (!add_users(w, a.users, a.n_users) || !add_m_value(w, a.m_value))) return false;
+    return true;
+}
+
+bool add_names(TemplateWriter &w, const BuildArgs &a) {
+    if (a.label_len != 0) {
+        if (!add_bytes_if_given(w, OBJ_ATTR_LABEL, a.label, a.label_len)) return false;
+    } else if (a.in(kModesCreateGen)) {
+        return false;
+    }
+    return add_bytes_if_given(w, OBJ_ATTR_KCV, a.kcv, a.kcv_len) &&
+           add_bytes_if_given(w, OBJ_ATTR_ID, a.id, a.id_len);
+}
+
+bool add_usage_flags(TemplateWriter &w, const BuildArgs &a) {
+    const bool rsa_outside_find = a.key_type == KEY_TYPE_RSA && !a.find();
+    switch (a.key_class) {
+    case OBJ_CLASS_PRIVATE_KEY:
+        return w.flag(OBJ_ATTR_SIGN, true) && (!rsa_outside_find || w.flag(OBJ_ATTR_DECRYPT, true)) &&
+               w.flag(OBJ_ATTR_PRIVATE, true) && w.flag(OBJ_ATTR_SENSITIVE, true);
+    case OBJ_CLASS_SECRET_KEY:
+        return w.flag(OBJ_ATTR_ENCRYPT, true) && w.flag(OBJ_ATTR_DECRYPT, true) &&
+               w.flag(OBJ_ATTR_PRIVATE, true) && w.flag(OBJ_ATTR_SENSITIVE, true);
+    case OBJ_CLASS_PUBLIC_KEY:
+        return (!rsa_outside_find || w.flag(OBJ_ATTR_ENCRYPT, true)) && w.flag(OBJ_ATTR_VERIFY, true);
+    default:
+        return !rsa_outside_find || (w.flag(OBJ_ATTR_ENCRYPT, true) && w.flag(OBJ_ATTR_DECRYPT, true));
+    }
+}
+
+}  // namespace
+}  // namespace qel2::tmpl
+
+extern "C" QEL2_EXPORT Uint8 *SetTemplate(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                          Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
+                                          const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
+                                          const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                          Uint32 ulLabLen, const Uint8 *pKCV, Uint32 ulKCVLen, Uint32 ulKeyLen,
+                                          Uint32 ulModLenInBits, const Uint8 *pModulus, Uint32 ulCrtLen,
+                                          Uint32 ulPubExp, Uint32 ulCurveId, Uint32 ulPrimeLenInBits,
+                                          const Uint8 *pPrime, Uint32 ulBaseLen, const Uint8 *pBase,
+                                          Uint32 *pulTemplateSz, Uint32 *pulAtribCount) {
+    (void)dev_id;
+    using namespace qel2::tmpl;
+    if (!class_type_allowed(ulKeyClass, ulKeyType)) return nullptr;
+
+    BuildArgs a;
+    a.mode = mode;
+    a.key_class = ulKeyClass;
+    a.key_type = ulKeyType;
+    a.location = ucKeyLocation;
+    a.sessions = pSessions;
+    a.n_sessions = ucNumKeySessions;
+    a.users = pUsers;
+    a.n_users = ucNumKeyOwners;
+    a.m_value = ulMValue;
+    a.id = pbID;
+    a.id_len = ulIDLen;
+    a.label = pbLabel;
+    a.label_len = ulLabLen;
+    a.kcv = pKCV;
+    a.kcv_len = ulKCVLen;
+    a.key_len = ulKeyLen;
+    a.mod_bits = ulModLenInBits;
+    a.modulus = pModulus;
+    a.crt_len = ulCrtLen;
+    a.pub_exp = ulPubExp;
+    a.curve_id = ulCurveId;
+    a.prime_bits = ulPrimeLenInBits;
+    a.prime = pPrime;
+    a.base_len = ulBaseLen;
+    a.base = pBase;
+
+    uint8_t *buf = alloc_template_buffer();
+    if (!buf) return nullptr;
+    TemplateWriter w(buf, kTemplateBufferSize);
+    const bool built = add_head(w, a) && add_owners(w, a) && add_names(w, a) && add_usage_flags(w, a) &&
+                       add_key_size_attrs(w, a) && add_domain_params(w, a);
+    if (!built || !w.ok()) {
+        std::free(buf);
+        return nullptr;
+    }
+    if (pulTemplateSz) *pulTemplateSz = static_cast<Uint32>(w.size());
+    if (pulAtribCount) *pulAtribCount = w.count();
+    return buf;
+}
