@@ -11,7 +11,15 @@ QEL2_EXTERN_C_BEGIN
 
 #define MAX_SEGMENTS 32
 
-typedef enum ReqType {
+/* C++ gets the fixed underlying type the C compiler uses anyway, so that any
+ * 32-bit value a caller passes stays a valid value of the enumeration. */
+#ifdef __cplusplus
+#define QEL2_ENUM_U32 : unsigned int
+#else
+#define QEL2_ENUM_U32
+#endif
+
+typedef enum ReqType QEL2_ENUM_U32 {
     OSTREL_BLOCKING = 0,
     OSTREL_NON_BLOCKING = 1,
     OSTREL_SPEED = 2,
@@ -19,12 +27,12 @@ typedef enum ReqType {
 } request_type;
 typedef request_type OperationMode;
 
-typedef enum DmaMode {
+typedef enum DmaMode QEL2_ENUM_U32 {
     OSTREL_DIRECT = 0,
     OSTREL_SCATTER_GATHER = 1
 } DmaMode;
 
-typedef enum op_type {
+typedef enum op_type QEL2_ENUM_U32 {
     HSM_QEL1_OPERATION = 0,
     HSM_QEL1_TRANSLATE_PARTITION_INFO = 1,
     HSM_REQUEST_STATUS = 2,
@@ -256,14 +264,21 @@ QEL2_STATIC_ASSERT(sizeof(cluster_req_status) == 264, "cluster_req_status is 264
 /* ---- per-thread connections ---- */
 typedef int socket_t;
 
+/* A message whose reading an exchange gave up at a time-out; the next
+ * exchange on the thread finishes it. Payloads reach 0xFFFFFFFF bytes, so
+ * the lengths are unsigned. Only the first data_len payload bytes are kept
+ * (what the request that receives them can use); the rest is read and
+ * dropped. */
 typedef struct pending {
     Int8 pending;
     Int8 header;
-    Int32 pending_len;
-    Int32 stored_len;
+    Uint32 pending_len;
+    Uint32 stored_len;
     request_type req_type;
     ozv_msg_fixed hdr;
     Uint8 *data;
+    Uint32 data_len;
+    Int8 data_lost;   /* the kept part could not be allocated */
 } pending;
 
 typedef struct req_hash {
@@ -283,6 +298,7 @@ typedef struct thread_info_t {
     pthread_mutex_t req_lock;
     struct thread_info_t *next;
     pending pend;
+    Int64 rcvtimeo_ms;  /* receive time-out last set on socket_fd; -1: none */
 } thread_info_t;
 typedef thread_info_t thread_info;
 

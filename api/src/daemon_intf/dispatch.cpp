@@ -1,0 +1,337 @@
+// The transport's entry points: find the calling thread's connection, hold
+// its request lock for one exchange, and run the operation asked for.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/be_codec.h"
+#include "daemon_intf/transport_internal.h"
+#include "qel2_errors.h"
+#include "qel2_opcodes.h"
+
+__thread Uint8 bIsToken_op = 1;
+__thread Uint8 bIsTokenAndSession_op = 0;
+
+namespace {
+
+// Read only by debugging code; initial-exec so the signal handler's access
+// never allocates.
+__thread volatile int timed_out __attribute__((tls_model("initial-exec"))) = 0;
+
+constexpr Uint16 kObjectCreatingOpcodes[] = {
+    KQ_CREATE_OBJECT, KQ_GENERATE_KEY,         KQ_GENERATE_KEY_PAIR,
+    KQ_UNWRAP_KEY,    KQ_DERIVE_KEY,           KQ_INSERT_MASKED_OBJECT,
+    KQ_GENERATE_PBE_KEY, KQ_UNWRAP_KEY2,       KQ_INSERT_MASKED_OBJECT_USER,
+};
+
+constexpr Uint32 kRequestMarginSeconds = 30;
+constexpr Uint32 kReplicatedMarginSeconds = 300;
+
+struct FreeDeleter {
+  void operator()(void *p) const { free(p); }
+};
+using Buffer = std::unique_ptr<Uint8, FreeDeleter>;
+
+// How a full request goes out: through the plain send or to one server.
+struct Route {
+  bool server_directed;
+  Uint8 serveridx;
+};
+
+Uint8 take_token_flags() {
+  Uint8 flags = static_cast<Uint8>((bIsToken_op ? 1 : 0) | (bIsTokenAndSession_op ? 2 : 0));
+  bIsToken_op = 1;
+  bIsTokenAndSession_op = 0;
+  return flags;
+}
+
+Uint64 exchange_seconds(const request_buffer &rb) {
+  Uint64 t = Uint64{rb.timeout} + kRequestMarginSeconds;
+  if (is_valid_ha_op(rb.opcode) || rb.opcode == KQ_DESTROY_OBJECT) t += kReplicatedMarginSeconds;
+  return t;
+}
+
+Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking,
+                callback_fn cb, void *args, Route route) {
+  FrameSpec spec{};
+  spec.op = op;
+  spec.req_type = nonblocking ? 1 : 0;
+  spec.op_ctx = route.server_directed ? 0 : rb->ctx;
+  spec.zero_tails = !route.server_directed;
+  spec.byte50 = route.serveridx;
+  Uint8 *raw = nullptr;
+  size_t len = 0;
+  if (Int32 r = frame_request(*rb, spec, &raw, &len)) return r;
+  Buffer msg(raw);
+  if (!route.server_directed && is_object_creating_opcode(rb->opcode))
+    msg.get()[offsetof(ozv_msg_fixed, op_flags)] = take_token_flags();
+
+  Uint32 id;
+  req_status *entry = nullptr;
+  if (nonblocking) {
+    id = next_nonblocking_id(thr);
+    entry = add_req_stat(thr, id, *rb, route.server_directed ? nullptr : cb,
+                         route.server_directed ? nullptr : args);
+    if (!entry) {
+      printf(route.server_directed
+                 ? "y5dev_calloc failed: size %ld :couldn't store non-blocking req status\n"
+                 : "y5dev_calloc failed:size %ld :couldn't storenon-blocking req status\n",
+             static_cast<long>(sizeof(req_status)));
+      return TESSALINE_MALLOC_FAIL;
+    }
+  } else {
+    id = next_blocking_id(thr);
+  }
+  set_message_req_id(msg.get(), id);
+
+  const Uint64 expected = sum_sizes(rb->outsize, rb->outcnt);  // at most 0xFFFFFFFF
+  sock_snd_info sck{};
+  sck.req_len = len;
+  sck.resp_len = OZV_HDR_LEN + expected;
+  sck.req_stat = entry;
+  sck.req_id = id;
+  sck.timeout = exchange_seconds(*rb);
+  sck.socket_fd = thr->socket_fd;
+  sck.req = msg.get();
+  sck.resp_cap = static_cast<Uint32>(expected);
+  sck.req_type = nonblocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING;
+  sck.pend = &thr->pend;
+  if (Int32 r = socket_send(&sck, thr)) {
+    del_req_stat(entry, thr);
+    return r;
+  }
+  msg.reset();
+
+  rb->request_id = id;
+  if (nonblocking) {
+    rb->status = static_cast<Int32>(ERR_REQUEST_PENDING);
+    return 0;
+  }
+  Buffer payload(sck.resp);
+  rb->status = static_cast<Int32>(sck.resp_hdr.status);
+  if (!route.server_directed) {
+    rb->ctx = sck.resp_hdr.op_ctx;
+    spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, true);
+  } else {
+    spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, false);
+    if (sck.resp_hdr.status == 0 && rb->command_type == KQ_MGMT_CMD)
+      update_buffer_resp_ekp(rb, &sck.resp_hdr);
+  }
+  return 0;
+}
+
+// Sends a header-only control message and receives its answer; only the
+// first `cap` payload bytes are kept.
+Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id,
+                       Uint8 req_type, Uint32 cap, Buffer *payload, Uint32 *size,
+                       ozv_msg_fixed *hdr) {
+  ozv_msg_fixed m = frame_control(op, msg_type, req_id, req_type);
+  sock_snd_info sck{};
+  sck.req_len = sizeof m;
+  sck.resp_len = OZV_HDR_LEN + cap;
+  sck.req_id = req_id;
+  sck.timeout = kControlWaitSeconds;
+  sck.socket_fd = thr->socket_fd;
+  sck.req = reinterpret_cast<const Uint8 *>(&m);
+  sck.resp_cap = cap;
+  sck.req_type = OSTREL_BLOCKING;  // a control operation always waits for its answer
+  sck.pend = &thr->pend;
+  if (Int32 r = socket_send(&sck, thr)) return r;
+  payload->reset(sck.resp);
+  *size = sck.resp_size;
+  *hdr = sck.resp_hdr;
+  return 0;
+}
+
+// Operations 4, 5 and 8: a fixed-size record; a short answer fills what it
+// covers and leaves the rest of the caller's record as it was.
+Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
+                      Uint32 record_size) {
+  Buffer payload;
+  Uint32 size = 0;
+  ozv_msg_fixed hdr{};
+  if (Int32 r = control_exchange(thr, op, msg_type, next_blocking_id(thr),
+                                 static_cast<Uint8>(req_type), record_size, &payload, &size,
+                                 &hdr))
+    return r;
+  if (size) memcpy(data, payload.get(), size);
+  if (op == HSM_HEALTH_DUMP && payload_len(hdr) == 0)
+    printf("\nReceived empty response from the daemon ");
+  return 0;
+}
+
+Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
+  Uint32 letter_word;
+  memcpy(&letter_word, args, sizeof letter_word);
+  Buffer payload;
+  Uint32 size = 0;
+  ozv_msg_fixed hdr{};
+  return control_exchange(thr, HSM_OZV_SERVER_OPERATION, static_cast<Uint8>(letter_word),
+                          next_blocking_id(thr), static_cast<Uint8>(req_type), 0, &payload, &size,
+                          &hdr);
+}
+
+Int32 cluster_status_op(thread_info *thr, cluster_req_status *cs) {
+  Buffer payload;
+  Uint32 size = 0;
+  ozv_msg_fixed hdr{};
+  if (Int32 r = control_exchange(thr, CLUSTER_REQUEST_STATUS, OZV_MSG_TYPE_DAEMON,
+                                 cs->request_id, 0, sizeof cs->op_err, &payload, &size, &hdr))
+    return r;
+  if (payload_len(hdr) == 0) {
+    printf("\n\tReceived empty cluster error info from the daemon");
+    printf("\n\tMight not be a cluster operation");
+    memset(cs->op_err, 0xFF, sizeof cs->op_err);
+  } else if (size) {
+    memcpy(cs->op_err, payload.get(), size);
+  }
+  return 0;
+}
+
+bool op_needs_data(op_type op) {
+  switch (op) {
+    case HSM_QEL1_OPERATION:
+    case HSM_QEL1_TRANSLATE_PARTITION_INFO:
+    case HSM_REQUEST_STATUS:
+    case HSM_ALL_REQUEST_STATUS:
+    case HSM_HEALTH_DUMP:
+    case HSM_GET_FW_VERSION:
+    case GET_DAEMON_VERSION:
+    case CLUSTER_REQUEST_STATUS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Pointers an operation writes through or reads from are checked before any
+// traffic.
+Int32 check_arguments(const void *data, op_type op, const void *args) {
+  if (op_needs_data(op) && !data) {
+    printf("Null data for transport operation %u\n", static_cast<unsigned>(op));
+    return ERR_ARGUMENTS_BAD;
+  }
+  if (op == HSM_OZV_SERVER_OPERATION && !args) {
+    printf("Null message type for transport operation %u\n", static_cast<unsigned>(op));
+    return ERR_ARGUMENTS_BAD;
+  }
+  if (op == HSM_ALL_REQUEST_STATUS) {
+    const auto *rl = static_cast<const request_status_list *>(data);
+    if (rl->cnt && !rl->req_stat_buf) {
+      printf("Null request status list\n");
+      return ERR_ARGUMENTS_BAD;
+    }
+  }
+  return 0;
+}
+
+// Runs fn with the calling thread's connection and its request lock held.
+template <typename Fn>
+Int32 with_connection(Fn fn) {
+  SyncFreeLock sync;
+  thread_info *thr = nullptr;
+  if (Int32 r = get_thread_info_and_create(&thr)) return r;
+  pthread_mutex_lock(&thr->req_lock);
+  sync.unlock();
+  Int32 r = fn(thr);
+  pthread_mutex_unlock(&thr->req_lock);
+  return r;
+}
+
+}  // namespace
+
+bool is_object_creating_opcode(Uint16 opcode) {
+  for (Uint16 op : kObjectCreatingOpcodes)
+    if (op == opcode) return true;
+  return false;
+}
+
+Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
+                                     void *args, thread_info *thdata) {
+  if (Int32 r = check_arguments(data, op, args)) return r;
+  switch (op) {
+    case HSM_QEL1_OPERATION:
+    case HSM_QEL1_TRANSLATE_PARTITION_INFO:
+      return send_full(thdata, static_cast<request_buffer *>(data), op,
+                       req_type == OSTREL_NON_BLOCKING, cb, args, Route{false, 0});
+    case HSM_REQUEST_STATUS:
+      return poll_one(thdata, static_cast<request_status *>(data));
+    case HSM_ALL_REQUEST_STATUS:
+      return poll_list(thdata, static_cast<request_status_list *>(data));
+    case HSM_HEALTH_DUMP:
+      return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_MGMT, req_type, sizeof(hb_diag));
+    case HSM_GET_FW_VERSION:
+      return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_MGMT, req_type,
+                             sizeof(VersionNumber));
+    case GET_DAEMON_VERSION:
+      return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_DAEMON, req_type,
+                             sizeof(ComponentVersion));
+    case HSM_GET_DRIVER_STATE:
+      return thdata->socket_fd != -1 ? 0 : TESSALINE_SOCKET_CONNECT;
+    case HSM_OZV_SERVER_OPERATION:
+      return server_notice_op(thdata, req_type, args);
+    case CLUSTER_REQUEST_STATUS:
+      return cluster_status_op(thdata, static_cast<cluster_req_status *>(data));
+    default:
+      return TESSALINE_INVALID_OPERATION;
+  }
+}
+
+Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, callback_fn cb,
+                                    void *args) {
+  if (Int32 r = check_arguments(data, op, args)) return r;
+  return with_connection([&](thread_info *thr) {
+    return orx_tessaline_cli_send_daemon1(data, op, req_type, cb, args, thr);
+  });
+}
+
+Int32 orx_tessaline_cli_send_daemon_new(request_buffer *buffer, Uint8 serveridx) {
+  if (!buffer) {
+    printf("Null request buffer\n");
+    return ERR_ARGUMENTS_BAD;
+  }
+  return with_connection([&](thread_info *thr) {
+    return send_full(thr, buffer, HSM_QEL1_OPERATION, buffer->req_type == OSTREL_NON_BLOCKING,
+                     nullptr, nullptr, Route{true, serveridx});
+  });
+}
+
+void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header) {
+  if (buffer->outcnt == 0 || !buffer->outptr[0]) return;
+  auto *out = reinterpret_cast<Uint8 *>(static_cast<uintptr_t>(buffer->outptr[0]));
+  const Uint32 server_bits = Uint32{header->serveridx} << 27;
+  auto mark = [&](size_t off) {
+    if (buffer->outsize[0] < off + 8) return;
+    const Uint32 low = static_cast<Uint32>(qel2::be64_at(out + off));
+    qel2::put_be64(out + off, Uint64{low | server_bits});
+  };
+  switch (buffer->opcode) {
+    case KQ_GENERATE_KEY_PAIR:
+      mark(16);
+      mark(24);
+      break;
+    case KQ_CREATE_OBJECT:
+    case KQ_GENERATE_KEY:
+    case KQ_UNWRAP_KEY:
+    case KQ_GENERATE_PBE_KEY:
+      mark(16);
+      break;
+    default:
+      break;
+  }
+}
+
+void timeout(int sig) {
+  (void)sig;
+  static const char kLine[] = "timeout: signal received\n";
+  const int saved = errno;
+  ssize_t w = write(STDOUT_FILENO, kLine, sizeof kLine - 1);
+  (void)w;
+  timed_out = 1;
+  errno = saved;
+}

@@ -1,0 +1,170 @@
+// Status entries of non-blocking requests, answers that arrive while the
+// thread waits for something else, and the polls that collect results.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "daemon_intf/transport_internal.h"
+#include "qel2_errors.h"
+
+namespace {
+
+req_hash &list_of(thread_info *thr, Uint32 req_id) {
+  return thr->reqs_table[req_id % REQS_TABLE_SIZE];
+}
+
+void run_callback(req_status *e) {
+  if (e->callback_fn) e->callback_fn(e);
+}
+
+// Receives only what is already queued on the thread's socket.
+sock_snd_info poll_exchange(thread_info *thr, Uint32 awaited, Uint32 cap) {
+  sock_snd_info sck{};
+  sck.req_id = awaited;
+  sck.timeout = 0;
+  sck.socket_fd = thr->socket_fd;
+  sck.resp_cap = cap;
+  sck.req_type = OSTREL_NON_BLOCKING;
+  sck.pend = &thr->pend;
+  return sck;
+}
+
+}  // namespace
+
+req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
+  for (req_status *e = list_of(thr, req_id).next; e; e = e->next)
+    if (e->req_id == req_id) return e;
+  return nullptr;
+}
+
+req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb,
+                         callback_fn cb, void *args) {
+  auto *e = static_cast<req_status *>(calloc(1, sizeof(req_status)));
+  if (!e) return nullptr;
+  e->req_id = req_id;
+  e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
+  e->outcnt = rb.outcnt <= MAX_SEGMENTS ? rb.outcnt : MAX_SEGMENTS;
+  memcpy(e->outsize, rb.outsize, sizeof(Uint32) * e->outcnt);
+  memcpy(e->outptr, rb.outptr, sizeof(Uint64) * e->outcnt);
+  e->args = args;
+  e->callback_fn = cb;
+  req_status **tail = &list_of(thr, req_id).next;
+  req_status *prev = nullptr;
+  while (*tail) {
+    prev = *tail;
+    tail = &(*tail)->next;
+  }
+  e->prev = prev;
+  *tail = e;
+  return e;
+}
+
+void del_req_stat(req_status *req_stat, thread_info *thr_info) {
+  if (!req_stat) return;
+  req_hash &head = list_of(thr_info, req_stat->req_id);
+  bool linked = false;
+  for (req_status *e = head.next; e; e = e->next) {
+    if (e == req_stat) {
+      linked = true;
+      break;
+    }
+  }
+  if (linked) {
+    if (req_stat->prev)
+      req_stat->prev->next = req_stat->next;
+    else
+      head.next = req_stat->next;
+    if (req_stat->next) req_stat->next->prev = req_stat->prev;
+  }
+  free(req_stat);
+}
+
+void free_all_req_stats(thread_info *thr) {
+  for (req_hash &head : thr->reqs_table) {
+    while (req_status *e = head.next) {
+      head.next = e->next;
+      free(e);
+    }
+  }
+}
+
+Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
+
+void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
+                       Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited) {
+  req_status *e = hdr.req_type == OSTREL_NON_BLOCKING ? find_req_stat(thr, hdr.req_id) : nullptr;
+  if (!e) {
+    if (from_pending)
+      printf("Invalid req_id in Message Header: Ignoring the Message");
+    else if (hdr.req_type != OSTREL_NON_BLOCKING)
+      printf("Invalid req_id %d actual %d in Message Header: Ignoring the Message\n",
+             static_cast<int>(hdr.req_id), static_cast<int>(awaited));
+    else
+      printf("Invalid req_id %d in Message Header: Ignoring the Message\n",
+             static_cast<int>(hdr.req_id));
+    return;
+  }
+  if (data_lost) {  // the payload could not be kept: report that, not an empty result
+    e->status = static_cast<Int32>(TESSALINE_MALLOC_FAIL);
+    return;
+  }
+  spread_payload(data, data_len, e->outptr, e->outsize, e->outcnt, false);
+  e->status = static_cast<Int32>(hdr.status);
+}
+
+Int32 poll_one(thread_info *thr, request_status *rs) {
+  req_status *e = find_req_stat(thr, rs->request_id);
+  if (!e) {
+    printf("Invalid Request ID : %d\n", static_cast<int>(rs->request_id));
+    return TESSALINE_INVALID_REQID;
+  }
+  if (e->status != static_cast<Int32>(ERR_REQUEST_PENDING)) {
+    rs->status = static_cast<Uint32>(e->status);
+    run_callback(e);
+    del_req_stat(e, thr);
+    return 0;
+  }
+  sock_snd_info sck = poll_exchange(thr, rs->request_id,
+                                    static_cast<Uint32>(std::min<Uint64>(req_stat_capacity(e),
+                                                                         0xFFFFFFFFu)));
+  Int32 r = socket_recv(&sck, thr);
+  if (r) {
+    rs->status = ERR_REQUEST_PENDING;
+    return r == TESSALINE_SOCKET_RCV_TIMEOUT ? 0 : r;
+  }
+  const bool had_payload = payload_len(sck.resp_hdr) > 0;
+  spread_payload(sck.resp, sck.resp_size, e->outptr, e->outsize, e->outcnt, false);
+  free(sck.resp);
+  e->status = static_cast<Int32>(sck.resp_hdr.status);  // what the callback sees
+  rs->status = sck.resp_hdr.status;
+  run_callback(e);
+  del_req_stat(e, thr);
+  return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
+}
+
+Int32 poll_list(thread_info *thr, request_status_list *rl) {
+  // Drain: every queued answer fills its entry; running dry ends it.
+  sock_snd_info sck = poll_exchange(thr, kNoReqAwaited, 0);
+  Int32 r = socket_recv(&sck, thr);
+  free(sck.resp);
+  if (r == TESSALINE_SOCKET_RCV_TIMEOUT) r = 0;
+  if (rl->cnt == 0) return r;
+
+  auto *list = reinterpret_cast<request_status *>(static_cast<uintptr_t>(rl->req_stat_buf));
+  for (Uint32 i = 0; i < rl->cnt; ++i) {
+    request_status &item = list[i];
+    req_status *e = find_req_stat(thr, item.request_id);
+    if (!e) {
+      printf("Invalid Request ID : %d\n", static_cast<int>(item.request_id));
+      continue;
+    }
+    item.status = static_cast<Uint32>(e->status);
+    if (e->status == static_cast<Int32>(ERR_REQUEST_PENDING)) continue;
+    if (e->status == 0) rl->res_cnt++;
+    run_callback(e);
+    del_req_stat(e, thr);
+  }
+  return r;
+}

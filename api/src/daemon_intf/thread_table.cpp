@@ -1,0 +1,253 @@
+// The process-wide table of per-thread daemon connections.
+//
+// Lock order: sync_free_cli_th_tbl_lock, cli_th_tbl_lock, one bucket's
+// index_lock; and sync_free_cli_th_tbl_lock before a record's req_lock.
+// Lists change only with cli_th_tbl_lock and the bucket lock held; lookups
+// take the bucket lock under cli_th_tbl_lock and then let the table lock go,
+// so that threads of different buckets do not wait for each other.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "daemon_intf/transport_internal.h"
+#include "qel2_errors.h"
+
+pthread_mutex_t cli_th_tbl_lock = PTHREAD_MUTEX_INITIALIZER;
+orx_tessaline_cli_thread_hash *orx_tessaline_cli_threads_table = nullptr;
+
+namespace {
+
+pthread_mutex_t sync_free_cli_th_tbl_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t g_atfork_once = PTHREAD_ONCE_INIT;
+
+class Locked {
+ public:
+  explicit Locked(pthread_mutex_t *m) : m_(m) { pthread_mutex_lock(m_); }
+  ~Locked() {
+    if (m_) pthread_mutex_unlock(m_);
+  }
+  void unlock() {
+    pthread_mutex_unlock(m_);
+    m_ = nullptr;
+  }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+ private:
+  pthread_mutex_t *m_;
+};
+
+orx_tessaline_cli_thread_hash *bucket_of(orx_tessaline_cli_thread_hash *table, pthread_t tid) {
+  return &table[static_cast<uint64_t>(tid) % THREAD_TABLE_BUCKETS];
+}
+
+// A fork while another thread changes the table would leave the child a
+// half-linked list and locks nobody releases: fork waits for the table locks,
+// and the child re-creates the bucket locks (only readers may hold those
+// without the table lock, and readers leave the lists intact).
+void atfork_prepare() {
+  pthread_mutex_lock(&sync_free_cli_th_tbl_lock);
+  pthread_mutex_lock(&cli_th_tbl_lock);
+}
+void atfork_parent() {
+  pthread_mutex_unlock(&cli_th_tbl_lock);
+  pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+}
+void atfork_child() {
+  if (orx_tessaline_cli_threads_table) {
+    for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i)
+      pthread_mutex_init(&orx_tessaline_cli_threads_table[i].index_lock, nullptr);
+  }
+  pthread_mutex_unlock(&cli_th_tbl_lock);
+  pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+}
+void install_atfork() { pthread_atfork(atfork_prepare, atfork_parent, atfork_child); }
+
+enum class Lookup { kFound, kMissing, kNoTable };
+
+Lookup lookup(pid_t pid, pthread_t tid, thread_info **out) {
+  *out = nullptr;
+  Locked table_lock(&cli_th_tbl_lock);
+  if (!orx_tessaline_cli_threads_table) return Lookup::kNoTable;
+  orx_tessaline_cli_thread_hash *b = bucket_of(orx_tessaline_cli_threads_table, tid);
+  Locked bucket_lock(&b->index_lock);
+  table_lock.unlock();
+  for (thread_info *t = b->next; t; t = t->next) {
+    if (pthread_equal(t->thread_id, tid) && t->pid == pid) {
+      *out = t;
+      return Lookup::kFound;
+    }
+  }
+  return Lookup::kMissing;
+}
+
+// Frees an unlinked record. same_process: the caller holds its req_lock.
+// Otherwise it is a forked child's copy of its parent's record: only the
+// child's descriptor is closed (the parent's thread may still use the socket)
+// and the lock is left alone (a thread that does not exist here may hold it).
+void release_record(thread_info *t, bool same_process) {
+  if (t->socket_fd >= 0) close(t->socket_fd);
+  t->socket_fd = -1;
+  free_all_req_stats(t);
+  clear_pending(&t->pend);
+  if (same_process) {
+    pthread_mutex_unlock(&t->req_lock);
+    pthread_mutex_destroy(&t->req_lock);
+  }
+  free(t);
+}
+
+}  // namespace
+
+SyncFreeLock::SyncFreeLock() : held_(true) { pthread_mutex_lock(&sync_free_cli_th_tbl_lock); }
+SyncFreeLock::~SyncFreeLock() {
+  if (held_) pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+}
+void SyncFreeLock::unlock() {
+  if (held_) pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+  held_ = false;
+}
+
+orx_tessaline_cli_thread_hash *orx_tessaline_cli_create_threads_table(void) {
+  pthread_once(&g_atfork_once, install_atfork);
+  const size_t size = sizeof(orx_tessaline_cli_thread_hash) * THREAD_TABLE_BUCKETS;
+  auto *table = static_cast<orx_tessaline_cli_thread_hash *>(calloc(1, size));
+  if (!table) {
+    printf("y5dev_calloc failed : size %lu :orx_tessaline_cli_create_threads_table\n",
+           static_cast<unsigned long>(size));
+    return nullptr;
+  }
+  for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i) pthread_mutex_init(&table[i].index_lock, nullptr);
+  return table;
+}
+
+int orx_tessaline_cli_register_thread(void) {
+  auto *t = static_cast<thread_info *>(calloc(1, sizeof(thread_info)));
+  if (!t) {
+    printf("y5dev_calloc failed : size %lu :orx_tessaline_cli_register_thread\n",
+           static_cast<unsigned long>(sizeof(thread_info)));
+    return -1;
+  }
+  t->b_req_id = kFirstBlockingReqId;
+  t->nb_req_id = 0;
+  t->socket_fd = -1;
+  t->rcvtimeo_ms = -1;
+  t->pend.header = 1;
+  pthread_mutex_init(&t->req_lock, nullptr);
+  t->thread_id = pthread_self();
+
+  t->socket_fd = connect_daemon_socket();
+  if (t->socket_fd < 0) {
+    pthread_mutex_destroy(&t->req_lock);
+    free(t);
+    return -1;
+  }
+  t->pid = getpid();
+
+  Locked table_lock(&cli_th_tbl_lock);
+  if (!orx_tessaline_cli_threads_table) {
+    table_lock.unlock();
+    close(t->socket_fd);
+    pthread_mutex_destroy(&t->req_lock);
+    free(t);
+    return -1;
+  }
+  orx_tessaline_cli_thread_hash *b = bucket_of(orx_tessaline_cli_threads_table, t->thread_id);
+  Locked bucket_lock(&b->index_lock);
+  thread_info **tail = &b->next;
+  while (*tail) tail = &(*tail)->next;
+  *tail = t;
+  return 0;
+}
+
+thread_info *get_thread_info() {
+  thread_info *t = nullptr;
+  lookup(getpid(), pthread_self(), &t);
+  return t;
+}
+
+Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
+  *ret_thr_info = nullptr;
+  thread_info *t = nullptr;
+  Lookup found = lookup(getpid(), pthread_self(), &t);
+  if (found == Lookup::kNoTable) return TESSALINE_INVALID_OPERATION;
+  if (found == Lookup::kMissing) {
+    if (orx_tessaline_cli_register_thread() != 0) {
+      printf("Could not retrieve/create Thread Info ");
+      return TESSALINE_SOCKET_CONNECT;
+    }
+    t = get_thread_info();
+    if (!t) {
+      printf("Could not retrieve Thread Info ");
+      return -1;
+    }
+  }
+  if (t->socket_fd == -1) {
+    printf("Not connected to the Socket");
+    return TESSALINE_SOCKET_CONNECT;
+  }
+  *ret_thr_info = t;
+  return 0;
+}
+
+void del_thread_info(pthread_t thread_id) {
+  const pid_t pid = getpid();
+  SyncFreeLock sync;
+  Locked table_lock(&cli_th_tbl_lock);
+  if (!orx_tessaline_cli_threads_table) return;
+  orx_tessaline_cli_thread_hash *b = bucket_of(orx_tessaline_cli_threads_table, thread_id);
+  thread_info *t = nullptr;
+  {
+    Locked bucket_lock(&b->index_lock);
+    for (thread_info **link = &b->next; *link; link = &(*link)->next) {
+      if (pthread_equal((*link)->thread_id, thread_id) && (*link)->pid == pid) {
+        t = *link;
+        *link = t->next;
+        break;
+      }
+    }
+  }
+  table_lock.unlock();
+  if (!t) return;
+  // Wake an exchange that may be blocked on this socket before waiting for it.
+  if (t->socket_fd >= 0) shutdown(t->socket_fd, SHUT_RDWR);
+  pthread_mutex_lock(&t->req_lock);  // waits for an exchange in progress
+  sync.unlock();
+  release_record(t, true);
+}
+
+void orx_tessaline_cli_unregister_thread(void) { del_thread_info(pthread_self()); }
+
+void orx_tessaline_cli_unregister_thread_new(pthread_t thr_id) { del_thread_info(thr_id); }
+
+void orx_tessaline_cli_delete_threads_table(void) {
+  orx_tessaline_cli_thread_hash *table = nullptr;
+  {
+    SyncFreeLock sync;
+    Locked table_lock(&cli_th_tbl_lock);
+    table = orx_tessaline_cli_threads_table;
+    orx_tessaline_cli_threads_table = nullptr;
+  }
+  if (!table) return;
+  const pid_t pid = getpid();
+  // First wake every exchange of this process, so the waits below are short.
+  for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i) {
+    Locked bucket_lock(&table[i].index_lock);
+    for (thread_info *t = table[i].next; t; t = t->next)
+      if (t->pid == pid && t->socket_fd >= 0) shutdown(t->socket_fd, SHUT_RDWR);
+  }
+  for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i) {
+    Locked bucket_lock(&table[i].index_lock);
+    while (thread_info *t = table[i].next) {
+      table[i].next = t->next;
+      const bool own = t->pid == pid;
+      if (own) pthread_mutex_lock(&t->req_lock);  // waits for an exchange in progress
+      release_record(t, own);
+    }
+  }
+  for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i) pthread_mutex_destroy(&table[i].index_lock);
+  free(table);
+}

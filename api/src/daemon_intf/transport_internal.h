@@ -1,0 +1,126 @@
+// Internal interfaces of the daemon transport, shared by its files, the
+// white-box tests and the fuzzers.
+#ifndef QEL2_DAEMON_INTF_TRANSPORT_INTERNAL_H
+#define QEL2_DAEMON_INTF_TRANSPORT_INTERNAL_H
+
+#include <cstddef>
+
+#include "qel2_transport.h"
+
+// ---- ids and limits ----
+inline constexpr Uint32 kFirstBlockingReqId = 0x40000000u;
+inline constexpr Uint32 kNoReqAwaited = 0xFFFFFFFFu;
+inline constexpr Uint32 kNonBlockingIdLimit = 0x40000000u;
+inline constexpr Uint16 kControlOpcode = 255;
+inline constexpr Uint32 kControlWaitSeconds = 60;
+inline constexpr Uint32 kRecvFloorSeconds = 60;
+
+// ---- message framing and spreading (message.cpp) ----
+struct FrameSpec {
+  op_type op;
+  Uint8 byte50;        // token flags (plain send) or server index
+  Uint8 req_type;      // 0 blocking, 1 non-blocking
+  Uint64 op_ctx;       // plain send: request_buffer.ctx; else 0
+  bool zero_tails;     // plain send: zero bytes inoffset..insize-1
+};
+// Builds the full request message (request id left 0: set_message_req_id).
+// ERR_ARGUMENTS_BAD for counts above 32, a null input segment with bytes or
+// an expected payload above 0xFFFFFFFF; TESSALINE_MALLOC_FAIL when the
+// message cannot be allocated. *msg is released with free().
+Int32 frame_request(const request_buffer &rb, const FrameSpec &spec, Uint8 **msg, size_t *len);
+// Header-only message of a control operation.
+ozv_msg_fixed frame_control(op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type);
+void set_message_req_id(Uint8 *msg, Uint32 req_id);
+Uint8 msg_type_for(Uint16 command_type);
+// Sum of the first cnt sizes, 64-bit.
+Uint64 sum_sizes(const Uint32 *sizes, Uint16 cnt);
+// Payload length an answer header announces.
+inline Uint32 payload_len(const ozv_msg_fixed &h) {
+  return (Uint32{h.out_len2} << 16) | h.out_len;
+}
+// Copies payload over the output segments in order; each segment gets at most
+// its size and nothing past the payload's end. cut_sizes: the size of every
+// segment becomes what it received.
+void spread_payload(const Uint8 *payload, Uint32 len, const Uint64 *outptr, Uint32 *outsize,
+                    Uint16 outcnt, bool cut_sizes);
+
+// ---- request ids (exchange.cpp) ----
+Uint32 next_blocking_id(thread_info *t);
+Uint32 next_nonblocking_id(thread_info *t);
+
+// ---- the exchange (exchange.cpp) ----
+struct sock_snd_info {
+  size_t req_len;            // bytes of req to send
+  Uint64 resp_len;           // 56 + expected payload; informational
+  req_status *req_stat;      // non-blocking entry of this request, if any
+  Uint32 req_id;             // id of the answer awaited; kNoReqAwaited: none
+  Uint64 timeout;            // T, seconds
+  socket_t socket_fd;
+  const Uint8 *req;
+  Uint32 resp_cap;           // most payload bytes of the awaited answer the caller uses
+  Uint8 *resp;               // out: kept payload (malloc'd) or null
+  Uint32 resp_size;          // out: bytes in resp
+  ozv_msg_fixed resp_hdr;    // out: header of the awaited answer
+  request_type req_type;     // 1: send only / poll time-out; 0: blocking
+  pending *pend;
+};
+// Sends sck->req; for a blocking request then receives the awaited answer.
+Int32 socket_send(sock_snd_info *sck, thread_info *thr);
+// Receives until the awaited answer arrives or a read fails (Part of one exchange).
+Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
+// Reads len bytes; the first keep of them go to buf + got, the rest are read
+// and dropped. *got counts bytes read so far (also on failure).
+Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait_ms,
+                   bool dontwait, size_t *got);
+// Milliseconds one waiting time of `seconds` lasts (test seam scales it).
+Uint64 wait_ms(Uint64 seconds);
+// Drops a stored partial message.
+void clear_pending(pending *p);
+
+// ---- configuration and connecting (config.cpp) ----
+int read_configuration(const char *conf_file, int what);
+enum ConfigSetting { kConfDaemonId = 0, kConfSocketType = 1, kConfPort = 2 };
+// A connected socket as a_conf says, or -1.
+socket_t connect_daemon_socket();
+
+// ---- thread table (thread_table.cpp) ----
+thread_info *get_thread_info();
+Int32 get_thread_info_and_create(thread_info **ret_thr_info);
+void del_thread_info(pthread_t thread_id);
+// Held from a record's lookup until its req_lock is taken.
+class SyncFreeLock {
+ public:
+  SyncFreeLock();
+  ~SyncFreeLock();
+  void unlock();
+  SyncFreeLock(const SyncFreeLock &) = delete;
+  SyncFreeLock &operator=(const SyncFreeLock &) = delete;
+
+ private:
+  bool held_;
+};
+
+// ---- non-blocking status entries (nonblocking.cpp) ----
+req_status *find_req_stat(thread_info *thr, Uint32 req_id);
+// Appends a pending entry for a request; null when it cannot be allocated.
+req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb,
+                         callback_fn cb, void *args);
+void del_req_stat(req_status *req_stat, thread_info *thr_info);
+// Frees every entry of a record without running callbacks.
+void free_all_req_stats(thread_info *thr);
+Uint64 req_stat_capacity(const req_status *e);
+// An answer met while waiting for another one: fills its entry or is dropped.
+// from_pending: the message was finished from an earlier exchange's leftover.
+void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
+                       Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited);
+Int32 poll_one(thread_info *thr, request_status *rs);
+Int32 poll_list(thread_info *thr, request_status_list *rl);
+
+// ---- completion (completion.cpp) ----
+Uint32 Qel2CheckForCompletionCommon(Uint32 dev_id, Uint32 request_id);
+
+// ---- dispatch (dispatch.cpp) ----
+void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header);
+bool is_object_creating_opcode(Uint16 opcode);
+
+#endif
