@@ -1,5 +1,6 @@
 // epoll helpers for callers that wait on the device handle.
 #include <sys/epoll.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -25,6 +26,7 @@ QEL2_EXPORT int Qel2EpollInit(struct epoll_event *ev, int max_events, int dev_id
   e->data.fd = QEL1_driver_handle[dev_id];
   if (epoll_ctl(epfd, EPOLL_CTL_ADD, QEL1_driver_handle[dev_id], e) != 0) {
     printf("epoll_ctl failed");
+    close(epfd);  // the caller never learns the descriptor, so it cannot close it
     return -2;
   }
   return epfd;

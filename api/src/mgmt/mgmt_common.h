@@ -22,13 +22,12 @@ class PthreadLock {
   pthread_mutex_t &m_;
 };
 
-// Length of a caller's NUL-terminated name, reading at most the stated
-// length plus its terminator and never more than limit bytes. A name whose
-// stated length is right comes back as that length.
+// Length of a caller's name, reading no byte past its stated length (nor
+// past limit): the bytes up to the first NUL within that span. A name whose
+// stated length is right, terminated or not, comes back as that length.
 inline size_t bounded_name_len(const void *name, uint64_t stated, size_t limit) {
-  size_t span = stated < limit ? static_cast<size_t>(stated) + 1 : limit;
-  if (span > limit) span = limit;
-  const void *nul = std::memchr(name, 0, span);
+  size_t span = stated < limit ? static_cast<size_t>(stated) : limit;
+  const void *nul = span ? std::memchr(name, 0, span) : nullptr;
   return nul ? static_cast<size_t>(static_cast<const uint8_t *>(nul) - static_cast<const uint8_t *>(name))
              : span;
 }
