@@ -74,6 +74,13 @@ int main(int argc, char** argv) {
       std::printf("  export tessaline_daemon_socket_type=TCPSOCKET\n");
       std::printf("  export tessaline_daemon_tcp_port=%u\n", daemon.port());
     }
+    namespace def = hsmsim::defaults;
+    std::printf("partitions and users:\n");
+    std::printf("  %s  crypto user     \"%s\" password \"%s\"\n", def::kPartition, def::kUserName, def::kUserPassword);
+    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kPartition, def::kOfficerName,
+                def::kOfficerPassword);
+    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kAdminPartition, def::kAdminName,
+                def::kAdminPassword);
     std::fflush(stdout);
     int sig = 0;
     sigwait(&stop, &sig);

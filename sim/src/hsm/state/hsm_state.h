@@ -1,0 +1,46 @@
+// Everything the stand-in HSM knows, by topic. Guarded by one lock, taken
+// for each request.
+#pragma once
+
+#include <mutex>
+
+#include <hsmsim/hsm.h>
+
+#include "hsm/state/applications.h"
+#include "hsm/state/faults.h"
+#include "hsm/state/identity.h"
+#include "hsm/state/partitions.h"
+#include "hsm/state/sessions.h"
+
+namespace hsmsim::hsm {
+
+struct HsmState {
+  mutable std::mutex mu;
+  Identity id;
+  Partitions partitions;
+  Applications apps;
+  Sessions sessions;
+  Faults faults;
+
+  HsmState() { seed(); }
+
+  // The configuration a fresh stand-in starts with (see defaults in hsm.h).
+  void seed();
+
+  uint32_t random_u32_nonzero();
+  void random_bytes(uint8_t* p, size_t n);
+
+  // SessionState of a session, from its application's login.
+  uint32_t session_state(const Session& s);
+  uint32_t fail_limit(uint32_t user_type) const;
+
+  // Closes the selected sessions; applications left without a session are logged out.
+  template <typename Pred>
+  void close_sessions(Pred pred) {
+    for (uint16_t app : sessions.close_if(pred))
+      if (sessions.count_of_app(app) == 0)
+        if (Application* a = apps.by_index(app)) a->login.reset();
+  }
+};
+
+}  // namespace hsmsim::hsm
