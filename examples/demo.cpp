@@ -75,7 +75,7 @@ int main(int argc, char **argv) {
   }
   std::string partition = pick(argc, argv, 1, "QEL2_DEMO_PARTITION", "PARTITION_1");
   std::string user = pick(argc, argv, 2, "QEL2_DEMO_USER", "crypto_user");
-  std::string password = pick(argc, argv, 3, "QEL2_DEMO_PASSWORD", "password1");
+  std::string password = pick(argc, argv, 3, "QEL2_DEMO_PASSWORD", "user_password");
 
   Uint32 app_id = 0;
   if (!step("start the library", Qel2Initialize3(0, OSTREL_DIRECT, partition.c_str(), &app_id))) {

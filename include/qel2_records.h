@@ -39,7 +39,13 @@ typedef enum SessionFlag {
     FLAG_SERIAL_SESSION = 4
 } SessionFlag;
 
+/* C++ gets the 32-bit underlying type C uses anyway, so that a state read
+ * from a raw (big-endian) record is still a value of the type. */
+#ifdef __cplusplus
+typedef enum _SessionState : Uint32 {
+#else
 typedef enum _SessionState {
+#endif
     STATE_RO_PUBLIC_SESSION = 0,
     STATE_RO_USER_FUNCTIONS = 1,
     STATE_RW_PUBLIC_SESSION = 2,
