@@ -5,8 +5,13 @@
 #include "qel2_defs.h"
 #include "qel2_errors.h"
 #include "qel2_opcodes.h"
-#include "qel2_records.h"
 #include "qel2_transport.h"
+#include "qel2_records.h"
 #include "qel2_sdk.h"
+#include "qel2_attributes.h"
+#include "qel2_template.h"
+#include "qel2_helpers.h"
+#include "qel2_console.h"
+#include "qel2_openssl_util.h"
 
 #endif
