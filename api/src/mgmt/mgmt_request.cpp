@@ -120,11 +120,11 @@ void MgmtRequest::fill_lengths() {
 
 // A resend must see the buffers as the first send did: the transport shrinks
 // outsize to what arrived, and a stale response code must not survive an
-// answer that carries none.
+// answer that carries none. The first send leaves the caller's buffers alone.
 void MgmtRequest::reset_outputs() {
   for (unsigned i = 0; i < rb_.outcnt; ++i) {
     rb_.outsize[i] = out_cap_[i];
-    if (rb_.outptr[i] && out_cap_[i])
+    if (sent_ && rb_.outptr[i] && out_cap_[i])
       std::memset(reinterpret_cast<void *>(static_cast<uintptr_t>(rb_.outptr[i])), 0, out_cap_[i]);
   }
   rb_.status = 0;
