@@ -111,7 +111,7 @@ TEST(ValidateTemplate, Table) {
         Bytes t = c.tmpl;
         // Exact-size heap copy: any read past the template shows under ASan.
         std::unique_ptr<uint8_t[]> exact(new uint8_t[t.size() + 1]);
-        std::memcpy(exact.get(), t.data(), t.size());
+        if (!t.empty()) std::memcpy(exact.get(), t.data(), t.size());
         Uint32 count = 0xFFFF;
         Uint32 rc = 0;
         std::string out = printed([&] {
