@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "qel2_errors.h"
@@ -22,6 +23,9 @@ struct TextCase {
     const char *text;  // nullptr: unknown
     const char *printed;
 };
+
+// Names the parameterised cases by their code, so a failure says which one.
+void PrintTo(const TextCase &c, std::ostream *os) { *os << std::hex << "0x" << c.code; }
 
 class StatusText : public testing::TestWithParam<TextCase> {};
 
