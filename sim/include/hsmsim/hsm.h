@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -101,6 +102,57 @@ struct ApplicationView {
   size_t sessions = 0;
 };
 
+// ---- key objects (the object store; see sim/README.md "Key objects") ----
+
+// One attribute of a seeded object, its value in a template's form: numbers
+// as decimal text ("32", a newline or NUL after the digits allowed), flags
+// "1"/"0" (or one byte 1/0), byte strings as they are.
+struct ObjectAttr {
+  uint32_t type = 0;
+  std::vector<uint8_t> value{};
+
+  static ObjectAttr number(uint32_t type, uint32_t v);
+  static ObjectAttr flag(uint32_t type, bool v);
+  static ObjectAttr bytes(uint32_t type, std::span<const uint8_t> v);
+  static ObjectAttr text(uint32_t type, const std::string& s);  // the characters, no NUL
+};
+
+// An object put straight into the store, as a creating request would make it.
+struct ObjectSeed {
+  std::string partition = defaults::kPartition;
+  std::string owner = defaults::kUserName;  // a user of the partition
+  uint32_t session = 0;                     // the session a session object (OBJ_ATTR_TOKEN 0) ends with
+  std::vector<ObjectAttr> attributes{};     // at least OBJ_ATTR_CLASS and OBJ_ATTR_KEY_TYPE
+  std::vector<uint8_t> key{};               // secret value or private key; an empty secret key gets
+                                            // OBJ_ATTR_VALUE_LEN random bytes
+  std::vector<uint8_t> public_data{};       // EC point (uncompressed) or DSA public value
+  std::vector<uint16_t> shared_users{};     // user ids
+  std::vector<uint32_t> shared_sessions{};
+  uint8_t m_value = 0;
+  bool local = false;                       // OBJ_ATTR_LOCAL: made on the HSM
+};
+
+struct ObjectResult {
+  uint32_t code = 0;    // the HSM's response code; 0: stored
+  uint64_t handle = 0;
+};
+
+struct ObjectView {
+  uint64_t handle = 0;
+  std::string partition{};
+  uint32_t owner = 0;  // user id
+  std::string owner_name{};
+  bool token = true;
+  uint32_t session = 0;  // session objects: the session they end with
+  std::vector<uint32_t> shared_sessions{};
+  std::vector<uint16_t> shared_users{};
+  uint8_t m_value = 0;
+  bool tombstoned = false;
+  std::map<uint32_t, std::vector<uint8_t>> attributes{};  // as a single-attribute read answers them
+  std::vector<uint8_t> key{};
+  std::vector<uint8_t> public_data{};
+};
+
 class Hsm {
  public:
   Hsm();
@@ -143,6 +195,20 @@ class Hsm {
   std::optional<SessionView> session(uint32_t handle) const;  // any device bits are ignored
   std::vector<ApplicationView> applications() const;
   std::optional<ApplicationView> application(uint32_t app_id) const;
+
+  // ---- key objects (for tests) ----
+  // Stores an object built from the seed (the checks and defaults of a
+  // creating request apply); its handle, or the response code of the refusal.
+  ObjectResult seed_object(const ObjectSeed&);
+  std::vector<ObjectView> objects(const std::string& partition = "") const;  // "": every partition
+  std::optional<ObjectView> object(uint64_t handle) const;
+  // One attribute as a single-attribute read answers it; none when the object lacks it.
+  std::optional<std::vector<uint8_t>> object_attribute(uint64_t handle, uint32_t type) const;
+  // The all-attribute answer's data (Object head and attributes).
+  std::optional<std::vector<uint8_t>> object_all_attributes(uint64_t handle) const;
+  bool destroy_object(uint64_t handle);
+  uint32_t object_count(const std::string& partition, bool token) const;  // live token or session objects
+  size_t open_searches() const;  // continuation contexts of searches still held
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -9,6 +9,7 @@ const HandlerTable& handlers() {
     add_session_ops(t);
     add_login_ops(t);
     add_info_ops(t);
+    add_object_store_ops(t);
     return t;
   }();
   return table;

@@ -49,5 +49,6 @@ void add_application_ops(HandlerTable&);
 void add_session_ops(HandlerTable&);
 void add_login_ops(HandlerTable&);
 void add_info_ops(HandlerTable&);
+void add_object_store_ops(HandlerTable&);  // key objects, attributes, search, masked objects
 
 }  // namespace hsmsim::hsm

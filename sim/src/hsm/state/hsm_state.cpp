@@ -27,6 +27,7 @@ void HsmState::seed() {
   apps.clear();
   sessions.clear();
   faults.clear();
+  objects.clear();
 
   Partition* admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

@@ -6,6 +6,7 @@
 
 #include <hsmsim/hsm.h>
 
+#include "hsm/objects/store.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
@@ -21,6 +22,7 @@ struct HsmState {
   Applications apps;
   Sessions sessions;
   Faults faults;
+  obj::ObjectStore objects;  // key objects of every partition
 
   HsmState() { seed(); }
 
@@ -35,8 +37,11 @@ struct HsmState {
   uint32_t fail_limit(uint32_t user_type) const;
 
   // Closes the selected sessions; applications left without a session are logged out.
+  // Session objects end with their session.
   template <typename Pred>
   void close_sessions(Pred pred) {
+    for (const auto& [h, s] : sessions.all())
+      if (pred(s)) objects.end_session(h);
     for (uint16_t app : sessions.close_if(pred))
       if (sessions.count_of_app(app) == 0)
         if (Application* a = apps.by_index(app)) a->login.reset();

@@ -1,0 +1,97 @@
+// One key object of the HSM: where it lives, who may use it, its attributes
+// in the kept form and its key material.
+#pragma once
+
+#include <string.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "hsm/objects/attributes.h"
+
+namespace hsmsim::hsm::obj {
+
+// Key material: wiped when dropped or replaced.
+class KeyBytes {
+ public:
+  KeyBytes() = default;
+  explicit KeyBytes(std::vector<uint8_t> b) : b_(std::move(b)) {}
+  KeyBytes(const KeyBytes& o) : b_(o.b_) {}
+  KeyBytes& operator=(const KeyBytes& o) {
+    if (this != &o) {
+      wipe();
+      b_ = o.b_;
+    }
+    return *this;
+  }
+  KeyBytes(KeyBytes&& o) noexcept : b_(std::move(o.b_)) { o.b_.clear(); }
+  KeyBytes& operator=(KeyBytes&& o) noexcept {
+    if (this != &o) {
+      wipe();
+      b_ = std::move(o.b_);
+      o.b_.clear();
+    }
+    return *this;
+  }
+  ~KeyBytes() { wipe(); }
+
+  std::span<const uint8_t> bytes() const { return b_; }
+  size_t size() const { return b_.size(); }
+  bool empty() const { return b_.empty(); }
+
+ private:
+  void wipe() {
+    if (!b_.empty()) explicit_bzero(b_.data(), b_.size());
+    b_.clear();
+  }
+  std::vector<uint8_t> b_;
+};
+
+inline constexpr size_t kMaxShares = 8;  // sessions and users an object is shared with, each
+
+struct Object {
+  uint64_t handle = 0;
+  uint8_t partition = 0;
+  uint32_t owner = 0;              // user id within the partition
+  uint32_t session = 0;            // session objects: the session they end with; 0 for token objects
+  std::vector<uint32_t> sessions;  // sessions it is shared with
+  std::vector<uint16_t> users;     // users it is shared with, the owner not among them
+  uint8_t m_value = 0;             // approvals needed to use it
+  bool tombstoned = false;
+  std::map<uint32_t, std::vector<uint8_t>> attrs;  // kept forms, by number
+  KeyBytes key;                    // secret value, or the private key; opaque to the store
+  std::vector<uint8_t> public_data;  // EC point or DSA public value of the key pair; empty when none
+
+  const std::vector<uint8_t>* get(uint32_t type) const {
+    auto it = attrs.find(type);
+    return it == attrs.end() ? nullptr : &it->second;
+  }
+  std::optional<uint32_t> number(uint32_t type) const {
+    const auto* v = get(type);
+    if (!v) return std::nullopt;
+    return kept_to_number(*v);
+  }
+  bool flag(uint32_t type) const { return number(type).value_or(0) != 0; }
+  bool token() const { return flag(attr::kToken); }
+  uint8_t key_class() const { return static_cast<uint8_t>(number(attr::kClass).value_or(0xFF)); }
+  uint8_t key_type() const { return static_cast<uint8_t>(number(attr::kKeyType).value_or(0xFF)); }
+};
+
+// How a kept attribute of that number reads (vendor-defined: the CRT length).
+Kind kind_of(uint32_t type);
+
+// The object's attributes as the all-attribute read answers them and as a
+// new object's attributes are returned: an Object head (reserved 0, count,
+// size of the attribute bytes after the head), then type, size and kept
+// value of each attribute in ascending number; key material never appears.
+std::vector<uint8_t> all_attributes_data(const Object&);
+
+// The value a single-attribute read answers, or the code: RET_ATTRIBUTE_TYPE_INVALID
+// for an attribute the object does not have, RET_KEY_UNEXTRACTABLE for key
+// material that may not leave.
+uint32_t attribute_value(const Object&, uint32_t type, std::vector<uint8_t>& out);
+
+}  // namespace hsmsim::hsm::obj
