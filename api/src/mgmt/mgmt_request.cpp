@@ -138,7 +138,18 @@ uint32_t MgmtRequest::send(uint32_t req_type) {
   nonblocking_ = req_type != OSTREL_BLOCKING;
   rb_.req_type = static_cast<request_type>(req_type);
   transport_ = static_cast<uint32_t>(
-      orx_tessaline_cli_send_daemon(&rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, nullptr, nullptr));
+      orx_tessaline_cli_send_daemon(&rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, nullptr, cb_args_));
+  sent_ = true;
+  return transport_;
+}
+
+uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
+  if (overflow_) return ERR_INVALID_INPUT;
+  fill_lengths();
+  reset_outputs();
+  nonblocking_ = false;
+  rb_.req_type = OSTREL_BLOCKING;
+  transport_ = static_cast<uint32_t>(orx_tessaline_cli_send_daemon_new(&rb_, serveridx));
   sent_ = true;
   return transport_;
 }

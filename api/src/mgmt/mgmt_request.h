@@ -74,13 +74,22 @@ class MgmtRequest {
   uint32_t check_data_len(uint64_t limit = kMaxDataLen) const;
 
   // Sends blocking (req_type 0) or non-blocking (any other value); returns
-  // the transport status. Output sizes are restored and output buffers
-  // cleared first, so a request can be sent again as it was built.
+  // the transport status. Output sizes are restored first, and on a resend
+  // the output buffers are cleared, so a request can be sent again as it
+  // was built.
   uint32_t send(uint32_t req_type = OSTREL_BLOCKING);
   // Request-id form: refuses type 1 without a pointer, sends, then stores the
   // request id whenever a pointer is given (also after a failed send).
   // Returns the transport status or the refusal.
   uint32_t send(uint32_t req_type, Uint32 *request_id);
+  // Sends blocking to one cluster server (the server-directed route of the
+  // requests about one object); returns the transport status.
+  uint32_t send_to_server(uint8_t serveridx);
+  // The argument handed to the transport beside the request (an event buffer).
+  MgmtRequest &callback_args(void *args) {
+    cb_args_ = args;
+    return *this;
+  }
 
   // The three-layer result of the last blocking send:
   // transport status, else request status, else the response code. A layer
@@ -125,6 +134,7 @@ class MgmtRequest {
   bool sent_ = false;
   bool nonblocking_ = false;
   uint32_t transport_ = 0;
+  void *cb_args_ = nullptr;
 };
 
 // Pause between login/logout resends, in microseconds (200 ms). Tests lower it.

@@ -1,0 +1,150 @@
+// Reading one attribute or all attributes of an object, optionally attested,
+// and the RSA public key as modulus and exponent.
+#include <cstdio>
+
+#include "mgmt/objects/objects_internal.h"
+#include "qel2_errors.h"
+
+using namespace qel2;
+using namespace qel2::mgmt;
+
+namespace {
+
+constexpr size_t kReadResponseLen = sizeof(GetAttributeResponse);
+
+// The common-flags word of a read: new attributes always, the
+// non-default attributes when bit 0 of the caller's flags asks for them.
+uint32_t read_flags_word(Uint32 ulFlags) {
+  return (1u << QEL2_GET_NEW_ATTRS_SHIFT) | ((ulFlags & 1u) << QEL2_GET_ND_ATTRS_SHIFT);
+}
+
+// Sends a prepared read, attested when both attested arguments are given,
+// and forms its result; *data_len receives ulAttrLen of the answer.
+Uint32 send_read(MgmtRequest &rq, const uint8_t *resp, Uint8 *attestedResponse, Uint32 *attestedLength,
+                 Uint32 *request_id, Uint32 *data_len) {
+  if (attestedResponse && attestedLength) {
+    if (Uint32 r = attestation_refusal(&rq, attestedResponse, attestedLength)) return r;
+    appendAttestation(&rq, attestedResponse, attestedLength);
+  } else {
+    rq.send();
+  }
+  if (request_id) *request_id = rq.request_id();
+  const Uint32 r = rq.result();
+  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  *data_len = be32_at(resp + offsetof(GetAttributeResponse, ulAttrLen));
+  return r;
+}
+
+// A value larger than the caller's buffer turns success into a short
+// buffer; the HSM's own 183 stays.
+bool too_small(Uint32 r, const Uint8 *buf, Uint32 capacity, Uint32 data_len) {
+  return r == 0 && buf && data_len != 0 && data_len > capacity;
+}
+
+}  // namespace
+
+Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
+                              Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                              Uint32 *request_id) {
+  if (!pulBufLen) return ERR_INVALID_INPUT;
+  const uint32_t session = masked_session(ulSessionHandle);
+  const Uint32 capacity = *pulBufLen;
+
+  uint8_t cmd[sizeof(GetAttributeCommand)] = {};
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, session, 0, read_flags_word(ulFlags));
+  w.u32(0).u64(ulObj64).u32(ulAttrID);
+  uint8_t resp[kReadResponseLen] = {};
+  MgmtRequest rq(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE, session);
+  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulObj64);
+  if (pAttrBuf) rq.out(pAttrBuf, capacity);
+
+  Uint32 value_len = 0;
+  Uint32 r = send_read(rq, resp, attestedResponse, attestedLength, request_id, &value_len);
+  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (too_small(r, pAttrBuf, capacity, value_len)) r = ERR_BUFFER_TOO_SMALL;
+  *pulBufLen = value_len;
+  return r;
+}
+
+Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
+                                  Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                  Uint32 *request_id) {
+  if (!pulBufLen) return ERR_INVALID_INPUT;
+  const uint32_t session = masked_session(ulSessionHandle);
+  const Uint32 capacity = *pulBufLen;
+
+  uint8_t cmd[sizeof(GetAllAttributeCommand)] = {};
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, session, 0, read_flags_word(ulFlags));
+  w.u32(0).u64(ulObj64);
+  uint8_t resp[kReadResponseLen] = {};
+  MgmtRequest rq(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE, session);
+  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulObj64);
+  if (pAttrBuf) rq.out(pAttrBuf, capacity);
+
+  Uint32 data_len = 0;
+  Uint32 r = send_read(rq, resp, attestedResponse, attestedLength, request_id, &data_len);
+  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (too_small(r, pAttrBuf, capacity, data_len)) {
+    printf("%d size 2 %d\n", static_cast<int>(capacity), static_cast<int>(data_len));
+    r = ERR_BUFFER_TOO_SMALL;
+  }
+  // Callers size their buffer from this: the data plus the answer's head.
+  // A length the HSM states near 4 GiB saturates instead of wrapping small.
+  const uint64_t reported = uint64_t{data_len} + kReadResponseLen;
+  *pulBufLen = reported > UINT32_MAX ? UINT32_MAX : static_cast<Uint32>(reported);
+  return r;
+}
+
+extern "C" {
+
+QEL2_EXPORT Uint32 Qel2GetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
+                                    Uint32 *pulBufLen) {
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen, nullptr, nullptr,
+                                nullptr);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
+                                     Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                     Uint32 *request_id) {
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen, attestedResponse,
+                                attestedLength, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAttribute3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
+                                     Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
+                                     Uint32 *attestedLength, Uint32 *request_id) {
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, ulFlags, pAttrBuf, pulBufLen, attestedResponse,
+                                attestedLength, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAllAttributes(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf, Uint32 *pulBufLen) {
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen, nullptr, nullptr, nullptr);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAllAttributes2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf,
+                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                         Uint32 *request_id) {
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen, attestedResponse,
+                                    attestedLength, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAllAttributes3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
+                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                         Uint32 *request_id) {
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, ulFlags, pAttrBuf, pulBufLen, attestedResponse,
+                                    attestedLength, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pbModulus,
+                                               Uint32 *pulModLen, Uint32 *pulExponent) {
+  if (!pulModLen || !pulExponent) return ERR_INVALID_INPUT;
+  Uint32 exponent_len = sizeof *pulExponent;
+  if (Uint32 r = Qel2GetAttribute(ulSessionHandle, ulPubKey, OBJ_ATTR_PUBLIC_EXPONENT,
+                                  reinterpret_cast<Uint8 *>(pulExponent), &exponent_len))
+    return r;
+  return Qel2GetAttribute(ulSessionHandle, ulPubKey, OBJ_ATTR_MODULUS, pbModulus, pulModLen);
+}
+
+}  // extern "C"

@@ -1,0 +1,359 @@
+// Key search by attributes: a search template (built from arguments, or the
+// caller's) sent with a starting index; the HSM answers with the number of
+// matches and as many handles as the caller has room for.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "common/template/attr_walk.h"
+#include "mgmt/objects/objects_internal.h"
+#include "qel2_errors.h"
+#include "qel2_helpers.h"
+#include "qel2_template.h"
+
+using namespace qel2;
+using namespace qel2::mgmt;
+
+namespace {
+
+constexpr size_t kFindCommandLen = sizeof(FindObjectsCommand);
+constexpr size_t kFindHeadLen = sizeof(FindObjectsResponse);
+constexpr uint64_t kFindFixedLen = kFindCommandLen + sizeof(Object);  // 32
+// What an event-driven search without a handle array asks for beyond the head.
+constexpr uint32_t kEventHandlesLen = 8800;
+
+uint32_t partition_of(Uint32 ulSessionHandle, Uint32 ulPartitionNo) {
+  if (ulPartitionNo != 0) return ulPartitionNo;
+  return (ulSessionHandle >> QEL2_PARTITION_SHIFT) & QEL2_PARTITION_MASK;
+}
+
+// The search index sits in the reserved words: 32 bits at the front for the
+// count search, a 64-bit value for the others.
+void put_find_command(BeWriter &w, Uint16 opcode, uint32_t index, uint32_t session, uint32_t last_word) {
+  if (opcode == KQ_FIND_OBJECTS_USING_COUNT)
+    w.u32(index).u32(0);
+  else
+    w.u64(index);
+  w.u32(0).u32(session).u32(last_word);
+}
+
+bool reserved_label(const Uint8 *label, Uint32 len) {
+  const size_t n = tmpl::bounded_strlen(label, len);
+  return tmpl::equals_nocase(label, n, "public") || tmpl::equals_nocase(label, n, "private");
+}
+
+struct FreeDeleter {
+  void operator()(void *p) const { free(p); }
+};
+
+}  // namespace
+
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Uint8 *pTemplate,
+                                     Uint32 ulTemplateSize, Uint32 ulAttributeCount) {
+  if (!pTemplate || !spec.num_keys) return ERR_INVALID_INPUT;
+  if (ulTemplateSize > kMaxDataLen || kFindFixedLen + ulTemplateSize > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
+  const uint32_t session = masked_session(ulSessionHandle);
+
+  uint8_t cmd[kFindCommandLen] = {};
+  BeWriter w(cmd, sizeof cmd);
+  put_find_command(w, spec.opcode, spec.index, session, partition_of(ulSessionHandle, spec.partition));
+  uint8_t head[sizeof(Object)] = {};
+  BeWriter h(head, sizeof head);
+  h.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
+  uint8_t resp[kFindHeadLen] = {};
+
+  const Uint32 room = *spec.num_keys;
+  const Uint32 asked = std::min(room, kMaxFindHandles);
+  MgmtRequest rq(spec.opcode, session);
+  rq.in(cmd, sizeof cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out(resp, sizeof resp);
+  rq.callback_args(spec.buffer_ev);
+  if (spec.keys && room > 0)
+    rq.out(spec.keys, asked * 8u);
+  else if (spec.buffer_ev)
+    rq.out(nullptr, kEventHandlesLen);  // declared as before; nothing is kept
+  if (spec.ctx) rq.raw().ctx = *spec.ctx;
+  rq.send();
+  if (spec.buffer_ev) return rq.transport_status();
+
+  if (spec.request_id) *spec.request_id = rq.request_id();
+  if (spec.ctx) *spec.ctx = rq.raw().ctx;
+  const Uint32 r = rq.result();
+  if (r != 0 && r != RET_RESULT_SIZE) return r;
+
+  const Uint32 matches = be32_at(resp + offsetof(FindObjectsResponse, ulNumHandles));
+  if (!spec.keys) {
+    *spec.num_keys = matches;
+  } else if (room > 0) {
+    // Only the handles that arrived; the rest of the array stays the caller's.
+    const Uint32 arrived = std::min<Uint32>(asked, rq.received(1) / 8u);
+    for (Uint32 i = 0; i < arrived; ++i) spec.keys[i] = from_be64(spec.keys[i]);
+    // More matches than room: the caller goes on from the next index.
+    *spec.num_keys = matches < asked ? matches : asked;
+  }
+  return r;
+}
+
+Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const FindKeyArgs &a) {
+  if (a.label && reserved_label(a.label, a.label_len)) return ERR_BAD_LABEL;
+  if (!validate_key_class_arg(a.key_class)) {
+    printf("Invalid key class %d \n", static_cast<int>(a.key_class));
+    return ERR_INVALID_INPUT;
+  }
+  if (!validate_key_type_arg(a.key_type)) {
+    printf("Invalid key type %d \n", static_cast<int>(a.key_type));
+    return ERR_INVALID_INPUT;
+  }
+  // A modulus whose length in bits does not fit 32 bits cannot fit a template either.
+  if (a.mod_len > UINT32_MAX / 8) return ERR_SET_TEMPLATE;
+
+  Uint32 size = 0, count = 0;
+  std::unique_ptr<Uint8, FreeDeleter> tmpl(SetTemplate3(
+      static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_FIND, a.key_class, a.key_type,
+      a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label, a.label_len, a.kcv,
+      a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0, 0, nullptr, 0, nullptr, 255, a.ext, &size, &count));
+  if (!tmpl) return ERR_SET_TEMPLATE;
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, tmpl.get(), size, count);
+}
+
+namespace {
+
+FindKeyArgs by_arguments(Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID,
+                         Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                         Uint32 ulModLen, const Uint8 *pKCV = nullptr, Uint32 ulKCVLen = 0,
+                         const extendedTemplateArgs *extArgs = nullptr) {
+  FindKeyArgs a;
+  a.key_class = ulKeyClass;
+  a.key_type = ulKeyType;
+  a.location = ucKeyLocation;
+  a.sessions = pSessions;
+  a.n_sessions = ulSessCount;
+  a.users = pUsers;
+  a.n_users = ulUserCount;
+  a.id = pID;
+  a.id_len = ulIDLen;
+  a.label = pbLabel;
+  a.label_len = ulLabelLen;
+  a.modulus = pModulus;
+  a.mod_len = ulModLen;
+  a.kcv = pKCV;
+  a.kcv_len = ulKCVLen;
+  a.ext = extArgs;
+  return a;
+}
+
+FindSpec search(Uint16 opcode, Uint32 partition, Uint64 index, Uint64 *keys, Uint32 *num_keys) {
+  FindSpec s;
+  s.opcode = opcode;
+  s.partition = partition;
+  s.index = static_cast<Uint32>(index);  // only the low 32 bits travel
+  s.keys = keys;
+  s.num_keys = num_keys;
+  return s;
+}
+
+// A key check value given as a number: its 8 bytes big-endian; 0 gives none.
+struct Kcv64 {
+  explicit Kcv64(Uint64 v) : given(v != 0) { put_be64(bytes, v); }
+  const Uint8 *data() const { return given ? bytes : nullptr; }
+  Uint32 len() const { return given ? sizeof bytes : 0; }
+  Uint8 bytes[8];
+  bool given;
+};
+
+// Template searches check the caller's template first.
+Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &spec, Uint32 ulTemplateSize,
+                                  Uint8 *pTemplate) {
+  Uint32 count = 0;
+  if (validateTemplateFromUser2(ulTemplateSize, pTemplate, &count, TEMPLATE_MODE_FIND) != 0) return ERR_INVALID_INPUT;
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, pTemplate, ulTemplateSize, count);
+}
+
+}  // namespace
+
+extern "C" {
+
+QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
+                               Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+                               const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                               Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  const Kcv64 kcv(ulKeyCheckValue);
+  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen,
+                                        kcv.data(), kcv.len()));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKey2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
+                                        ulKCVLen));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKey3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen, const extendedTemplateArgs *extArgs,
+                                Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
+                                        ulKCVLen, extArgs));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                        Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                        const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                        Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                        Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                        Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyFromIndex2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType, ucKeyLocation,
+                               pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen,
+                               pModulus, ulModLen, ulKeyCheckValue, pulKeys, pulNumOfKeys, nullptr);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                         Uint32 ulModLen, Uint64 ulKeyCheckValue, Uint64 *pulKeys,
+                                         Uint32 *pulNumOfKeys, Uint32 *request_id) {
+  const Kcv64 kcv(ulKeyCheckValue);
+  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, spec,
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen,
+                                        kcv.data(), kcv.len()));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                         Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
+                                         Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.buffer_ev = buffer_ev;
+  spec.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, spec,
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex4(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
+                                         Uint32 *pulNumOfKeys, Uint32 *request_id) {
+  return Qel2FindKeyFromIndex5(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType, ucKeyLocation,
+                               pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen,
+                               pModulus, ulModLen, pKCV, ulKCVLen, nullptr, pulKeys, pulNumOfKeys, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+                                         const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
+                                         Uint32 *pulNumOfKeys, Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, spec,
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
+                                        ulKCVLen, extArgs));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
+                                               Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                               const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                               Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                               Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyFromIndexAsCount2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType,
+                                      ucKeyLocation, pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen,
+                                      pbLabel, ulLabelLen, pModulus, ulModLen, pulKeys, pulNumOfKeys, nullptr);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
+                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                                Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys,
+                                                Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, spec,
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
+                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
+                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
+                                                Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+                                                Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
+                                                Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.ctx = ctx;
+  spec.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, spec,
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
+                                        ulKCVLen));
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulTemplateSize,
+                                   Uint8 *pTemplate, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
+  return find_with_checked_template(ulSessionHandle,
+                                    search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                                    ulTemplateSize, pTemplate);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
+                                            Uint32 ulTemplateSize, Uint8 *pTemplate, Uint64 *pulKeys,
+                                            Uint32 *pulNumOfKeys) {
+  return find_with_checked_template(
+      ulSessionHandle, search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys),
+      ulTemplateSize, pTemplate);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                                   Uint32 ulSearchIndex, Uint32 ulTemplateSize, Uint8 *pTemplate,
+                                                   Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
+                                                   Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.ctx = ctx;
+  spec.request_id = request_id;
+  return find_with_checked_template(ulSessionHandle, spec, ulTemplateSize, pTemplate);
+}
+
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountTemplate(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
+                                                       const Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                                       Uint32 ulAttributeCount, Uint64 *pulKeys,
+                                                       Uint32 *pulNumOfKeys, void *buffer_ev, Uint32 *request_id) {
+  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, 0, ulSearchIndex, pulKeys, pulNumOfKeys);
+  spec.buffer_ev = buffer_ev;
+  spec.request_id = request_id;
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, pTemplate, ulTemplateSize, ulAttributeCount);
+}
+
+}  // extern "C"

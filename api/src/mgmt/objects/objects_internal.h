@@ -1,0 +1,135 @@
+// Shared pieces of the key object operations: the routing of requests about
+// one object to the cluster server that holds it, the workers behind the
+// numbered variants, the attestation step, the thread's token flags and the
+// rebuilding of a creation template from a key.
+#ifndef QEL2_MGMT_OBJECTS_OBJECTS_INTERNAL_H
+#define QEL2_MGMT_OBJECTS_OBJECTS_INTERNAL_H
+
+#include <cstdint>
+
+#include "mgmt/mgmt_request.h"
+#include "qel2_objects.h"
+
+namespace qel2::mgmt {
+
+// The cluster server that holds an object: bits 27-31 of its handle.
+inline uint8_t object_server(uint64_t handle) {
+  return static_cast<uint8_t>((handle >> QEL2_OBJECT_SERVER_SHIFT) & QEL2_OBJECT_SERVER_MASK);
+}
+// The handle as that server knows it.
+inline uint64_t object_local_handle(uint64_t handle) { return handle & QEL2_OBJECT_LOCAL_MASK; }
+
+// The 32-byte command about one object: session header (with its last word),
+// a reserved word, then the handle.
+inline void put_object_command(BeWriter &w, uint32_t session, uint64_t handle, uint32_t common_word = 0) {
+  put_session_header(w, session, 0, common_word);
+  w.u32(0).u64(handle);
+}
+
+// Adds the 256-byte attestation segment (pointing just past the answer's
+// copy in attestedResponse), sends the request and copies the answer's
+// segments in front of the attestation. Returns the transport status, or the
+// refusal when the attested buffer cannot hold answer and attestation.
+uint32_t appendAttestation(MgmtRequest *rq, Uint8 *attestedResponse, Uint32 *attestedLength);
+// The refusal appendAttestation would give before sending anything (with
+// its message), or 0.
+uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedResponse, const Uint32 *attestedLength);
+
+// Attested answers of more than this many response bytes are refused.
+inline constexpr uint64_t kMaxAttestedResponse = 8744;
+
+}  // namespace qel2::mgmt
+
+// ---- token flags of the next object-creating request ----
+
+// True unless the template's first OBJ_ATTR_TOKEN reads as a number other
+// than 1; a template without one makes a token object. Only the first
+// ulTemplate_size bytes are looked at.
+bool is_token_template(Uint32 ulTemplate_size, const Uint8 *pTemplate);
+
+// Sets bIsToken_op from the template and, given a second template (the
+// private-key template of a key pair, searched within its own length),
+// bIsTokenAndSession_op when the two disagree.
+void update_thread_token_op(Uint32 ulTemplate_size, const Uint8 *pTemplate, const Uint8 *pTemplate2 = nullptr,
+                            Uint32 ulTemplate2_size = 0);
+
+// ---- rebuilding a creation template from a key ----
+
+// A template (4096-byte buffer, release with free) that recreates the key,
+// with its length and attribute count; null on any failure (printed).
+Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize, Uint32 *pulAttributeCount);
+
+// The part of GetTemplate that works on the attribute data the HSM returned
+// (an Object head and its attributes, data_len bytes).
+Uint8 *build_template_from_attributes(const Uint8 *data, size_t data_len, Uint32 *pulTemplateSize,
+                                      Uint32 *pulAttributeCount);
+
+// ---- workers behind the numbered variants ----
+
+Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions, Uint8 *pSessCount,
+                            Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue, Uint32 *request_id);
+Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share, const Uint32 *pSessions,
+                          Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, Uint32 *request_id);
+Uint32 Qel2DeleteKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *request_id);
+Uint32 Qel2TombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
+Uint32 Qel2DeleteTombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
+Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 ulObjectHandle, Uint8 ObjectClass,
+                                     Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen, Uint32 *request_id);
+Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 *pulObjectHandle,
+                                    const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen, Uint32 ulForceInsert,
+                                    Uint32 *request_id);
+Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
+                              Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                              Uint32 *request_id);
+Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
+                                  Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                  Uint32 *request_id);
+Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
+                              Uint32 ulBufLen, void *buffer_ev, Uint32 *request_id);
+
+// Key search. The index is taken as 32 bits; the opcode decides how it sits
+// in the command.
+struct FindSpec {
+  Uint16 opcode = KQ_FIND_OBJECTS;
+  Uint32 partition = 0;  // 0: the session's partition
+  Uint32 index = 0;
+  Uint64 *keys = nullptr;
+  Uint32 *num_keys = nullptr;
+  void *buffer_ev = nullptr;
+  Uint64 *ctx = nullptr;
+  Uint32 *request_id = nullptr;
+};
+
+// The handle arrays one search answer can fill: the response length
+// (24 + 8 per handle) travels in 16 bits.
+inline constexpr uint32_t kMaxFindHandles = (0xFFFFu - 24u) / 8u;
+
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Uint8 *pTemplate,
+                                     Uint32 ulTemplateSize, Uint32 ulAttributeCount);
+
+// The search attributes of the by-arguments functions.
+struct FindKeyArgs {
+  Uint32 key_class = 0xFFFFFFFFu;
+  Uint32 key_type = 0xFFFFFFFFu;
+  Uint8 location = 255;
+  const Uint32 *sessions = nullptr;
+  Uint8 n_sessions = 0;
+  const Uint16 *users = nullptr;
+  Uint8 n_users = 0;
+  const Uint8 *id = nullptr;
+  Uint32 id_len = 0;
+  const Uint8 *label = nullptr;
+  Uint32 label_len = 0;
+  const Uint8 *modulus = nullptr;
+  Uint32 mod_len = 0;  // bytes
+  const Uint8 *kcv = nullptr;
+  Uint32 kcv_len = 0;
+  const extendedTemplateArgs *ext = nullptr;
+};
+
+Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const FindKeyArgs &args);
+
+Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex, Uint16 ulUser,
+                             Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
+
+#endif
