@@ -1,0 +1,286 @@
+// The receive path on a socket pair: polls, time-outs, messages cut by a
+// time-out and finished by the next exchange, answers for other requests,
+// peers that go away, and payloads larger than what the request can take.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "daemon_intf/transport_internal.h"
+#include "daemon_intf/transport_seam.h"
+#include "qel2_errors.h"
+#include "test_util.h"
+
+using tt::Bytes;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long ms_since(Clock::time_point t0) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+class Exchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_), 0);
+    thr_.socket_fd = fds_[0];
+    thr_.rcvtimeo_ms = -1;
+    thr_.pend.header = 1;
+    thr_.b_req_id = kFirstBlockingReqId;
+  }
+  void TearDown() override {
+    clear_pending(&thr_.pend);
+    free_all_req_stats(&thr_);
+    close(fds_[0]);
+    if (fds_[1] >= 0) close(fds_[1]);
+    transport_seam_set_second_ms(1000);
+  }
+
+  void peer_write(const Bytes &b) {
+    ASSERT_EQ(write(fds_[1], b.data(), b.size()), static_cast<ssize_t>(b.size()));
+  }
+  void peer_close() {
+    close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+  sock_snd_info exchange(Uint32 awaited, Uint64 seconds, request_type type, Uint32 cap) {
+    sock_snd_info s{};
+    s.req_id = awaited;
+    s.timeout = seconds;
+    s.socket_fd = fds_[0];
+    s.resp_cap = cap;
+    s.req_type = type;
+    s.pend = &thr_.pend;
+    return s;
+  }
+  Int32 poll_recv(Uint32 awaited = kNoReqAwaited, Uint32 cap = 0) {
+    sock_snd_info s = exchange(awaited, 0, OSTREL_NON_BLOCKING, cap);
+    Int32 r = socket_recv(&s, &thr_);
+    free(s.resp);
+    return r;
+  }
+  // A non-blocking entry with output buffers of these sizes.
+  req_status *entry(Uint32 id, std::vector<Bytes> &bufs) {
+    request_buffer rb{};
+    for (Bytes &b : bufs) tt::add_output(rb, b);
+    return add_req_stat(&thr_, id, rb, nullptr, nullptr);
+  }
+
+  int fds_[2] = {-1, -1};
+  thread_info thr_{};
+};
+
+}  // namespace
+
+TEST_F(Exchange, PollOnAnIdleSocketReturnsAtOnceAndStoresNothing) {
+  auto t0 = Clock::now();
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_LT(ms_since(t0), 100);  // no scheduler tick per poll
+  EXPECT_EQ(thr_.pend.pending, 0);
+}
+
+TEST_F(Exchange, BlockingReceiveReturnsTheAwaitedPayloadAndHeader) {
+  Bytes payload = tt::pattern(300, 1);
+  peer_write(tt::answer(0x40000005, 0x77, payload, 0, 0xABCDEF, 4));
+  sock_snd_info s = exchange(0x40000005, 40, OSTREL_BLOCKING, 1000);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), payload);
+  EXPECT_EQ(s.resp_hdr.status, 0x77u);
+  EXPECT_EQ(s.resp_hdr.op_ctx, 0xABCDEFu);
+  EXPECT_EQ(s.resp_hdr.serveridx, 4);
+  free(s.resp);
+}
+
+TEST_F(Exchange, FirstBytesWaitAtLeastSixtyUnitsTheRestOfAMessageOnlyT) {
+  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the floor 60 -> 600 ms
+  auto t0 = Clock::now();
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_BLOCKING, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_recv(&s, &thr_), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "TIMEOUT/ERROR: Application Failed to Recieve the Message:return: 1073741893"),
+            std::string::npos);
+  long idle = ms_since(t0);
+  EXPECT_GE(idle, 590);
+
+  Bytes a = tt::answer(0x40000001, 0, {});
+  peer_write(Bytes(a.begin(), a.begin() + 10));
+  t0 = Clock::now();
+  s = exchange(0x40000001, 40, OSTREL_BLOCKING, 0);
+  EXPECT_EQ(socket_recv(&s, &thr_), TESSALINE_SOCKET_RCV_TIMEOUT);
+  long rest = ms_since(t0);
+  EXPECT_GE(rest, 390);
+  EXPECT_LT(rest, 590);
+  EXPECT_EQ(thr_.pend.pending, 1);
+  EXPECT_EQ(thr_.pend.stored_len, 10u);
+}
+
+TEST_F(Exchange, HeaderCutByATimeoutIsFinishedByTheNextExchange) {
+  std::vector<Bytes> bufs = {Bytes(4, 0), Bytes(4, 0)};
+  req_status *e = entry(7, bufs);
+  Bytes nb = tt::answer(7, 0x12, tt::pattern(6, 9), 1);
+  peer_write(Bytes(nb.begin(), nb.begin() + 20));
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(thr_.pend.pending, 1);
+  EXPECT_EQ(thr_.pend.header, 1);
+  EXPECT_EQ(thr_.pend.stored_len, 20u);
+  EXPECT_EQ(thr_.pend.pending_len, 36u);
+
+  peer_write(Bytes(nb.begin() + 20, nb.end()));
+  peer_write(tt::answer(0x40000002, 0, {1, 2, 3}));
+  sock_snd_info s = exchange(0x40000002, 40, OSTREL_BLOCKING, 3);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({1, 2, 3}));
+  free(s.resp);
+  EXPECT_EQ(thr_.pend.pending, 0);
+  EXPECT_EQ(e->status, 0x12);
+  Bytes want = tt::pattern(6, 9);
+  EXPECT_EQ(bufs[0], Bytes(want.begin(), want.begin() + 4));
+  EXPECT_EQ(Bytes(bufs[1].begin(), bufs[1].begin() + 2), Bytes(want.begin() + 4, want.end()));
+  EXPECT_EQ(e->outsize[1], 4u);  // entries keep their sizes
+}
+
+TEST_F(Exchange, PayloadOfWhichNothingArrivedIsFinishedByTheNextExchange) {
+  std::vector<Bytes> bufs = {Bytes(8, 0)};
+  req_status *e = entry(3, bufs);
+  Bytes nb = tt::answer(3, 0, tt::pattern(8, 2), 1);
+  peer_write(Bytes(nb.begin(), nb.begin() + 56));
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(thr_.pend.header, 0);
+  EXPECT_EQ(thr_.pend.stored_len, 0u);
+  EXPECT_EQ(thr_.pend.pending_len, 8u);
+  peer_write(Bytes(nb.begin() + 56, nb.end()));
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);  // finished, then nothing queued
+  EXPECT_EQ(thr_.pend.pending, 0);
+  EXPECT_EQ(e->status, 0);
+  EXPECT_EQ(bufs[0], tt::pattern(8, 2));
+}
+
+TEST_F(Exchange, StoredHeaderWithoutPayloadCompletesAtOnce) {
+  std::vector<Bytes> bufs = {Bytes(8, 0)};
+  req_status *e = entry(4, bufs);
+  Bytes nb = tt::answer(4, 0x55, {}, 1);
+  peer_write(Bytes(nb.begin(), nb.begin() + 30));
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  peer_write(Bytes(nb.begin() + 30, nb.end()));
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(thr_.pend.pending, 0);
+  EXPECT_EQ(thr_.pend.data, nullptr);
+  EXPECT_EQ(e->status, 0x55);
+}
+
+TEST_F(Exchange, StrayAndLateAnswersAreReportedAndDropped) {
+  peer_write(tt::answer(0x40000001, 0, tt::pattern(100, 1)));        // late blocking answer
+  peer_write(tt::answer(99, 0, tt::pattern(5, 1), 1));               // unknown non-blocking id
+  peer_write(tt::answer(0x40000002, 0, {9}));
+  sock_snd_info s = exchange(0x40000002, 40, OSTREL_BLOCKING, 1);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Invalid req_id 1073741825 actual 1073741826 in Message Header: Ignoring the "
+                     "Message\n"),
+            std::string::npos);
+  EXPECT_NE(out.find("Invalid req_id 99 in Message Header: Ignoring the Message\n"),
+            std::string::npos);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({9}));
+  free(s.resp);
+}
+
+TEST_F(Exchange, PeerThatClosesGivesPeerDownWithItsText) {
+  peer_close();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_PEER_DOWN);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "TIMEOUT/ERROR: Application Failed to Recieve the Message:PEER SHUTDOWN: return: "
+                "0, errno :"),
+            std::string::npos);
+
+  Bytes msg(96, 0);
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_NON_BLOCKING, 0);
+  s.req = msg.data();
+  s.req_len = msg.size();
+  EXPECT_EQ(socket_send(&s, &thr_), TESSALINE_SOCKET_SND_PEER_DOWN);  // and no SIGPIPE
+}
+
+TEST_F(Exchange, PeerThatClosesInTheMiddleOfASendGivesPartialFatal) {
+  int small = 4096;
+  setsockopt(fds_[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  std::thread peer([&] {
+    Bytes sink(1000);
+    ssize_t n = read(fds_[1], sink.data(), sink.size());
+    (void)n;
+    peer_close();
+  });
+  Bytes msg(8 << 20, 0x5A);
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_NON_BLOCKING, 0);
+  s.req = msg.data();
+  s.req_len = msg.size();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_send(&s, &thr_), TESSALINE_SOCKET_SND_PARTIAL_FATAL);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                "Error Sending the Message to Daemon : partial send: errno "),
+            std::string::npos);
+  peer.join();
+}
+
+TEST_F(Exchange, HugeAnnouncedPayloadKeepsOnlyWhatTheRequestCanTake) {
+  // The awaited answer announces 4 GiB - 1; the request expects 16 bytes.
+  peer_write(tt::header_announcing(0x40000003, 0xFFFFFFFF));
+  peer_write(tt::pattern(5000, 1));
+  EXPECT_EQ(poll_recv(0x40000003, 16), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(thr_.pend.pending, 1);
+  EXPECT_EQ(thr_.pend.data_len, 16u);
+  EXPECT_EQ(thr_.pend.stored_len, 5000u);
+  EXPECT_EQ(thr_.pend.pending_len, 0xFFFFFFFFu - 5000);
+
+  // A stray message announcing a large payload is read through without keeping it.
+  clear_pending(&thr_.pend);
+  Bytes other(56 + 300000, 0);
+  Bytes h = tt::header_announcing(0x40000004, 300000);
+  std::copy(h.begin(), h.end(), other.begin());
+  std::thread peer([&] {
+    peer_write(other);
+    peer_write(tt::answer(0x40000005, 0, {7, 7}));
+  });
+  sock_snd_info s = exchange(0x40000005, 40, OSTREL_BLOCKING, 2);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_recv(&s, &thr_), 0);
+  testing::internal::GetCapturedStdout();
+  peer.join();
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({7, 7}));
+  free(s.resp);
+}
+
+TEST_F(Exchange, AnswerLongerThanExpectedIsCutToTheExpectation) {
+  peer_write(tt::answer(0x40000006, 0, tt::pattern(100, 4)));
+  peer_write(tt::answer(0x40000007, 0, {1}));
+  sock_snd_info s = exchange(0x40000006, 40, OSTREL_BLOCKING, 10);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(s.resp_size, 10u);
+  free(s.resp);
+  s = exchange(0x40000007, 40, OSTREL_BLOCKING, 1);  // the stream is still in step
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(s.resp_size, 1u);
+  free(s.resp);
+}
+
+TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {
+  peer_write(tt::answer(1, 0, {}));
+  peer_write(tt::answer(2, 0, {}));
+  sock_snd_info s = exchange(1, 40, OSTREL_BLOCKING, 0);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(thr_.rcvtimeo_ms, 60000);
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  ASSERT_EQ(getsockopt(fds_[0], SOL_SOCKET, SO_RCVTIMEO, &tv, &len), 0);
+  EXPECT_EQ(tv.tv_sec, 60);
+  s = exchange(2, 100, OSTREL_BLOCKING, 0);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(thr_.rcvtimeo_ms, 100000);
+}
