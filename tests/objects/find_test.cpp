@@ -176,7 +176,8 @@ TEST_F(Find, IndexAndPartitionPlacement) {
   Msg r = only(KQ_FIND_OBJECTS);
   EXPECT_EQ(Bytes(Be{}.u64(0).u32(0).u32(masked).u32(1)), r.inputs[0]);
   // The check value as a number travels as 8 big-endian bytes.
-  const Bytes *kcv = find(attrs_of(r.inputs[2]), OBJ_ATTR_KCV);
+  const Attrs sent = attrs_of(r.inputs[2]);
+  const Bytes *kcv = find(sent, OBJ_ATTR_KCV);
   ASSERT_NE(nullptr, kcv);
   EXPECT_EQ(Bytes(Be{}.u64(0x0102030405060708ull)), *kcv);
   // A check value of 0 is none.
