@@ -9,6 +9,7 @@
 #include "qel2_records.h"
 #include "qel2_sdk.h"
 #include "qel2_objects.h"
+#include "qel2_objects.h"
 #include "qel2_attributes.h"
 #include "qel2_template.h"
 #include "qel2_helpers.h"
