@@ -19,7 +19,10 @@ public final class LoginManagerTest {
     static final int UNUSABLE = -1;
     static final int ERR_ARGUMENTS_BAD = 0x40000206;
     static final int ERR_INVALID_INPUT = 0x4000021C;
+    static final int ERR_LIB_NOT_INITIALIZED = 0x4000021B;
     static final int RET_USER_LOGIN_FAILURE = 163;
+    static final int RET_INVALID_SESSION = 0x8B;
+    static final int RET_USER_ALREADY_LOGGED_IN = 0x9F;
     static final int SENTINEL = 0x5A5A5A5A;
 
     static int passed;
@@ -104,18 +107,41 @@ public final class LoginManagerTest {
         }
     }
 
-    void loginWithOutInit() {
+    void loginWithOutInitRefusals() {
         int[] app = sentinel();
         int[] sess = sentinel();
         checkEq("login for loginWithOutInit", 0, lm.login(PARTITION, USER, PASSWORD, app, sess));
         checkEq("loginWithOutInit null user", UNUSABLE, lm.loginWithOutInit(sess[0], null, PASSWORD));
         checkEq("loginWithOutInit null password", UNUSABLE, lm.loginWithOutInit(sess[0], USER, null));
         checkEq("loginWithOutInit short password", ERR_ARGUMENTS_BAD, lm.loginWithOutInit(sess[0], USER, "short"));
-        checkEq("loginWithOutInit wrong password", RET_USER_LOGIN_FAILURE,
-                lm.loginWithOutInit(sess[0], USER, WRONG_PASSWORD));
+        checkEq("loginWithOutInit into a logged-in session", RET_USER_ALREADY_LOGGED_IN,
+                lm.loginWithOutInit(sess[0], USER, PASSWORD));
         checkEq("session still valid", 0, lm.validSession(sess[0]));
         checkEq("logout", 0, lm.logout(app[0], sess[0]));
         checkEq("logout(0, 0)", 0, lm.logout(0, 0));
+    }
+
+    // ---- scenario "login_without_init": the HSM refuses the first session close ----
+
+    void loginWithOutInit() {
+        int[] app1 = sentinel();
+        int[] sess1 = sentinel();
+        checkEq("first login", 0, lm.login(PARTITION, USER, PASSWORD, app1, sess1));
+        // The user is logged out but the session stays open; the result is the close's.
+        checkEq("logout whose close fails", RET_INVALID_SESSION, lm.logout(0, sess1[0]));
+
+        int[] app2 = sentinel();
+        int[] sess2 = sentinel();
+        checkEq("second login starts the SDK again", 0, lm.login(PARTITION, USER, PASSWORD, app2, sess2));
+        checkEq("loginWithOutInit wrong password", RET_USER_LOGIN_FAILURE,
+                lm.loginWithOutInit(sess1[0], USER, WRONG_PASSWORD));
+        checkEq("loginWithOutInit right password", 0, lm.loginWithOutInit(sess1[0], USER, PASSWORD));
+        checkEq("loginWithOutInit again", RET_USER_ALREADY_LOGGED_IN,
+                lm.loginWithOutInit(sess1[0], USER, PASSWORD));
+        checkEq("first session valid", 0, lm.validSession(sess1[0]));
+        checkEq("logout of the first session", 0, lm.logout(0, sess1[0]));
+        // That logout cleaned the SDK up for the whole process.
+        checkEq("shutdown after the clean-up", ERR_LIB_NOT_INITIALIZED, lm.logout(app2[0], 0));
     }
 
     // ---- scenario "refusals": nothing may reach the daemon ----
@@ -197,6 +223,22 @@ public final class LoginManagerTest {
         check("session gone with the clean-up", lm.validSession(sess[0]) != 0);
     }
 
+    // ---- scenario "logout_fails": the HSM refuses every logout ----
+
+    void logoutFails() {
+        int[] app = sentinel();
+        int[] sess = sentinel();
+        checkEq("login", 0, lm.login(PARTITION, USER, PASSWORD, app, sess));
+        // With an application id the result is the shutdown's, not the logout's.
+        checkEq("logout with an application id", 0, lm.logout(app[0], sess[0]));
+
+        checkEq("second login", 0, lm.login(PARTITION, USER, PASSWORD, app, sess));
+        checkEq("logout of the session alone", RET_INVALID_SESSION, lm.logout(0, sess[0]));
+        // Whatever the logout said, the SDK was cleaned up: a new login works.
+        checkEq("login after the failed logout", 0, lm.login(PARTITION, USER, PASSWORD, app, sess));
+        checkEq("last logout", 0, lm.logout(app[0], 0));
+    }
+
     public static void main(String[] args) throws Exception {
         LoginManagerTest t = new LoginManagerTest();
         String scenario = args.length > 0 ? args[0] : "";
@@ -205,7 +247,7 @@ public final class LoginManagerTest {
                 t.rightPassword();
                 t.failedLoginsHandBackIds();
                 t.unusableStringsAfterTheSession();
-                t.loginWithOutInit();
+                t.loginWithOutInitRefusals();
                 break;
             case "refusals":
                 t.refusalsBeforeAnyRequest();
@@ -216,6 +258,12 @@ public final class LoginManagerTest {
                 break;
             case "partition_fips_off":
                 t.partitionFipsOff();
+                break;
+            case "login_without_init":
+                t.loginWithOutInit();
+                break;
+            case "logout_fails":
+                t.logoutFails();
                 break;
             default:
                 check("known scenario '" + scenario + "'", false);
