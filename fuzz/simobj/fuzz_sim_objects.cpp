@@ -1,0 +1,112 @@
+// Feeds arbitrary bytes to the stand-in's object store: as a template, as a
+// masked object, and as the command of an object operation from a logged-in
+// session, aimed now and then at objects that exist.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include <hsmsim/hsm.h>
+
+#include "hsm/objects/masking.h"
+#include "hsm/objects/template.h"
+#include "wire/be_codec.h"
+
+namespace {
+
+using hsmsim::Hsm;
+using hsmsim::HsmRequest;
+using hsmsim::ObjectAttr;
+
+constexpr uint16_t kObjectOps[] = {16, 17, 18, 19, 20, 21, 22, 31, 33, 34, 45, 46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
+
+uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
+  hsmsim::wire::BeReader r(v);
+  r.skip(off);
+  return r.u32();
+}
+
+HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input, std::vector<uint32_t> outs, uint32_t sess) {
+  HsmRequest q;
+  q.opcode = opcode;
+  if (!input.empty()) q.inputs.push_back(input);
+  q.output_sizes = std::move(outs);
+  q.session_handle = sess;
+  return q;
+}
+
+// A logged-in session of the crypto user.
+uint32_t login(Hsm& hsm) {
+  std::vector<uint8_t> init;
+  hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);
+  auto a = hsm.execute(mgmt(146, init, {20}, 0));
+  uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
+  std::vector<uint8_t> open;
+  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
+  uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
+  std::string pw = hsmsim::defaults::kUserPassword;
+  std::vector<uint8_t> rec;
+  hsmsim::wire::BeWriter w(rec);
+  w.zeros(12).u32(sess).u32(0).u32(1).u32(11).text(hsmsim::defaults::kUserName, 32).u32(static_cast<uint32_t>(pw.size()));
+  w.text(pw, 356).u8(0);
+  hsm.execute(mgmt(13, rec, {16}, sess));
+  return sess;
+}
+
+void store_operation(std::span<const uint8_t> data) {
+  if (data.size() < 6) return;
+  Hsm hsm;
+  uint32_t sess = login(hsm);
+  hsmsim::ObjectSeed aes;
+  aes.attributes = {ObjectAttr::number(0, 4), ObjectAttr::number(256, 31), ObjectAttr::number(353, 32)};
+  hsmsim::ObjectSeed session_key = aes;
+  session_key.session = sess;
+  session_key.attributes.push_back(ObjectAttr::number(1, 0));
+  hsmsim::ObjectSeed pub;
+  pub.attributes = {ObjectAttr::number(0, 2), ObjectAttr::number(256, 0),
+                    ObjectAttr::bytes(288, std::vector<uint8_t>(64, 0xC3)), ObjectAttr::number(290, 65537)};
+  const uint64_t handles[] = {hsm.seed_object(aes).handle, hsm.seed_object(session_key).handle,
+                              hsm.seed_object(pub).handle, 0};
+
+  uint16_t opcode = kObjectOps[data[0] % std::size(kObjectOps)];
+  uint8_t aim = data[1];
+  std::vector<uint8_t> record(data.begin() + 6, data.end());
+  hsmsim::wire::BeWriter w(record);
+  if ((aim & 1) && record.size() >= 16) w.u32_at(12, sess);
+  if ((aim & 2) && record.size() >= 32) {
+    w.u32_at(24, 0);
+    w.u32_at(28, static_cast<uint32_t>(handles[(aim >> 2) & 3]));
+  }
+  std::vector<uint32_t> outs;
+  for (int i = 0; i < (data[2] & 3); ++i) outs.push_back(static_cast<uint32_t>(data[3]) * (i + 1) * 4);
+  HsmRequest q = mgmt(opcode, record, outs, sess);
+  q.attest = data[4] & 1;
+  q.op_ctx = data[5] & 0x0F;
+  if ((aim & 0x10) && record.size() > 1) {  // records may span segments
+    std::span<const uint8_t> all(record);
+    q.inputs = {all.first(record.size() / 2), all.subspan(record.size() / 2)};
+  }
+  auto reply = hsm.execute(q);
+  uint64_t room = 0;
+  for (auto o : outs) room += o;
+  if (reply.payload.size() > room) __builtin_trap();
+  // A search may leave a context to continue from.
+  if (reply.op_ctx) {
+    q.op_ctx = reply.op_ctx;
+    hsm.execute(q);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::span<const uint8_t> in(data, size);
+  hsmsim::hsm::obj::ParsedTemplate t;
+  (void)hsmsim::hsm::obj::parse_template(in, hsmsim::hsm::obj::Purpose::Create, t);
+  (void)hsmsim::hsm::obj::parse_template(in, hsmsim::hsm::obj::Purpose::Find, t);
+  static const std::vector<uint8_t> key(32, 0x42);
+  hsmsim::hsm::obj::Unmasked u;
+  (void)hsmsim::hsm::obj::unmask_object(in, key, u);
+  store_operation(in);
+  return 0;
+}
