@@ -483,6 +483,10 @@ TEST_F(Objects, SessionObjectsEndWithTheirSession) {
   EXPECT_EQ(c.set_attr(user, kept, kToken, {'1', 0}), 0u);
   EXPECT_EQ(d.hsm().object_count(def::kPartition, false), 2u);
   EXPECT_EQ(d.hsm().object_count(def::kPartition, true), 2u);
+  auto info = c.hsm().partition_info(user, def::kPartition);  // token and session keys at 56 and 64
+  ASSERT_EQ(info.code, 0u);
+  EXPECT_EQ(be32(info.payload, 16 + 56), 2u);
+  EXPECT_EQ(be32(info.payload, 16 + 64), 2u);
 
   ASSERT_EQ(c.hsm().close_session(user, c.nonce(user)), 0u);
   EXPECT_FALSE(d.hsm().object(a));

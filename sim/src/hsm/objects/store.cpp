@@ -92,4 +92,11 @@ uint32_t ObjectStore::count(uint8_t partition, bool token) const {
   return n;
 }
 
+uint32_t ObjectStore::count_all(bool token) const {
+  uint32_t n = 0;
+  for (const auto& [h, o] : objects_)
+    if (!o.tombstoned && o.token() == token) ++n;
+  return n;
+}
+
 }  // namespace hsmsim::hsm::obj

@@ -63,6 +63,7 @@ class ObjectStore {
     for (const auto& [h, o] : objects_) f(o);
   }
   uint32_t count(uint8_t partition, bool token) const;  // live objects
+  uint32_t count_all(bool token) const;                 // of every partition
 
   SearchContexts& searches() { return searches_; }
   std::span<const uint8_t> masking_key() const { return masking_key_.bytes(); }

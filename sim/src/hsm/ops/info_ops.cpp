@@ -40,14 +40,14 @@ std::vector<uint8_t> hsm_info(HsmState& st) {
   w.u32(8u << 20).u32(6u << 20).u32(64u << 20).u32(60u << 20);  // RAM, flash (KiB)
   w.u32(id.user_fail_limit).u32(id.officer_fail_limit);
   w.u32(id.fips_state);
-  w.u32(id.max_user_keys).u32(0);
+  w.u32(id.max_user_keys).u32(st.objects.count_all(true));
   w.u32(id.max_ssl_contexts).u32(id.max_ssl_contexts);
   w.u32(0).u32(0);                      // master and slave configuration
   w.u32(1).u32(0x0B4000).u32(0x7E57).u32(1);  // manufacturer id
   w.u8(digit_or_zero(id.serial, 0)).u8(digit_or_zero(id.serial, 2));
   w.u8(id.fw_major).u8(id.fw_minor);
   w.text(utc_text("%Y%m%d%H%M%SZ"), 16);
-  w.u32(id.max_session_keys).u32(0);
+  w.u32(id.max_session_keys).u32(st.objects.count_all(false));
   w.u32(0).u32(0).u32(0);  // cloning method, key-encryption-key method, authentication path
   w.u32(static_cast<uint32_t>(id.temperature));
   w.text(id.build, 16).text(id.firmware_text, 64).text(id.part_number, 64);
@@ -80,7 +80,7 @@ std::vector<uint8_t> partition_info(HsmState& st, const Partition& p) {
   w.u32(st.id.max_pin).u32(st.id.min_pin).u32(sessions).u32(rw).u32(p.policy_bits);
   w.u16(p.max_users).u16(static_cast<uint16_t>(p.max_users > users ? p.max_users - users : 0));
   w.u8(0).u8(0).u8(p.key_import).u8(p.key_export).u8(p.fips_state).zeros(3);
-  w.u32(p.max_keys).u32(0).u32(0).u32(0);  // token keys, reserved, session keys
+  w.u32(p.max_keys).u32(st.objects.count(p.index, true)).u32(0).u32(st.objects.count(p.index, false));
   w.u32(p.max_ssl_contexts).u32(0);
   w.u8(p.max_acclr_devs).zeros(7);
   w.u8(0).u8(0).u8(0).u8(0);  // flags, cloning method, key-encryption-key method, certificate auth
