@@ -233,7 +233,7 @@ Int32 check_arguments(const void *data, op_type op, const void *args) {
 // Runs fn with the calling thread's connection and its request lock held.
 template <typename Fn>
 Int32 with_connection(Fn fn) {
-  SyncFreeLock sync;
+  SyncFreeLock sync(SyncFreeLock::kShared);
   thread_info *thr = nullptr;
   if (Int32 r = get_thread_info_and_create(&thr)) return r;
   pthread_mutex_lock(&thr->req_lock);

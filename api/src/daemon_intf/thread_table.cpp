@@ -5,9 +5,15 @@
 // Lists change only with cli_th_tbl_lock and the bucket lock held; lookups
 // take the bucket lock under cli_th_tbl_lock and then let the table lock go,
 // so that threads of different buckets do not wait for each other.
+//
+// The sends run on every request: they take sync_free_cli_th_tbl_lock
+// shared, and a thread remembers its record until any record is removed or a
+// table is created (the generation below), so that the common request takes
+// no lock that other threads' requests need exclusively.
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +26,28 @@ orx_tessaline_cli_thread_hash *orx_tessaline_cli_threads_table = nullptr;
 
 namespace {
 
-pthread_mutex_t sync_free_cli_th_tbl_lock = PTHREAD_MUTEX_INITIALIZER;
+// Writers first: a removal must not wait behind a steady stream of requests.
+pthread_rwlock_t sync_free_cli_th_tbl_lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 pthread_once_t g_atfork_once = PTHREAD_ONCE_INIT;
+
+// Moves on whenever a record may have been freed or a table replaced.
+std::atomic<uint64_t> g_generation{1};
+
+// The calling thread's record as last found.
+struct CachedRecord {
+  thread_info *record;
+  uint64_t generation;
+  pid_t pid;
+};
+thread_local CachedRecord tl_record{nullptr, 0, -1};
+
+void init_sync_free() {
+  pthread_rwlockattr_t attr;
+  pthread_rwlockattr_init(&attr);
+  pthread_rwlockattr_setkind_np(&attr, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+  pthread_rwlock_init(&sync_free_cli_th_tbl_lock, &attr);
+  pthread_rwlockattr_destroy(&attr);
+}
 
 class Locked {
  public:
@@ -46,23 +72,23 @@ orx_tessaline_cli_thread_hash *bucket_of(orx_tessaline_cli_thread_hash *table, p
 
 // A fork while another thread changes the table would leave the child a
 // half-linked list and locks nobody releases: fork waits for the table locks,
-// and the child re-creates the bucket locks (only readers may hold those
-// without the table lock, and readers leave the lists intact).
+// and the child, alone with them, creates them afresh (only readers may hold
+// a bucket lock without the table lock, and readers leave the lists intact).
 void atfork_prepare() {
-  pthread_mutex_lock(&sync_free_cli_th_tbl_lock);
+  pthread_rwlock_wrlock(&sync_free_cli_th_tbl_lock);
   pthread_mutex_lock(&cli_th_tbl_lock);
 }
 void atfork_parent() {
   pthread_mutex_unlock(&cli_th_tbl_lock);
-  pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+  pthread_rwlock_unlock(&sync_free_cli_th_tbl_lock);
 }
 void atfork_child() {
   if (orx_tessaline_cli_threads_table) {
     for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i)
       pthread_mutex_init(&orx_tessaline_cli_threads_table[i].index_lock, nullptr);
   }
-  pthread_mutex_unlock(&cli_th_tbl_lock);
-  pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+  pthread_mutex_init(&cli_th_tbl_lock, nullptr);
+  init_sync_free();
 }
 void install_atfork() { pthread_atfork(atfork_prepare, atfork_parent, atfork_child); }
 
@@ -102,17 +128,23 @@ void release_record(thread_info *t, bool same_process) {
 
 }  // namespace
 
-SyncFreeLock::SyncFreeLock() : held_(true) { pthread_mutex_lock(&sync_free_cli_th_tbl_lock); }
+SyncFreeLock::SyncFreeLock(Mode mode) : held_(true) {
+  if (mode == kShared)
+    pthread_rwlock_rdlock(&sync_free_cli_th_tbl_lock);
+  else
+    pthread_rwlock_wrlock(&sync_free_cli_th_tbl_lock);
+}
 SyncFreeLock::~SyncFreeLock() {
-  if (held_) pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+  if (held_) pthread_rwlock_unlock(&sync_free_cli_th_tbl_lock);
 }
 void SyncFreeLock::unlock() {
-  if (held_) pthread_mutex_unlock(&sync_free_cli_th_tbl_lock);
+  if (held_) pthread_rwlock_unlock(&sync_free_cli_th_tbl_lock);
   held_ = false;
 }
 
 orx_tessaline_cli_thread_hash *orx_tessaline_cli_create_threads_table(void) {
   pthread_once(&g_atfork_once, install_atfork);
+  g_generation.fetch_add(1);  // records of an earlier table are not this table's
   const size_t size = sizeof(orx_tessaline_cli_thread_hash) * THREAD_TABLE_BUCKETS;
   auto *table = static_cast<orx_tessaline_cli_thread_hash *>(calloc(1, size));
   if (!table) {
@@ -171,8 +203,17 @@ thread_info *get_thread_info() {
 
 Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
   *ret_thr_info = nullptr;
+  const pid_t pid = getpid();
+  // With sync_free_cli_th_tbl_lock held no record can be freed, so a record
+  // found since the last removal is still this thread's.
+  const uint64_t generation = g_generation.load();
+  if (tl_record.record && tl_record.generation == generation && tl_record.pid == pid &&
+      tl_record.record->socket_fd != -1) {
+    *ret_thr_info = tl_record.record;
+    return 0;
+  }
   thread_info *t = nullptr;
-  Lookup found = lookup(getpid(), pthread_self(), &t);
+  Lookup found = lookup(pid, pthread_self(), &t);
   if (found == Lookup::kNoTable) return TESSALINE_INVALID_OPERATION;
   if (found == Lookup::kMissing) {
     if (orx_tessaline_cli_register_thread() != 0) {
@@ -189,13 +230,14 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
     printf("Not connected to the Socket");
     return TESSALINE_SOCKET_CONNECT;
   }
+  tl_record = CachedRecord{t, generation, pid};
   *ret_thr_info = t;
   return 0;
 }
 
 void del_thread_info(pthread_t thread_id) {
   const pid_t pid = getpid();
-  SyncFreeLock sync;
+  SyncFreeLock sync(SyncFreeLock::kExclusive);
   Locked table_lock(&cli_th_tbl_lock);
   if (!orx_tessaline_cli_threads_table) return;
   orx_tessaline_cli_thread_hash *b = bucket_of(orx_tessaline_cli_threads_table, thread_id);
@@ -212,6 +254,7 @@ void del_thread_info(pthread_t thread_id) {
   }
   table_lock.unlock();
   if (!t) return;
+  g_generation.fetch_add(1);
   // Wake an exchange that may be blocked on this socket before waiting for it.
   if (t->socket_fd >= 0) shutdown(t->socket_fd, SHUT_RDWR);
   pthread_mutex_lock(&t->req_lock);  // waits for an exchange in progress
@@ -226,10 +269,11 @@ void orx_tessaline_cli_unregister_thread_new(pthread_t thr_id) { del_thread_info
 void orx_tessaline_cli_delete_threads_table(void) {
   orx_tessaline_cli_thread_hash *table = nullptr;
   {
-    SyncFreeLock sync;
+    SyncFreeLock sync(SyncFreeLock::kExclusive);
     Locked table_lock(&cli_th_tbl_lock);
     table = orx_tessaline_cli_threads_table;
     orx_tessaline_cli_threads_table = nullptr;
+    g_generation.fetch_add(1);
   }
   if (!table) return;
   const pid_t pid = getpid();

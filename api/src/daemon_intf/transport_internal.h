@@ -87,10 +87,13 @@ socket_t connect_daemon_socket();
 thread_info *get_thread_info();
 Int32 get_thread_info_and_create(thread_info **ret_thr_info);
 void del_thread_info(pthread_t thread_id);
-// Held from a record's lookup until its req_lock is taken.
+// sync_free_cli_th_tbl_lock: held from a record's lookup until its req_lock
+// is taken (shared: lookups of different threads do not wait for each other),
+// and while records are unlinked for freeing (exclusive).
 class SyncFreeLock {
  public:
-  SyncFreeLock();
+  enum Mode { kShared, kExclusive };
+  explicit SyncFreeLock(Mode mode);
   ~SyncFreeLock();
   void unlock();
   SyncFreeLock(const SyncFreeLock &) = delete;

@@ -1,0 +1,199 @@
+// Round trip of an empty blocking request through the library, against the
+// floor: the same bytes over a raw socket to the same stand-in connection
+// type. Also the latency of polling a non-blocking request whose answer has
+// not come.
+//
+//   transport_rtt [seconds per measurement, default 0.5] [thread counts ..., default 1 8 64 256]
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <hsmsim/daemon.h>
+
+#include "daemon_intf/transport_internal.h"
+#include "daemon_intf/transport_seam.h"
+#include "qel2_errors.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+request_buffer empty_request() {
+  request_buffer rb{};
+  rb.command_type = hsmsim::kEchoCommandType;
+  rb.opcode = 1;
+  rb.timeout = 10;
+  return rb;
+}
+
+// The message the library sends for empty_request(), request id aside.
+std::vector<uint8_t> empty_message() {
+  request_buffer rb = empty_request();
+  Uint8 *msg = nullptr;
+  size_t len = 0;
+  if (frame_request(rb, {HSM_QEL1_OPERATION, 0, 0, 0, true}, &msg, &len) != 0) abort();
+  std::vector<uint8_t> out(msg, msg + len);
+  free(msg);
+  return out;
+}
+
+int raw_connect(uint32_t daemon_id) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::string name = "/etc/ostrel/daemon_socket" + std::to_string(daemon_id);
+  memcpy(addr.sun_path + 1, name.data(), name.size());
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) abort();
+  return fd;
+}
+
+bool raw_round_trip(int fd, std::vector<uint8_t> &msg, uint32_t id) {
+  set_message_req_id(msg.data(), id);
+  if (send(fd, msg.data(), msg.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(msg.size()))
+    return false;
+  uint8_t hdr[OZV_HDR_LEN];
+  size_t got = 0;
+  while (got < sizeof hdr) {
+    ssize_t n = recv(fd, hdr + got, sizeof hdr - got, 0);
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+struct Result {
+  double us_per_rtt;  // mean round trip seen by one thread
+  double per_sec;     // all threads together
+};
+
+// Runs `threads` threads doing round trips for about `seconds`.
+template <typename Setup, typename Trip, typename Teardown>
+Result run(int threads, double seconds, Setup setup, Trip trip, Teardown teardown) {
+  std::atomic<bool> stop{false};
+  std::atomic<long> total{0};
+  std::barrier ready(threads + 1);
+  std::vector<std::thread> ts;
+  for (int t = 0; t < threads; ++t)
+    ts.emplace_back([&] {
+      auto state = setup();
+      ready.arrive_and_wait();  // connected and warm
+      ready.arrive_and_wait();  // go
+      long n = 0;
+      while (!stop.load(std::memory_order_relaxed)) {
+        if (!trip(state, n)) {
+          fprintf(stderr, "round trip failed\n");
+          abort();
+        }
+        ++n;
+      }
+      total += n;
+      ready.arrive_and_wait();
+      teardown(state);
+    });
+  ready.arrive_and_wait();
+  auto t0 = Clock::now();
+  ready.arrive_and_wait();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  stop = true;
+  ready.arrive_and_wait();
+  double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+  for (auto &t : ts) t.join();
+  double n = static_cast<double>(total.load());
+  return Result{elapsed * threads / n * 1e6, n / elapsed};
+}
+
+Result library_run(int threads, double seconds) {
+  struct State {};
+  return run(
+      threads, seconds,
+      [] {
+        request_buffer rb = empty_request();
+        if (orx_tessaline_cli_send_daemon(&rb, HSM_QEL1_OPERATION, 0, nullptr, nullptr) != 0)
+          abort();
+        return State{};
+      },
+      [](State &, long) {
+        request_buffer rb = empty_request();
+        return orx_tessaline_cli_send_daemon(&rb, HSM_QEL1_OPERATION, 0, nullptr, nullptr) == 0 &&
+               rb.status == 0;
+      },
+      [](State &) { orx_tessaline_cli_unregister_thread(); });
+}
+
+Result raw_run(int threads, double seconds, uint32_t daemon_id) {
+  struct State {
+    int fd;
+    std::vector<uint8_t> msg;
+  };
+  return run(
+      threads, seconds,
+      [daemon_id] {
+        State s{raw_connect(daemon_id), empty_message()};
+        if (!raw_round_trip(s.fd, s.msg, kFirstBlockingReqId)) abort();
+        return s;
+      },
+      [](State &s, long n) {
+        return raw_round_trip(s.fd, s.msg, kFirstBlockingReqId + 1 + static_cast<uint32_t>(n));
+      },
+      [](State &s) { close(s.fd); });
+}
+
+double idle_poll_us(hsmsim::Daemon &d) {
+  d.set_nonblocking_delay(std::chrono::seconds(60));
+  request_buffer rb = empty_request();
+  if (orx_tessaline_cli_send_daemon(&rb, HSM_QEL1_OPERATION, 1, nullptr, nullptr) != 0) abort();
+  const int n = 200000;
+  auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (Qel2CheckForCompletion(rb.request_id) != ERR_REQUEST_PENDING) abort();
+  double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / n;
+  d.set_nonblocking_delay(std::chrono::milliseconds(0));
+  return us;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const double seconds = argc > 1 ? atof(argv[1]) : 0.5;
+  hsmsim::Daemon d;
+  d.set_capture(false);
+  d.export_env();
+  transport_seam_set_config_path("/nonexistent/qel2-bench.cfg");
+  if (transport_seam_start() != 0) {
+    fprintf(stderr, "cannot start the transport against the stand-in\n");
+    return 1;
+  }
+  printf("blocking round trip of an empty request (96 bytes out, 56 back), UNIX socket\n");
+  printf("%8s %14s %14s %14s %14s %8s\n", "threads", "raw us/rtt", "lib us/rtt", "raw rtt/s",
+         "lib rtt/s", "ratio");
+  std::vector<int> counts;
+  for (int i = 2; i < argc; ++i) counts.push_back(atoi(argv[i]));
+  if (counts.empty()) counts = {1, 8, 64, 256};
+  for (int threads : counts) {
+    // Alternate the two and keep each one's best, so drift hits both alike.
+    Result raw{1e30, 0}, lib{1e30, 0};
+    for (int rep = 0; rep < 3; ++rep) {
+      Result r = raw_run(threads, seconds, d.daemon_id());
+      Result l = library_run(threads, seconds);
+      if (r.us_per_rtt < raw.us_per_rtt) raw = r;
+      if (l.us_per_rtt < lib.us_per_rtt) lib = l;
+    }
+    printf("%8d %14.2f %14.2f %14.0f %14.0f %8.3f\n", threads, raw.us_per_rtt, lib.us_per_rtt,
+           raw.per_sec, lib.per_sec, lib.us_per_rtt / raw.us_per_rtt);
+    fflush(stdout);
+  }
+  printf("idle non-blocking poll: %.3f us\n", idle_poll_us(d));
+  transport_seam_stop();
+  return 0;
+}
