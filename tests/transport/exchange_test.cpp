@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -283,4 +286,17 @@ TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {
   s = exchange(2, 100, OSTREL_BLOCKING, 0);
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(thr_.rcvtimeo_ms, 100000);
+}
+
+TEST(TimeoutHandler, WritesItsLineFromASignal) {
+  struct sigaction sa {}, old{};
+  sa.sa_handler = timeout;
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+  errno = EDOM;
+  testing::internal::CaptureStdout();
+  raise(SIGUSR1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "timeout: signal received\n");
+  EXPECT_EQ(errno, EDOM);  // the handler leaves errno as it was
+  sigaction(SIGUSR1, &old, nullptr);
 }

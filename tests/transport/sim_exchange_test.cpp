@@ -442,3 +442,50 @@ TEST_F(WireTcp, EchoOverTcp) {
   EXPECT_EQ(v.major, 2);
   EXPECT_EQ(v.minor, 3);
 }
+
+TEST_F(Wire, AnswerCutByATimeoutIsFinishedBeforeTheNextAnswer) {
+  transport_seam_set_second_ms(5);  // T = 40 s -> 200 ms for the rest of a message
+  Answer slow;
+  slow.chunk = 40;
+  slow.chunk_pause = 400ms;
+  slow.count = 1;
+  d().script(kEchoCommandType, 100, slow);
+  Bytes in = tt::pattern(100, 1), out(100, 0);
+  request_buffer rb = echo_request(in, out, 100);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(send(rb), TESSALINE_SOCKET_RCV_TIMEOUT);  // 40 header bytes, then a pause
+  thread_info *t = get_thread_info();
+  EXPECT_EQ(t->pend.pending, 1);
+  EXPECT_EQ(t->pend.header, 1);
+  EXPECT_EQ(t->pend.stored_len, 40u);
+
+  // The next request first reads the rest of the cut answer, drops it, then
+  // gets its own answer.
+  transport_seam_set_second_ms(1000);
+  Bytes in2 = tt::pattern(20, 9), out2(20, 0);
+  request_buffer rb2 = echo_request(in2, out2, 1);
+  EXPECT_EQ(send(rb2), 0);
+  std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_NE(text.find("Invalid req_id in Message Header: Ignoring the Message"), std::string::npos);
+  EXPECT_EQ(out2, in2);
+  EXPECT_EQ(t->pend.pending, 0);
+}
+
+TEST_F(Wire, NonBlockingAnswerInPiecesIsAssembledAcrossPolls) {
+  Answer pieces;
+  pieces.chunk = 7;
+  pieces.chunk_pause = 5ms;
+  d().script(kEchoCommandType, 100, pieces);
+  Bytes in = tt::pattern(300, 3), out(300, 0);
+  request_buffer rb = echo_request(in, out, 100);
+  ASSERT_EQ(send(rb, 1), 0);
+  Uint32 r = ERR_REQUEST_PENDING;
+  int polls = 0;
+  for (; polls < 5000 && r == ERR_REQUEST_PENDING; ++polls) {
+    r = Qel2CheckForCompletion(rb.request_id);
+    if (r == ERR_REQUEST_PENDING) std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(r, 0u);
+  EXPECT_GT(polls, 3);  // several polls met part of the answer
+  EXPECT_EQ(out, in);
+}
