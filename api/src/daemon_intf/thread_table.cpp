@@ -7,9 +7,10 @@
 // so that threads of different buckets do not wait for each other.
 //
 // The sends run on every request: they take sync_free_cli_th_tbl_lock
-// shared, and a thread remembers its record until any record is removed or a
-// table is created (the generation below), so that the common request takes
-// no lock that other threads' requests need exclusively.
+// shared, and a thread remembers its record until any record is removed, a
+// table is created or the process forks (the generation below), so that the
+// common request takes no lock that other threads' requests need
+// exclusively.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,13 +34,13 @@ pthread_once_t g_atfork_once = PTHREAD_ONCE_INIT;
 // Moves on whenever a record may have been freed or a table replaced.
 std::atomic<uint64_t> g_generation{1};
 
-// The calling thread's record as last found.
+// The calling thread's record as last found. A forked child moves the
+// generation on as well, so it never takes its parent's record from here.
 struct CachedRecord {
   thread_info *record;
   uint64_t generation;
-  pid_t pid;
 };
-thread_local CachedRecord tl_record{nullptr, 0, -1};
+thread_local CachedRecord tl_record{nullptr, 0};
 
 void init_sync_free() {
   pthread_rwlockattr_t attr;
@@ -83,6 +84,7 @@ void atfork_parent() {
   pthread_rwlock_unlock(&sync_free_cli_th_tbl_lock);
 }
 void atfork_child() {
+  g_generation.fetch_add(1);
   if (orx_tessaline_cli_threads_table) {
     for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i)
       pthread_mutex_init(&orx_tessaline_cli_threads_table[i].index_lock, nullptr);
@@ -203,17 +205,17 @@ thread_info *get_thread_info() {
 
 Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
   *ret_thr_info = nullptr;
-  const pid_t pid = getpid();
   // With sync_free_cli_th_tbl_lock held no record can be freed, so a record
-  // found since the last removal is still this thread's.
+  // found since the last removal, table creation or fork is still this
+  // thread's.
   const uint64_t generation = g_generation.load();
-  if (tl_record.record && tl_record.generation == generation && tl_record.pid == pid &&
+  if (tl_record.record && tl_record.generation == generation &&
       tl_record.record->socket_fd != -1) {
     *ret_thr_info = tl_record.record;
     return 0;
   }
   thread_info *t = nullptr;
-  Lookup found = lookup(pid, pthread_self(), &t);
+  Lookup found = lookup(getpid(), pthread_self(), &t);
   if (found == Lookup::kNoTable) return TESSALINE_INVALID_OPERATION;
   if (found == Lookup::kMissing) {
     if (orx_tessaline_cli_register_thread() != 0) {
@@ -230,7 +232,7 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
     printf("Not connected to the Socket");
     return TESSALINE_SOCKET_CONNECT;
   }
-  tl_record = CachedRecord{t, generation, pid};
+  tl_record = CachedRecord{t, generation};
   *ret_thr_info = t;
   return 0;
 }
