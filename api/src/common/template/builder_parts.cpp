@@ -1,10 +1,8 @@
 #include "common/template/builder_parts.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "common/be_codec.h"
-#include "qel2_template.h"
 
 namespace qel2::tmpl {
 
@@ -111,6 +109,18 @@ bool add_domain_params(TemplateWriter &w, const BuildArgs &a) {
     return true;
 }
 
-uint8_t *alloc_template_buffer() { return static_cast<uint8_t *>(std::calloc(1, kTemplateBufferSize)); }
+uint8_t *run_builder(const BuildArgs &a, BuildSteps steps, uint32_t *pulTemplateSz, uint32_t *pulAtribCount) {
+    if (!class_type_allowed(a.key_class, a.key_type)) return nullptr;
+    uint8_t *buf = static_cast<uint8_t *>(std::calloc(1, kTemplateBufferSize));
+    if (!buf) return nullptr;
+    TemplateWriter w(buf, kTemplateBufferSize);
+    if (!steps(w, a) || !w.ok()) {
+        std::free(buf);
+        return nullptr;
+    }
+    if (pulTemplateSz) *pulTemplateSz = static_cast<uint32_t>(w.size());
+    if (pulAtribCount) *pulAtribCount = w.count();
+    return buf;
+}
 
 }  // namespace qel2::tmpl

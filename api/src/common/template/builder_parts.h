@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/template/template_writer.h"
+#include "qel2_template.h"
 
 namespace qel2::tmpl {
 
@@ -16,7 +17,9 @@ inline constexpr uint8_t kModesCreateGen = 0x06;
 inline constexpr uint8_t kModesCreateFind = 0x42;
 inline constexpr uint8_t kModesUnwrapFind = 0x60;
 
-// The builder arguments, one record for both builders.
+// The builder arguments, one record for both builders. The fields follow the
+// order of the exported builders' arguments, so each fills the record with
+// one brace list; the older builder stops before the last two.
 struct BuildArgs {
     uint8_t mode = 0;
     uint32_t key_class = 0;
@@ -43,6 +46,8 @@ struct BuildArgs {
     const uint8_t *prime = nullptr;
     uint32_t base_len = 0;
     const uint8_t *base = nullptr;
+    uint8_t extractable = 255;  // 0 or 1: OBJ_ATTR_EXTRACTABLE; 2 and above: none
+    const extendedTemplateArgs *ext = nullptr;
 
     bool in(uint8_t mask) const { return (mode & mask) != 0; }
     bool find() const;
@@ -72,8 +77,14 @@ bool add_key_size_attrs(TemplateWriter &w, const BuildArgs &a);
 // Find mode, public key: prime bits, prime and base.
 bool add_domain_params(TemplateWriter &w, const BuildArgs &a);
 
-// Allocates the zero-filled template buffer; nullptr on failure.
-uint8_t *alloc_template_buffer();
+// Appends a builder's attributes in its own order; false fails the build.
+using BuildSteps = bool (*)(TemplateWriter &w, const BuildArgs &a);
+
+// One build: refuses a class and type that do not go together before
+// allocating, then fills a zero-filled 4096-byte buffer with `steps`. Hands
+// the buffer over with its length and count (each when asked for), or frees
+// it and returns nullptr.
+uint8_t *run_builder(const BuildArgs &a, BuildSteps steps, uint32_t *pulTemplateSz, uint32_t *pulAtribCount);
 
 }  // namespace qel2::tmpl
 

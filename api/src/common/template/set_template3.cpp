@@ -1,6 +1,5 @@
 // The template builder of the key calls: SetTemplate3 and its short form.
 #include <cstdio>
-#include <cstdlib>
 
 #include "common/template/builder_parts.h"
 #include "qel2_template.h"
@@ -59,7 +58,7 @@ bool add_label_and_id(TemplateWriter &w, const BuildArgs &a) {
     return add_bytes_if_given(w, OBJ_ATTR_ID, a.id, a.id_len);
 }
 
-bool add_usage_flags(TemplateWriter &w, const BuildArgs &a, uint8_t extractable) {
+bool add_usage_flags(TemplateWriter &w, const BuildArgs &a) {
     if (a.find()) return true;
     const bool secret = a.key_class == OBJ_CLASS_SECRET_KEY;
     const bool rsa = a.key_type == KEY_TYPE_RSA;
@@ -75,22 +74,24 @@ bool add_usage_flags(TemplateWriter &w, const BuildArgs &a, uint8_t extractable)
     }
     if (a.key_class == OBJ_CLASS_PRIVATE_KEY || secret) {
         if (!w.flag(OBJ_ATTR_PRIVATE, true) || !w.flag(OBJ_ATTR_SENSITIVE, true)) return false;
-        if (extractable <= 1 && !w.flag(OBJ_ATTR_EXTRACTABLE, extractable == 1)) return false;
+        if (a.extractable <= 1 && !w.flag(OBJ_ATTR_EXTRACTABLE, a.extractable == 1)) return false;
     }
     return true;
 }
 
-bool add_search_extras(TemplateWriter &w, const BuildArgs &a, const extendedTemplateArgs *ext) {
+bool add_search_extras(TemplateWriter &w, const BuildArgs &a) {
     if (!a.find()) return true;
     if (!add_domain_params(w, a)) return false;
     if (!add_bytes_if_given(w, OBJ_ATTR_KCV, a.kcv, a.kcv_len)) return false;
+    const extendedTemplateArgs *ext = a.ext;
     if (!ext) return true;
     if (!add_bytes_if_given(w, OBJ_ATTR_EKCV, ext->pEKCV, ext->ulEKCVLen)) return false;
     if (ext->ucDerive <= 1 && !w.number(OBJ_ATTR_DERIVE, ext->ucDerive)) return false;
     return true;
 }
 
-bool add_nested_templates(TemplateWriter &w, const BuildArgs &a, const extendedTemplateArgs *ext) {
+bool add_nested_templates(TemplateWriter &w, const BuildArgs &a) {
+    const extendedTemplateArgs *ext = a.ext;
     if (!ext) return true;
     if ((a.key_class != OBJ_CLASS_PRIVATE_KEY || a.find()) &&
         !add_bytes_if_given(w, OBJ_ATTR_WRAP_TEMPLATE, ext->pWrapTemplate, ext->ulWrapTemplateLen))
@@ -101,12 +102,12 @@ bool add_nested_templates(TemplateWriter &w, const BuildArgs &a, const extendedT
     return true;
 }
 
-bool build(TemplateWriter &w, const BuildArgs &a, uint8_t extractable, const extendedTemplateArgs *ext) {
+bool build(TemplateWriter &w, const BuildArgs &a) {
     if (a.key_class != OBJ_CLASS_ANY && !w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class)))
         return false;
     return add_wrap_flags(w, a) && add_type_and_location(w, a) && add_sharing(w, a) &&
-           add_label_and_id(w, a) && add_usage_flags(w, a, extractable) && add_key_size_attrs(w, a) &&
-           add_search_extras(w, a, ext) && add_nested_templates(w, a, ext);
+           add_label_and_id(w, a) && add_usage_flags(w, a) && add_key_size_attrs(w, a) &&
+           add_search_extras(w, a) && add_nested_templates(w, a);
 }
 
 }  // namespace
@@ -125,45 +126,11 @@ QEL2_EXPORT Uint8 *SetTemplate3(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint3
                                 Uint32 *pulTemplateSz, Uint32 *pulAtribCount) {
     (void)dev_id;
     using namespace qel2::tmpl;
-    if (!class_type_allowed(ulKeyClass, ulKeyType)) return nullptr;
-
-    BuildArgs a;
-    a.mode = mode;
-    a.key_class = ulKeyClass;
-    a.key_type = ulKeyType;
-    a.location = ucKeyLocation;
-    a.sessions = pSessions;
-    a.n_sessions = ucNumKeySessions;
-    a.users = pUsers;
-    a.n_users = ucNumKeyOwners;
-    a.m_value = ulMValue;
-    a.id = pbID;
-    a.id_len = ulIDLen;
-    a.label = pbLabel;
-    a.label_len = ulLabLen;
-    a.kcv = pKCV;
-    a.kcv_len = ulKCVLen;
-    a.key_len = ulKeyLen;
-    a.mod_bits = ulModLenInBits;
-    a.modulus = pModulus;
-    a.crt_len = ulCrtLen;
-    a.pub_exp = ulPubExp;
-    a.curve_id = ulCurveId;
-    a.prime_bits = ulPrimeLenInBits;
-    a.prime = pPrime;
-    a.base_len = ulBaseLen;
-    a.base = pBase;
-
-    uint8_t *buf = alloc_template_buffer();
-    if (!buf) return nullptr;
-    TemplateWriter w(buf, kTemplateBufferSize);
-    if (!build(w, a, bExtractable, extArgs) || !w.ok()) {
-        std::free(buf);
-        return nullptr;
-    }
-    if (pulTemplateSz) *pulTemplateSz = static_cast<Uint32>(w.size());
-    if (pulAtribCount) *pulAtribCount = w.count();
-    return buf;
+    const BuildArgs a{mode, ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ucNumKeySessions, pUsers,
+                      ucNumKeyOwners, ulMValue, pbID, ulIDLen, pbLabel, ulLabLen, pKCV, ulKCVLen, ulKeyLen,
+                      ulModLenInBits, pModulus, ulCrtLen, ulPubExp, ulCurveId, ulPrimeLenInBits, pPrime,
+                      ulBaseLen, pBase, bExtractable, extArgs};
+    return run_builder(a, build, pulTemplateSz, pulAtribCount);
 }
 
 QEL2_EXPORT Uint8 *SetTemplate2(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,

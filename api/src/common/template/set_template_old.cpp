@@ -1,7 +1,6 @@
 // The earlier template builder, kept for applications: same encodings as
 // SetTemplate3, older choice and order of attributes.
 #include <cstdio>
-#include <cstdlib>
 
 #include "common/template/builder_parts.h"
 #include "qel2_template.h"
@@ -74,6 +73,11 @@ bool add_usage_flags(TemplateWriter &w, const BuildArgs &a) {
     }
 }
 
+bool build(TemplateWriter &w, const BuildArgs &a) {
+    return add_head(w, a) && add_owners(w, a) && add_names(w, a) && add_usage_flags(w, a) &&
+           add_key_size_attrs(w, a) && add_domain_params(w, a);
+}
+
 }  // namespace
 }  // namespace qel2::tmpl
 
@@ -88,45 +92,9 @@ extern "C" QEL2_EXPORT Uint8 *SetTemplate(int dev_id, Uint8 mode, Uint32 ulKeyCl
                                           Uint32 *pulTemplateSz, Uint32 *pulAtribCount) {
     (void)dev_id;
     using namespace qel2::tmpl;
-    if (!class_type_allowed(ulKeyClass, ulKeyType)) return nullptr;
-
-    BuildArgs a;
-    a.mode = mode;
-    a.key_class = ulKeyClass;
-    a.key_type = ulKeyType;
-    a.location = ucKeyLocation;
-    a.sessions = pSessions;
-    a.n_sessions = ucNumKeySessions;
-    a.users = pUsers;
-    a.n_users = ucNumKeyOwners;
-    a.m_value = ulMValue;
-    a.id = pbID;
-    a.id_len = ulIDLen;
-    a.label = pbLabel;
-    a.label_len = ulLabLen;
-    a.kcv = pKCV;
-    a.kcv_len = ulKCVLen;
-    a.key_len = ulKeyLen;
-    a.mod_bits = ulModLenInBits;
-    a.modulus = pModulus;
-    a.crt_len = ulCrtLen;
-    a.pub_exp = ulPubExp;
-    a.curve_id = ulCurveId;
-    a.prime_bits = ulPrimeLenInBits;
-    a.prime = pPrime;
-    a.base_len = ulBaseLen;
-    a.base = pBase;
-
-    uint8_t *buf = alloc_template_buffer();
-    if (!buf) return nullptr;
-    TemplateWriter w(buf, kTemplateBufferSize);
-    const bool built = add_head(w, a) && add_owners(w, a) && add_names(w, a) && add_usage_flags(w, a) &&
-                       add_key_size_attrs(w, a) && add_domain_params(w, a);
-    if (!built || !w.ok()) {
-        std::free(buf);
-        return nullptr;
-    }
-    if (pulTemplateSz) *pulTemplateSz = static_cast<Uint32>(w.size());
-    if (pulAtribCount) *pulAtribCount = w.count();
-    return buf;
+    const BuildArgs a{mode, ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ucNumKeySessions, pUsers,
+                      ucNumKeyOwners, ulMValue, pbID, ulIDLen, pbLabel, ulLabLen, pKCV, ulKCVLen, ulKeyLen,
+                      ulModLenInBits, pModulus, ulCrtLen, ulPubExp, ulCurveId, ulPrimeLenInBits, pPrime,
+                      ulBaseLen, pBase};
+    return run_builder(a, build, pulTemplateSz, pulAtribCount);
 }
