@@ -389,6 +389,25 @@ TEST(Daemon, PipelinedRequestsInOneWrite) {
   }
 }
 
+TEST(Daemon, RequestWithoutInputsEndsAtItsDescriptors) {
+  // No input segment can go on past 64 KiB, so what follows in the same
+  // write is the next message even when it cannot begin a request.
+  Daemon d;
+  RawClient c(d);
+  auto m = simtest::build(echo({}, {4}, 1));
+  auto unknown = simtest::control(7, 2, 0x56, 0);
+  m.insert(m.end(), unknown.begin(), unknown.end());
+  ASSERT_TRUE(c.send_bytes(m));
+  auto r = c.read_reply(2000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->req_id, 1u);
+  EXPECT_EQ(r->status, 0u);
+  auto r2 = c.read_reply(2000);
+  ASSERT_TRUE(r2);
+  EXPECT_EQ(r2->req_id, 2u);
+  EXPECT_EQ(r2->status, 0x40000048u);
+}
+
 TEST(Daemon, ServesManyConnectionsAtOnce) {
   Daemon d;
   d.set_capture(false);

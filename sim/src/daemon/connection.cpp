@@ -88,10 +88,11 @@ void Connection::read_loop() {
     }
     size_t len = f.length;
     bool lost = false;
-    if (f.kind == FrameKind::Full) {
+    if (f.kind == FrameKind::Full && f.may_continue) {
       // A segment longer than 65535 bytes declares only its low 16 bits, so
       // the message may go on: bytes after it that cannot begin a request
-      // header are its next 64 KiB.
+      // header are its next 64 KiB. Without input segments nothing can go
+      // on, and the look past the end (a read of its own) is spared.
       for (;;) {
         if (end_ - start_ == len) peek_more();
         size_t after = end_ - start_ - len;

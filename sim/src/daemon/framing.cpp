@@ -52,7 +52,7 @@ Frame examine(std::span<const uint8_t> buf) {
   if (l.length > kMaxMessage) return malformed(buf.size(), true);
   if (buf.size() < l.length) return need(static_cast<size_t>(l.length));
   if (!l.directions_ok) return malformed(static_cast<size_t>(l.length), false);
-  return Frame{FrameKind::Full, static_cast<size_t>(l.length), 0, false};
+  return Frame{FrameKind::Full, static_cast<size_t>(l.length), 0, false, d.incnt != 0};
 }
 
 bool plausible_header(std::span<const uint8_t> p) {

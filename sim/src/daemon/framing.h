@@ -22,6 +22,7 @@ struct Frame {
   size_t length = 0;    // NeedMore: bytes needed in all; otherwise the message's length
   uint32_t status = 0;  // Unknown / Malformed: the status to answer with
   bool close = false;   // the message's end is unknown: answer, then close the connection
+  bool may_continue = false;  // Full: it has input segments, so 64 KiB continuations may follow
 };
 
 // Looks at the bytes from the start of a message. A full request's length is
