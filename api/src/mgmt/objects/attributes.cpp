@@ -18,10 +18,25 @@ uint32_t read_flags_word(Uint32 ulFlags) {
   return (1u << QEL2_GET_NEW_ATTRS_SHIFT) | ((ulFlags & 1u) << QEL2_GET_ND_ATTRS_SHIFT);
 }
 
-// Sends a prepared read, attested when both attested arguments are given,
-// and forms its result; *data_len receives ulAttrLen of the answer.
-Uint32 send_read(MgmtRequest &rq, const uint8_t *resp, Uint8 *attestedResponse, Uint32 *attestedLength,
-                 Uint32 *request_id, Uint32 *data_len) {
+// One read of an object's attributes: the command (naming the attribute
+// when attr_id is given), the answer's head and, with a buffer, the data;
+// attested when both attested arguments are given. Returns the result, and
+// on 0 or 183 stores ulAttrLen of the answer in *data_len.
+Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, const Uint32 *attr_id, Uint32 ulFlags,
+                       Uint8 *buf, Uint32 capacity, Uint8 *attestedResponse, Uint32 *attestedLength,
+                       Uint32 *request_id, Uint32 *data_len) {
+  const uint32_t session = masked_session(ulSessionHandle);
+  uint8_t cmd[sizeof(GetAttributeCommand)] = {};
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, session, 0, read_flags_word(ulFlags));
+  w.u32(0).u64(ulObj64);
+  if (attr_id) w.u32(*attr_id);
+  const uint32_t cmd_len = attr_id ? sizeof(GetAttributeCommand) : sizeof(GetAllAttributeCommand);
+  uint8_t resp[kReadResponseLen] = {};
+  MgmtRequest rq(opcode, session);
+  rq.in(cmd, cmd_len).out(resp, sizeof resp).key_handle(ulObj64);
+  if (buf) rq.out(buf, capacity);
+
   if (attestedResponse && attestedLength) {
     if (Uint32 r = attestation_refusal(&rq, attestedResponse, attestedLength)) return r;
     appendAttestation(&rq, attestedResponse, attestedLength);
@@ -47,20 +62,11 @@ Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
                               Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
                               Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
-  const uint32_t session = masked_session(ulSessionHandle);
   const Uint32 capacity = *pulBufLen;
-
-  uint8_t cmd[sizeof(GetAttributeCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, session, 0, read_flags_word(ulFlags));
-  w.u32(0).u64(ulObj64).u32(ulAttrID);
-  uint8_t resp[kReadResponseLen] = {};
-  MgmtRequest rq(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulObj64);
-  if (pAttrBuf) rq.out(pAttrBuf, capacity);
-
   Uint32 value_len = 0;
-  Uint32 r = send_read(rq, resp, attestedResponse, attestedLength, request_id, &value_len);
+  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE, ulSessionHandle, ulObj64,
+                             &ulAttrID, ulFlags, pAttrBuf, capacity, attestedResponse, attestedLength, request_id,
+                             &value_len);
   if (r != 0 && r != RET_RESULT_SIZE) return r;
   if (too_small(r, pAttrBuf, capacity, value_len)) r = ERR_BUFFER_TOO_SMALL;
   *pulBufLen = value_len;
@@ -71,20 +77,11 @@ Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32
                                   Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
                                   Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
-  const uint32_t session = masked_session(ulSessionHandle);
   const Uint32 capacity = *pulBufLen;
-
-  uint8_t cmd[sizeof(GetAllAttributeCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, session, 0, read_flags_word(ulFlags));
-  w.u32(0).u64(ulObj64);
-  uint8_t resp[kReadResponseLen] = {};
-  MgmtRequest rq(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulObj64);
-  if (pAttrBuf) rq.out(pAttrBuf, capacity);
-
   Uint32 data_len = 0;
-  Uint32 r = send_read(rq, resp, attestedResponse, attestedLength, request_id, &data_len);
+  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE, ulSessionHandle,
+                             ulObj64, nullptr, ulFlags, pAttrBuf, capacity, attestedResponse, attestedLength,
+                             request_id, &data_len);
   if (r != 0 && r != RET_RESULT_SIZE) return r;
   if (too_small(r, pAttrBuf, capacity, data_len)) {
     printf("%d size 2 %d\n", static_cast<int>(capacity), static_cast<int>(data_len));
