@@ -3,10 +3,9 @@
 // matches and as many handles as the caller has room for.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 #include "common/template/attr_walk.h"
+#include "mgmt/app_state.h"
 #include "mgmt/objects/objects_internal.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"
@@ -23,9 +22,9 @@ constexpr uint64_t kFindFixedLen = kFindCommandLen + sizeof(Object);  // 32
 // What an event-driven search without a handle array asks for beyond the head.
 constexpr uint32_t kEventHandlesLen = 8800;
 
-uint32_t partition_of(Uint32 ulSessionHandle, Uint32 ulPartitionNo) {
-  if (ulPartitionNo != 0) return ulPartitionNo;
-  return (ulSessionHandle >> QEL2_PARTITION_SHIFT) & QEL2_PARTITION_MASK;
+// The caller's partition number, or the session's when that is 0.
+uint32_t search_partition(Uint32 ulSessionHandle, Uint32 ulPartitionNo) {
+  return ulPartitionNo != 0 ? ulPartitionNo : partition_of(ulSessionHandle);
 }
 
 // The search index sits in the reserved words: 32 bits at the front for the
@@ -43,10 +42,6 @@ bool reserved_label(const Uint8 *label, Uint32 len) {
   return tmpl::equals_nocase(label, n, "public") || tmpl::equals_nocase(label, n, "private");
 }
 
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
-
 }  // namespace
 
 Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Uint8 *pTemplate,
@@ -57,7 +52,7 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spe
 
   uint8_t cmd[kFindCommandLen] = {};
   BeWriter w(cmd, sizeof cmd);
-  put_find_command(w, spec.opcode, spec.index, session, partition_of(ulSessionHandle, spec.partition));
+  put_find_command(w, spec.opcode, spec.index, session, search_partition(ulSessionHandle, spec.partition));
   uint8_t head[sizeof(Object)] = {};
   BeWriter h(head, sizeof head);
   h.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
@@ -108,7 +103,7 @@ Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Fin
   if (a.mod_len > UINT32_MAX / 8) return ERR_SET_TEMPLATE;
 
   Uint32 size = 0, count = 0;
-  std::unique_ptr<Uint8, FreeDeleter> tmpl(SetTemplate3(
+  FreedBuffer tmpl(SetTemplate3(
       static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_FIND, a.key_class, a.key_type,
       a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label, a.label_len, a.kcv,
       a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0, 0, nullptr, 0, nullptr, 255, a.ext, &size, &count));

@@ -1,8 +1,5 @@
 // Listing the objects that belong to one user: a handle and a status byte
 // per object, paged by index.
-#include <cstdlib>
-#include <memory>
-
 #include "mgmt/objects/objects_internal.h"
 #include "qel2_errors.h"
 
@@ -10,10 +7,6 @@ using namespace qel2;
 using namespace qel2::mgmt;
 
 namespace {
-
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
 
 constexpr size_t kRecordLen = sizeof(find_cmd_key_info);  // 9, packed
 
@@ -24,7 +17,7 @@ Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSea
   if (!pulNumOfKeys || ulSearchIndex > QEL2_FIND_ALL_MAX_INDEX) return ERR_INVALID_INPUT;
   if (*pulNumOfKeys > QEL2_FIND_ALL_MAX_RECORDS) *pulNumOfKeys = QEL2_FIND_ALL_MAX_RECORDS;
   const Uint32 room = *pulNumOfKeys;
-  std::unique_ptr<Uint8, FreeDeleter> records;
+  FreedBuffer records;
   if (room > 0) {
     records.reset(static_cast<Uint8 *>(calloc(room, kRecordLen)));
     if (!records) return ERR_MEMORY_ALLOC_FAILURE;

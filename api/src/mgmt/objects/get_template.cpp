@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "common/be_codec.h"
 #include "common/template/attr_walk.h"
@@ -18,11 +17,6 @@ using namespace qel2;
 using namespace qel2::tmpl;
 
 namespace {
-
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
-using Buffer = std::unique_ptr<Uint8, FreeDeleter>;
 
 // Which keys an attribute is taken over for.
 enum Keys : uint8_t { kPrivateKeys = 1, kSecretKeys = 2, kEveryKey = 0xFF };
@@ -159,7 +153,7 @@ Uint8 *build_template_from_attributes(const Uint8 *data, size_t data_len, Uint32
     return nullptr;
   }
 
-  Buffer out(static_cast<Uint8 *>(calloc(1, kTemplateBufferSize)));
+  mgmt::FreedBuffer out(static_cast<Uint8 *>(calloc(1, kTemplateBufferSize)));
   if (!out) return nullptr;
   TemplateWriter w(out.get(), kTemplateBufferSize);
   bool saw_sensitive = false;
@@ -198,7 +192,7 @@ Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTempla
     printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__, reinterpret_cast<const char *>(Qel2ResultAsString(r)));
     return nullptr;
   }
-  Buffer attrs(len == UINT32_MAX ? nullptr : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
+  mgmt::FreedBuffer attrs(len == UINT32_MAX ? nullptr : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
   if (!attrs) {
     printf("%s:%d: Memory alloction failed for attributes\n", __func__, __LINE__);
     return nullptr;

@@ -6,6 +6,8 @@
 #define QEL2_MGMT_OBJECTS_OBJECTS_INTERNAL_H
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "mgmt/mgmt_request.h"
 #include "qel2_objects.h"
@@ -37,6 +39,12 @@ uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedRespons
 
 // Attested answers of more than this many response bytes are refused.
 inline constexpr uint64_t kMaxAttestedResponse = 8744;
+
+// A buffer from malloc or calloc (templates, record buffers), freed on scope exit.
+struct FreeDeleter {
+  void operator()(void *p) const { std::free(p); }
+};
+using FreedBuffer = std::unique_ptr<Uint8, FreeDeleter>;
 
 }  // namespace qel2::mgmt
 
