@@ -15,10 +15,10 @@ using tt::put_le;
 
 namespace {
 
-Bytes frame(const request_buffer &rb, FrameSpec spec = {HSM_QEL1_OPERATION, 0, 0, 0, true}) {
+Bytes frame(const request_buffer &rb, FrameOptions opts = {HSM_QEL1_OPERATION, 0, 0, 0, true}) {
   Uint8 *msg = nullptr;
   size_t len = 0;
-  EXPECT_EQ(frame_request(rb, spec, &msg, &len), 0);
+  EXPECT_EQ(frame_request(rb, opts, &msg, &len), 0);
   Bytes out(msg, msg + len);
   free(msg);
   return out;

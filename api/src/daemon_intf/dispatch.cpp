@@ -58,15 +58,15 @@ Uint64 exchange_seconds(const request_buffer &rb) {
 
 Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking,
                 callback_fn cb, void *args, Route route) {
-  FrameSpec spec{};
-  spec.op = op;
-  spec.req_type = nonblocking ? 1 : 0;
-  spec.op_ctx = route.server_directed ? 0 : rb->ctx;
-  spec.zero_tails = !route.server_directed;
-  spec.byte50 = route.serveridx;
+  FrameOptions opts{};
+  opts.op = op;
+  opts.req_type = nonblocking ? 1 : 0;
+  opts.op_ctx = route.server_directed ? 0 : rb->ctx;
+  opts.zero_tails = !route.server_directed;
+  opts.byte50 = route.serveridx;
   Uint8 *raw = nullptr;
   size_t len = 0;
-  if (Int32 r = frame_request(*rb, spec, &raw, &len)) return r;
+  if (Int32 r = frame_request(*rb, opts, &raw, &len)) return r;
   Buffer msg(raw);
   if (!route.server_directed && is_object_creating_opcode(rb->opcode))
     msg.get()[offsetof(ozv_msg_fixed, op_flags)] = take_token_flags();

@@ -68,7 +68,7 @@ static Int32 check_request(const request_buffer &rb) {
   return 0;
 }
 
-Int32 frame_request(const request_buffer &rb, const FrameSpec &spec, Uint8 **msg, size_t *len) {
+Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **msg, size_t *len) {
   *msg = nullptr;
   *len = 0;
   if (Int32 r = check_request(rb)) return r;
@@ -86,14 +86,14 @@ Int32 frame_request(const request_buffer &rb, const FrameSpec &spec, Uint8 **msg
   }
 
   ozv_msg_fixed h{};
-  h.operation = static_cast<Uint8>(spec.op);
+  h.operation = static_cast<Uint8>(opts.op);
   h.in_len = static_cast<Uint16>(total - OZV_HDR_LEN);
   h.opcode = rb.opcode;
   h.sess_handle = rb.session_handle;
-  h.req_type = spec.req_type;
+  h.req_type = opts.req_type;
   h.msg_type = msg_type_for(rb.command_type);
-  h.op_ctx = spec.op_ctx;
-  h.serveridx = spec.byte50;
+  h.op_ctx = opts.op_ctx;
+  h.serveridx = opts.byte50;
   h.out_len = static_cast<Uint16>(expected);
   h.out_len2 = static_cast<Uint16>(expected >> 16);
   const hsm_request_buffer d = descriptor_of(rb);
@@ -112,7 +112,7 @@ Int32 frame_request(const request_buffer &rb, const FrameSpec &spec, Uint8 **msg
     const size_t at = w.size();
     w.bytes(reinterpret_cast<const void *>(static_cast<uintptr_t>(rb.inptr[i])), rb.insize[i]);
     // Only the first inoffset bytes of such a segment are meaningful.
-    if (spec.zero_tails && w.ok() && rb.inoffset[i] != 0 && rb.inoffset[i] < rb.insize[i])
+    if (opts.zero_tails && w.ok() && rb.inoffset[i] != 0 && rb.inoffset[i] < rb.insize[i])
       memset(buf + at + rb.inoffset[i], 0, rb.insize[i] - rb.inoffset[i]);
   }
   if (!w.ok() || w.size() != total) {  // cannot happen: the length was computed above

@@ -16,7 +16,7 @@ inline constexpr Uint32 kControlWaitSeconds = 60;
 inline constexpr Uint32 kRecvFloorSeconds = 60;
 
 // ---- message framing and spreading (message.cpp) ----
-struct FrameSpec {
+struct FrameOptions {
   op_type op;
   Uint8 byte50;        // token flags (plain send) or server index
   Uint8 req_type;      // 0 blocking, 1 non-blocking
@@ -27,7 +27,7 @@ struct FrameSpec {
 // ERR_ARGUMENTS_BAD for counts above 32, a null input segment with bytes or
 // an expected payload above 0xFFFFFFFF; TESSALINE_MALLOC_FAIL when the
 // message cannot be allocated. *msg is released with free().
-Int32 frame_request(const request_buffer &rb, const FrameSpec &spec, Uint8 **msg, size_t *len);
+Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **msg, size_t *len);
 // Header-only message of a control operation.
 ozv_msg_fixed frame_control(op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type);
 void set_message_req_id(Uint8 *msg, Uint32 req_id);
@@ -66,7 +66,7 @@ struct sock_snd_info {
 };
 // Sends sck->req; for a blocking request then receives the awaited answer.
 Int32 socket_send(sock_snd_info *sck, thread_info *thr);
-// Receives until the awaited answer arrives or a read fails (Part of one exchange).
+// Receives until the awaited answer arrives or a read fails.
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
 // Reads len bytes; the first keep of them go to buf + got, the rest are read
 // and dropped. *got counts bytes read so far (also on failure).
