@@ -223,7 +223,7 @@ uint32_t build_object(HsmState& st, const Creator& c, const ParsedTemplate& t, M
     if (!c.session) return rc::kInvalidSession;
     o.session = c.session & 0x3FFFFFFF;
   }
-  o.key = KeyBytes(std::move(m.key));
+  o.key = Secret(std::move(m.key));
   o.public_data = std::move(m.public_data);
   out = std::move(o);
   return rc::kOk;

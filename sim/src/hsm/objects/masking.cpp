@@ -126,7 +126,7 @@ bool deserialise(std::span<const uint8_t> plain, Unmasked& out) {
   if (!b.ok() || b.remaining() != 0) return false;
   uint8_t cls = o.key_class();
   if (cls < key_class::kPublic || cls > key_class::kSecret || !o.get(attr::kKeyType)) return false;
-  o.key = KeyBytes(std::vector<uint8_t>(key.begin(), key.end()));
+  o.key = Secret(std::vector<uint8_t>(key.begin(), key.end()));
   o.public_data.assign(pub.begin(), pub.end());
   out = std::move(u);
   return true;

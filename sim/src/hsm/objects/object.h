@@ -2,8 +2,6 @@
 // in the kept form and its key material.
 #pragma once
 
-#include <string.h>
-
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -11,44 +9,9 @@
 #include <vector>
 
 #include "hsm/objects/attributes.h"
+#include "hsm/state/secret.h"
 
 namespace hsmsim::hsm::obj {
-
-// Key material: wiped when dropped or replaced.
-class KeyBytes {
- public:
-  KeyBytes() = default;
-  explicit KeyBytes(std::vector<uint8_t> b) : b_(std::move(b)) {}
-  KeyBytes(const KeyBytes& o) : b_(o.b_) {}
-  KeyBytes& operator=(const KeyBytes& o) {
-    if (this != &o) {
-      wipe();
-      b_ = o.b_;
-    }
-    return *this;
-  }
-  KeyBytes(KeyBytes&& o) noexcept : b_(std::move(o.b_)) { o.b_.clear(); }
-  KeyBytes& operator=(KeyBytes&& o) noexcept {
-    if (this != &o) {
-      wipe();
-      b_ = std::move(o.b_);
-      o.b_.clear();
-    }
-    return *this;
-  }
-  ~KeyBytes() { wipe(); }
-
-  std::span<const uint8_t> bytes() const { return b_; }
-  size_t size() const { return b_.size(); }
-  bool empty() const { return b_.empty(); }
-
- private:
-  void wipe() {
-    if (!b_.empty()) explicit_bzero(b_.data(), b_.size());
-    b_.clear();
-  }
-  std::vector<uint8_t> b_;
-};
 
 inline constexpr size_t kMaxShares = 8;  // sessions and users an object is shared with, each
 
@@ -62,7 +25,7 @@ struct Object {
   uint8_t m_value = 0;             // approvals needed to use it
   bool tombstoned = false;
   std::map<uint32_t, std::vector<uint8_t>> attrs;  // kept forms, by number
-  KeyBytes key;                    // secret value, or the private key; opaque to the store
+  Secret key;                      // secret value, or the private key; opaque to the store
   std::vector<uint8_t> public_data;  // EC point or DSA public value of the key pair; empty when none
 
   const std::vector<uint8_t>* get(uint32_t type) const {

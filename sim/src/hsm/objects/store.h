@@ -75,8 +75,8 @@ class ObjectStore {
   std::map<uint64_t, Object> objects_;
   uint64_t next_ = kFirstHandle;
   SearchContexts searches_;
-  KeyBytes masking_key_;      // AES-256 key wrap of masked objects
-  KeyBytes attestation_key_;  // HMAC key of attestations
+  Secret masking_key_;        // AES-256 key wrap of masked objects
+  Secret attestation_key_;    // HMAC key of attestations
 };
 
 }  // namespace hsmsim::hsm::obj

@@ -1,4 +1,5 @@
-// A password kept by the HSM: compared in constant time, wiped when dropped.
+// Secret bytes the HSM keeps (passwords, key material): wiped when dropped
+// or replaced, compared in constant time.
 #pragma once
 
 #include <openssl/crypto.h>
@@ -14,7 +15,7 @@ namespace hsmsim::hsm {
 class Secret {
  public:
   Secret() = default;
-  explicit Secret(std::span<const uint8_t> b) : bytes_(b.begin(), b.end()) {}
+  explicit Secret(std::vector<uint8_t>&& b) : bytes_(std::move(b)) { b.clear(); }
   explicit Secret(const std::string& s) : bytes_(s.begin(), s.end()) {}
   Secret(const Secret& o) : bytes_(o.bytes_) {}
   Secret& operator=(const Secret& o) {
@@ -24,15 +25,20 @@ class Secret {
     }
     return *this;
   }
-  Secret(Secret&& o) noexcept : bytes_(std::move(o.bytes_)) {}
+  Secret(Secret&& o) noexcept : bytes_(std::move(o.bytes_)) { o.bytes_.clear(); }
   Secret& operator=(Secret&& o) noexcept {
     if (this != &o) {
       wipe();
       bytes_ = std::move(o.bytes_);
+      o.bytes_.clear();
     }
     return *this;
   }
   ~Secret() { wipe(); }
+
+  std::span<const uint8_t> bytes() const { return bytes_; }
+  size_t size() const { return bytes_.size(); }
+  bool empty() const { return bytes_.empty(); }
 
   bool matches(std::span<const uint8_t> given) const {
     if (given.size() != bytes_.size()) return false;
