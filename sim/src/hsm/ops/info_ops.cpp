@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include "hsm/codes.h"
+#include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
 
@@ -91,15 +92,8 @@ std::vector<uint8_t> partition_info(HsmState& st, const Partition& p) {
 }
 
 void get_partition_info(HsmState& st, Call& c) {
-  auto r = c.reader();
-  SessionHeader h = SessionHeader::read(r);
-  std::string name = wire::field_text(r.bytes(16));
-  if (!r.ok()) return c.fail(code::kInvalidInput);
-  Session* s = st.sessions.find(h.session);
-  if (!s) return c.fail(code::kInvalidSession);
-  Partition* p = st.partitions.by_name(name);
-  if (!p) return c.fail(code::kInvalidPartitionId);
-  if (s->partition != 0 && s->partition != p->index) return c.fail(code::kInvalidSessForPartition);
+  Partition* p = partition_of_command(st, c);
+  if (!p) return;
   std::vector<uint8_t> rec = std_response(code::kOk);
   wire::BeWriter(rec).bytes(partition_info(st, *p));
   c.respond(std::move(rec));

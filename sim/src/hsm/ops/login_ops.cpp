@@ -2,6 +2,7 @@
 // login failure count. Failed logins count per user; a user is locked when
 // the count reaches the limit of its type, until unlocked.
 #include "hsm/codes.h"
+#include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
 
@@ -56,11 +57,9 @@ void login(HsmState& st, Call& c) {
 }
 
 void logout(HsmState& st, Call& c) {
-  auto r = c.reader();
-  SessionHeader h = SessionHeader::read(r);
-  if (!r.ok()) return c.fail(code::kInvalidInput);
-  Session* s = st.sessions.find(h.session);
-  if (!s) return c.fail(code::kInvalidSession);
+  SessionHeader h;
+  Session* s = session_of_command(st, c, h);
+  if (!s) return;
   Application* a = st.apps.by_index(s->app_index);
   if (!a || !a->login) return c.fail(code::kUserNotLoggedIn);
   a->login.reset();

@@ -1,6 +1,7 @@
 // Sessions: open, close (one, all of the application, all of a partition),
 // information and authorisation.
 #include "hsm/codes.h"
+#include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
 
@@ -34,11 +35,9 @@ void open_session(HsmState& st, Call& c) {
 }
 
 void close_session(HsmState& st, Call& c) {
-  auto r = c.reader();
-  SessionHeader h = SessionHeader::read(r);
-  if (!r.ok()) return c.fail(code::kInvalidInput);
-  Session* s = st.sessions.find(h.session);
-  if (!s) return c.fail(code::kInvalidSession);
+  SessionHeader h;
+  Session* s = session_of_command(st, c, h);
+  if (!s) return;
   Application* a = st.apps.by_index(s->app_index);
   if (!a || a->nonce != h.flags) return c.fail(code::kAppNotInitialized);
   uint32_t handle = s->handle;
@@ -56,26 +55,17 @@ void close_all_sessions(HsmState& st, Call& c) {
 }
 
 void close_partition_sessions(HsmState& st, Call& c) {
-  auto r = c.reader();
-  SessionHeader h = SessionHeader::read(r);
-  std::string name = wire::field_text(r.bytes(16));
-  if (!r.ok()) return c.fail(code::kInvalidInput);
-  Session* s = st.sessions.find(h.session);
-  if (!s) return c.fail(code::kInvalidSession);
-  Partition* p = st.partitions.by_name(name);
-  if (!p) return c.fail(code::kInvalidPartitionId);
-  if (s->partition != 0 && s->partition != p->index) return c.fail(code::kInvalidSessForPartition);
+  Partition* p = partition_of_command(st, c);
+  if (!p) return;
   uint8_t target = p->index;
   st.close_sessions([&](const Session& x) { return x.partition == target; });
   c.ok();
 }
 
 void get_session_info(HsmState& st, Call& c) {
-  auto r = c.reader();
-  SessionHeader h = SessionHeader::read(r);
-  if (!r.ok()) return c.fail(code::kInvalidInput);
-  Session* s = st.sessions.find(h.session);
-  if (!s) return c.fail(code::kInvalidSession);
+  SessionHeader h;
+  Session* s = session_of_command(st, c, h);
+  if (!s) return;
   std::vector<uint8_t> rec = std_response(code::kOk);
   wire::BeWriter(rec).u32(s->slot).u32(st.session_state(*s)).u32(s->flags).u32(0);
   c.respond(std::move(rec));
