@@ -1,8 +1,8 @@
 // How the set-attribute check reads an object's current attributes.
 //
 // The read itself belongs to the object operations (Qel2GetAttribute); the
-// check reaches it through this pointer so that the template code builds
-// and links on its own, and tests can put a fake in its place.
+// check reaches it through this pointer so that tests can put a fake in its
+// place.
 #ifndef QEL2_COMMON_TEMPLATE_ATTR_READER_H
 #define QEL2_COMMON_TEMPLATE_ATTR_READER_H
 
@@ -16,7 +16,7 @@ using GetAttributeFn = Uint32 (*)(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32
 // Replaces the reader; nullptr restores the default (Qel2GetAttribute).
 void set_attribute_reader(GetAttributeFn fn);
 
-// The reader in use, or nullptr when the library has no attribute read.
+// The reader in use: the fake when one is set, else Qel2GetAttribute.
 GetAttributeFn attribute_reader();
 
 }  // namespace qel2::tmpl

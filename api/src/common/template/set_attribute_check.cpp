@@ -28,7 +28,6 @@ extern "C" QEL2_EXPORT Uint32 validate_setAttribute_template(Uint32 ulSessionHan
     using namespace qel2::tmpl;
     if (ulAttrID == OBJ_ATTR_TRUSTED) return 0;
     const GetAttributeFn get = attribute_reader();
-    if (!get) return ERR_GENERAL_ERROR;
 
     uint32_t key_class = 0;
     if (Uint32 rc = read_number_attribute(get, ulSessionHandle, ulKeyHandle, OBJ_ATTR_CLASS, &key_class))

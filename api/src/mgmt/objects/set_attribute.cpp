@@ -11,12 +11,6 @@ namespace {
 
 constexpr uint64_t kSetFixedLen = sizeof(SetAttributeCommand) + sizeof(Attribute);  // 40
 
-// The check reads the object's class and key type through a weak reference
-// to Qel2GetAttribute, which alone would not pull the attribute reads out of
-// the static archive; this reference does, wherever a change is linked.
-[[maybe_unused]] __attribute__((used)) Uint32 (*const kAttributeRead)(Uint32, Uint64, Uint32, Uint8 *,
-                                                                     Uint32 *) = Qel2GetAttribute;
-
 }  // namespace
 
 Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
