@@ -1,5 +1,6 @@
 #include "jniutils.h"
 
+#include <limits>
 #include <new>
 
 namespace jce {
@@ -47,8 +48,11 @@ java_secret_pin::~java_secret_pin() {
 const char *java_secret_pin::pin() {
   if (buf_ || !ref_) return buf_.get();
   const jsize chars = env_->GetStringLength(ref_);
+  // A character takes at most 3 bytes of modified UTF-8; beyond this the
+  // JVM's int length may wrap, and the copy would overrun the buffer.
+  if (chars < 0 || chars > std::numeric_limits<jsize>::max() / 3) return nullptr;
   const jsize utf_len = env_->GetStringUTFLength(ref_);
-  if (chars < 0 || utf_len < 0) return nullptr;
+  if (utf_len < chars) return nullptr;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[static_cast<size_t>(utf_len) + 1]);
   if (!buf) return nullptr;
   env_->GetStringUTFRegion(ref_, 0, chars, buf.get());

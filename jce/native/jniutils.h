@@ -151,6 +151,9 @@ class java_secret_pin {
   java_secret_pin(const java_secret_pin &) = delete;
   java_secret_pin &operator=(const java_secret_pin &) = delete;
 
+  // The characters as modified UTF-8; null for a null reference, a string
+  // too long to measure safely (over a third of 2^31 characters), or when
+  // the JVM cannot supply them.
   const char *pin();
   const char *get() const { return buf_.get(); }
   size_t length() const { return len_; }
