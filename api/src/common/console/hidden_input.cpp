@@ -38,6 +38,37 @@ void wipe_and_free(char *s) {
     if (s) wipe_and_free(s, std::strlen(s));
 }
 
+// Makes room for `need` bytes in *line (capacity *cap, `used` of them
+// filled). A larger buffer takes the text over and the old one is wiped,
+// so no copy of a secret is left in freed memory.
+bool make_room(char **line, size_t *cap, size_t used, size_t need) {
+    if (need <= *cap) return true;
+    size_t grown = *cap ? *cap : 64;
+    while (grown < need) grown *= 2;
+    char *bigger = static_cast<char *>(std::malloc(grown));
+    if (!bigger) return false;
+    if (used) std::memcpy(bigger, *line, used);
+    wipe_and_free(*line, *cap);
+    *line = bigger;
+    *cap = grown;
+    return true;
+}
+
+// One line of standard input, as getline reads it: the count includes the
+// newline; -1 at the end of input, on an error or when memory runs out.
+ssize_t read_line(char **line, size_t *cap) {
+    size_t n = 0;
+    int c = 0;
+    while ((c = std::getc(stdin)) != EOF) {
+        if (!make_room(line, cap, n, n + 2)) return -1;  // the character and a NUL
+        (*line)[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    if (n == 0 || (c == EOF && std::ferror(stdin))) return -1;
+    (*line)[n] = '\0';
+    return static_cast<ssize_t>(n);
+}
+
 }  // namespace
 
 extern "C" {
@@ -62,7 +93,7 @@ QEL2_EXPORT hide_string_read_ret readhiddenstring(char **pstring, int len, char 
     char *line = nullptr;
     size_t cap = 0;
     clearerr(stdin);  // an earlier end of input must not answer this prompt
-    ssize_t n = getline(&line, &cap, stdin);
+    ssize_t n = read_line(&line, &cap);
     if (n < 0) {
         result = HIDE_STRING_READ_RET_FAILURE;
     } else {
