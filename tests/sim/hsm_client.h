@@ -32,6 +32,7 @@ inline uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
 struct Mgmt {
   uint32_t status = 0;  // request status
   uint32_t code = 0;    // response code
+  uint64_t op_ctx = 0;  // the answer header's
   std::vector<uint8_t> payload;
 };
 
@@ -41,20 +42,23 @@ class HsmClient {
   RawClient& raw() { return c_; }
 
   Mgmt call(uint16_t opcode, std::vector<std::vector<uint8_t>> inputs, std::vector<uint32_t> outputs,
-            uint32_t sess = 0) {
+            uint32_t sess = 0, uint64_t op_ctx = 0, bool attest = false) {
     Request r;
     r.opcode = opcode;
     r.req_id = next_id_++;
     r.sess_handle = sess;
+    r.op_ctx = op_ctx;
+    r.attest = attest;
     r.inputs = std::move(inputs);
     r.outputs = std::move(outputs);
     auto reply = c_.call(r);
     Mgmt m;
     if (!reply) {
-      m.status = 0xFFFFFFFF;
+      m.status = m.code = 0xFFFFFFFF;
       return m;
     }
     m.status = reply->status;
+    m.op_ctx = reply->op_ctx;
     m.payload = reply->payload;
     m.code = m.payload.size() >= 4 ? be32(m.payload, 0) : 0xFFFFFFFF;
     return m;

@@ -48,11 +48,7 @@ struct Tmpl {
   }
 };
 
-struct Answer {
-  uint32_t status = 0, code = 0;
-  uint64_t op_ctx = 0;
-  std::vector<uint8_t> payload;
-};
+using Answer = Mgmt;
 
 class ObjectClient {
  public:
@@ -72,24 +68,7 @@ class ObjectClient {
 
   Answer call(uint16_t opcode, std::vector<std::vector<uint8_t>> inputs, std::vector<uint32_t> outputs,
               uint32_t sess, uint64_t op_ctx = 0, bool attest = false) {
-    Request r;
-    r.opcode = opcode;
-    r.req_id = next_id_++;
-    r.sess_handle = sess;
-    r.inputs = std::move(inputs);
-    r.outputs = std::move(outputs);
-    auto m = build(r);
-    put<uint64_t>(m, 40, op_ctx);
-    m[56 + 3] = attest ? 1 : 0;
-    Answer a;
-    if (!c_.raw().send_bytes(m)) return {0xFFFFFFFF, 0xFFFFFFFF, 0, {}};
-    auto reply = c_.raw().read_reply();
-    if (!reply) return {0xFFFFFFFF, 0xFFFFFFFF, 0, {}};
-    a.status = reply->status;
-    a.op_ctx = reply->op_ctx;
-    a.payload = reply->payload;
-    a.code = a.payload.size() >= 4 ? be32(a.payload, 0) : 0xFFFFFFFF;
-    return a;
+    return c_.call(opcode, std::move(inputs), std::move(outputs), sess, op_ctx, attest);
   }
 
   // Session header, a reserved word, the handle.
@@ -146,7 +125,6 @@ class ObjectClient {
  private:
   HsmClient c_;
   std::map<uint32_t, uint32_t> nonce_;
-  uint32_t next_id_ = 0x40000000;
 };
 
 }  // namespace simtest

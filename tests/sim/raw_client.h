@@ -38,6 +38,8 @@ struct Request {
   uint16_t opcode = 0;
   uint16_t command_type = 0;
   uint32_t sess_handle = 0;
+  uint64_t op_ctx = 0;
+  bool attest = false;
   std::vector<std::vector<uint8_t>> inputs;
   std::vector<uint32_t> outputs;  // output segment sizes
 };
@@ -54,12 +56,14 @@ inline std::vector<uint8_t> build(const Request& r) {
   put<uint16_t>(m, 16, static_cast<uint16_t>(len - 56));
   put<uint16_t>(m, 18, static_cast<uint16_t>(expected & 0xFFFF));
   put<uint16_t>(m, 20, r.opcode);
+  put<uint64_t>(m, 40, r.op_ctx);
   m[48] = r.command_type == 0 ? 0x56 : (r.command_type == 9 ? 0x58 : 0x57);
   m[49] = r.operation;
   m[51] = r.req_type;
   put<uint16_t>(m, 54, static_cast<uint16_t>(expected > 0xFFFF ? expected >> 16 : 0));
   m[57] = static_cast<uint8_t>(r.inputs.size());
   m[58] = static_cast<uint8_t>(r.outputs.size());
+  m[59] = r.attest ? 1 : 0;
   put<uint16_t>(m, 68, r.command_type);
   size_t d = 96;
   for (const auto& in : r.inputs) {
