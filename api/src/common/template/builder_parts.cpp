@@ -24,6 +24,26 @@ bool class_type_allowed(uint32_t key_class, uint32_t key_type) {
     }
 }
 
+bool add_class(TemplateWriter &w, const BuildArgs &a) {
+    return a.key_class == OBJ_CLASS_ANY || w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class));
+}
+
+bool add_type_and_location(TemplateWriter &w, const BuildArgs &a, uint8_t required_in) {
+    if (a.key_type != KEY_TYPE_ANY) {
+        if (!w.number(OBJ_ATTR_KEY_TYPE, static_cast<int32_t>(a.key_type))) return false;
+    } else if (a.in(required_in)) {
+        return false;
+    }
+    if (a.location != STORAGE_LOCATION_ANY) {
+        if (!w.number(OBJ_ATTR_TOKEN, a.location)) return false;
+        if (a.location == STORAGE_RAM && a.n_sessions != 0 && !add_sessions(w, a.sessions, a.n_sessions))
+            return false;
+    } else if (a.in(required_in)) {
+        return false;
+    }
+    return true;
+}
+
 bool add_sessions(TemplateWriter &w, const uint32_t *sessions, uint8_t n) {
     if (n && !sessions) return false;
     uint8_t *v = w.reserve(OBJ_ATTR_VENDOR_DEFINED, 9 + 4 * uint64_t{n});

@@ -57,6 +57,14 @@ struct BuildArgs {
 // Class 2/3 take asymmetric types, class 4 secret types; other classes any.
 bool class_type_allowed(uint32_t key_class, uint32_t key_type);
 
+// OBJ_ATTR_CLASS unless the class is any.
+bool add_class(TemplateWriter &w, const BuildArgs &a);
+
+// OBJ_ATTR_KEY_TYPE unless the type is any, then OBJ_ATTR_TOKEN unless the
+// location is any (for a session object followed by its sessions); a missing
+// type or location fails the build in the modes of `required_in`.
+bool add_type_and_location(TemplateWriter &w, const BuildArgs &a, uint8_t required_in);
+
 // Sub-records of OBJ_ATTR_VENDOR_DEFINED.
 bool add_sessions(TemplateWriter &w, const uint32_t *sessions, uint8_t n);
 bool add_users(TemplateWriter &w, const uint16_t *users, uint8_t n);

@@ -23,22 +23,6 @@ bool add_wrap_flags(TemplateWriter &w, const BuildArgs &a) {
     return true;
 }
 
-bool add_type_and_location(TemplateWriter &w, const BuildArgs &a) {
-    if (a.key_type != KEY_TYPE_ANY) {
-        if (!w.number(OBJ_ATTR_KEY_TYPE, static_cast<int32_t>(a.key_type))) return false;
-    } else if (a.in(kModesCreateGenDeriveUnwrap)) {
-        return false;
-    }
-    if (a.location != STORAGE_LOCATION_ANY) {
-        if (!w.number(OBJ_ATTR_TOKEN, a.location)) return false;
-        if (a.location == STORAGE_RAM && a.n_sessions != 0 && !add_sessions(w, a.sessions, a.n_sessions))
-            return false;
-    } else if (a.in(kModesCreateGenDeriveUnwrap)) {
-        return false;
-    }
-    return true;
-}
-
 bool add_sharing(TemplateWriter &w, const BuildArgs &a) {
     const uint32_t shared = uint32_t{a.n_users} + 1;
     if (!add_access(w, a.n_users)) return false;
@@ -103,10 +87,8 @@ bool add_nested_templates(TemplateWriter &w, const BuildArgs &a) {
 }
 
 bool build(TemplateWriter &w, const BuildArgs &a) {
-    if (a.key_class != OBJ_CLASS_ANY && !w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class)))
-        return false;
-    return add_wrap_flags(w, a) && add_type_and_location(w, a) && add_sharing(w, a) &&
-           add_label_and_id(w, a) && add_usage_flags(w, a) && add_key_size_attrs(w, a) &&
+    return add_class(w, a) && add_wrap_flags(w, a) && add_type_and_location(w, a, kModesCreateGenDeriveUnwrap) &&
+           add_sharing(w, a) && add_label_and_id(w, a) && add_usage_flags(w, a) && add_key_size_attrs(w, a) &&
            add_search_extras(w, a) && add_nested_templates(w, a);
 }
 

@@ -10,28 +10,17 @@ namespace {
 
 constexpr uint8_t kNoOwners = 255;
 
+// Class, the flags of the creating modes, then type and location.
 bool add_head(TemplateWriter &w, const BuildArgs &a) {
-    if (a.key_class != OBJ_CLASS_ANY && !w.number(OBJ_ATTR_CLASS, static_cast<int32_t>(a.key_class)))
-        return false;
+    if (!add_class(w, a)) return false;
     if (a.in(kModesCreateGenUnwrap)) {
         if (!w.flag(OBJ_ATTR_EXTRACTABLE, true)) return false;
         if (a.key_class == OBJ_CLASS_SECRET_KEY && a.key_type == KEY_TYPE_AES &&
             (!w.flag(OBJ_ATTR_WRAP, true) || !w.flag(OBJ_ATTR_UNWRAP, true)))
             return false;
     }
-    if (a.key_type != KEY_TYPE_ANY) {
-        if (!w.number(OBJ_ATTR_KEY_TYPE, static_cast<int32_t>(a.key_type))) return false;
-    } else if (a.in(kModesCreateGenUnwrap)) {
-        return false;
-    }
-    if (a.location != STORAGE_LOCATION_ANY) {
-        if (!w.number(OBJ_ATTR_TOKEN, a.location)) return false;
-        if (a.location == STORAGE_RAM && a.n_sessions != 0 && !add_sessions(w, a.sessions, a.n_sessions))
-            return false;
-    } else if (a.in(kModesCreateGenUnwrap)) {
-        return false;
-    }
-    return true;
+    // Derive mode takes a template without type or location here.
+    return add_type_and_location(w, a, kModesCreateGenUnwrap);
 }
 
 bool add_owners(TemplateWriter &w, const BuildArgs &a) {
