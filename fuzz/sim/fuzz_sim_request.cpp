@@ -9,12 +9,15 @@
 #include <hsmsim/hsm.h>
 
 #include "daemon/framing.h"
+#include "sim_session.h"
 #include "wire/be_codec.h"
 
 namespace {
 
 using hsmsim::Hsm;
 using hsmsim::HsmRequest;
+using simfuzz::be32;
+using simfuzz::mgmt;
 
 constexpr uint16_t kServed[] = {13, 14, 36, 37, 38, 39, 43, 146, 147, 148, 152, 162, 221, 254, 999};
 
@@ -37,33 +40,12 @@ void frame_stream(std::span<const uint8_t> data) {
   }
 }
 
-uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
-  hsmsim::wire::BeReader r(v);
-  r.skip(off);
-  return r.u32();
-}
-
-HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input, std::vector<uint32_t> outs, uint32_t sess) {
-  HsmRequest q;
-  q.opcode = opcode;
-  if (!input.empty()) q.inputs.push_back(input);
-  q.output_sizes = std::move(outs);
-  q.session_handle = sess;
-  return q;
-}
-
 void hsm_operation(std::span<const uint8_t> data) {
   if (data.size() < 4) return;
   Hsm hsm;
   // An application and a session to aim at.
-  std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);
-  auto a = hsm.execute(mgmt(146, init, {20}, 0));
-  uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
-  std::vector<uint8_t> open;
-  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
-  auto s = hsm.execute(mgmt(36, open, {20}, app));
-  uint32_t sess = be32(s.payload, 16);
+  const simfuzz::Session opened = simfuzz::open_session(hsm);
+  const uint32_t sess = opened.handle, nonce = opened.nonce;
 
   uint16_t opcode = kServed[data[0] % std::size(kServed)];
   std::vector<uint8_t> record(data.begin() + 4, data.end());

@@ -10,6 +10,7 @@
 
 #include "hsm/objects/masking.h"
 #include "hsm/objects/template.h"
+#include "sim_session.h"
 #include "wire/be_codec.h"
 
 namespace {
@@ -17,33 +18,13 @@ namespace {
 using hsmsim::Hsm;
 using hsmsim::HsmRequest;
 using hsmsim::ObjectAttr;
+using simfuzz::mgmt;
 
 constexpr uint16_t kObjectOps[] = {16, 17, 18, 19, 20, 21, 22, 31, 33, 34, 45, 46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
 
-uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
-  hsmsim::wire::BeReader r(v);
-  r.skip(off);
-  return r.u32();
-}
-
-HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input, std::vector<uint32_t> outs, uint32_t sess) {
-  HsmRequest q;
-  q.opcode = opcode;
-  if (!input.empty()) q.inputs.push_back(input);
-  q.output_sizes = std::move(outs);
-  q.session_handle = sess;
-  return q;
-}
-
 // A logged-in session of the crypto user.
 uint32_t login(Hsm& hsm) {
-  std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);
-  auto a = hsm.execute(mgmt(146, init, {20}, 0));
-  uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
-  std::vector<uint8_t> open;
-  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
-  uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
+  const uint32_t sess = simfuzz::open_session(hsm).handle;
   std::string pw = hsmsim::defaults::kUserPassword;
   std::vector<uint8_t> rec;
   hsmsim::wire::BeWriter w(rec);

@@ -1,0 +1,50 @@
+// What the stand-in's fuzzers share: management requests handed straight to
+// an Hsm, and an application with a session of PARTITION_1 to aim at.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include <hsmsim/hsm.h>
+
+#include "wire/be_codec.h"
+
+namespace simfuzz {
+
+inline uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
+  hsmsim::wire::BeReader r(v);
+  r.skip(off);
+  return r.u32();
+}
+
+inline hsmsim::HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input, std::vector<uint32_t> outs,
+                               uint32_t sess) {
+  hsmsim::HsmRequest q;
+  q.opcode = opcode;
+  if (!input.empty()) q.inputs.push_back(input);
+  q.output_sizes = std::move(outs);
+  q.session_handle = sess;
+  return q;
+}
+
+struct Session {
+  uint32_t app = 0, nonce = 0, handle = 0;
+};
+
+// Application initialise for PARTITION_1, then a read-write session of it.
+inline Session open_session(hsmsim::Hsm& hsm) {
+  Session s;
+  std::vector<uint8_t> init;
+  hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);
+  auto a = hsm.execute(mgmt(146, init, {20}, 0));
+  s.app = be32(a.payload, 16);
+  s.nonce = be32(a.payload, 4);
+  std::vector<uint8_t> open;
+  hsmsim::wire::BeWriter(open).zeros(12).u32(s.nonce).u32(2).u16(1).u16(0).u32(0).u32(s.app).u32(0);
+  s.handle = be32(hsm.execute(mgmt(36, open, {20}, s.app)).payload, 16);
+  return s;
+}
+
+}  // namespace simfuzz
