@@ -232,6 +232,28 @@ TEST_F(Exchange, PeerThatClosesInTheMiddleOfASendGivesPartialFatal) {
   peer.join();
 }
 
+TEST_F(Exchange, PeerThatStopsReadingMakesTheSendTimeOut) {
+  transport_seam_set_second_ms(10);  // T = 5 -> 50 ms
+  int small = 4096;
+  setsockopt(fds_[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  Bytes msg(1 << 20, 0x5A);
+  sock_snd_info s = exchange(0x40000001, 5, OSTREL_NON_BLOCKING, 0);
+  s.req = msg.data();
+  s.req_len = msg.size();
+  auto t0 = Clock::now();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_send(&s, &thr_), TESSALINE_SOCKET_SND_PARTIAL_FATAL);  // part went out
+  testing::internal::GetCapturedStdout();
+  EXPECT_LT(ms_since(t0), 5000);
+
+  // The buffers are full now: not a byte goes out.
+  t0 = Clock::now();
+  EXPECT_EQ(socket_send(&s, &thr_), TESSALINE_SOCKET_SND_TIMEOUT);
+  long waited = ms_since(t0);
+  EXPECT_GE(waited, 45);
+  EXPECT_LT(waited, 5000);
+}
+
 TEST_F(Exchange, HugeAnnouncedPayloadKeepsOnlyWhatTheRequestCanTake) {
   // The awaited answer announces 4 GiB - 1; the request expects 16 bytes.
   peer_write(tt::header_announcing(0x40000003, 0xFFFFFFFF));

@@ -203,7 +203,9 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
   size_t left = sck->req_len;
   Int32 fail = 0;
   while (left > 0) {
-    ssize_t n = send(sck->socket_fd, sck->req + sent, left, MSG_NOSIGNAL);
+    // Never blocks inside send: a daemon that stops reading meets the
+    // time-out below instead of holding the thread for ever.
+    ssize_t n = send(sck->socket_fd, sck->req + sent, left, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n == static_cast<ssize_t>(left)) {
       sent += left;
       left = 0;
@@ -215,7 +217,7 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
     } else if (n == 0) {
       fail = TESSALINE_SOCKET_SND_PEER_DOWN;
       break;
-    } else if (errno != EINTR) {
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
       fail = is_peer_gone(errno) ? TESSALINE_SOCKET_SND_PEER_DOWN : TESSALINE_SOCKET_SND_ERROR;
       break;
     }
