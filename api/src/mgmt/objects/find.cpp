@@ -44,52 +44,52 @@ bool reserved_label(const Uint8 *label, Uint32 len) {
 
 }  // namespace
 
-Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Uint8 *pTemplate,
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query, const Uint8 *pTemplate,
                                      Uint32 ulTemplateSize, Uint32 ulAttributeCount) {
-  if (!pTemplate || !spec.num_keys) return ERR_INVALID_INPUT;
+  if (!pTemplate || !query.num_keys) return ERR_INVALID_INPUT;
   if (ulTemplateSize > kMaxDataLen || kFindFixedLen + ulTemplateSize > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   const uint32_t session = masked_session(ulSessionHandle);
 
   uint8_t cmd[kFindCommandLen] = {};
   BeWriter w(cmd, sizeof cmd);
-  put_find_command(w, spec.opcode, spec.index, session, search_partition(ulSessionHandle, spec.partition));
+  put_find_command(w, query.opcode, query.index, session, search_partition(ulSessionHandle, query.partition));
   uint8_t head[sizeof(Object)] = {};
   BeWriter h(head, sizeof head);
   h.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
   uint8_t resp[kFindHeadLen] = {};
 
-  const Uint32 room = *spec.num_keys;
+  const Uint32 room = *query.num_keys;
   const Uint32 asked = std::min(room, kMaxFindHandles);
-  MgmtRequest rq(spec.opcode, session);
+  MgmtRequest rq(query.opcode, session);
   rq.in(cmd, sizeof cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out(resp, sizeof resp);
-  rq.callback_args(spec.buffer_ev);
-  if (spec.keys && room > 0)
-    rq.out(spec.keys, asked * 8u);
-  else if (spec.buffer_ev)
+  rq.callback_args(query.buffer_ev);
+  if (query.keys && room > 0)
+    rq.out(query.keys, asked * 8u);
+  else if (query.buffer_ev)
     rq.out(nullptr, kEventHandlesLen);  // declared as before; nothing is kept
-  if (spec.ctx) rq.raw().ctx = *spec.ctx;
+  if (query.ctx) rq.raw().ctx = *query.ctx;
   rq.send();
-  if (spec.buffer_ev) return rq.transport_status();
+  if (query.buffer_ev) return rq.transport_status();
 
-  if (spec.request_id) *spec.request_id = rq.request_id();
-  if (spec.ctx) *spec.ctx = rq.raw().ctx;
+  if (query.request_id) *query.request_id = rq.request_id();
+  if (query.ctx) *query.ctx = rq.raw().ctx;
   const Uint32 r = rq.result();
   if (r != 0 && r != RET_RESULT_SIZE) return r;
 
   const Uint32 matches = be32_at(resp + offsetof(FindObjectsResponse, ulNumHandles));
-  if (!spec.keys) {
-    *spec.num_keys = matches;
+  if (!query.keys) {
+    *query.num_keys = matches;
   } else if (room > 0) {
     // Only the handles that arrived; the rest of the array stays the caller's.
     const Uint32 arrived = std::min<Uint32>(asked, rq.received(1) / 8u);
-    for (Uint32 i = 0; i < arrived; ++i) spec.keys[i] = from_be64(spec.keys[i]);
+    for (Uint32 i = 0; i < arrived; ++i) query.keys[i] = from_be64(query.keys[i]);
     // More matches than room: the caller goes on from the next index.
-    *spec.num_keys = matches < asked ? matches : asked;
+    *query.num_keys = matches < asked ? matches : asked;
   }
   return r;
 }
 
-Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const FindKeyArgs &a) {
+Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &a) {
   if (a.label && reserved_label(a.label, a.label_len)) return ERR_BAD_LABEL;
   if (!validate_key_class_arg(a.key_class)) {
     printf("Invalid key class %d \n", static_cast<int>(a.key_class));
@@ -108,7 +108,7 @@ Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Fin
       a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label, a.label_len, a.kcv,
       a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0, 0, nullptr, 0, nullptr, 255, a.ext, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
-  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, tmpl.get(), size, count);
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, tmpl.get(), size, count);
 }
 
 namespace {
@@ -158,11 +158,11 @@ struct Kcv64 {
 };
 
 // Template searches check the caller's template first.
-Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &spec, Uint32 ulTemplateSize,
+Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &query, Uint32 ulTemplateSize,
                                   Uint8 *pTemplate) {
   Uint32 count = 0;
   if (validateTemplateFromUser2(ulTemplateSize, pTemplate, &count, TEMPLATE_MODE_FIND) != 0) return ERR_INVALID_INPUT;
-  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, pTemplate, ulTemplateSize, count);
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, pTemplate, ulTemplateSize, count);
 }
 
 }  // namespace
@@ -223,9 +223,9 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartit
                                          Uint32 ulModLen, Uint64 ulKeyCheckValue, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id) {
   const Kcv64 kcv(ulKeyCheckValue);
-  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, spec,
+  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, query,
                            by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
                                         ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen,
                                         kcv.data(), kcv.len()));
@@ -238,10 +238,10 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartit
                                          const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
                                          Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
                                          Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.buffer_ev = buffer_ev;
-  spec.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, spec,
+  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.buffer_ev = buffer_ev;
+  query.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, query,
                            by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
                                         ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
 }
@@ -266,9 +266,9 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(Uint32 ulSessionHandle, Uint32 ulPartit
                                          Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
                                          const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, spec,
+  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, query,
                            by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
                                         ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
                                         ulKCVLen, extArgs));
@@ -292,9 +292,9 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(Uint32 ulSessionHandle, Uint32 u
                                                 const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
                                                 Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys,
                                                 Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, spec,
+  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, query,
                            by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
                                         ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
 }
@@ -307,10 +307,10 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(Uint32 ulSessionHandle, Uint32 u
                                                 Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
                                                 Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
                                                 Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.ctx = ctx;
-  spec.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, spec,
+  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.ctx = ctx;
+  query.request_id = request_id;
+  return Qel2FindKeyCommon(ulSessionHandle, query,
                            by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
                                         ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
                                         ulKCVLen));
@@ -335,20 +335,20 @@ QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountPkcs(Uint32 ulSessionHandle, Uint3
                                                    Uint32 ulSearchIndex, Uint32 ulTemplateSize, Uint8 *pTemplate,
                                                    Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
                                                    Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.ctx = ctx;
-  spec.request_id = request_id;
-  return find_with_checked_template(ulSessionHandle, spec, ulTemplateSize, pTemplate);
+  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.ctx = ctx;
+  query.request_id = request_id;
+  return find_with_checked_template(ulSessionHandle, query, ulTemplateSize, pTemplate);
 }
 
 QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountTemplate(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
                                                        const Uint8 *pTemplate, Uint32 ulTemplateSize,
                                                        Uint32 ulAttributeCount, Uint64 *pulKeys,
                                                        Uint32 *pulNumOfKeys, void *buffer_ev, Uint32 *request_id) {
-  FindSpec spec = search(KQ_FIND_OBJECTS_USING_COUNT, 0, ulSearchIndex, pulKeys, pulNumOfKeys);
-  spec.buffer_ev = buffer_ev;
-  spec.request_id = request_id;
-  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, spec, pTemplate, ulTemplateSize, ulAttributeCount);
+  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, 0, ulSearchIndex, pulKeys, pulNumOfKeys);
+  query.buffer_ev = buffer_ev;
+  query.request_id = request_id;
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, pTemplate, ulTemplateSize, ulAttributeCount);
 }
 
 }  // extern "C"

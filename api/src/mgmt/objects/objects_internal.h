@@ -112,7 +112,7 @@ struct FindSpec {
 // (24 + 8 per handle) travels in 16 bits.
 inline constexpr uint32_t kMaxFindHandles = (0xFFFFu - 24u) / 8u;
 
-Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &spec, const Uint8 *pTemplate,
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query, const Uint8 *pTemplate,
                                      Uint32 ulTemplateSize, Uint32 ulAttributeCount);
 
 // The search attributes of the by-arguments functions.
@@ -135,7 +135,7 @@ struct FindKeyArgs {
   const extendedTemplateArgs *ext = nullptr;
 };
 
-Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &spec, const FindKeyArgs &args);
+Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &args);
 
 Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex, Uint16 ulUser,
                              Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
