@@ -80,6 +80,7 @@ TEST_F(Objects, SingleAttributesReadAsText) {
   EXPECT_EQ(c.attr(user, k, kAccess), bytes("1"));
   // The key check value of AES: the first 3 bytes of a zero block encrypted.
   EXPECT_EQ(c.attr(user, k, kKcv).size(), 3u);
+  EXPECT_EQ(c.attr(user, aes("zero", std::vector<uint8_t>(16, 0)), kKcv), (std::vector<uint8_t>{0x66, 0xE9, 0x4B}));
 
   EXPECT_EQ(c.get_attr(user, k, kId, 16).code, kTypeInvalid);
   EXPECT_EQ(c.get_attr(user, k, kValue, 64).code, kUnextractable);

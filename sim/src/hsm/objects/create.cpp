@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 
+#include "hsm/objects/cipher.h"
 #include "hsm/objects/codes.h"
 #include "hsm/state/hsm_state.h"
 
@@ -127,13 +127,6 @@ uint32_t apply_sharing(HsmState& st, const Creator& c, const ParsedTemplate& t, 
   return rc::kOk;
 }
 
-struct CipherDel {
-  void operator()(EVP_CIPHER* c) const { EVP_CIPHER_free(c); }
-};
-struct CtxDel {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-
 }  // namespace
 
 bool usage_allowed(uint8_t key_class, uint32_t flag) {
@@ -151,9 +144,8 @@ std::vector<uint8_t> key_check_value(uint8_t type, std::span<const uint8_t> key)
     block = 8;
   }
   if (!name) return {};
-  std::unique_ptr<EVP_CIPHER, CipherDel> cipher(EVP_CIPHER_fetch(nullptr, name, nullptr));
-  std::unique_ptr<EVP_CIPHER_CTX, CtxDel> ctx(EVP_CIPHER_CTX_new());
-  if (!cipher || !ctx || EVP_EncryptInit_ex2(ctx.get(), cipher.get(), key.data(), nullptr, nullptr) != 1) return {};
+  CipherCtx ctx = keyed_cipher(name, key, true);
+  if (!ctx) return {};
   EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
   std::array<uint8_t, 16> zero{}, out{};
   int n = 0;

@@ -3,8 +3,8 @@
 #include <openssl/evp.h>
 #include <string.h>
 
-#include <memory>
 
+#include "hsm/objects/cipher.h"
 #include "hsm/objects/codes.h"
 #include "wire/be_codec.h"
 
@@ -31,21 +31,11 @@ struct Wiped {
   }
 };
 
-struct CipherDel {
-  void operator()(EVP_CIPHER* c) const { EVP_CIPHER_free(c); }
-};
-struct CtxDel {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-
 // One AES-256 key wrap with padding, either way; none on failure.
 bool wrap_pad(bool encrypt, std::span<const uint8_t> key, std::span<const uint8_t> in, std::vector<uint8_t>& out) {
   if (key.size() != 32 || in.empty() || in.size() > (1u << 24)) return false;
-  std::unique_ptr<EVP_CIPHER, CipherDel> cipher(EVP_CIPHER_fetch(nullptr, "AES-256-WRAP-PAD", nullptr));
-  std::unique_ptr<EVP_CIPHER_CTX, CtxDel> ctx(EVP_CIPHER_CTX_new());
-  if (!cipher || !ctx) return false;
-  EVP_CIPHER_CTX_set_flags(ctx.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
-  if (EVP_CipherInit_ex2(ctx.get(), cipher.get(), key.data(), nullptr, encrypt ? 1 : 0, nullptr) != 1) return false;
+  CipherCtx ctx = keyed_cipher("AES-256-WRAP-PAD", key, encrypt);
+  if (!ctx) return false;
   out.assign(in.size() + 16, 0);
   int n = 0, fin = 0;
   if (EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1 || n < 0) return false;
