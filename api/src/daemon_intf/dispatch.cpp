@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "common/be_codec.h"
 #include "daemon_intf/transport_internal.h"
@@ -31,11 +30,6 @@ constexpr Uint16 kObjectCreatingOpcodes[] = {
 
 constexpr Uint32 kRequestMarginSeconds = 30;
 constexpr Uint32 kReplicatedMarginSeconds = 300;
-
-struct FreeDeleter {
-  void operator()(void *p) const { free(p); }
-};
-using Buffer = std::unique_ptr<Uint8, FreeDeleter>;
 
 // How a full request goes out: through the plain send or to one server.
 struct Route {
@@ -67,7 +61,7 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   Uint8 *raw = nullptr;
   size_t len = 0;
   if (Int32 r = frame_request(*rb, opts, &raw, &len)) return r;
-  Buffer msg(raw);
+  WipedBuffer msg(raw, len);
   if (!route.server_directed && is_object_creating_opcode(rb->opcode))
     msg.get()[offsetof(ozv_msg_fixed, op_flags)] = take_token_flags();
 
@@ -112,7 +106,7 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
     rb->status = static_cast<Int32>(ERR_REQUEST_PENDING);
     return 0;
   }
-  Buffer payload(sck.resp);
+  WipedBuffer payload(sck.resp, sck.resp_size);
   rb->status = static_cast<Int32>(sck.resp_hdr.status);
   if (!route.server_directed) {
     rb->ctx = sck.resp_hdr.op_ctx;
@@ -128,7 +122,7 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
 // Sends a header-only control message and receives its answer; only the
 // first `cap` payload bytes are kept.
 Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id,
-                       Uint8 req_type, Uint32 cap, Buffer *payload, Uint32 *size,
+                       Uint8 req_type, Uint32 cap, WipedBuffer *payload, Uint32 *size,
                        ozv_msg_fixed *hdr) {
   ozv_msg_fixed m = frame_control(op, msg_type, req_id, req_type);
   sock_snd_info sck{};
@@ -142,7 +136,7 @@ Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_
   sck.req_type = OSTREL_BLOCKING;  // a control operation always waits for its answer
   sck.pend = &thr->pend;
   if (Int32 r = socket_send(&sck, thr)) return r;
-  payload->reset(sck.resp);
+  payload->reset(sck.resp, sck.resp_size);
   *size = sck.resp_size;
   *hdr = sck.resp_hdr;
   return 0;
@@ -152,7 +146,7 @@ Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_
 // covers and leaves the rest of the caller's record as it was.
 Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
                       Uint32 record_size) {
-  Buffer payload;
+  WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
   if (Int32 r = control_exchange(thr, op, msg_type, next_blocking_id(thr),
@@ -168,7 +162,7 @@ Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, 
 Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
   Uint32 letter_word;
   memcpy(&letter_word, args, sizeof letter_word);
-  Buffer payload;
+  WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
   return control_exchange(thr, HSM_OZV_SERVER_OPERATION, static_cast<Uint8>(letter_word),
@@ -177,7 +171,7 @@ Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
 }
 
 Int32 cluster_status_op(thread_info *thr, cluster_req_status *cs) {
-  Buffer payload;
+  WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
   if (Int32 r = control_exchange(thr, CLUSTER_REQUEST_STATUS, OZV_MSG_TYPE_DAEMON,

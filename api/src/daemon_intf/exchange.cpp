@@ -50,6 +50,15 @@ Int32 wait_readable(socket_t fd, Uint64 ms) {
   return 0;
 }
 
+// Where bytes nobody keeps are read to; they may be secret as well.
+struct Scratch {
+  Uint8 bytes[4096];
+  bool used = false;
+  ~Scratch() {
+    if (used) explicit_bzero(bytes, sizeof bytes);
+  }
+};
+
 bool is_peer_gone(int err) { return err == EPIPE || err == ECONNRESET || err == ENOTCONN; }
 
 // Payload bytes worth keeping of an answer nobody waits for right now: what
@@ -155,14 +164,18 @@ Uint32 next_nonblocking_id(thread_info *t) {
 }
 
 void clear_pending(pending *p) {
-  free(p->data);
+  // The state is reset before the payload is freed: a child forked in
+  // between must not find the freed buffer in its copy of the record.
+  Uint8 *data = p->data;
+  const Uint32 n = p->data_len;
   *p = pending{};
   p->header = 1;
+  free_wiped(data, n);
 }
 
 Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait,
                    bool dontwait, size_t *got) {
-  Uint8 scratch[4096];
+  Scratch scratch;
   bool progressed = false;
   while (*got < len) {
     Uint8 *dst;
@@ -171,8 +184,9 @@ Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait
       dst = buf + *got;
       want = keep - *got;
     } else {
-      dst = scratch;
-      want = std::min(len - *got, sizeof scratch);
+      dst = scratch.bytes;
+      want = std::min(len - *got, sizeof scratch.bytes);
+      scratch.used = true;
     }
     // Once part of the message is in, the rest may take up to `wait`.
     const int flags = (dontwait || progressed) ? MSG_DONTWAIT : 0;
@@ -307,6 +321,6 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
       return 0;
     }
     deliver_unawaited(thr, hdr, data, kept, lost, false, sck->req_id);
-    free(data);
+    free_wiped(data, kept);
   }
 }

@@ -116,7 +116,7 @@ Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **
       memset(buf + at + rb.inoffset[i], 0, rb.insize[i] - rb.inoffset[i]);
   }
   if (!w.ok() || w.size() != total) {  // cannot happen: the length was computed above
-    free(buf);
+    free_wiped(buf, static_cast<size_t>(total));
     return TESSALINE_MALLOC_FAIL;
   }
   *msg = buf;

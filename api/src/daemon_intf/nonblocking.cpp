@@ -136,7 +136,7 @@ Int32 poll_one(thread_info *thr, request_status *rs) {
   }
   const bool had_payload = payload_len(sck.resp_hdr) > 0;
   spread_payload(sck.resp, sck.resp_size, e->outptr, e->outsize, e->outcnt, false);
-  free(sck.resp);
+  free_wiped(sck.resp, sck.resp_size);
   e->status = static_cast<Int32>(sck.resp_hdr.status);  // what the callback sees
   rs->status = sck.resp_hdr.status;
   run_callback(e);
@@ -148,7 +148,7 @@ Int32 poll_list(thread_info *thr, request_status_list *rl) {
   // Drain: every queued answer fills its entry; running dry ends it.
   sock_snd_info sck = poll_exchange(thr, kNoReqAwaited, 0);
   Int32 r = socket_recv(&sck, thr);
-  free(sck.resp);
+  free_wiped(sck.resp, sck.resp_size);
   if (r == TESSALINE_SOCKET_RCV_TIMEOUT) r = 0;
   if (rl->cnt == 0) return r;
 

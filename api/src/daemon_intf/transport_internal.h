@@ -4,6 +4,8 @@
 #define QEL2_DAEMON_INTF_TRANSPORT_INTERNAL_H
 
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "qel2_transport.h"
 
@@ -14,6 +16,35 @@ inline constexpr Uint32 kNonBlockingIdLimit = 0x40000000u;
 inline constexpr Uint16 kControlOpcode = 255;
 inline constexpr Uint32 kControlWaitSeconds = 60;
 inline constexpr Uint32 kRecvFloorSeconds = 60;
+
+// ---- buffers that may hold secrets ----
+// A request message carries the caller's input segments (passwords, key
+// material) and an answer's payload may carry keys: both are wiped before
+// they are freed.
+inline void free_wiped(void *p, size_t n) {
+  if (!p) return;
+  explicit_bzero(p, n);
+  free(p);
+}
+// Owns a malloc'd buffer of n bytes and wipes it when done.
+class WipedBuffer {
+ public:
+  WipedBuffer() = default;
+  WipedBuffer(Uint8 *p, size_t n) : p_(p), n_(n) {}
+  ~WipedBuffer() { free_wiped(p_, n_); }
+  WipedBuffer(const WipedBuffer &) = delete;
+  WipedBuffer &operator=(const WipedBuffer &) = delete;
+  Uint8 *get() const { return p_; }
+  void reset(Uint8 *p = nullptr, size_t n = 0) {
+    free_wiped(p_, n_);
+    p_ = p;
+    n_ = n;
+  }
+
+ private:
+  Uint8 *p_ = nullptr;
+  size_t n_ = 0;
+};
 
 // ---- message framing and spreading (message.cpp) ----
 struct FrameOptions {
@@ -26,7 +57,7 @@ struct FrameOptions {
 // Builds the full request message (request id left 0: set_message_req_id).
 // ERR_ARGUMENTS_BAD for counts above 32, a null input segment with bytes or
 // an expected payload above 0xFFFFFFFF; TESSALINE_MALLOC_FAIL when the
-// message cannot be allocated. *msg is released with free().
+// message cannot be allocated. *msg is released with free_wiped(*msg, *len).
 Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **msg, size_t *len);
 // Header-only message of a control operation.
 ozv_msg_fixed frame_control(op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type);
@@ -58,7 +89,7 @@ struct sock_snd_info {
   socket_t socket_fd;
   const Uint8 *req;
   Uint32 resp_cap;           // most payload bytes of the awaited answer the caller uses
-  Uint8 *resp;               // out: kept payload (malloc'd) or null
+  Uint8 *resp;               // out: kept payload (free_wiped(resp, resp_size)) or null
   Uint32 resp_size;          // out: bytes in resp
   ozv_msg_fixed resp_hdr;    // out: header of the awaited answer
   request_type req_type;     // 1: send only / poll time-out; 0: blocking
