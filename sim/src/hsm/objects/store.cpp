@@ -1,9 +1,8 @@
 #include "hsm/objects/store.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
-#include <random>
+
+#include "hsm/state/random.h"
 
 namespace hsmsim::hsm::obj {
 
@@ -11,11 +10,7 @@ namespace {
 
 std::vector<uint8_t> random_key(size_t n) {
   std::vector<uint8_t> k(n);
-  if (RAND_bytes(k.data(), static_cast<int>(n)) != 1) {
-    // Without the system's generator the stand-in still runs; these keys guard nothing real.
-    std::random_device rd;
-    for (auto& b : k) b = static_cast<uint8_t>(rd());
-  }
+  fill_random(k);
   return k;
 }
 

@@ -4,6 +4,7 @@
 #include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
+#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -30,7 +31,7 @@ void open_session(HsmState& st, Call& c) {
   if (c.out.count() > 1) {
     auto& random = c.out.segment(1);
     random.resize(kServerRandomSize);
-    st.random_bytes(random.data(), random.size());
+    fill_random(random);
   }
 }
 

@@ -1,8 +1,6 @@
 #include "hsm/state/hsm_state.h"
 
-#include <openssl/rand.h>
-
-#include <random>
+#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -39,19 +37,11 @@ void HsmState::seed() {
   add_seed_user(*p1, defaults::kUserName, UserType::CryptoUser, defaults::kUserPassword);
 }
 
-void HsmState::random_bytes(uint8_t* p, size_t n) {
-  if (n == 0) return;
-  if (RAND_bytes(p, static_cast<int>(n)) == 1) return;
-  // Without the system's generator the stand-in still runs; these values guard nothing real.
-  static thread_local std::mt19937 gen{std::random_device{}()};
-  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(gen());
-}
-
 uint32_t HsmState::random_u32_nonzero() {
   uint32_t v = 0;
   while (v == 0) {
     uint8_t b[4];
-    random_bytes(b, 4);
+    fill_random(b);
     v = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
   }
   return v;

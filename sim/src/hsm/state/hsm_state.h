@@ -30,7 +30,6 @@ struct HsmState {
   void seed();
 
   uint32_t random_u32_nonzero();
-  void random_bytes(uint8_t* p, size_t n);
 
   // SessionState of a session, from its application's login.
   uint32_t session_state(const Session& s);
