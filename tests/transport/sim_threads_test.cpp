@@ -275,3 +275,50 @@ TEST_F(Threads, ForkWhileOtherThreadsUseTheTable) {
   for (auto &t : busy) t.join();
   EXPECT_EQ(failures, 0);
 }
+
+// Requests keep running while another thread removes their records and
+// deletes and recreates the table around them. Every request either works or
+// fails with a transport status; none may use a freed record or a closed
+// descriptor (the sanitizer builds report that).
+TEST_F(Threads, RequestsSurviveRemovalsAndTableDeletionsAroundThem) {
+  constexpr int kWorkers = 4;
+  std::atomic<bool> stop{false};
+  std::atomic<int> good{0}, bad{0}, running{0};
+  std::vector<pthread_t> ids(kWorkers);
+  std::vector<std::thread> workers;
+  testing::internal::CaptureStdout();  // failed requests say why
+  for (int w = 0; w < kWorkers; ++w)
+    workers.emplace_back([&, w] {
+      ids[w] = pthread_self();
+      running++;
+      for (int i = 0; !stop; ++i) {
+        Bytes in = tt::pattern(64, static_cast<uint8_t>(w * 64 + i)), out(64, 0);
+        request_buffer rb = echo_request(in, out);
+        Int32 r = send(rb);
+        if (r == 0 ? rb.status == 0 && out == in
+                   : r >= TESSALINE_SOCKET_CONNECT && r <= TESSALINE_INVALID_OPERATION)
+          good++;
+        else
+          bad++;
+      }
+    });
+  while (running < kWorkers) std::this_thread::yield();
+  for (int k = 0; k < 200; ++k) {
+    orx_tessaline_cli_unregister_thread_new(ids[k % kWorkers]);
+    if (k % 25 == 24) {  // what an SDK clean-up and a new start do to the table
+      orx_tessaline_cli_delete_threads_table();
+      orx_tessaline_cli_thread_hash *table = orx_tessaline_cli_create_threads_table();
+      ASSERT_NE(table, nullptr);
+      pthread_mutex_lock(&cli_th_tbl_lock);
+      orx_tessaline_cli_threads_table = table;
+      pthread_mutex_unlock(&cli_th_tbl_lock);
+    }
+    std::this_thread::sleep_for(300us);
+  }
+  stop = true;
+  for (auto &t : workers) t.join();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(bad, 0);
+  EXPECT_GT(good, 0);
+  EXPECT_TRUE(echo_ok(1));
+}
