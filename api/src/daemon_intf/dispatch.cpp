@@ -237,17 +237,9 @@ Int32 with_connection(Fn fn) {
   return r;
 }
 
-}  // namespace
-
-bool is_object_creating_opcode(Uint16 opcode) {
-  for (Uint16 op : kObjectCreatingOpcodes)
-    if (op == opcode) return true;
-  return false;
-}
-
-Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
-                                     void *args, thread_info *thdata) {
-  if (Int32 r = check_arguments(data, op, args)) return r;
+// Runs operation op on the thread's connection, its arguments checked.
+Int32 dispatch(void *data, op_type op, Uint32 req_type, callback_fn cb, void *args,
+               thread_info *thdata) {
   switch (op) {
     case HSM_QEL1_OPERATION:
     case HSM_QEL1_TRANSLATE_PARTITION_INFO:
@@ -276,12 +268,26 @@ Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, ca
   }
 }
 
+}  // namespace
+
+bool is_object_creating_opcode(Uint16 opcode) {
+  for (Uint16 op : kObjectCreatingOpcodes)
+    if (op == opcode) return true;
+  return false;
+}
+
+Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
+                                     void *args, thread_info *thdata) {
+  if (Int32 r = check_arguments(data, op, args)) return r;
+  return dispatch(data, op, req_type, cb, args, thdata);
+}
+
 Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, callback_fn cb,
                                     void *args) {
+  // Checked before the connection is looked up: a refused call sends nothing.
   if (Int32 r = check_arguments(data, op, args)) return r;
-  return with_connection([&](thread_info *thr) {
-    return orx_tessaline_cli_send_daemon1(data, op, req_type, cb, args, thr);
-  });
+  return with_connection(
+      [&](thread_info *thr) { return dispatch(data, op, req_type, cb, args, thr); });
 }
 
 Int32 orx_tessaline_cli_send_daemon_new(request_buffer *buffer, Uint8 serveridx) {
