@@ -147,39 +147,38 @@ int orx_tessaline_cli_get_daemon_sock(void) {
   return 0;
 }
 
-static socket_t connect_unix() {
-  socket_t fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A stream socket connected to addr, or -1. A refused connection prints
+// connect_failed when there is one.
+static socket_t connect_stream(int family, const sockaddr *addr, socklen_t len,
+                               const char *connect_failed) {
+  socket_t fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     printf("Failed to create socket ");
     return -1;
   }
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  memcpy(addr.sun_path, a_conf.sock_path, strnlen(a_conf.sock_path, sizeof a_conf.sock_path));
-  addr.sun_path[0] = '\0';  // abstract namespace: all 108 bytes are the name
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    printf("Failed to connect socket ");
+  if (connect(fd, addr, len) != 0) {
+    if (connect_failed) printf("%s", connect_failed);
     close(fd);
     return -1;
   }
   return fd;
 }
 
+static socket_t connect_unix() {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  memcpy(addr.sun_path, a_conf.sock_path, strnlen(a_conf.sock_path, sizeof a_conf.sock_path));
+  addr.sun_path[0] = '\0';  // abstract namespace: all 108 bytes are the name
+  return connect_stream(AF_UNIX, reinterpret_cast<sockaddr *>(&addr), sizeof addr,
+                        "Failed to connect socket ");
+}
+
 static socket_t connect_tcp() {
-  socket_t fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    printf("Failed to create socket ");
-    return -1;
-  }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = inet_addr("127.0.0.1");
   addr.sin_port = htons(static_cast<Uint16>(a_conf.port));
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return connect_stream(AF_INET, reinterpret_cast<sockaddr *>(&addr), sizeof addr, nullptr);
 }
 
 socket_t connect_daemon_socket() { return a_conf.tcp ? connect_tcp() : connect_unix(); }
