@@ -199,6 +199,13 @@ TEST_F(ObjectOps, DestroyAndTombstonesAreRoutedWithTheirOwnDescriptorHandle) {
     d().clear_scripts();
     answer(c.opcode, resp(RET_INVALID_USER));
     EXPECT_EQ(RET_INVALID_USER, c.call(session_, kRoutedHandle));
+
+    // An answer without a whole response header is no success on this route either.
+    for (size_t n : {size_t{0}, size_t{15}}) {
+      d().clear_scripts();
+      answer(c.opcode, Bytes(n, 0));
+      EXPECT_EQ(TESSALINE_INVALID_MSG, c.call(session_, kRoutedHandle)) << n << " bytes";
+    }
   }
   // Every server index reaches the header.
   d().clear_captured();

@@ -35,6 +35,7 @@ constexpr Uint32 kReplicatedMarginSeconds = 300;
 struct Route {
   bool server_directed;
   Uint8 serveridx;
+  Uint32 *received = nullptr;  // server-directed: payload bytes placed
 };
 
 Uint8 take_token_flags() {
@@ -113,6 +114,7 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
     spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, true);
   } else {
     spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, false);
+    if (route.received) *route.received = sck.resp_size;
     if (sck.resp_hdr.status == 0 && rb->command_type == KQ_MGMT_CMD)
       update_buffer_resp_ekp(rb, &sck.resp_hdr);
   }
@@ -291,13 +293,18 @@ Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, cal
 }
 
 Int32 orx_tessaline_cli_send_daemon_new(request_buffer *buffer, Uint8 serveridx) {
+  return send_daemon_new_counted(buffer, serveridx, nullptr);
+}
+
+Int32 send_daemon_new_counted(request_buffer *buffer, Uint8 serveridx, Uint32 *received) {
+  if (received) *received = 0;
   if (!buffer) {
     printf("Null request buffer\n");
     return ERR_ARGUMENTS_BAD;
   }
   return with_connection([&](thread_info *thr) {
     return send_full(thr, buffer, HSM_QEL1_OPERATION, buffer->req_type == OSTREL_NON_BLOCKING,
-                     nullptr, nullptr, Route{true, serveridx});
+                     nullptr, nullptr, Route{true, serveridx, received});
   });
 }
 

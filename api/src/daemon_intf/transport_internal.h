@@ -155,6 +155,10 @@ Uint32 Qel2CheckForCompletionCommon(Uint32 dev_id, Uint32 request_id);
 
 // ---- dispatch (dispatch.cpp) ----
 void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header);
+// The server-directed send, also telling how many payload bytes the blocking
+// answer placed in the output segments (their sizes stay unchanged, so the
+// caller cannot see a short answer otherwise). received may be null.
+Int32 send_daemon_new_counted(request_buffer *buffer, Uint8 serveridx, Uint32 *received);
 bool is_object_creating_opcode(Uint16 opcode);
 
 #endif

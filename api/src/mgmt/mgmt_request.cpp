@@ -1,9 +1,11 @@
 #include "mgmt/mgmt_request.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
+#include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
 
 namespace qel2::mgmt {
@@ -149,8 +151,18 @@ uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
   reset_outputs();
   nonblocking_ = false;
   rb_.req_type = OSTREL_BLOCKING;
-  transport_ = static_cast<uint32_t>(orx_tessaline_cli_send_daemon_new(&rb_, serveridx));
+  uint32_t got = 0;
+  transport_ = static_cast<uint32_t>(send_daemon_new_counted(&rb_, serveridx, &got));
   sent_ = true;
+  // This route leaves the segment sizes as they were; record what arrived the
+  // way the plain route does, so a short or empty answer is not read as a
+  // zeroed success.
+  if (transport_ == 0) {
+    for (unsigned i = 0; i < rb_.outcnt; ++i) {
+      rb_.outsize[i] = std::min(rb_.outsize[i], got);
+      got -= rb_.outsize[i];
+    }
+  }
   return transport_;
 }
 
