@@ -191,7 +191,15 @@ void Daemon::Impl::accept_loop() {
     if (fds[1].revents) return;
     if (!(fds[0].revents & POLLIN)) continue;
     int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      // Out of descriptors: the pending connection stays queued, so back off
+      // instead of spinning until a connection ends and frees one.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        reap_finished();
+        ::poll(&fds[1], 1, 10);
+      }
+      continue;
+    }
     if (opts.tcp) {
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
