@@ -30,12 +30,26 @@ HandleCommand read_handle_command(HsmState& st, wire::BeReader& r) {
   return cmd;
 }
 
-void get_object_info(HsmState& st, Call& c) {
+// The object a handle command names, when the caller holds the right;
+// otherwise the call has failed and none is returned.
+Object* handle_target(HsmState& st, Call& c, Right right) {
   auto r = c.reader();
   HandleCommand cmd = read_handle_command(st, r);
-  if (cmd.head.code) return c.fail(cmd.head.code);
+  if (cmd.head.code) {
+    c.fail(cmd.head.code);
+    return nullptr;
+  }
   Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Use, o)) return c.fail(code);
+  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, right, o)) {
+    c.fail(code);
+    return nullptr;
+  }
+  return o;
+}
+
+void get_object_info(HsmState& st, Call& c) {
+  Object* o = handle_target(st, c, Right::Use);
+  if (!o) return;
   std::vector<uint8_t> rec = std_response(rc::kOk);
   wire::BeWriter w(rec);
   w.u8(static_cast<uint8_t>(o->sessions.size()));
@@ -107,22 +121,16 @@ void share_object(HsmState& st, Call& c) {
 }
 
 void destroy_object(HsmState& st, Call& c) {
-  auto r = c.reader();
-  HandleCommand cmd = read_handle_command(st, r);
-  if (cmd.head.code) return c.fail(cmd.head.code);
-  Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Manage, o)) return c.fail(code);
+  Object* o = handle_target(st, c, Right::Manage);
+  if (!o) return;
   if (!o->flag(obj::attr::kDestroyable)) return c.fail(rc::kKeyAccessDenied);
   st.objects.erase(o->handle);
   c.ok();
 }
 
 void tombstone_object(HsmState& st, Call& c) {
-  auto r = c.reader();
-  HandleCommand cmd = read_handle_command(st, r);
-  if (cmd.head.code) return c.fail(cmd.head.code);
-  Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Manage, o)) return c.fail(code);
+  Object* o = handle_target(st, c, Right::Manage);
+  if (!o) return;
   if (!o->token()) return c.fail(rc::kInvalidTombstoneObject);
   o->tombstoned = true;
   c.ok();
@@ -142,11 +150,8 @@ void delete_tombstoned_object(HsmState& st, Call& c) {
 // The key's DER SubjectPublicKeyInfo in output segment 1; its length in
 // the header's buffer size, also when it does not fit (RET_RESULT_SIZE).
 void export_public_key(HsmState& st, Call& c) {
-  auto r = c.reader();
-  HandleCommand cmd = read_handle_command(st, r);
-  if (cmd.head.code) return c.fail(cmd.head.code);
-  Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Use, o)) return c.fail(code);
+  Object* o = handle_target(st, c, Right::Use);
+  if (!o) return;
   std::vector<uint8_t> der;
   if (uint32_t code = obj::public_key_der(*o, der)) return c.fail(code);
   auto len = static_cast<uint32_t>(der.size());
