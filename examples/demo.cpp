@@ -22,7 +22,8 @@ std::string pick(int argc, char **argv, int i, const char *env, const char *fall
 
 // Prints one step with its status text; true when it succeeded.
 bool step(const char *what, Uint32 status) {
-  std::printf("%-28s 0x%08x  %s\n", what, status, reinterpret_cast<const char *>(Qel2ResultAsString(status)));
+  std::printf("%-28s 0x%08x  %s\n", what, status,
+              reinterpret_cast<const char *>(Qel2ResultAsString(status)));
   return status == 0;
 }
 
@@ -52,18 +53,22 @@ void show_partition(const PartitionInfo &p) {
   std::printf("  name           %s\n", text(p.name, sizeof p.name).c_str());
   std::printf("  status         %u\n", p.status);
   std::printf("  users          %u of %u free\n", be16(p.AvailableUsers), be16(p.MaxUsers));
-  std::printf("  keys           %u token keys, at most %u\n", be32(p.OccupiedTokenKeys), be32(p.MaxKeys));
-  std::printf("  sessions       %u (%u read-write)\n", be32(p.SessionCount), be32(p.RwSessionCount));
+  std::printf("  keys           %u token keys, at most %u\n", be32(p.OccupiedTokenKeys),
+              be32(p.MaxKeys));
+  std::printf("  sessions       %u (%u read-write)\n", be32(p.SessionCount),
+              be32(p.RwSessionCount));
   std::printf("  FIPS state     %u\n", p.FipsState);
 }
 
 void show_session(const SessionInfo &s) {
-  static const char *const kStates[] = {"read-only public",    "read-only user",     "read-write public",
-                                        "read-write user",     "read-write officer", "read-write appliance user",
-                                        "read-write pre-officer", "read-write public officer default"};
+  static const char *const kStates[] = {
+      "read-only public",       "read-only user",
+      "read-write public",      "read-write user",
+      "read-write officer",     "read-write appliance user",
+      "read-write pre-officer", "read-write public officer default"};
   const char *state = s.state < sizeof kStates / sizeof kStates[0] ? kStates[s.state] : "unknown";
-  std::printf("  slot %u, state %u (%s), flags 0x%x, device error %u\n", s.slotID, s.state, state, s.flags,
-              s.deviceError);
+  std::printf("  slot %u, state %u (%s), flags 0x%x, device error %u\n", s.slotID, s.state, state,
+              s.flags, s.deviceError);
 }
 
 }  // namespace
@@ -86,8 +91,10 @@ int main(int argc, char **argv) {
 
   bool ok = true;
   HSMInfo hsm = {};
-  if (step("HSM information", Qel2GetHSMInfo(0, &hsm))) show_hsm(hsm);
-  else ok = false;
+  if (step("HSM information", Qel2GetHSMInfo(0, &hsm)))
+    show_hsm(hsm);
+  else
+    ok = false;
 
   Uint32 session = 0;
   if (!step("open a session", Qel2OpenSession2(app_id, &session))) {
@@ -102,19 +109,23 @@ int main(int argc, char **argv) {
            Qel2GetPartitionInfo(session, reinterpret_cast<const Uint8 *>(partition.c_str()),
                                 static_cast<Uint32>(partition.size()), &part)))
     show_partition(part);
-  else ok = false;
+  else
+    ok = false;
 
   std::string login_step = "log in as " + user;
-  bool logged_in = step(login_step.c_str(),
-                        Qel2LoginHSM(session, KQ_CRYPTO_USER, reinterpret_cast<const Uint8 *>(user.c_str()),
-                                     static_cast<Uint32>(user.size()),
-                                     reinterpret_cast<const Uint8 *>(password.data()),
-                                     static_cast<Uint32>(password.size())));
+  bool logged_in =
+      step(login_step.c_str(),
+           Qel2LoginHSM(session, KQ_CRYPTO_USER, reinterpret_cast<const Uint8 *>(user.c_str()),
+                        static_cast<Uint32>(user.size()),
+                        reinterpret_cast<const Uint8 *>(password.data()),
+                        static_cast<Uint32>(password.size())));
   ok = ok && logged_in;
 
   SessionInfo info = {};
-  if (step("session information", Qel2GetSessionInfo(session, &info))) show_session(info);
-  else ok = false;
+  if (step("session information", Qel2GetSessionInfo(session, &info)))
+    show_session(info);
+  else
+    ok = false;
 
   if (logged_in && !step("log out", Qel2LogoutHSM2(session))) ok = false;
   if (!step("close the session", Qel2CloseSession(session))) ok = false;

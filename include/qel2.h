@@ -2,18 +2,17 @@
 #ifndef QEL2_H
 #define QEL2_H
 
+#include "qel2_attributes.h"
+#include "qel2_console.h"
 #include "qel2_defs.h"
 #include "qel2_errors.h"
+#include "qel2_helpers.h"
+#include "qel2_objects.h"
 #include "qel2_opcodes.h"
-#include "qel2_transport.h"
+#include "qel2_openssl_util.h"
 #include "qel2_records.h"
 #include "qel2_sdk.h"
-#include "qel2_objects.h"
-#include "qel2_objects.h"
-#include "qel2_attributes.h"
 #include "qel2_template.h"
-#include "qel2_helpers.h"
-#include "qel2_console.h"
-#include "qel2_openssl_util.h"
+#include "qel2_transport.h"
 
 #endif

@@ -2,8 +2,8 @@
 #ifndef QEL2_DEFS_H
 #define QEL2_DEFS_H
 
-#include <stdint.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #if defined(__GNUC__)
 #define QEL2_EXPORT __attribute__((visibility("default")))

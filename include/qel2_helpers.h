@@ -17,8 +17,7 @@ QEL2_EXPORT int read_conn_data(int sockfd, void *buf, size_t len);
 
 QEL2_EXPORT Uint32 write_file(const char *file, const Uint8 *data, Uint32 data_len);
 QEL2_EXPORT Uint32 append_file(const char *file, const Uint8 *data, Uint32 data_len);
-QEL2_EXPORT Uint32 read_file(const char *file, Uint8 *buffer, Uint32 buffer_size,
-                             Uint32 *data_len);
+QEL2_EXPORT Uint32 read_file(const char *file, Uint8 *buffer, Uint32 buffer_size, Uint32 *data_len);
 
 QEL2_EXPORT int is_valid_hashlen(Uint16 ulHashLen);
 QEL2_EXPORT int validate_key_class_arg(Uint32 ulKeyClass);
@@ -32,9 +31,9 @@ QEL2_EXPORT int cmpstring_nodeid(const void *p1, const void *p2);
 
 /* Debug access record of CspDebug. */
 typedef struct CspDebugStruct {
-    int operation;
-    Uint32 address;
-    Uint32 *value;
+  int operation;
+  Uint32 address;
+  Uint32 *value;
 } CspDebugStruct;
 
 QEL2_EXPORT int CspInitialize(int dev_id);

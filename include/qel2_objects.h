@@ -23,9 +23,9 @@ QEL2_EXTERN_C_BEGIN
 /* ---- key object operations ---- */
 
 typedef struct GetObjectInfoCommand {
-    CommandHeaderWithSession header;
-    Uint32 reserved;
-    Uint64 ulObjectHandle; /* handle & QEL2_OBJECT_LOCAL_MASK */
+  CommandHeaderWithSession header;
+  Uint32 reserved;
+  Uint64 ulObjectHandle; /* handle & QEL2_OBJECT_LOCAL_MASK */
 } GetObjectInfoCommand;
 QEL2_STATIC_ASSERT(sizeof(GetObjectInfoCommand) == 32, "GetObjectInfoCommand is 32 bytes");
 QEL2_STATIC_ASSERT(offsetof(GetObjectInfoCommand, reserved) == 20, "reserved at 20");
@@ -37,12 +37,12 @@ QEL2_STATIC_ASSERT(offsetof(GetObjectInfoCommand, ulObjectHandle) == 24, "ulObje
 #define QEL2_MAX_SHARED_USERS 8
 
 typedef struct GetObjectInfoResponse {
-    ResponseHeader header;
-    Uint8 SessCount;
-    Uint8 UserCount; /* low nibble: M value; high nibble: number of users */
-    Uint8 pad[2];
-    Uint32 sessions[QEL2_MAX_SHARED_SESSIONS];
-    Uint16 users[QEL2_MAX_SHARED_USERS];
+  ResponseHeader header;
+  Uint8 SessCount;
+  Uint8 UserCount; /* low nibble: M value; high nibble: number of users */
+  Uint8 pad[2];
+  Uint32 sessions[QEL2_MAX_SHARED_SESSIONS];
+  Uint16 users[QEL2_MAX_SHARED_USERS];
 } GetObjectInfoResponse;
 QEL2_STATIC_ASSERT(sizeof(GetObjectInfoResponse) == 68, "GetObjectInfoResponse is 68 bytes");
 QEL2_STATIC_ASSERT(offsetof(GetObjectInfoResponse, SessCount) == 16, "SessCount at 16");
@@ -62,41 +62,48 @@ typedef GetObjectInfoCommand DeleteTombstoneObjectCommand;
 #define QEL2_SHARE_NAME_FIELD 8
 
 typedef struct ExtractMaskedObjectCommand {
-    CommandHeaderWithSession header; /* byte 16: the object class */
-    Uint32 ulObjectType;
-    Uint64 ulObjectHandle;
-    Uint32 ulMaskingMech;
+  CommandHeaderWithSession header; /* byte 16: the object class */
+  Uint32 ulObjectType;
+  Uint64 ulObjectHandle;
+  Uint32 ulMaskingMech;
 } ExtractMaskedObjectCommand;
-QEL2_STATIC_ASSERT(sizeof(ExtractMaskedObjectCommand) == 40, "ExtractMaskedObjectCommand is 40 bytes");
+QEL2_STATIC_ASSERT(sizeof(ExtractMaskedObjectCommand) == 40,
+                   "ExtractMaskedObjectCommand is 40 bytes");
 QEL2_STATIC_ASSERT(offsetof(ExtractMaskedObjectCommand, ulObjectType) == 20, "ulObjectType at 20");
-QEL2_STATIC_ASSERT(offsetof(ExtractMaskedObjectCommand, ulObjectHandle) == 24, "ulObjectHandle at 24");
-QEL2_STATIC_ASSERT(offsetof(ExtractMaskedObjectCommand, ulMaskingMech) == 32, "ulMaskingMech at 32");
+QEL2_STATIC_ASSERT(offsetof(ExtractMaskedObjectCommand, ulObjectHandle) == 24,
+                   "ulObjectHandle at 24");
+QEL2_STATIC_ASSERT(offsetof(ExtractMaskedObjectCommand, ulMaskingMech) == 32,
+                   "ulMaskingMech at 32");
 
 typedef struct ExtractMaskedObjectResponse {
-    ResponseHeader header;
-    Uint32 ulObjectLen;
+  ResponseHeader header;
+  Uint32 ulObjectLen;
 } ExtractMaskedObjectResponse;
-QEL2_STATIC_ASSERT(sizeof(ExtractMaskedObjectResponse) == 20, "ExtractMaskedObjectResponse is 20 bytes");
+QEL2_STATIC_ASSERT(sizeof(ExtractMaskedObjectResponse) == 20,
+                   "ExtractMaskedObjectResponse is 20 bytes");
 
 typedef struct InsertMaskedObjectCommand {
-    CommandHeaderWithSession header; /* reserved1: the force-insert word */
-    Uint32 reserved;
-    Uint64 ulObjectType; /* the handle to insert under, or 0 */
+  CommandHeaderWithSession header; /* reserved1: the force-insert word */
+  Uint32 reserved;
+  Uint64 ulObjectType; /* the handle to insert under, or 0 */
 } InsertMaskedObjectCommand;
-QEL2_STATIC_ASSERT(sizeof(InsertMaskedObjectCommand) == 32, "InsertMaskedObjectCommand is 32 bytes");
+QEL2_STATIC_ASSERT(sizeof(InsertMaskedObjectCommand) == 32,
+                   "InsertMaskedObjectCommand is 32 bytes");
 QEL2_STATIC_ASSERT(offsetof(InsertMaskedObjectCommand, ulObjectType) == 24, "ulObjectType at 24");
 
 typedef struct InsertMaskedObjectResponse {
-    ResponseHeader header;
-    Uint64 ulObjectHandle;
+  ResponseHeader header;
+  Uint64 ulObjectHandle;
 } InsertMaskedObjectResponse;
-QEL2_STATIC_ASSERT(sizeof(InsertMaskedObjectResponse) == 24, "InsertMaskedObjectResponse is 24 bytes");
-QEL2_STATIC_ASSERT(offsetof(InsertMaskedObjectResponse, ulObjectHandle) == 16, "ulObjectHandle at 16");
+QEL2_STATIC_ASSERT(sizeof(InsertMaskedObjectResponse) == 24,
+                   "InsertMaskedObjectResponse is 24 bytes");
+QEL2_STATIC_ASSERT(offsetof(InsertMaskedObjectResponse, ulObjectHandle) == 16,
+                   "ulObjectHandle at 16");
 
 typedef struct ExportPublicKeyCommand {
-    CommandHeaderWithSession header;
-    Uint32 reserved;
-    Uint64 ulKeyHandle;
+  CommandHeaderWithSession header;
+  Uint32 reserved;
+  Uint64 ulKeyHandle;
 } ExportPublicKeyCommand;
 QEL2_STATIC_ASSERT(sizeof(ExportPublicKeyCommand) == 32, "ExportPublicKeyCommand is 32 bytes");
 QEL2_STATIC_ASSERT(offsetof(ExportPublicKeyCommand, ulKeyHandle) == 24, "ulKeyHandle at 24");
@@ -104,55 +111,62 @@ QEL2_STATIC_ASSERT(offsetof(ExportPublicKeyCommand, ulKeyHandle) == 24, "ulKeyHa
 /* Masked objects: 8 + 16 * k bytes, and the request stays within 8192. */
 #define QEL2_MASKED_OBJECT_MAX 8152
 
-QEL2_EXPORT Uint32 Qel2GetKeyInfo(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions, Uint8 *pSessCount,
-                                  Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue, Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2ShareKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share, const Uint32 *pSessions,
-                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2GetKeyInfo(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions,
+                                  Uint8 *pSessCount, Uint16 *pUsers, Uint8 *pUserCount,
+                                  Uint8 *pMValue, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ShareKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share,
+                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                Uint8 ulUserCount, Uint32 *request_id);
 QEL2_EXPORT Uint32 Qel2DeleteKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
 QEL2_EXPORT Uint32 Qel2DeleteKey2(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *request_id);
 QEL2_EXPORT Uint32 Qel2TombstoneKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
 QEL2_EXPORT Uint32 Qel2DeleteTombstoneKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
 
 /* pMaskedObject is required also for a size query (*pulMaskedObjectLen 0). */
-QEL2_EXPORT Uint32 Qel2ExtractMaskedObject(Uint32 ulSessionHandle, Uint64 ulObjectHandle, Uint8 ObjectClass,
-                                           Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen);
-QEL2_EXPORT Uint32 Qel2ExtractMaskedObjectWithUserInfo(Uint32 ulSessionHandle, Uint64 ulObjectHandle,
-                                                       Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen,
+QEL2_EXPORT Uint32 Qel2ExtractMaskedObject(Uint32 ulSessionHandle, Uint64 ulObjectHandle,
+                                           Uint8 ObjectClass, Uint8 *pMaskedObject,
+                                           Uint32 *pulMaskedObjectLen);
+QEL2_EXPORT Uint32 Qel2ExtractMaskedObjectWithUserInfo(Uint32 ulSessionHandle,
+                                                       Uint64 ulObjectHandle, Uint8 *pMaskedObject,
+                                                       Uint32 *pulMaskedObjectLen,
                                                        Uint32 *request_id);
 QEL2_EXPORT Uint32 Qel2InsertMaskedObject(Uint32 ulSessionHandle, Uint64 *pulObjectHandle,
                                           const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
                                           Uint8 ObjectClass);
-QEL2_EXPORT Uint32 Qel2InsertMaskedObjectWithUserInfo(Uint32 ulSessionHandle, Uint64 *pulObjectHandle,
-                                                      const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
+QEL2_EXPORT Uint32 Qel2InsertMaskedObjectWithUserInfo(Uint32 ulSessionHandle,
+                                                      Uint64 *pulObjectHandle,
+                                                      const Uint8 *pMaskedObject,
+                                                      Uint32 ulMaskedObjectLen,
                                                       Uint32 ulForceInsert, Uint32 *request_id);
 
 /* pKeyBuf null: *pulBufLen receives the key's length. */
-QEL2_EXPORT Uint32 Qel2ExportPublicKey(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf, Uint32 *pulBufLen);
+QEL2_EXPORT Uint32 Qel2ExportPublicKey(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf,
+                                       Uint32 *pulBufLen);
 QEL2_EXPORT Uint32 Qel2ExportPublicKey2(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf,
                                         Uint32 *pulBufLen, Uint32 *request_id);
 
 /* ---- attributes ---- */
 
 typedef struct GetAttributeCommand {
-    CommandHeaderWithSession header; /* common flags: get_new_attrs 1, get_nd_attrs */
-    Uint32 reserved;
-    Uint64 ulObjectHandle;
-    Uint32 ulAid;
+  CommandHeaderWithSession header; /* common flags: get_new_attrs 1, get_nd_attrs */
+  Uint32 reserved;
+  Uint64 ulObjectHandle;
+  Uint32 ulAid;
 } GetAttributeCommand;
 QEL2_STATIC_ASSERT(sizeof(GetAttributeCommand) == 40, "GetAttributeCommand is 40 bytes");
 QEL2_STATIC_ASSERT(offsetof(GetAttributeCommand, ulObjectHandle) == 24, "ulObjectHandle at 24");
 QEL2_STATIC_ASSERT(offsetof(GetAttributeCommand, ulAid) == 32, "ulAid at 32");
 
 typedef struct GetAttributeResponse {
-    ResponseHeader header;
-    Uint32 ulAttrLen;
+  ResponseHeader header;
+  Uint32 ulAttrLen;
 } GetAttributeResponse;
 QEL2_STATIC_ASSERT(sizeof(GetAttributeResponse) == 20, "GetAttributeResponse is 20 bytes");
 
 typedef struct GetAllAttributeCommand {
-    CommandHeaderWithSession header;
-    Uint32 reserved;
-    Uint64 ulObjectHandle;
+  CommandHeaderWithSession header;
+  Uint32 reserved;
+  Uint64 ulObjectHandle;
 } GetAllAttributeCommand;
 QEL2_STATIC_ASSERT(sizeof(GetAllAttributeCommand) == 32, "GetAllAttributeCommand is 32 bytes");
 
@@ -160,9 +174,9 @@ typedef GetAttributeResponse GetAllAttributeResponse;
 
 /* Followed by an Attribute head and the value. */
 typedef struct SetAttributeCommand {
-    CommandHeaderWithSession header;
-    Uint32 reserved;
-    Uint64 ulObjectHandle;
+  CommandHeaderWithSession header;
+  Uint32 reserved;
+  Uint64 ulObjectHandle;
 } SetAttributeCommand;
 QEL2_STATIC_ASSERT(sizeof(SetAttributeCommand) == 32, "SetAttributeCommand is 32 bytes");
 
@@ -170,145 +184,162 @@ QEL2_STATIC_ASSERT(sizeof(SetAttributeCommand) == 32, "SetAttributeCommand is 32
 #define QEL2_ATTESTATION_LEN 256
 
 /* pAttrBuf null: *pulBufLen receives the value's length. */
-QEL2_EXPORT Uint32 Qel2GetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                    Uint32 *pulBufLen);
-QEL2_EXPORT Uint32 Qel2GetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                     Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                     Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2GetAttribute3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
+QEL2_EXPORT Uint32 Qel2GetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                    Uint8 *pAttrBuf, Uint32 *pulBufLen);
+QEL2_EXPORT Uint32 Qel2GetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
                                      Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
                                      Uint32 *attestedLength, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2GetAttribute3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                     Uint32 ulFlags, Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                                     Uint8 *attestedResponse, Uint32 *attestedLength,
+                                     Uint32 *request_id);
 /* *pulBufLen receives the data length plus 20. */
-QEL2_EXPORT Uint32 Qel2GetAllAttributes(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf, Uint32 *pulBufLen);
+QEL2_EXPORT Uint32 Qel2GetAllAttributes(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf,
+                                        Uint32 *pulBufLen);
 QEL2_EXPORT Uint32 Qel2GetAllAttributes2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf,
-                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                         Uint32 *pulBufLen, Uint8 *attestedResponse,
+                                         Uint32 *attestedLength, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2GetAllAttributes3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
+                                         Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                                         Uint8 *attestedResponse, Uint32 *attestedLength,
                                          Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2GetAllAttributes3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
-                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                         Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2SetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                    Uint32 ulBufLen);
-QEL2_EXPORT Uint32 Qel2SetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                     Uint32 ulBufLen, void *buffer_ev, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2SetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                    Uint8 *pAttrBuf, Uint32 ulBufLen);
+QEL2_EXPORT Uint32 Qel2SetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                     Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
+                                     Uint32 *request_id);
 /* *pulExponent receives the exponent's raw (big-endian) bytes. */
-QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pbModulus,
-                                               Uint32 *pulModLen, Uint32 *pulExponent);
+QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ulPubKey,
+                                               Uint8 *pbModulus, Uint32 *pulModLen,
+                                               Uint32 *pulExponent);
 
 /* ---- key search ---- */
 
 /* FindObjectsCommand (qel2_records.h) carries the search index in its
  * reserved words and the partition or user id in its last word. */
 typedef struct FindObjectsResponse {
-    ResponseHeader header;
-    Uint32 ulNumHandles; /* number of matching objects */
-    Uint32 ulPad;
-    Uint64 ulHandles[];
+  ResponseHeader header;
+  Uint32 ulNumHandles; /* number of matching objects */
+  Uint32 ulPad;
+  Uint64 ulHandles[];
 } FindObjectsResponse;
 QEL2_STATIC_ASSERT(sizeof(FindObjectsResponse) == 24, "FindObjectsResponse head is 24 bytes");
 QEL2_STATIC_ASSERT(offsetof(FindObjectsResponse, ulNumHandles) == 16, "ulNumHandles at 16");
 
 /* One object of a user search. */
 typedef struct QEL2_PACKED find_cmd_key_info {
-    Uint64 handle;
-    Uint8 status;
+  Uint64 handle;
+  Uint8 status;
 } find_cmd_key_info;
 QEL2_STATIC_ASSERT(sizeof(find_cmd_key_info) == 9, "find_cmd_key_info is 9 bytes");
 
 #define QEL2_FIND_ALL_MAX_RECORDS 980
 #define QEL2_FIND_ALL_MAX_INDEX 102399
 
-QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                               Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                               const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                               Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                               Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                               const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                               Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
                                Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKey2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKey3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                const Uint8 *pKCV, Uint32 ulKCVLen, const extendedTemplateArgs *extArgs,
-                                Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                        Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                        const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                        Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+QEL2_EXPORT Uint32 Qel2FindKey2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
+                                Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKey3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen,
+                                const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
+                                Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                        Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                        Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                        Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                        const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                        Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, Uint64 ulKeyCheckValue, Uint64 *pulKeys,
+                                        Uint64 ulKeyCheckValue, Uint64 *pulKeys,
+                                        Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         Uint64 ulKeyCheckValue, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
                                          Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex4(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex4(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
-                                         const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
-                                         Uint32 *pulNumOfKeys, Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                               Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                               const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                               Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                               Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                                Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys,
-                                                Uint32 *request_id);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                                Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
-                                                Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
-                                                Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+    const extendedTemplateArgs *extArgs, Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, Uint64 *pulKeys,
+    Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, Uint64 *pulKeys,
+    Uint32 *pulNumOfKeys, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+    Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx, Uint32 *request_id);
 
-QEL2_EXPORT Uint32 Qel2FindKeyPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulTemplateSize,
-                                   Uint8 *pTemplate, Uint64 *pulKeys, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                            Uint32 ulTemplateSize, Uint8 *pTemplate, Uint64 *pulKeys,
+QEL2_EXPORT Uint32 Qel2FindKeyPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                   Uint32 ulTemplateSize, Uint8 *pTemplate, Uint64 *pulKeys,
+                                   Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                            Uint64 ulSearchIndex, Uint32 ulTemplateSize,
+                                            Uint8 *pTemplate, Uint64 *pulKeys,
                                             Uint32 *pulNumOfKeys);
 QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
-                                                   Uint32 ulSearchIndex, Uint32 ulTemplateSize, Uint8 *pTemplate,
-                                                   Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
+                                                   Uint32 ulSearchIndex, Uint32 ulTemplateSize,
+                                                   Uint8 *pTemplate, Uint64 *pulKeys,
+                                                   Uint32 *pulNumOfKeys, Uint64 *ctx,
                                                    Uint32 *request_id);
 /* Sends the caller's template and count as they are. */
 QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountTemplate(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
-                                                       const Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                                       const Uint8 *pTemplate,
+                                                       Uint32 ulTemplateSize,
                                                        Uint32 ulAttributeCount, Uint64 *pulKeys,
-                                                       Uint32 *pulNumOfKeys, void *buffer_ev, Uint32 *request_id);
+                                                       Uint32 *pulNumOfKeys, void *buffer_ev,
+                                                       Uint32 *request_id);
 
-QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndex(Uint32 ulSessionHandle, Uint32 ulSearchIndex, Uint16 ulUser,
-                                            Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
-QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulSearchIndex, Uint16 ulUser,
-                                                   Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndex(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
+                                            Uint16 ulUser, Uint64 *pulKeys, Uint8 *pulKeyInfo,
+                                            Uint32 *pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
+                                                   Uint16 ulUser, Uint64 *pulKeys,
+                                                   Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
 QEL2_EXPORT Uint32 Qel2FindAllKeys(Uint32 ulSessionHandle, Uint16 ulUser, Uint32 *pulNumOfKeys);
 
 QEL2_EXTERN_C_END

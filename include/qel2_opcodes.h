@@ -5,12 +5,12 @@
 #define QEL2_OPCODES_H
 
 /* ---- command types (CommandType) ---- */
-#define KQ_MGMT_CMD 0            /* management: big-endian command/response records */
-#define KQ_VANTOR_CMD 1          /* key-less cryptographic requests */
-#define KQ_MGMT_VNX_CMD 2        /* SSL contexts, premaster secrets, FIPS random */
-#define KQ_VNX_KEY_CMD 3         /* TLS requests that use a key on the HSM */
-#define KQ_NON_SSL_VANTOR_CMD 4  /* cryptographic requests with a key object */
-#define KQ_VNX_CTX_KEY_CMD 7     /* RSA decryption into an HSM context */
+#define KQ_MGMT_CMD 0           /* management: big-endian command/response records */
+#define KQ_VANTOR_CMD 1         /* key-less cryptographic requests */
+#define KQ_MGMT_VNX_CMD 2       /* SSL contexts, premaster secrets, FIPS random */
+#define KQ_VNX_KEY_CMD 3        /* TLS requests that use a key on the HSM */
+#define KQ_NON_SSL_VANTOR_CMD 4 /* cryptographic requests with a key object */
+#define KQ_VNX_CTX_KEY_CMD 7    /* RSA decryption into an HSM context */
 #define KQ_DIAG_CMD 8
 #define KQ_CERT_AUTH_CMD 9
 #define FW_TUNNEL_INPUT_CMD 0xEEE0

@@ -19,14 +19,15 @@ QEL2_EXTERN_C_BEGIN
 /* Copies at most srcstr_len characters of src (stopping at a NUL, zero-filling
  * the rest) and a NUL after them when srcstr_len < destbuf_len: 0. Otherwise
  * copies nothing: ERR_INVALID_STRING_OP. */
-QEL2_EXPORT Uint32 y5dev_strncpy(char *dest, const char *src, size_t destbuf_len, size_t srcstr_len);
+QEL2_EXPORT Uint32 y5dev_strncpy(char *dest, const char *src, size_t destbuf_len,
+                                 size_t srcstr_len);
 
 /* 0, ERR_ARGUMENTS_BAD (missing or out-of-range password, missing output;
  * a length refusal prints "min pswd len 7 and max pswd len 32"), or the copy's code. */
-QEL2_EXPORT Uint32 encrypt_pswd2(Uint32 session_handle, Uint8 *pswd, Uint32 pswd_len, Uint8 *enc_pswd,
-                                 Uint32 *enc_pswd_len, Uint8 *PEK, Uint32 PEK_len);
-QEL2_EXPORT Uint32 encrypt_pswd(Uint32 session_handle, Uint8 *pswd, Uint32 pswd_len, Uint8 *enc_pswd,
-                                Uint32 *enc_pswd_len);
+QEL2_EXPORT Uint32 encrypt_pswd2(Uint32 session_handle, Uint8 *pswd, Uint32 pswd_len,
+                                 Uint8 *enc_pswd, Uint32 *enc_pswd_len, Uint8 *PEK, Uint32 PEK_len);
+QEL2_EXPORT Uint32 encrypt_pswd(Uint32 session_handle, Uint8 *pswd, Uint32 pswd_len,
+                                Uint8 *enc_pswd, Uint32 *enc_pswd_len);
 /* As encrypt_pswd, and the password must be the zeroize text, else
  * RET_USER_LOGIN_FAILURE. */
 QEL2_EXPORT Uint32 encrypt_pswd_in_zeroize(Uint32 session_handle, Uint8 *pswd, Uint32 pswd_len,

@@ -18,26 +18,23 @@ QEL2_EXTERN_C_BEGIN
 #define QEL2_DEVICE_SHIFT 30                 /* device index: bits 30-31 */
 #define QEL2_APP_INDEX_SHIFT 14              /* application index: bits 14-23 */
 #define QEL2_APP_INDEX_MASK 0x3FFu
-#define QEL2_PARTITION_SHIFT 24              /* session handle: partition in bits 24-29 */
+#define QEL2_PARTITION_SHIFT 24 /* session handle: partition in bits 24-29 */
 #define QEL2_PARTITION_MASK 0x3Fu
 #define QEL2_MAX_DEVICES 16
 #define QEL2_MAX_APPLICATIONS 1024
 
 /* ---- user types ---- */
 typedef enum UserType {
-    KQ_CRYPTO_USER = 1,
-    KQ_CRYPTO_OFFICER = 2,
-    KQ_CRYPTO_PCO = 3,
-    KQ_2FA_CRYPTO_USER = 4,
-    KQ_APPLIANCE_USER = 5,
-    KQ_CRYPTO_PRE_OFFICER = 6
+  KQ_CRYPTO_USER = 1,
+  KQ_CRYPTO_OFFICER = 2,
+  KQ_CRYPTO_PCO = 3,
+  KQ_2FA_CRYPTO_USER = 4,
+  KQ_APPLIANCE_USER = 5,
+  KQ_CRYPTO_PRE_OFFICER = 6
 } UserType;
 
 /* ---- sessions ---- */
-typedef enum SessionFlag {
-    FLAG_RW_SESSION = 2,
-    FLAG_SERIAL_SESSION = 4
-} SessionFlag;
+typedef enum SessionFlag { FLAG_RW_SESSION = 2, FLAG_SERIAL_SESSION = 4 } SessionFlag;
 
 /* C++ gets the 32-bit underlying type C uses anyway, so that a state read
  * from a raw (big-endian) record is still a value of the type. */
@@ -46,22 +43,22 @@ typedef enum _SessionState : Uint32 {
 #else
 typedef enum _SessionState {
 #endif
-    STATE_RO_PUBLIC_SESSION = 0,
-    STATE_RO_USER_FUNCTIONS = 1,
-    STATE_RW_PUBLIC_SESSION = 2,
-    STATE_RW_USER_FUNCTIONS = 3,
-    STATE_RW_CO_FUNCTIONS = 4,
-    STATE_RW_APP_USER_FUNCTIONS = 5,
-    STATE_RW_PRE_CO_FUNCTIONS = 6,
-    STATE_RW_PUBLIC_CO_DEFAULT_SESSION = 7
+  STATE_RO_PUBLIC_SESSION = 0,
+  STATE_RO_USER_FUNCTIONS = 1,
+  STATE_RW_PUBLIC_SESSION = 2,
+  STATE_RW_USER_FUNCTIONS = 3,
+  STATE_RW_CO_FUNCTIONS = 4,
+  STATE_RW_APP_USER_FUNCTIONS = 5,
+  STATE_RW_PRE_CO_FUNCTIONS = 6,
+  STATE_RW_PUBLIC_CO_DEFAULT_SESSION = 7
 } SessionState;
 QEL2_STATIC_ASSERT(sizeof(SessionState) == 4, "SessionState is 32-bit");
 
 typedef struct _SessionInfo {
-    Uint32 slotID;
-    SessionState state;
-    Uint32 flags;
-    Uint32 deviceError;
+  Uint32 slotID;
+  SessionState state;
+  Uint32 flags;
+  Uint32 deviceError;
 } SessionInfo;
 QEL2_STATIC_ASSERT(sizeof(SessionInfo) == 16, "SessionInfo is 16 bytes");
 QEL2_STATIC_ASSERT(offsetof(SessionInfo, state) == 4, "state at 4");
@@ -72,11 +69,11 @@ QEL2_STATIC_ASSERT(offsetof(SessionInfo, deviceError) == 12, "deviceError at 12"
 
 /* Bits of the common-flags word by value; the word is sent big-endian. */
 typedef struct CommonFlags {
-    Uint32 common_flag : 8;
-    Uint32 get_new_attrs : 4;
-    Uint32 get_nd_attrs : 1;
-    Uint32 isPkcsPad : 1;
-    Uint32 rsvd : 18;
+  Uint32 common_flag : 8;
+  Uint32 get_new_attrs : 4;
+  Uint32 get_nd_attrs : 1;
+  Uint32 isPkcsPad : 1;
+  Uint32 rsvd : 18;
 } CommonFlags;
 #define QEL2_COMMON_FLAG_SHIFT 0
 #define QEL2_GET_NEW_ATTRS_SHIFT 8
@@ -84,36 +81,38 @@ typedef struct CommonFlags {
 #define QEL2_IS_PKCS_PAD_SHIFT 13
 
 typedef struct CommandHeaderWithSession {
-    Uint32 reserved[2];
-    Uint32 ulFlags;
-    Uint32 ulSessionHandle;
-    union {
-        Uint32 reserved1;
-        CommonFlags commonFlags;
-    };
+  Uint32 reserved[2];
+  Uint32 ulFlags;
+  Uint32 ulSessionHandle;
+  union {
+    Uint32 reserved1;
+    CommonFlags commonFlags;
+  };
 } CommandHeaderWithSession;
 QEL2_STATIC_ASSERT(sizeof(CommandHeaderWithSession) == 20, "CommandHeaderWithSession is 20 bytes");
 QEL2_STATIC_ASSERT(offsetof(CommandHeaderWithSession, ulFlags) == 8, "ulFlags at 8");
-QEL2_STATIC_ASSERT(offsetof(CommandHeaderWithSession, ulSessionHandle) == 12, "ulSessionHandle at 12");
+QEL2_STATIC_ASSERT(offsetof(CommandHeaderWithSession, ulSessionHandle) == 12,
+                   "ulSessionHandle at 12");
 QEL2_STATIC_ASSERT(offsetof(CommandHeaderWithSession, reserved1) == 16, "reserved1 at 16");
 
 typedef struct CommandHeaderWithNoSession {
-    Uint8 reserved[12];
-    Uint32 login_nonce;
+  Uint8 reserved[12];
+  Uint32 login_nonce;
 } CommandHeaderWithNoSession;
-QEL2_STATIC_ASSERT(sizeof(CommandHeaderWithNoSession) == 16, "CommandHeaderWithNoSession is 16 bytes");
+QEL2_STATIC_ASSERT(sizeof(CommandHeaderWithNoSession) == 16,
+                   "CommandHeaderWithNoSession is 16 bytes");
 QEL2_STATIC_ASSERT(offsetof(CommandHeaderWithNoSession, login_nonce) == 12, "login_nonce at 12");
 
 typedef struct ResponseHeader {
-    Uint32 ulResponseCode;
-    Uint32 ulFlags;
-    Uint32 ulTotalSize;
-    Uint32 ulBufferSize;
+  Uint32 ulResponseCode;
+  Uint32 ulFlags;
+  Uint32 ulTotalSize;
+  Uint32 ulBufferSize;
 } ResponseHeader;
 QEL2_STATIC_ASSERT(sizeof(ResponseHeader) == 16, "ResponseHeader is 16 bytes");
 
 typedef struct StdSessionCommand {
-    CommandHeaderWithSession header;
+  CommandHeaderWithSession header;
 } StdSessionCommand;
 typedef StdSessionCommand ZeroizeCommand;
 typedef StdSessionCommand ShutdownCommand;
@@ -126,12 +125,12 @@ typedef StdSessionCommand CloseSessionCommand;
 QEL2_STATIC_ASSERT(sizeof(StdSessionCommand) == 20, "StdSessionCommand is 20 bytes");
 
 typedef struct StdNoSessionCommand {
-    CommandHeaderWithNoSession header;
+  CommandHeaderWithNoSession header;
 } StdNoSessionCommand;
 QEL2_STATIC_ASSERT(sizeof(StdNoSessionCommand) == 16, "StdNoSessionCommand is 16 bytes");
 
 typedef struct StdResponse {
-    ResponseHeader header;
+  ResponseHeader header;
 } StdResponse;
 typedef StdResponse AppFinalizeResponse;
 typedef StdResponse CloseSessionResponse;
@@ -145,22 +144,22 @@ QEL2_STATIC_ASSERT(sizeof(StdResponse) == 16, "StdResponse is 16 bytes");
 #define QEL2_PARTITION_NAME_FIELD 16 /* name field; at most 15 characters */
 
 typedef struct AppInitCommandNew {
-    CommandHeaderWithNoSession header;
-    Uint8 token_name[QEL2_PARTITION_NAME_FIELD];
+  CommandHeaderWithNoSession header;
+  Uint8 token_name[QEL2_PARTITION_NAME_FIELD];
 } AppInitCommandNew;
 QEL2_STATIC_ASSERT(sizeof(AppInitCommandNew) == 32, "AppInitCommandNew is 32 bytes");
 QEL2_STATIC_ASSERT(offsetof(AppInitCommandNew, token_name) == 16, "token_name at 16");
 
 typedef struct AppInitResponse {
-    ResponseHeader header;
-    Uint32 ulAppIdentifier;
+  ResponseHeader header;
+  Uint32 ulAppIdentifier;
 } AppInitResponse;
 QEL2_STATIC_ASSERT(sizeof(AppInitResponse) == 20, "AppInitResponse is 20 bytes");
 
 typedef struct AppFinalizeCommand {
-    CommandHeaderWithNoSession header;
-    Uint32 ulAppIdentifier;
-    Uint32 ulAppLoginNonce;
+  CommandHeaderWithNoSession header;
+  Uint32 ulAppIdentifier;
+  Uint32 ulAppLoginNonce;
 } AppFinalizeCommand;
 QEL2_STATIC_ASSERT(sizeof(AppFinalizeCommand) == 24, "AppFinalizeCommand is 24 bytes");
 QEL2_STATIC_ASSERT(offsetof(AppFinalizeCommand, ulAppIdentifier) == 16, "ulAppIdentifier at 16");
@@ -168,14 +167,14 @@ QEL2_STATIC_ASSERT(offsetof(AppFinalizeCommand, ulAppLoginNonce) == 20, "ulAppLo
 
 /* ---- sessions ---- */
 typedef struct OpenSessionCommand {
-    CommandHeaderWithNoSession header;
-    Uint32 ulSessionType;
-    Uint16 slotID;
-    Uint16 rsvd1;
-    Uint32 rsvd2;
-    Uint32 ulAppId;
-    Uint8 make_master;
-    Uint8 pad[3];
+  CommandHeaderWithNoSession header;
+  Uint32 ulSessionType;
+  Uint16 slotID;
+  Uint16 rsvd1;
+  Uint32 rsvd2;
+  Uint32 ulAppId;
+  Uint8 make_master;
+  Uint8 pad[3];
 } OpenSessionCommand;
 QEL2_STATIC_ASSERT(sizeof(OpenSessionCommand) == 36, "OpenSessionCommand is 36 bytes");
 QEL2_STATIC_ASSERT(offsetof(OpenSessionCommand, ulSessionType) == 16, "ulSessionType at 16");
@@ -187,27 +186,28 @@ QEL2_STATIC_ASSERT(offsetof(OpenSessionCommand, make_master) == 32, "make_master
 #define QEL2_SERVER_RANDOM_LEN 32
 
 typedef struct OpenSessionResponse {
-    ResponseHeader header;
-    Uint32 ulSessionHandle;
+  ResponseHeader header;
+  Uint32 ulSessionHandle;
 } OpenSessionResponse;
 QEL2_STATIC_ASSERT(sizeof(OpenSessionResponse) == 20, "OpenSessionResponse is 20 bytes");
 QEL2_STATIC_ASSERT(offsetof(OpenSessionResponse, ulSessionHandle) == 16, "ulSessionHandle at 16");
 
 typedef struct AuthorizeSessionCommand {
-    CommandHeaderWithSession header;
-    Uint32 targetSession;
+  CommandHeaderWithSession header;
+  Uint32 targetSession;
 } AuthorizeSessionCommand;
 QEL2_STATIC_ASSERT(sizeof(AuthorizeSessionCommand) == 24, "AuthorizeSessionCommand is 24 bytes");
 
 typedef struct ClosePartitionSessionsCommand {
-    CommandHeaderWithSession header;
-    Uint8 partition_name[QEL2_PARTITION_NAME_FIELD];
+  CommandHeaderWithSession header;
+  Uint8 partition_name[QEL2_PARTITION_NAME_FIELD];
 } ClosePartitionSessionsCommand;
-QEL2_STATIC_ASSERT(sizeof(ClosePartitionSessionsCommand) == 36, "ClosePartitionSessionsCommand is 36 bytes");
+QEL2_STATIC_ASSERT(sizeof(ClosePartitionSessionsCommand) == 36,
+                   "ClosePartitionSessionsCommand is 36 bytes");
 
 typedef struct GetSessionInfoResponse {
-    ResponseHeader header;
-    SessionInfo info;
+  ResponseHeader header;
+  SessionInfo info;
 } GetSessionInfoResponse;
 QEL2_STATIC_ASSERT(sizeof(GetSessionInfoResponse) == 32, "GetSessionInfoResponse is 32 bytes");
 QEL2_STATIC_ASSERT(offsetof(GetSessionInfoResponse, info) == 16, "info at 16");
@@ -220,17 +220,17 @@ QEL2_STATIC_ASSERT(offsetof(GetSessionInfoResponse, info) == 16, "info at 16");
 
 /* ---- login ---- */
 #define QEL2_LOGIN_NAME_FIELD 32
-#define QEL2_LOGIN_BODY_LEN 421       /* the whole login body, whatever the password */
-#define QEL2_LOGIN_SECRET_ROOM 356    /* room for the password and the signature */
+#define QEL2_LOGIN_BODY_LEN 421    /* the whole login body, whatever the password */
+#define QEL2_LOGIN_SECRET_ROOM 356 /* room for the password and the signature */
 #define QEL2_LOGIN_SIGNATURE_LEN 256
 #define QEL2_LOGIN_FLAG_SIGNED 0x40000000u
 
 typedef struct LoginCommand {
-    CommandHeaderWithSession header;
-    Uint32 ulUserType;
-    Uint32 ulNameLen;
-    Uint8 ucName[QEL2_LOGIN_NAME_FIELD];
-    Uint32 ulPswdLen;
+  CommandHeaderWithSession header;
+  Uint32 ulUserType;
+  Uint32 ulNameLen;
+  Uint8 ucName[QEL2_LOGIN_NAME_FIELD];
+  Uint32 ulPswdLen;
 } LoginCommand;
 QEL2_STATIC_ASSERT(sizeof(LoginCommand) == 64, "LoginCommand is 64 bytes");
 QEL2_STATIC_ASSERT(offsetof(LoginCommand, ulUserType) == 20, "ulUserType at 20");
@@ -239,77 +239,78 @@ QEL2_STATIC_ASSERT(offsetof(LoginCommand, ucName) == 28, "ucName at 28");
 QEL2_STATIC_ASSERT(offsetof(LoginCommand, ulPswdLen) == 60, "ulPswdLen at 60");
 
 typedef struct GetLFCRequest {
-    Uint32 ulUserType;
-    Uint8 name[QEL2_LOGIN_NAME_FIELD];
+  Uint32 ulUserType;
+  Uint8 name[QEL2_LOGIN_NAME_FIELD];
 } GetLFCRequest;
 QEL2_STATIC_ASSERT(sizeof(GetLFCRequest) == 36, "GetLFCRequest is 36 bytes");
 
 /* ---- HSM and partition information ---- */
 typedef struct MfgId {
-    Uint32 dev_id;
-    Uint32 class_code;
-    Uint32 vendor_id;
-    Uint32 subsystem_id;
+  Uint32 dev_id;
+  Uint32 class_code;
+  Uint32 vendor_id;
+  Uint32 subsystem_id;
 } MfgId;
 QEL2_STATIC_ASSERT(sizeof(MfgId) == 16, "MfgId is 16 bytes");
 
 typedef struct _HSMInfo {
-    Uint8 label[50];
-    Uint8 model[32];
-    Uint8 serialNumber[32];
-    Uint32 uiFlags;
-    Uint32 uiMaxSessionCount;
-    Uint32 uiSessionCount;
-    Uint32 uiMaxRwSessionCount;
-    Uint32 uiRwSessionCount;
-    Uint32 uiMaxPinLen;
-    Uint32 uiMinPinLen;
-    Uint32 uiTotalRAM;
-    Uint32 uiFreeRAM;
-    Uint32 uiTotalFlash;
-    Uint32 uiFreeFlash;
-    Uint32 uiUserLoginFailureCount;
-    Uint32 uiCOLoginFailureCount;
-    Uint32 uiFipsState;
-    Uint32 uiMaxUserKeys;
-    Uint32 uiOccupiedUserKeys;
-    Uint32 uiMaxSSLContexts;
-    Uint32 uiAvailableSSLContexts;
-    Uint32 uiMasterConfig;
-    Uint32 uiSlaveConfig;
-    MfgId manufacturerID;
-    struct {
-        Uint8 major;
-        Uint8 minor;
-    } hardwareVersion;
-    struct {
-        Uint8 major;
-        Uint8 minor;
-    } firmwareVersion;
-    Uint8 utcTime[16];
-    Uint32 uiMaxSessionKeys;
-    Uint32 uiOccupiedSessionKeys;
-    Uint32 uiCloningMethod;
-    Uint32 uiKekMethod;
-    Uint32 uiAuthPath;
-    Int32 uiTemperature;
-    Uint8 buildNum[16];
-    Uint8 firmwareString[64];
-    Uint8 partNumber[64];
-    Uint8 vendor_key_fingerprint[8];
-    Uint8 MCO_key_fingerprint[8];
-    Uint32 filesys_available[4];
-    Uint32 fpa_que_available[4];
-    Uint32 num_fds;
-    char rtcTime[128];
-    Uint8 bootloaderString[64];
+  Uint8 label[50];
+  Uint8 model[32];
+  Uint8 serialNumber[32];
+  Uint32 uiFlags;
+  Uint32 uiMaxSessionCount;
+  Uint32 uiSessionCount;
+  Uint32 uiMaxRwSessionCount;
+  Uint32 uiRwSessionCount;
+  Uint32 uiMaxPinLen;
+  Uint32 uiMinPinLen;
+  Uint32 uiTotalRAM;
+  Uint32 uiFreeRAM;
+  Uint32 uiTotalFlash;
+  Uint32 uiFreeFlash;
+  Uint32 uiUserLoginFailureCount;
+  Uint32 uiCOLoginFailureCount;
+  Uint32 uiFipsState;
+  Uint32 uiMaxUserKeys;
+  Uint32 uiOccupiedUserKeys;
+  Uint32 uiMaxSSLContexts;
+  Uint32 uiAvailableSSLContexts;
+  Uint32 uiMasterConfig;
+  Uint32 uiSlaveConfig;
+  MfgId manufacturerID;
+  struct {
+    Uint8 major;
+    Uint8 minor;
+  } hardwareVersion;
+  struct {
+    Uint8 major;
+    Uint8 minor;
+  } firmwareVersion;
+  Uint8 utcTime[16];
+  Uint32 uiMaxSessionKeys;
+  Uint32 uiOccupiedSessionKeys;
+  Uint32 uiCloningMethod;
+  Uint32 uiKekMethod;
+  Uint32 uiAuthPath;
+  Int32 uiTemperature;
+  Uint8 buildNum[16];
+  Uint8 firmwareString[64];
+  Uint8 partNumber[64];
+  Uint8 vendor_key_fingerprint[8];
+  Uint8 MCO_key_fingerprint[8];
+  Uint32 filesys_available[4];
+  Uint32 fpa_que_available[4];
+  Uint32 num_fds;
+  char rtcTime[128];
+  Uint8 bootloaderString[64];
 } HSMInfo;
 QEL2_STATIC_ASSERT(sizeof(HSMInfo) == 644, "HSMInfo is 644 bytes");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, model) == 50, "model at 50");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, serialNumber) == 82, "serialNumber at 82");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiFlags) == 116, "uiFlags at 116");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiMaxPinLen) == 136, "uiMaxPinLen at 136");
-QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiUserLoginFailureCount) == 160, "uiUserLoginFailureCount at 160");
+QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiUserLoginFailureCount) == 160,
+                   "uiUserLoginFailureCount at 160");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiFipsState) == 168, "uiFipsState at 168");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiSlaveConfig) == 192, "uiSlaveConfig at 192");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, manufacturerID) == 196, "manufacturerID at 196");
@@ -321,7 +322,8 @@ QEL2_STATIC_ASSERT(offsetof(HSMInfo, uiTemperature) == 252, "uiTemperature at 25
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, buildNum) == 256, "buildNum at 256");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, firmwareString) == 272, "firmwareString at 272");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, partNumber) == 336, "partNumber at 336");
-QEL2_STATIC_ASSERT(offsetof(HSMInfo, vendor_key_fingerprint) == 400, "vendor_key_fingerprint at 400");
+QEL2_STATIC_ASSERT(offsetof(HSMInfo, vendor_key_fingerprint) == 400,
+                   "vendor_key_fingerprint at 400");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, MCO_key_fingerprint) == 408, "MCO_key_fingerprint at 408");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, filesys_available) == 416, "filesys_available at 416");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, fpa_que_available) == 432, "fpa_que_available at 432");
@@ -330,9 +332,9 @@ QEL2_STATIC_ASSERT(offsetof(HSMInfo, rtcTime) == 452, "rtcTime at 452");
 QEL2_STATIC_ASSERT(offsetof(HSMInfo, bootloaderString) == 580, "bootloaderString at 580");
 
 typedef struct GetHSMInfoResponse {
-    ResponseHeader header;
-    Uint32 ulDataSize;
-    HSMInfo info;
+  ResponseHeader header;
+  Uint32 ulDataSize;
+  HSMInfo info;
 } GetHSMInfoResponse;
 QEL2_STATIC_ASSERT(sizeof(GetHSMInfoResponse) == 664, "GetHSMInfoResponse is 664 bytes");
 QEL2_STATIC_ASSERT(offsetof(GetHSMInfoResponse, info) == 20, "info at 20");
@@ -340,48 +342,48 @@ QEL2_STATIC_ASSERT(offsetof(GetHSMInfoResponse, info) == 20, "info at 20");
 #define QEL2_HSM_INFO_RESPONSE_OLD_LEN 420
 
 typedef struct PartitionInfo {
-    Uint8 name[16];
-    Uint8 status;
-    Uint8 reserved1[3];
-    Uint32 MaxPinLen;
-    Uint32 MinPinLen;
-    Uint32 SessionCount;
-    Uint32 RwSessionCount;
-    Uint32 partn_policy_bits;
-    Uint16 MaxUsers;
-    Uint16 AvailableUsers;
-    Uint8 AuditStatus : 2;
-    Uint8 status_reserved : 6;
-    Uint8 reserved;
-    Uint8 KeyImport;
-    Uint8 KeyExport;
-    Uint8 FipsState;
-    Uint8 reserved3[3];
-    Uint32 MaxKeys;
-    Uint32 OccupiedTokenKeys;
-    Uint32 reserved4;
-    Uint32 OccupiedSessionKeys;
-    Uint32 MaxSSLContexts;
-    Uint32 OccupiedSSLContexts;
-    Uint8 MaxAcclrDevs;
-    Uint8 reserved5[7];
-    Uint8 backup_by_mco : 1;
-    Uint8 block_delete_user : 1;
-    Uint8 hsmAuditEnable : 1;
-    Uint8 reserved_flags : 5;
-    Uint8 CloningMethod;
-    Uint8 KekMethod;
-    Uint8 certAuth;
-    Uint16 NValue;
-    Uint8 MValue[5];
-    Uint8 reserved6;
-    Uint32 node_id;
-    Uint8 g_id[32];
-    union {
-        Uint8 MCO_key_fingerprint[8];
-        Uint8 PCO_key_fingerprint[8];
-    };
-    Uint8 reserved7[108];
+  Uint8 name[16];
+  Uint8 status;
+  Uint8 reserved1[3];
+  Uint32 MaxPinLen;
+  Uint32 MinPinLen;
+  Uint32 SessionCount;
+  Uint32 RwSessionCount;
+  Uint32 partn_policy_bits;
+  Uint16 MaxUsers;
+  Uint16 AvailableUsers;
+  Uint8 AuditStatus : 2;
+  Uint8 status_reserved : 6;
+  Uint8 reserved;
+  Uint8 KeyImport;
+  Uint8 KeyExport;
+  Uint8 FipsState;
+  Uint8 reserved3[3];
+  Uint32 MaxKeys;
+  Uint32 OccupiedTokenKeys;
+  Uint32 reserved4;
+  Uint32 OccupiedSessionKeys;
+  Uint32 MaxSSLContexts;
+  Uint32 OccupiedSSLContexts;
+  Uint8 MaxAcclrDevs;
+  Uint8 reserved5[7];
+  Uint8 backup_by_mco : 1;
+  Uint8 block_delete_user : 1;
+  Uint8 hsmAuditEnable : 1;
+  Uint8 reserved_flags : 5;
+  Uint8 CloningMethod;
+  Uint8 KekMethod;
+  Uint8 certAuth;
+  Uint16 NValue;
+  Uint8 MValue[5];
+  Uint8 reserved6;
+  Uint32 node_id;
+  Uint8 g_id[32];
+  union {
+    Uint8 MCO_key_fingerprint[8];
+    Uint8 PCO_key_fingerprint[8];
+  };
+  Uint8 reserved7[108];
 } PartitionInfo;
 QEL2_STATIC_ASSERT(sizeof(PartitionInfo) == 248, "PartitionInfo is 248 bytes");
 QEL2_STATIC_ASSERT(offsetof(PartitionInfo, status) == 16, "status at 16");
@@ -407,16 +409,17 @@ QEL2_STATIC_ASSERT(offsetof(PartitionInfo, MCO_key_fingerprint) == 132, "fingerp
 QEL2_STATIC_ASSERT(offsetof(PartitionInfo, reserved7) == 140, "reserved7 at 140");
 
 typedef struct GetPartitionInfoCommand {
-    CommandHeaderWithSession header;
-    Uint8 ucPartitionName[QEL2_PARTITION_NAME_FIELD];
+  CommandHeaderWithSession header;
+  Uint8 ucPartitionName[QEL2_PARTITION_NAME_FIELD];
 } GetPartitionInfoCommand;
 QEL2_STATIC_ASSERT(sizeof(GetPartitionInfoCommand) == 36, "GetPartitionInfoCommand is 36 bytes");
 
 typedef struct GetPartitionInfoResponse {
-    ResponseHeader header;
-    PartitionInfo info;
+  ResponseHeader header;
+  PartitionInfo info;
 } GetPartitionInfoResponse;
-QEL2_STATIC_ASSERT(sizeof(GetPartitionInfoResponse) == 264, "GetPartitionInfoResponse is 264 bytes");
+QEL2_STATIC_ASSERT(sizeof(GetPartitionInfoResponse) == 264,
+                   "GetPartitionInfoResponse is 264 bytes");
 
 #define QEL2_FW_VERSION_LEN 50 /* what Qel2FWVersion reports as the version length */
 

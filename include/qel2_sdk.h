@@ -49,9 +49,8 @@ QEL2_EXPORT Uint32 Qel2OpenEncryptSession(Uint32 ulAppID, Uint32 *pulSessionHand
                                           Uint8 ucMakeMaster, Uint8 *server_random);
 /* respOpenSession receives the answer big-endian as the HSM sent it. */
 QEL2_EXPORT Uint32 Qel2OpenEncryptSession2(Uint32 ulAppID, request_type req_type,
-                                           OpenSessionResponse *respOpenSession,
-                                           Uint8 ucMakeMaster, Uint8 *server_random,
-                                           Uint32 *request_id);
+                                           OpenSessionResponse *respOpenSession, Uint8 ucMakeMaster,
+                                           Uint8 *server_random, Uint32 *request_id);
 /* encrypted_pms 256 bytes, client_random 32, client_finish_iv 8, handshake
  * handshake_length; the two finished outputs 40 bytes each. */
 QEL2_EXPORT Uint32 Qel2EncryptSession(Uint32 ulSessionHandle, request_type req_type,
@@ -100,11 +99,10 @@ QEL2_EXPORT Uint32 Qel2GetLoginFailureCount(Uint32 ulSessionHandle, Uint32 ulUse
 QEL2_EXPORT Uint32 Qel2GetHSMInfo(int dev_id, HSMInfo *info);
 QEL2_EXPORT Uint32 Qel2GetHSMInfo2(Uint32 ulSessionHandle, HSMInfo *info);
 QEL2_EXPORT Uint32 Qel2GetHSMInfoNew(Uint32 ulSessionHandle, HSMInfo *info);
-QEL2_EXPORT Uint32 Qel2GetPartitionInfo(Uint32 ulSessionHandle, const Uint8 *name,
-                                        Uint32 name_len, PartitionInfo *info);
-QEL2_EXPORT Uint32 Qel2GetPartitionInfo2(Uint32 ulSessionHandle, const Uint8 *name,
-                                         Uint32 name_len, PartitionInfo *info,
-                                         Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2GetPartitionInfo(Uint32 ulSessionHandle, const Uint8 *name, Uint32 name_len,
+                                        PartitionInfo *info);
+QEL2_EXPORT Uint32 Qel2GetPartitionInfo2(Uint32 ulSessionHandle, const Uint8 *name, Uint32 name_len,
+                                         PartitionInfo *info, Uint32 *request_id);
 /* version_length: in, the buffer's size; out, 50. */
 QEL2_EXPORT Uint32 Qel2FWVersion(Uint32 ulSessionHandle, Uint8 *version, Uint32 *version_length);
 

@@ -22,39 +22,39 @@ QEL2_EXTERN_C_BEGIN
 
 /* Key classes (PKCS#11 numbering). */
 typedef Uint32 KeyClass;
-#define OBJ_CLASS_DATA        0u
+#define OBJ_CLASS_DATA 0u
 #define OBJ_CLASS_CERTIFICATE 1u
-#define OBJ_CLASS_PUBLIC_KEY  2u
+#define OBJ_CLASS_PUBLIC_KEY 2u
 #define OBJ_CLASS_PRIVATE_KEY 3u
-#define OBJ_CLASS_SECRET_KEY  4u
-#define OBJ_CLASS_ANY         0xFFFFFFFFu
+#define OBJ_CLASS_SECRET_KEY 4u
+#define OBJ_CLASS_ANY 0xFFFFFFFFu
 
 /* Key types (PKCS#11 numbering). */
 typedef Uint32 KeyType;
-#define KEY_TYPE_RSA            0u
-#define KEY_TYPE_DSA            1u
-#define KEY_TYPE_EC             3u
+#define KEY_TYPE_RSA 0u
+#define KEY_TYPE_DSA 1u
+#define KEY_TYPE_EC 3u
 #define KEY_TYPE_GENERIC_SECRET 16u
-#define KEY_TYPE_RC4            18u
-#define KEY_TYPE_DES            19u
-#define KEY_TYPE_DES3           21u
-#define KEY_TYPE_AES            31u
-#define KEY_TYPE_ANY            0xFFFFFFFFu
+#define KEY_TYPE_RC4 18u
+#define KEY_TYPE_DES 19u
+#define KEY_TYPE_DES3 21u
+#define KEY_TYPE_AES 31u
+#define KEY_TYPE_ANY 0xFFFFFFFFu
 
 /* Where an object lives. */
 typedef enum KeyLocation {
-    STORAGE_RAM = 0,            /* session object */
-    STORAGE_FLASH = 1,          /* token object */
-    STORAGE_LOCATION_ANY = 255  /* not given */
+  STORAGE_RAM = 0,           /* session object */
+  STORAGE_FLASH = 1,         /* token object */
+  STORAGE_LOCATION_ANY = 255 /* not given */
 } KeyLocation;
 
 /* Template modes: the purpose of a template, passed as one byte. */
-#define TEMPLATE_MODE_CREATE        2
-#define TEMPLATE_MODE_KEY_GEN       4
+#define TEMPLATE_MODE_CREATE 2
+#define TEMPLATE_MODE_KEY_GEN 4
 #define TEMPLATE_MODE_SET_ATTRIBUTE 8
-#define TEMPLATE_MODE_DERIVE        16
-#define TEMPLATE_MODE_UNWRAP        32
-#define TEMPLATE_MODE_FIND          64
+#define TEMPLATE_MODE_DERIVE 16
+#define TEMPLATE_MODE_UNWRAP 32
+#define TEMPLATE_MODE_FIND 64
 
 /* Length bounds (bytes) of a secret key named in a nested template. */
 #define GENERIC_SECRET_MIN_KEY_SIZE 1
@@ -63,47 +63,50 @@ typedef enum KeyLocation {
 /* One template attribute; the value (`size` bytes) follows the head.
  * Both fields are big-endian. Records lie at any byte offset. */
 typedef struct QEL2_PACKED Attribute {
-    Uint32 type;
-    Uint32 size;
+  Uint32 type;
+  Uint32 size;
 } Attribute;
 
 /* The 12-byte head in front of a template in requests and nested templates;
  * all fields big-endian. */
 typedef struct QEL2_PACKED Object {
-    Uint32 reserved;   /* 0 */
-    Uint32 attr_count; /* attributes that follow */
-    Uint32 obj_size;   /* template length + 12 */
+  Uint32 reserved;   /* 0 */
+  Uint32 attr_count; /* attributes that follow */
+  Uint32 obj_size;   /* template length + 12 */
 } Object;
 
 /* Optional extras of the extended key calls. */
 typedef struct extendedTemplateArgs {
-    Uint8 *pWrapTemplate;       /* Object head + attributes; none when null */
-    Uint8 *pUnWrapTemplate;     /* same form */
-    Uint32 ulWrapTemplateLen;   /* 0: none */
-    Uint32 ulUnWrapTemplateLen; /* 0: none */
-    Uint8 ucDerive;             /* 0 or 1: OBJ_ATTR_DERIVE in search templates; 2+: none */
-    Uint32 ulEKCVLen;           /* 0: none */
-    Uint8 *pEKCV;               /* OBJ_ATTR_EKCV in search templates */
+  Uint8 *pWrapTemplate;       /* Object head + attributes; none when null */
+  Uint8 *pUnWrapTemplate;     /* same form */
+  Uint32 ulWrapTemplateLen;   /* 0: none */
+  Uint32 ulUnWrapTemplateLen; /* 0: none */
+  Uint8 ucDerive;             /* 0 or 1: OBJ_ATTR_DERIVE in search templates; 2+: none */
+  Uint32 ulEKCVLen;           /* 0: none */
+  Uint8 *pEKCV;               /* OBJ_ATTR_EKCV in search templates */
 } extendedTemplateArgs;
 
 /* ---- builders: a 4096-byte heap buffer (release with free), or null ---- */
 
 QEL2_EXPORT Uint8 *SetTemplate3(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
-                                const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
-                                const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabLen,
-                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint32 ulKeyLen, Uint32 ulModLenInBits,
-                                const Uint8 *pModulus, Uint32 ulCrtLen, Uint32 ulPubExp, Uint32 ulCurveId,
-                                Uint32 ulPrimeLenInBits, const Uint8 *pPrime, Uint32 ulBaseLen,
-                                const Uint8 *pBase, Uint8 bExtractable, const extendedTemplateArgs *extArgs,
-                                Uint32 *pulTemplateSz, Uint32 *pulAtribCount);
+                                Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ucNumKeySessions, const Uint16 *pUsers, Uint8 ucNumKeyOwners,
+                                Uint32 ulMValue, const Uint8 *pbID, Uint32 ulIDLen,
+                                const Uint8 *pbLabel, Uint32 ulLabLen, const Uint8 *pKCV,
+                                Uint32 ulKCVLen, Uint32 ulKeyLen, Uint32 ulModLenInBits,
+                                const Uint8 *pModulus, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                Uint32 ulCurveId, Uint32 ulPrimeLenInBits, const Uint8 *pPrime,
+                                Uint32 ulBaseLen, const Uint8 *pBase, Uint8 bExtractable,
+                                const extendedTemplateArgs *extArgs, Uint32 *pulTemplateSz,
+                                Uint32 *pulAtribCount);
 
 QEL2_EXPORT Uint8 *SetTemplate2(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
-                                const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
-                                const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabLen,
-                                Uint32 ulKeyLen, Uint32 ulModLenInBits, const Uint8 *pModulus,
-                                Uint32 ulCrtLen, Uint32 ulPubExp, Uint32 ulCurveId, Uint32 ulPrimeLenInBits,
+                                Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ucNumKeySessions, const Uint16 *pUsers, Uint8 ucNumKeyOwners,
+                                Uint32 ulMValue, const Uint8 *pbID, Uint32 ulIDLen,
+                                const Uint8 *pbLabel, Uint32 ulLabLen, Uint32 ulKeyLen,
+                                Uint32 ulModLenInBits, const Uint8 *pModulus, Uint32 ulCrtLen,
+                                Uint32 ulPubExp, Uint32 ulCurveId, Uint32 ulPrimeLenInBits,
                                 const Uint8 *pPrime, Uint32 ulBaseLen, const Uint8 *pBase,
                                 Uint8 bExtractable, Uint32 *pulTemplateSz, Uint32 *pulAtribCount);
 
@@ -112,11 +115,12 @@ QEL2_EXPORT Uint8 *SetTemplate2(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint3
 QEL2_EXPORT Uint8 *SetTemplate(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,
                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ucNumKeySessions,
                                const Uint16 *pUsers, Uint8 ucNumKeyOwners, Uint32 ulMValue,
-                               const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabLen,
-                               const Uint8 *pKCV, Uint32 ulKCVLen, Uint32 ulKeyLen, Uint32 ulModLenInBits,
-                               const Uint8 *pModulus, Uint32 ulCrtLen, Uint32 ulPubExp, Uint32 ulCurveId,
-                               Uint32 ulPrimeLenInBits, const Uint8 *pPrime, Uint32 ulBaseLen,
-                               const Uint8 *pBase, Uint32 *pulTemplateSz, Uint32 *pulAtribCount);
+                               const Uint8 *pbID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                               Uint32 ulLabLen, const Uint8 *pKCV, Uint32 ulKCVLen, Uint32 ulKeyLen,
+                               Uint32 ulModLenInBits, const Uint8 *pModulus, Uint32 ulCrtLen,
+                               Uint32 ulPubExp, Uint32 ulCurveId, Uint32 ulPrimeLenInBits,
+                               const Uint8 *pPrime, Uint32 ulBaseLen, const Uint8 *pBase,
+                               Uint32 *pulTemplateSz, Uint32 *pulAtribCount);
 
 /* Overwrites the start of the value of the first attribute of that number;
  * the attribute's size stays. */
@@ -124,14 +128,15 @@ QEL2_EXPORT int UpdateAttribute(Uint8 *pTemplate, Uint32 ulTemplateSize, Uint32 
                                 const Uint8 *ucAttributeValue, Uint32 ucAttributeLen);
 
 /* The first attribute of that number lying wholly within the template, or null. */
-QEL2_EXPORT Attribute *get_attribute_template(Uint8 *pTemplate, Uint32 attr_type, Uint32 ulTemplateSize);
+QEL2_EXPORT Attribute *get_attribute_template(Uint8 *pTemplate, Uint32 attr_type,
+                                              Uint32 ulTemplateSize);
 
 /* ---- checks of caller templates ---- */
 
-QEL2_EXPORT Uint32 validateTemplateFromUser2(Uint32 ulTemplate_size, Uint8 *pTemplate, Uint32 *attr_cnt,
-                                             Uint8 mode);
-QEL2_EXPORT Uint32 validateTemplateFromUser(Uint32 ulTemplate_size, Uint8 *pTemplate, Uint32 ulKeyType,
-                                            Uint32 *attr_cnt, Uint8 mode);
+QEL2_EXPORT Uint32 validateTemplateFromUser2(Uint32 ulTemplate_size, Uint8 *pTemplate,
+                                             Uint32 *attr_cnt, Uint8 mode);
+QEL2_EXPORT Uint32 validateTemplateFromUser(Uint32 ulTemplate_size, Uint8 *pTemplate,
+                                            Uint32 ulKeyType, Uint32 *attr_cnt, Uint8 mode);
 QEL2_EXPORT Uint32 validate_template_from_user_ext(Uint32 ulTemplate_size, Uint8 *pTemplate,
                                                    Uint32 *attr_cnt, Uint8 mode);
 /* `attr` is trusted to hold its stated size. */
@@ -140,21 +145,22 @@ QEL2_EXPORT Uint32 template_validate_attribute(Attribute *attr, Uint32 ulKeyClas
 QEL2_EXPORT Uint32 validate_common_attribute(Attribute *attr, Uint8 mode);
 /* `pObj` points at an Object head; its obj_size bounds the walk. */
 QEL2_EXPORT Uint32 validate_wrap_unwrap_template(Uint32 attr_type, Uint8 *pObj);
-QEL2_EXPORT Uint32 validate_setAttribute_template(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 ulAttrID,
-                                                  Uint8 *pAttrBuf, Uint32 ulBufLen);
+QEL2_EXPORT Uint32 validate_setAttribute_template(Uint32 ulSessionHandle, Uint64 ulKeyHandle,
+                                                  Uint32 ulAttrID, Uint8 *pAttrBuf,
+                                                  Uint32 ulBufLen);
 
 /* ---- attribute files ---- */
 
 typedef enum pub_exp_copy_fmt {
-    PUB_EXP_NOT_SUPPORTED = 0,
-    PUB_EXP_COPY_STRING_VALUE = 1, /* "%d\n" text */
-    PUB_EXP_COPY_U32_VALUE = 2     /* 4 bytes big-endian */
+  PUB_EXP_NOT_SUPPORTED = 0,
+  PUB_EXP_COPY_STRING_VALUE = 1, /* "%d\n" text */
+  PUB_EXP_COPY_U32_VALUE = 2     /* 4 bytes big-endian */
 } pub_exp_copy_fmt;
 
 /* 0 on success with a 4096-byte template buffer in *attr (release with free);
  * 1 on any failure. */
-QEL2_EXPORT uint8_t read_attr_file(char *file, uint8_t **attr, uint32_t *attr_len, uint32_t *attr_count,
-                                   pub_exp_copy_fmt copy_fmt);
+QEL2_EXPORT uint8_t read_attr_file(char *file, uint8_t **attr, uint32_t *attr_len,
+                                   uint32_t *attr_count, pub_exp_copy_fmt copy_fmt);
 
 /* Value readers: read one value line from fp and write size and value at
  * attr, which lies *psize bytes into a 4096-byte template buffer. On success
@@ -162,7 +168,8 @@ QEL2_EXPORT uint8_t read_attr_file(char *file, uint8_t **attr, uint32_t *attr_le
 QEL2_EXPORT Uint32 copy_str_value(FILE *fp, Attribute *attr, Uint32 *psize);
 QEL2_EXPORT Uint32 copy_byte_value(FILE *fp, Attribute *attr, Uint32 *psize);
 QEL2_EXPORT Uint32 copy_int_value(FILE *fp, Attribute *attr, Uint32 *psize);
-QEL2_EXPORT Uint32 copy_pub_exp_value(FILE *fp, Attribute *attr, Uint32 *psize, pub_exp_copy_fmt copy_fmt);
+QEL2_EXPORT Uint32 copy_pub_exp_value(FILE *fp, Attribute *attr, Uint32 *psize,
+                                      pub_exp_copy_fmt copy_fmt);
 
 QEL2_EXTERN_C_END
 

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   qel2::tmpl::AttrView a;
   bool saw_access = false;
   while (walk.next(&a)) saw_access |= a.type == OBJ_ATTR_ACCESS;
-  if (walk.malformed() || walk.count() != count || walk.offset() != tmpl_size || !saw_access) abort();
+  if (walk.malformed() || walk.count() != count || walk.offset() != tmpl_size || !saw_access)
+    abort();
   free(tmpl);
   return 0;
 }

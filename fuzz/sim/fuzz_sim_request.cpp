@@ -55,7 +55,8 @@ void hsm_operation(std::span<const uint8_t> data) {
     if (data[1] & 2) w.u32_at(8, nonce);
   }
   std::vector<uint32_t> outs;
-  for (int i = 0; i < (data[2] & 3); ++i) outs.push_back(static_cast<uint32_t>(data[3]) * (i + 1) * 4);
+  for (int i = 0; i < (data[2] & 3); ++i)
+    outs.push_back(static_cast<uint32_t>(data[3]) * (i + 1) * 4);
   HsmRequest q = mgmt(opcode, record, outs, (data[1] & 4) ? sess : be32(record, 0));
   // Split the record over two segments now and then: records span segments.
   if ((data[1] & 8) && record.size() > 1) {
@@ -70,7 +71,7 @@ void hsm_operation(std::span<const uint8_t> data) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   std::span<const uint8_t> rest(data + 1, size - 1);
   if (data[0] & 1)

@@ -13,14 +13,14 @@
 
 namespace simfuzz {
 
-inline uint32_t be32(const std::vector<uint8_t>& v, size_t off) {
+inline uint32_t be32(const std::vector<uint8_t> &v, size_t off) {
   hsmsim::wire::BeReader r(v);
   r.skip(off);
   return r.u32();
 }
 
-inline hsmsim::HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input, std::vector<uint32_t> outs,
-                               uint32_t sess) {
+inline hsmsim::HsmRequest mgmt(uint16_t opcode, std::span<const uint8_t> input,
+                               std::vector<uint32_t> outs, uint32_t sess) {
   hsmsim::HsmRequest q;
   q.opcode = opcode;
   if (!input.empty()) q.inputs.push_back(input);
@@ -34,7 +34,7 @@ struct Session {
 };
 
 // Application initialise for PARTITION_1, then a read-write session of it.
-inline Session open_session(hsmsim::Hsm& hsm) {
+inline Session open_session(hsmsim::Hsm &hsm) {
   Session s;
   std::vector<uint8_t> init;
   hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);

@@ -20,15 +20,22 @@ using hsmsim::HsmRequest;
 using hsmsim::ObjectAttr;
 using simfuzz::mgmt;
 
-constexpr uint16_t kObjectOps[] = {16, 17, 18, 19, 20, 21, 22, 31, 33, 34, 45, 46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
+constexpr uint16_t kObjectOps[] = {16, 17,  18,  19,  20,  21,  22,  31,  33,  34, 45,
+                                   46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
 
 // A logged-in session of the crypto user.
-uint32_t login(Hsm& hsm) {
+uint32_t login(Hsm &hsm) {
   const uint32_t sess = simfuzz::open_session(hsm).handle;
   std::string pw = hsmsim::defaults::kUserPassword;
   std::vector<uint8_t> rec;
   hsmsim::wire::BeWriter w(rec);
-  w.zeros(12).u32(sess).u32(0).u32(1).u32(11).text(hsmsim::defaults::kUserName, 32).u32(static_cast<uint32_t>(pw.size()));
+  w.zeros(12)
+      .u32(sess)
+      .u32(0)
+      .u32(1)
+      .u32(11)
+      .text(hsmsim::defaults::kUserName, 32)
+      .u32(static_cast<uint32_t>(pw.size()));
   w.text(pw, 356).u8(0);
   hsm.execute(mgmt(13, rec, {16}, sess));
   return sess;
@@ -39,13 +46,15 @@ void store_operation(std::span<const uint8_t> data) {
   Hsm hsm;
   uint32_t sess = login(hsm);
   hsmsim::ObjectSeed aes;
-  aes.attributes = {ObjectAttr::number(0, 4), ObjectAttr::number(256, 31), ObjectAttr::number(353, 32)};
+  aes.attributes = {ObjectAttr::number(0, 4), ObjectAttr::number(256, 31),
+                    ObjectAttr::number(353, 32)};
   hsmsim::ObjectSeed session_key = aes;
   session_key.session = sess;
   session_key.attributes.push_back(ObjectAttr::number(1, 0));
   hsmsim::ObjectSeed pub;
   pub.attributes = {ObjectAttr::number(0, 2), ObjectAttr::number(256, 0),
-                    ObjectAttr::bytes(288, std::vector<uint8_t>(64, 0xC3)), ObjectAttr::number(290, 65537)};
+                    ObjectAttr::bytes(288, std::vector<uint8_t>(64, 0xC3)),
+                    ObjectAttr::number(290, 65537)};
   const uint64_t handles[] = {hsm.seed_object(aes).handle, hsm.seed_object(session_key).handle,
                               hsm.seed_object(pub).handle, 0};
 
@@ -59,7 +68,8 @@ void store_operation(std::span<const uint8_t> data) {
     w.u32_at(28, static_cast<uint32_t>(handles[(aim >> 2) & 3]));
   }
   std::vector<uint32_t> outs;
-  for (int i = 0; i < (data[2] & 3); ++i) outs.push_back(static_cast<uint32_t>(data[3]) * (i + 1) * 4);
+  for (int i = 0; i < (data[2] & 3); ++i)
+    outs.push_back(static_cast<uint32_t>(data[3]) * (i + 1) * 4);
   HsmRequest q = mgmt(opcode, record, outs, sess);
   q.attest = data[4] & 1;
   q.op_ctx = data[5] & 0x0F;
@@ -80,7 +90,7 @@ void store_operation(std::span<const uint8_t> data) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::span<const uint8_t> in(data, size);
   hsmsim::hsm::obj::ParsedTemplate t;
   (void)hsmsim::hsm::obj::parse_template(in, hsmsim::hsm::obj::Purpose::Create, t);

@@ -21,7 +21,9 @@ void release_java_string(JNIEnv *env, const jstring &java_string, const char *cs
   if (cstring) env->ReleaseStringUTFChars(java_string, cstring);
 }
 
-jsize java_array_length(JNIEnv *env, jarray array) { return array ? env->GetArrayLength(array) : 0; }
+jsize java_array_length(JNIEnv *env, jarray array) {
+  return array ? env->GetArrayLength(array) : 0;
+}
 
 bool java_array_holds(JNIEnv *env, jarray array, size_t needed) {
   return array && static_cast<size_t>(env->GetArrayLength(array)) >= needed;

@@ -88,7 +88,8 @@ class java_array_pin {
 
   // `flag` is the owning command's release mode; it must outlive the pin
   // (declare it before the pins).
-  java_array_pin(JNIEnv *env, const Array &ref, const int &flag) : env_(env), ref_(ref), flag_(flag) {}
+  java_array_pin(JNIEnv *env, const Array &ref, const int &flag)
+      : env_(env), ref_(ref), flag_(flag) {}
   ~java_array_pin() {
     if (ptr_) detail::array_ops<Array>::release(env_, ref_, ptr_, written_ ? kCopyBack : flag_);
   }

@@ -29,8 +29,9 @@ Uint32 login_crypto_user(Uint32 session, const char *user, const java_secret_pin
   if (!fits_u32(user_len) || !fits_u32(password.length())) return kRefused;
   wiped_buffer<QEL2_PSWD_BUF_LEN> buf;
   Uint32 len = 0;
-  if (Uint32 r = encrypt_pswd(session, reinterpret_cast<Uint8 *>(const_cast<char *>(password.get())),
-                              static_cast<Uint32>(password.length()), buf.data, &len))
+  if (Uint32 r =
+          encrypt_pswd(session, reinterpret_cast<Uint8 *>(const_cast<char *>(password.get())),
+                       static_cast<Uint32>(password.length()), buf.data, &len))
     return r;
   return Qel2LoginHSM(session, KQ_CRYPTO_USER, reinterpret_cast<const Uint8 *>(user),
                       static_cast<Uint32>(user_len), buf.data, len);
@@ -53,7 +54,8 @@ class hsm_login {
     // Both id arrays take one element each; an unusable one is refused
     // before the SDK is started.
     if (!application_id.holds(1) || !session_id.holds(1)) return kUnusableArgument;
-    if (!partition_name_ptr.pin() || !fits_u32(strlen(partition_name_ptr.get()))) return kUnusableArgument;
+    if (!partition_name_ptr.pin() || !fits_u32(strlen(partition_name_ptr.get())))
+      return kUnusableArgument;
     const jint status = start_and_login();
     if (status != 0) {
       Qel2SDKCleanup();
@@ -110,9 +112,11 @@ class hsm_login {
 // LoginManager.loginWithOutInit: log a crypto user into an open session.
 class login_without_initialization {
  public:
-  login_without_initialization(JNIEnv *env, const jint &session_handle,
-                               const jstring &user_name, const jstring &password)
-      : session_handle(session_handle), user_name_ptr(env, user_name), password_ptr(env, password) {}
+  login_without_initialization(JNIEnv *env, const jint &session_handle, const jstring &user_name,
+                               const jstring &password)
+      : session_handle(session_handle),
+        user_name_ptr(env, user_name),
+        password_ptr(env, password) {}
 
   jint call() {
     if (!password_ptr.pin() || !user_name_ptr.pin()) return kUnusableArgument;
@@ -138,8 +142,9 @@ class sha256 {
     const jsize out_len = output_ptr.length();
     if (in_len == 0 || out_len == 0) return kUnusableArgument;
     if (static_cast<size_t>(out_len) < kSha256Len) return static_cast<jint>(ERR_INVALID_INPUT);
-    if (EVP_Digest(input_ptr.get(), static_cast<size_t>(in_len), reinterpret_cast<unsigned char *>(output_ptr.get()),
-                   nullptr, EVP_sha256(), nullptr) != 1)
+    if (EVP_Digest(input_ptr.get(), static_cast<size_t>(in_len),
+                   reinterpret_cast<unsigned char *>(output_ptr.get()), nullptr, EVP_sha256(),
+                   nullptr) != 1)
       return kUnusableArgument;
     flag = kCopyBack;
     return 0;
@@ -156,16 +161,19 @@ class sha256 {
 
 extern "C" {
 
-JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_login(JNIEnv *env, jobject, jstring partition_name,
-                                                              jstring user_name, jstring password,
-                                                              jintArray appIdOut, jintArray sessionIdOut) {
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_login(JNIEnv *env, jobject,
+                                                               jstring partition_name,
+                                                               jstring user_name, jstring password,
+                                                               jintArray appIdOut,
+                                                               jintArray sessionIdOut) {
   return jce::guarded_call([&] {
     jce::hsm_login cmd(env, partition_name, user_name, password, appIdOut, sessionIdOut);
     return cmd.call();
   });
 }
 
-JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_logout(JNIEnv *, jobject, jint appId, jint sessionId) {
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_logout(JNIEnv *, jobject, jint appId,
+                                                                jint sessionId) {
   return jce::guarded_call([&] {
     Uint32 status = 0;
     if (sessionId != 0) {
@@ -178,7 +186,8 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_logout(JNIEnv *, jobjec
   });
 }
 
-JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_validSession(JNIEnv *, jobject, jint sessionId) {
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_validSession(JNIEnv *, jobject,
+                                                                      jint sessionId) {
   return jce::guarded_call([&] {
     SessionInfo info;
     return static_cast<jint>(Qel2GetSessionInfo(static_cast<Uint32>(sessionId), &info));
@@ -186,16 +195,18 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_validSession(JNIEnv *, 
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_loginWithOutInit(JNIEnv *env, jobject,
-                                                                         jint session_handle, jstring user_name,
-                                                                         jstring password) {
+                                                                          jint session_handle,
+                                                                          jstring user_name,
+                                                                          jstring password) {
   return jce::guarded_call([&] {
     jce::login_without_initialization cmd(env, session_handle, user_name, password);
     return cmd.call();
   });
 }
 
-JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_getSHA256Hash(JNIEnv *env, jobject, jbyteArray input,
-                                                                      jbyteArray output) {
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_LoginManager_getSHA256Hash(JNIEnv *env, jobject,
+                                                                       jbyteArray input,
+                                                                       jbyteArray output) {
   return jce::guarded_call([&] {
     jce::sha256 cmd(env, input, output);
     return cmd.call();

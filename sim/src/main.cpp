@@ -15,15 +15,16 @@
 namespace {
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: hsm-sim [--daemon-id N] [--tcp [PORT]]\n"
-               "  --daemon-id N  listen on the UNIX socket of daemon id N (default: a free id)\n"
-               "  --tcp [PORT]   listen on TCP 127.0.0.1:PORT instead (default port: any free one)\n");
+  std::fprintf(
+      stderr,
+      "usage: hsm-sim [--daemon-id N] [--tcp [PORT]]\n"
+      "  --daemon-id N  listen on the UNIX socket of daemon id N (default: a free id)\n"
+      "  --tcp [PORT]   listen on TCP 127.0.0.1:PORT instead (default port: any free one)\n");
 }
 
-bool parse_number(const char* s, unsigned long max, unsigned long& out) {
+bool parse_number(const char *s, unsigned long max, unsigned long &out) {
   if (!s || !*s) return false;
-  char* end = nullptr;
+  char *end = nullptr;
   errno = 0;
   unsigned long v = std::strtoul(s, &end, 10);
   if (errno || *end || v > max) return false;
@@ -33,7 +34,7 @@ bool parse_number(const char* s, unsigned long max, unsigned long& out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   hsmsim::Daemon::Options opts;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -76,16 +77,17 @@ int main(int argc, char** argv) {
     }
     namespace def = hsmsim::defaults;
     std::printf("partitions and users:\n");
-    std::printf("  %s  crypto user     \"%s\" password \"%s\"\n", def::kPartition, def::kUserName, def::kUserPassword);
-    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kPartition, def::kOfficerName,
-                def::kOfficerPassword);
-    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kAdminPartition, def::kAdminName,
-                def::kAdminPassword);
+    std::printf("  %s  crypto user     \"%s\" password \"%s\"\n", def::kPartition, def::kUserName,
+                def::kUserPassword);
+    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kPartition,
+                def::kOfficerName, def::kOfficerPassword);
+    std::printf("  %s  crypto officer  \"%s\" password \"%s\"\n", def::kAdminPartition,
+                def::kAdminName, def::kAdminPassword);
     std::fflush(stdout);
     int sig = 0;
     sigwait(&stop, &sig);
     std::printf("hsm-sim stopping (signal %d)\n", sig);
-  } catch (const std::exception& e) {
+  } catch (const std::exception &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }

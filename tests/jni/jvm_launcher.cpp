@@ -14,11 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <hsmsim/daemon.h>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <hsmsim/daemon.h>
 #include <optional>
 #include <regex>
 #include <stdexcept>
@@ -70,7 +70,8 @@ const Scenario kScenarios[] = {
      }},
     {"refusals", true, seed_user,
      [](const auto &seen) -> std::optional<std::string> {
-       if (!seen.empty()) return std::to_string(seen.size()) + " requests reached the daemon; expected none";
+       if (!seen.empty())
+         return std::to_string(seen.size()) + " requests reached the daemon; expected none";
        return std::nullopt;
      }},
     {"hsm_fips_off", true,
@@ -86,7 +87,8 @@ const Scenario kScenarios[] = {
     {"partition_fips_off", true,
      [](hsmsim::Daemon &d) {
        seed_user(d);
-       if (!d.hsm().set_partition_fips_state(kPartition, 0xFF)) throw std::runtime_error("no partition");
+       if (!d.hsm().set_partition_fips_state(kPartition, 0xFF))
+         throw std::runtime_error("no partition");
      },
      [](const auto &seen) -> std::optional<std::string> {
        if (full_requests(seen, kOpPartitionInfo) == 0) return "no partition information request";
@@ -100,7 +102,8 @@ const Scenario kScenarios[] = {
      },
      [](const auto &seen) -> std::optional<std::string> {
        if (full_requests(seen, kOpLogout) == 0) return "no logout request";
-       if (full_requests(seen, kOpCloseSession) != 0) return "a session was closed after its logout failed";
+       if (full_requests(seen, kOpCloseSession) != 0)
+         return "a session was closed after its logout failed";
        return std::nullopt;
      }},
     {"login_without_init", true,
@@ -149,7 +152,8 @@ std::optional<ChildResult> run_child(char **argv) {
   const auto deadline = std::chrono::steady_clock::now() + kChildDeadline;
   char buf[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timed_out = true;
       kill(pid, SIGKILL);

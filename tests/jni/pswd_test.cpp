@@ -35,14 +35,16 @@ TEST(EncryptPswd, LengthLimits) {
     Uint32 status;
     bool message;
   };
-  const Case cases[] = {{6, ERR_ARGUMENTS_BAD, true}, {7, 0, false}, {32, 0, false}, {33, ERR_ARGUMENTS_BAD, true}};
+  const Case cases[] = {
+      {6, ERR_ARGUMENTS_BAD, true}, {7, 0, false}, {32, 0, false}, {33, ERR_ARGUMENTS_BAD, true}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.len);
     std::string pswd(c.len, 'p');
     Uint8 buf[256];
     memset(buf, 0xA5, sizeof buf);
     Uint32 len = 0xDEAD;
-    Outcome o = run_printing([&] { return encrypt_pswd(0, bytes(pswd), Uint32(c.len), buf, &len); });
+    Outcome o =
+        run_printing([&] { return encrypt_pswd(0, bytes(pswd), Uint32(c.len), buf, &len); });
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.printed, c.message ? kLengthMessage : "");
     if (c.status == 0) {

@@ -18,7 +18,7 @@ TEST(BeCodec, WritesBigEndianAndStopsAtTheEnd) {
   const uint8_t want[7] = {1, 2, 3, 4, 5, 6, 7};
   EXPECT_EQ(0, memcmp(want, buf, 7));
   EXPECT_EQ(0xEE, buf[7]);  // nothing of the refused field was written
-  w.u8(9);                   // failure is sticky
+  w.u8(9);                  // failure is sticky
   EXPECT_EQ(7u, w.size());
 }
 
@@ -50,5 +50,6 @@ TEST(BeCodec, ReaderFailsWithoutTouchingMemoryPastTheEnd) {
   EXPECT_FALSE(b.ok());
   EXPECT_EQ(0, out[0]);  // refused copies leave a zeroed destination
   EXPECT_EQ(0x9ABCu, qel2::be16_at(data + 4));
-  EXPECT_EQ(0x0000123456789ABCull, qel2::be64_at(std::vector<uint8_t>{0, 0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}.data()));
+  EXPECT_EQ(0x0000123456789ABCull,
+            qel2::be64_at(std::vector<uint8_t>{0, 0, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}.data()));
 }

@@ -34,8 +34,9 @@ TEST_F(EndToEnd, RightAndWrongPassword) {
 
   EXPECT_EQ(RET_USER_LOGIN_FAILURE, login(defaults::kUserName, "not the password"));
   Uint32 failures = 0;
-  ASSERT_EQ(0u, Qel2GetLoginFailureCount(session_, KQ_CRYPTO_USER, u8(std::string(defaults::kUserName)),
-                                         static_cast<Uint32>(strlen(defaults::kUserName)), &failures));
+  ASSERT_EQ(0u,
+            Qel2GetLoginFailureCount(session_, KQ_CRYPTO_USER, u8(std::string(defaults::kUserName)),
+                                     static_cast<Uint32>(strlen(defaults::kUserName)), &failures));
   EXPECT_EQ(1u, failures);
 
   ASSERT_EQ(0u, login(defaults::kUserName, defaults::kUserPassword));
@@ -63,7 +64,8 @@ TEST_F(EndToEnd, BusyHsmIsRetriedAndTheFinalAnswerStands) {
 
 TEST_F(EndToEnd, UserIsLockedAfterTheFailureLimit) {
   d().hsm().set_login_failure_limit(3, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(RET_USER_LOGIN_FAILURE, login(defaults::kUserName, "guess"));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(RET_USER_LOGIN_FAILURE, login(defaults::kUserName, "guess"));
   Uint32 r = login(defaults::kUserName, defaults::kUserPassword);
   EXPECT_NE(0u, r);
   EXPECT_EQ(RET_USER_LOGIN_FAIL_COUNT, r);
@@ -96,7 +98,8 @@ TEST_F(EndToEnd, InformationRecords) {
   EXPECT_STREQ(defaults::kPartition, reinterpret_cast<const char *>(part.name));
   EXPECT_EQ(defaults::kFipsState, part.FipsState);
   EXPECT_EQ(1u, __builtin_bswap32(part.SessionCount));
-  EXPECT_EQ(RET_INVALID_PARTITION_ID, Qel2GetPartitionInfo(session_, u8(std::string("NO_SUCH")), 7, &part));
+  EXPECT_EQ(RET_INVALID_PARTITION_ID,
+            Qel2GetPartitionInfo(session_, u8(std::string("NO_SUCH")), 7, &part));
 }
 
 }  // namespace

@@ -10,13 +10,13 @@ using namespace mgmt_test;
 namespace {
 
 // A GetHSMInfoResponse of the given length with recognisable fields.
-std::vector<uint8_t> hsm_answer(uint32_t code, size_t len, const std::string &serial, const std::string &boot,
-                                uint8_t hw_minor = 0x39) {
+std::vector<uint8_t> hsm_answer(uint32_t code, size_t len, const std::string &serial,
+                                const std::string &boot, uint8_t hw_minor = 0x39) {
   Be b = resp(code).u32(644);
   b.text("label", 50).text("model", 32).text(serial, 32).zeros(2);
   for (uint32_t i = 0; i < 20; ++i) b.u32(0x100 + i);  // uiFlags .. uiSlaveConfig
-  b.u32(1).u32(2).u32(3).u32(4);                          // manufacturerID
-  b.u8('?').u8(hw_minor).u8(3).u8(2);                     // hardware, firmware versions
+  b.u32(1).u32(2).u32(3).u32(4);                       // manufacturerID
+  b.u8('?').u8(hw_minor).u8(3).u8(2);                  // hardware, firmware versions
   b.text("2024-01-01", 16);
   for (int i = 0; i < 6; ++i) b.u32(0x200 + i);
   b.text("build", 16).text("firmware", 64).text("part", 64);
@@ -58,9 +58,9 @@ TEST_F(Info, SerialNumberParsing) {
     uint8_t major, minor;
   } cases[] = {
       {"3.1", 0x33, 0x31},
-      {"A-12", 0x41, 0x39},   // minor as the HSM sent it
-      {"7.", 0x37, 0x39},     // nothing after the dot
-      {"", '?', 0x39},        // empty: nothing changes
+      {"A-12", 0x41, 0x39},               // minor as the HSM sent it
+      {"7.", 0x37, 0x39},                 // nothing after the dot
+      {"", '?', 0x39},                    // empty: nothing changes
       {std::string(32, 'Z'), 'Z', 0x39},  // a full field without terminator
   };
   for (const Case &c : cases) {
@@ -77,7 +77,8 @@ TEST_F(Info, SerialNumberParsing) {
 TEST_F(Info, OlderHsmAnswersTheShortRecord) {
   start();
   // The full request fails, leaving its record in the buffer; the short one succeeds.
-  d().script(KQ_MGMT_CMD, KQ_TOKEN_INFO, payload(hsm_answer(RET_INVALID_COMMAND, 664, "1.0", "left over"), 1));
+  d().script(KQ_MGMT_CMD, KQ_TOKEN_INFO,
+             payload(hsm_answer(RET_INVALID_COMMAND, 664, "1.0", "left over"), 1));
   d().script(KQ_MGMT_CMD, KQ_TOKEN_INFO, payload(hsm_answer(0, 420, "2.5", "")));
   d().clear_captured();
   HSMInfo info;
@@ -125,7 +126,8 @@ TEST_F(Info, PartitionInfoHandedOverAsSent) {
   EXPECT_EQ(0x01004001u, m[0].sess_handle);
   EXPECT_EQ(36, m[0].dlen);
   EXPECT_EQ(264, m[0].rlen);
-  EXPECT_EQ(std::vector<uint8_t>(Be{}.zeros(12).u32(0x01004001).u32(0).text("PARTITION_12345", 16)), m[0].body());
+  EXPECT_EQ(std::vector<uint8_t>(Be{}.zeros(12).u32(0x01004001).u32(0).text("PARTITION_12345", 16)),
+            m[0].body());
   EXPECT_EQ(d().captured().back().req_id, id);
 
   d().clear_scripts();
@@ -145,10 +147,11 @@ TEST_F(Info, PartitionNameLengthChecked) {
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetPartitionInfo(1, nullptr, 3, &info));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetPartitionInfo(1, u8("P"), 1, nullptr));
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ("\nInvalid partition name len [0] and Max len [15]"
-            "\nInvalid partition name len [16] and Max len [15]"
-            "\nInvalid partition name len [3] and Max len [15]",
-            out);
+  EXPECT_EQ(
+      "\nInvalid partition name len [0] and Max len [15]"
+      "\nInvalid partition name len [16] and Max len [15]"
+      "\nInvalid partition name len [3] and Max len [15]",
+      out);
   EXPECT_EQ(0u, d().captured().size());
 }
 

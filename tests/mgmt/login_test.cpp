@@ -36,7 +36,13 @@ TEST_F(Login, BodyIsAlways421BytesInTheseSegments) {
       {"8-byte password", 8, nullptr, KQ_CRYPTO_USER, {64, 8, 348, 1}, 0, 1},
       {"with a signature", 8, sig, KQ_CRYPTO_USER, {64, 8, 256, 92, 1}, 0x40000000, 1},
       {"empty password", 0, nullptr, KQ_CRYPTO_OFFICER, {64, 356, 1}, 0, 2},
-      {"two-factor user goes as crypto user", 8, nullptr, KQ_2FA_CRYPTO_USER, {64, 8, 348, 1}, 0x40000000, 1},
+      {"two-factor user goes as crypto user",
+       8,
+       nullptr,
+       KQ_2FA_CRYPTO_USER,
+       {64, 8, 348, 1},
+       0x40000000,
+       1},
       {"signature fills the room", 100, sig, KQ_CRYPTO_USER, {64, 100, 256, 0, 1}, 0x40000000, 1},
       {"password fills the room", 356, nullptr, KQ_CRYPTO_USER, {64, 356, 0, 1}, 0, 1},
   };
@@ -45,8 +51,8 @@ TEST_F(Login, BodyIsAlways421BytesInTheseSegments) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     d().clear_captured();
-    ASSERT_EQ(0u, Qel2LoginHSM3(session_, c.user_type, u8("crypto_user"), 11, pswd.data(), c.pswd_len,
-                                c.signature, 1));
+    ASSERT_EQ(0u, Qel2LoginHSM3(session_, c.user_type, u8("crypto_user"), 11, pswd.data(),
+                                c.pswd_len, c.signature, 1));
     auto m = requests(d(), KQ_LOGIN);
     ASSERT_EQ(1u, m.size());
     EXPECT_EQ(c.segments, m[0].in_sizes);
@@ -57,17 +63,25 @@ TEST_F(Login, BodyIsAlways421BytesInTheseSegments) {
     EXPECT_EQ(session_ & 0x3FFFFFFF, m[0].sess_handle);
     auto body = m[0].body();
     ASSERT_EQ(421u, body.size());
-    std::vector<uint8_t> head(Be{}.zeros(8).u32(c.flags).u32(session_ & 0x3FFFFFFF).u32(0).u32(c.sent_type).u32(11)
-                                  .text("crypto_user", 32).u32(c.pswd_len));
+    std::vector<uint8_t> head(Be{}.zeros(8)
+                                  .u32(c.flags)
+                                  .u32(session_ & 0x3FFFFFFF)
+                                  .u32(0)
+                                  .u32(c.sent_type)
+                                  .u32(11)
+                                  .text("crypto_user", 32)
+                                  .u32(c.pswd_len));
     EXPECT_EQ(head, std::vector<uint8_t>(body.begin(), body.begin() + 64));
     size_t off = 64 + c.pswd_len;
-    EXPECT_EQ(std::vector<uint8_t>(c.pswd_len, 'p'), std::vector<uint8_t>(body.begin() + 64, body.begin() + long(off)));
+    EXPECT_EQ(std::vector<uint8_t>(c.pswd_len, 'p'),
+              std::vector<uint8_t>(body.begin() + 64, body.begin() + long(off)));
     if (c.signature) {
       EXPECT_EQ(0x5C, body[off]);
       EXPECT_EQ(0x5C, body[off + 255]);
       off += 256;
     }
-    EXPECT_EQ(std::vector<uint8_t>(420 - off, 0), std::vector<uint8_t>(body.begin() + long(off), body.end() - 1));
+    EXPECT_EQ(std::vector<uint8_t>(420 - off, 0),
+              std::vector<uint8_t>(body.begin() + long(off), body.end() - 1));
     EXPECT_EQ(1, body[420]);  // block-unauthenticated-sessions byte
   }
 }
@@ -84,13 +98,17 @@ TEST_F(Login, ArgumentRefusalsSendNothing) {
   } cases[] = {
       {"no name", Qel2LoginHSM(session_, 1, nullptr, 3, u8("pw"), 2), ERR_INVALID_INPUT},
       {"no password", Qel2LoginHSM(session_, 1, u8("bob"), 3, nullptr, 2), ERR_INVALID_INPUT},
-      {"name shorter than stated", Qel2LoginHSM(session_, 1, u8("bob"), 4, u8("pw"), 2), ERR_INVALID_INPUT},
-      {"32-character name", Qel2LoginHSM(session_, 1, u8(n32.c_str()), 32, u8("pw"), 2), ERR_INVALID_STRING_OP},
+      {"name shorter than stated", Qel2LoginHSM(session_, 1, u8("bob"), 4, u8("pw"), 2),
+       ERR_INVALID_INPUT},
+      {"32-character name", Qel2LoginHSM(session_, 1, u8(n32.c_str()), 32, u8("pw"), 2),
+       ERR_INVALID_STRING_OP},
       {"stated 40", Qel2LoginHSM(session_, 1, u8(n32.c_str()), 40, u8("pw"), 2), ERR_INVALID_INPUT},
-      {"password beyond the room", Qel2LoginHSM(session_, 1, u8("bob"), 3, big.data(), 357), ERR_INVALID_INPUT},
+      {"password beyond the room", Qel2LoginHSM(session_, 1, u8("bob"), 3, big.data(), 357),
+       ERR_INVALID_INPUT},
       {"password and signature beyond the room",
        Qel2LoginHSM2(session_, 1, u8("bob"), 3, big.data(), 101, sig), ERR_INVALID_INPUT},
-      {"huge password length", Qel2LoginHSM(session_, 1, u8("bob"), 3, big.data(), 0xFFFFFFFF), ERR_INVALID_INPUT},
+      {"huge password length", Qel2LoginHSM(session_, 1, u8("bob"), 3, big.data(), 0xFFFFFFFF),
+       ERR_INVALID_INPUT},
       {"logout as PCO", Qel2LogoutHSM(session_, KQ_CRYPTO_PCO), ERR_INVALID_INPUT},
   };
   std::string out = testing::internal::GetCapturedStdout();
@@ -103,7 +121,8 @@ TEST_F(Login, ArgumentRefusalsSendNothing) {
   // fine: no byte past the stated length is read.
   script_std(KQ_LOGIN);
   EXPECT_EQ(0u, Qel2LoginHSM(session_, 1, u8(n31.c_str()), 31, u8("pw"), 2));
-  EXPECT_EQ(0u, Qel2LoginHSM(session_, 1, reinterpret_cast<const Uint8 *>(unterminated), 5, u8("pw"), 2));
+  EXPECT_EQ(
+      0u, Qel2LoginHSM(session_, 1, reinterpret_cast<const Uint8 *>(unterminated), 5, u8("pw"), 2));
   auto m = requests(d(), KQ_LOGIN);
   ASSERT_EQ(2u, m.size());
   EXPECT_EQ(std::vector<uint8_t>(Be{}.text("alice", 32)),
@@ -132,13 +151,15 @@ TEST_F(Login, RetryNeverTurnsAnHsmRefusalIntoSuccess) {
     const char *what;
     hsmsim::Answer busy;
   } cases[] = {
-      {"retry status without payload", [] {
+      {"retry status without payload",
+       [] {
          hsmsim::Answer a = status(TESSALINE_RETRY_OP, 2);
          a.payload = std::vector<uint8_t>{};
          return a;
        }()},
       {"retry as response code", payload(resp(TESSALINE_RETRY_OP), 2)},
-      {"retry status with a short payload", [] {
+      {"retry status with a short payload",
+       [] {
          hsmsim::Answer a = status(TESSALINE_RETRY_OP, 2);
          a.payload = std::vector<uint8_t>(4, 0);
          return a;
@@ -153,7 +174,8 @@ TEST_F(Login, RetryNeverTurnsAnHsmRefusalIntoSuccess) {
     EXPECT_EQ(RET_USER_LOGIN_FAILURE, Qel2LoginHSM(session_, 1, u8("bob"), 3, u8("wrong"), 5));
     EXPECT_EQ(3u, requests(d(), KQ_LOGIN).size());
     // Every resend asks for the full response record again.
-    for (const Msg &m : requests(d(), KQ_LOGIN)) EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes);
+    for (const Msg &m : requests(d(), KQ_LOGIN))
+      EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes);
   }
 }
 

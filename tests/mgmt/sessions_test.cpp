@@ -26,8 +26,15 @@ TEST_F(Sessions, OpenCarriesTheNonceOfTheDeviceAndReturnsTheDeviceBits) {
   EXPECT_EQ(0x00054000u, m[0].sess_handle);
   EXPECT_EQ(36, m[0].dlen);
   EXPECT_EQ(20, m[0].rlen);
-  std::vector<uint8_t> want(
-      Be{}.zeros(12).u32(0x5555AAAA).u32(FLAG_RW_SESSION).u16(1).u16(0).u32(0).u32(0x00054000).u8(0).zeros(3));
+  std::vector<uint8_t> want(Be{}.zeros(12)
+                                .u32(0x5555AAAA)
+                                .u32(FLAG_RW_SESSION)
+                                .u16(1)
+                                .u16(0)
+                                .u32(0)
+                                .u32(0x00054000)
+                                .u8(0)
+                                .zeros(3));
   EXPECT_EQ(want, m[0].body());
 }
 
@@ -39,7 +46,8 @@ TEST_F(Sessions, OpenWithServerRandom) {
   d().clear_captured();
   Uint8 random[32] = {};
   Uint32 session = 0;
-  ASSERT_EQ(0u, Qel2OpenSession5(9, app, FLAG_RW_SESSION | FLAG_SERIAL_SESSION, &session, 1, random));
+  ASSERT_EQ(0u,
+            Qel2OpenSession5(9, app, FLAG_RW_SESSION | FLAG_SERIAL_SESSION, &session, 1, random));
   EXPECT_EQ(0x77u, session);
   EXPECT_EQ(0xC0, random[0]);
   EXPECT_EQ(0xDF, random[31]);
@@ -70,22 +78,31 @@ TEST_F(Sessions, ArgumentRefusalsSendNothing) {
       {"open without output", Qel2OpenSession2(app, nullptr), ERR_INVALID_INPUT},
       {"open for no application", Qel2OpenSession2(0xC0003FFF, &session), ERR_LIB_NOT_INITIALIZED},
       {"encrypted open for no application",
-       Qel2OpenEncryptSession2(0x3FFF, OSTREL_BLOCKING, &raw, 0, nullptr, nullptr), ERR_LIB_NOT_INITIALIZED},
+       Qel2OpenEncryptSession2(0x3FFF, OSTREL_BLOCKING, &raw, 0, nullptr, nullptr),
+       ERR_LIB_NOT_INITIALIZED},
       {"encrypted open non-blocking without id",
-       Qel2OpenEncryptSession2(app, OSTREL_NON_BLOCKING, &raw, 0, nullptr, nullptr), ERR_ARGUMENTS_BAD},
-      {"encrypted open without response", Qel2OpenEncryptSession2(app, OSTREL_BLOCKING, nullptr, 0, nullptr, nullptr),
+       Qel2OpenEncryptSession2(app, OSTREL_NON_BLOCKING, &raw, 0, nullptr, nullptr),
+       ERR_ARGUMENTS_BAD},
+      {"encrypted open without response",
+       Qel2OpenEncryptSession2(app, OSTREL_BLOCKING, nullptr, 0, nullptr, nullptr),
        ERR_INVALID_INPUT},
       {"handshake non-blocking without id",
-       Qel2EncryptSession(1, OSTREL_NON_BLOCKING, pms, cr, iv, pms, 10, out1, out2, nullptr), ERR_ARGUMENTS_BAD},
-      {"handshake without inputs", Qel2EncryptSession(1, OSTREL_BLOCKING, nullptr, cr, iv, pms, 10, out1, out2, nullptr),
+       Qel2EncryptSession(1, OSTREL_NON_BLOCKING, pms, cr, iv, pms, 10, out1, out2, nullptr),
+       ERR_ARGUMENTS_BAD},
+      {"handshake without inputs",
+       Qel2EncryptSession(1, OSTREL_BLOCKING, nullptr, cr, iv, pms, 10, out1, out2, nullptr),
        ERR_INVALID_INPUT},
-      {"info of handle 0", Qel2GetSessionInfo2(0, &info_raw, OSTREL_BLOCKING, nullptr), ERR_INVALID_INPUT},
+      {"info of handle 0", Qel2GetSessionInfo2(0, &info_raw, OSTREL_BLOCKING, nullptr),
+       ERR_INVALID_INPUT},
       {"info of handle all ones", Qel2GetSessionInfo(0xFFFFFFFF, &info), ERR_INVALID_INPUT},
-      {"info without response", Qel2GetSessionInfo2(5, nullptr, OSTREL_BLOCKING, nullptr), ERR_INVALID_INPUT},
+      {"info without response", Qel2GetSessionInfo2(5, nullptr, OSTREL_BLOCKING, nullptr),
+       ERR_INVALID_INPUT},
       {"host info without output", Qel2GetSessionInfo(5, nullptr), ERR_INVALID_INPUT},
       {"partition name longer than stated",
-       Qel2ClosePartitionSessions(5, reinterpret_cast<const Uint8 *>("PARTITION_1"), 12), ERR_INVALID_INPUT},
-      {"partition name of 16", Qel2ClosePartitionSessions(5, reinterpret_cast<const Uint8 *>("PARTITION_123456"), 16),
+       Qel2ClosePartitionSessions(5, reinterpret_cast<const Uint8 *>("PARTITION_1"), 12),
+       ERR_INVALID_INPUT},
+      {"partition name of 16",
+       Qel2ClosePartitionSessions(5, reinterpret_cast<const Uint8 *>("PARTITION_123456"), 16),
        ERR_INVALID_INPUT},
       {"no partition name", Qel2ClosePartitionSessions(5, nullptr, 3), ERR_INVALID_INPUT},
   };
@@ -109,7 +126,8 @@ TEST_F(Sessions, EncryptedOpenLeavesTheRawAnswer) {
   EXPECT_GE(id, 0x40000000u);
   d().clear_scripts();
   d().script(KQ_MGMT_CMD, KQ_OPEN_SESSION, payload(resp(RET_MAX_SESSIONS)));
-  EXPECT_EQ(RET_MAX_SESSIONS, Qel2OpenEncryptSession2(app, OSTREL_BLOCKING, &raw, 0, nullptr, nullptr));
+  EXPECT_EQ(RET_MAX_SESSIONS,
+            Qel2OpenEncryptSession2(app, OSTREL_BLOCKING, &raw, 0, nullptr, nullptr));
 }
 
 TEST_F(Sessions, EncryptionHandshakeSegments) {
@@ -137,7 +155,8 @@ TEST_F(Sessions, EncryptionHandshakeSegments) {
   // The HSM's verdict is the request status.
   d().clear_scripts();
   d().script(KQ_MGMT_CMD, KQ_ENCRYPT_SESSION, status(RET_INVALID_INPUT));
-  EXPECT_EQ(RET_INVALID_INPUT, Qel2EncryptSession(h, OSTREL_BLOCKING, pms, cr, iv, hs, 100, cf, sf, nullptr));
+  EXPECT_EQ(RET_INVALID_INPUT,
+            Qel2EncryptSession(h, OSTREL_BLOCKING, pms, cr, iv, hs, 100, cf, sf, nullptr));
 }
 
 TEST_F(Sessions, AuthoriseMasksOnlyTheCallersHandle) {
@@ -153,7 +172,8 @@ TEST_F(Sessions, AuthoriseMasksOnlyTheCallersHandle) {
 
 TEST_F(Sessions, InfoInHostOrderAndRaw) {
   Uint32 session = start_session();
-  d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO, payload(resp(0).u32(1).u32(STATE_RW_USER_FUNCTIONS).u32(6).u32(0)));
+  d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO,
+             payload(resp(0).u32(1).u32(STATE_RW_USER_FUNCTIONS).u32(6).u32(0)));
   SessionInfo info = {};
   ASSERT_EQ(0u, Qel2GetSessionInfo(session | 0x80000000, &info));
   EXPECT_EQ(1u, info.slotID);
@@ -223,7 +243,8 @@ TEST_F(Sessions, ClosingPartitionSessionsDropsConnectionsOnlyWhenOwnPartitionIsC
     script_std(KQ_CLOSE_PARTITION_SESSIONS);
     d().clear_captured();
     Uint8 len = static_cast<Uint8>(strlen(c.name));
-    ASSERT_EQ(0u, Qel2ClosePartitionSessions(c.handle | 0x40000000, reinterpret_cast<const Uint8 *>(c.name), len));
+    ASSERT_EQ(0u, Qel2ClosePartitionSessions(c.handle | 0x40000000,
+                                             reinterpret_cast<const Uint8 *>(c.name), len));
     auto m = requests(d(), KQ_CLOSE_PARTITION_SESSIONS);
     ASSERT_EQ(1u, m.size());
     EXPECT_EQ(c.handle, m[0].sess_handle);
@@ -239,8 +260,8 @@ TEST_F(Sessions, ClosingPartitionSessionsDropsConnectionsOnlyWhenOwnPartitionIsC
 TEST_F(Sessions, RefusedClosingKeepsConnections) {
   Uint32 app = start();
   script_std(KQ_CLOSE_PARTITION_SESSIONS, RET_INVALID_USER);
-  EXPECT_EQ(RET_INVALID_USER,
-            Qel2ClosePartitionSessions(0x01004001, reinterpret_cast<const Uint8 *>("PARTITION_1"), 11));
+  EXPECT_EQ(RET_INVALID_USER, Qel2ClosePartitionSessions(
+                                  0x01004001, reinterpret_cast<const Uint8 *>("PARTITION_1"), 11));
   script_open_session();
   Uint32 session = 0;
   EXPECT_EQ(0u, Qel2OpenSession2(app, &session));

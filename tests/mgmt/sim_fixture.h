@@ -17,7 +17,7 @@ namespace mgmt_test {
 
 inline constexpr uint32_t kAppIdentifier = 0x00054000;  // application index 21
 inline constexpr uint32_t kNonce = 0xA1B2C3D4;
-inline constexpr uint32_t kHsmSession = 0x0105C007;     // partition 1, application index 23
+inline constexpr uint32_t kHsmSession = 0x0105C007;  // partition 1, application index 23
 
 class SimTest : public ::testing::Test {
  protected:
@@ -40,7 +40,9 @@ class SimTest : public ::testing::Test {
   void script_open_session(uint32_t hsm_handle = kHsmSession) {
     d().script(KQ_MGMT_CMD, KQ_OPEN_SESSION, payload(resp(0).u32(hsm_handle)));
   }
-  void script_std(uint16_t opcode, uint32_t code = 0) { d().script(KQ_MGMT_CMD, opcode, payload(resp(code))); }
+  void script_std(uint16_t opcode, uint32_t code = 0) {
+    d().script(KQ_MGMT_CMD, opcode, payload(resp(code)));
+  }
 
   // Starts the library for device dev and returns the application id.
   uint32_t start(int dev = 0, const char *partition = "PARTITION_1") {

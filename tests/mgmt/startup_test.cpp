@@ -108,7 +108,9 @@ TEST_F(Startup, FailedInitialiseRefusesEveryRequestUntilCleanup) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(RET_APP_NOT_INITIALIZED, Qel2Initialize3(0, OSTREL_DIRECT, "PARTITION_1", &app));
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(0u, out.find("Qel2InitializeCommon:1018 error 138 : HSM Error: Application is not registered"));
+  EXPECT_EQ(
+      0u,
+      out.find("Qel2InitializeCommon:1018 error 138 : HSM Error: Application is not registered"));
   EXPECT_EQ(0u, app);
   EXPECT_TRUE(eventually([&] { return d().connections_open() == 0; }));
 
@@ -156,7 +158,8 @@ TEST_F(Startup, ShutdownRefusedByTheHsmKeepsTheConnections) {
 TEST_F(Startup, ShutdownWithoutStartIsRefusedWithoutTraffic) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(ERR_LIB_NOT_INITIALIZED, Qel2Shutdown2(kAppIdentifier));
-  EXPECT_EQ("Qel2Shutdown: Application is not initialized ", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("Qel2Shutdown: Application is not initialized ",
+            testing::internal::GetCapturedStdout());
   start();
   EXPECT_EQ(ERR_LIB_NOT_INITIALIZED, Qel2Shutdown2(0xC0003FFF));  // no application bits
   EXPECT_EQ(0u, requests(d(), KQ_APP_FINALIZE).size());

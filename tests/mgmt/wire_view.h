@@ -112,7 +112,9 @@ struct Be {
 };
 
 // A ResponseHeader (code, flags, total size, buffer size).
-inline Be resp(uint32_t code, uint32_t flags = 0) { return Be{}.u32(code).u32(flags).u32(0).u32(0); }
+inline Be resp(uint32_t code, uint32_t flags = 0) {
+  return Be{}.u32(code).u32(flags).u32(0).u32(0);
+}
 
 inline hsmsim::Answer payload(std::vector<uint8_t> p, int count = -1) {
   hsmsim::Answer a;

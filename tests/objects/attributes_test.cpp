@@ -23,8 +23,10 @@ class Attributes : public ObjTest {
   }
   // Answers the set-attribute check's two reads: class and key type as text.
   void script_class_and_type(const std::string &cls, const std::string &type) {
-    answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(0, uint32_t(cls.size()), Bytes(cls.begin(), cls.end())), 1);
-    answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(0, uint32_t(type.size()), Bytes(type.begin(), type.end())), 1);
+    answer(KQ_GET_ATTRIBUTE_VALUE,
+           read_answer(0, uint32_t(cls.size()), Bytes(cls.begin(), cls.end())), 1);
+    answer(KQ_GET_ATTRIBUTE_VALUE,
+           read_answer(0, uint32_t(type.size()), Bytes(type.begin(), type.end())), 1);
   }
   Uint32 session_ = 0;
 };
@@ -41,7 +43,13 @@ TEST_F(Attributes, SizeQueryAndValueRead) {
   EXPECT_EQ(0, r.serveridx);  // the plain route
   EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes);
   EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes);
-  EXPECT_EQ(Bytes(Be{}.zeros(12).u32(session_ & 0x3FFFFFFF).u32(0x100).u32(0).u64(kKey).u32(OBJ_ATTR_LABEL).zeros(4)),
+  EXPECT_EQ(Bytes(Be{}.zeros(12)
+                      .u32(session_ & 0x3FFFFFFF)
+                      .u32(0x100)
+                      .u32(0)
+                      .u64(kKey)
+                      .u32(OBJ_ATTR_LABEL)
+                      .zeros(4)),
             r.body());
 
   d().clear_captured();
@@ -81,7 +89,8 @@ TEST_F(Attributes, FlagsWordOfTheReads) {
   answer(KQ_GET_ALL_ATTRIBUTE_SIZE, read_answer(0, 1));
   Uint32 len = 0;
   ASSERT_EQ(0u, Qel2GetAttribute3(session_, kKey, 0, 1, nullptr, &len, nullptr, nullptr, nullptr));
-  ASSERT_EQ(0u, Qel2GetAttribute3(session_, kKey, 0, 0xFFFFFFFE, nullptr, &len, nullptr, nullptr, nullptr));
+  ASSERT_EQ(0u, Qel2GetAttribute3(session_, kKey, 0, 0xFFFFFFFE, nullptr, &len, nullptr, nullptr,
+                                  nullptr));
   ASSERT_EQ(0u, Qel2GetAllAttributes3(session_, kKey, 1, nullptr, &len, nullptr, nullptr, nullptr));
   ASSERT_EQ(0u, Qel2GetAllAttributes(session_, kKey, nullptr, &len));
   auto one = requests(KQ_GET_ATTRIBUTE_SIZE);
@@ -127,7 +136,8 @@ TEST_F(Attributes, AttestedReadCarriesAnswerThenAttestation) {
   Bytes attestation(256);
   for (size_t i = 0; i < attestation.size(); ++i) attestation[i] = uint8_t(0x80 + i);
   Bytes value{'4'};
-  answer(KQ_GET_ATTRIBUTE_VALUE, Be{}.bytes(read_answer(0, 1, value)).zeros(3).bytes(attestation), 1);
+  answer(KQ_GET_ATTRIBUTE_VALUE, Be{}.bytes(read_answer(0, 1, value)).zeros(3).bytes(attestation),
+         1);
   Uint8 buf[4] = {};
   Uint32 len = sizeof buf;
   // R = 20 + 4: the attested buffer needs 280 bytes.
@@ -135,13 +145,14 @@ TEST_F(Attributes, AttestedReadCarriesAnswerThenAttestation) {
   Uint32 attested_len = 279;
   Uint32 id = 0;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ERR_BUFFER_TOO_SMALL,
-            Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len, attested.data(), &attested_len, &id));
+  EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len,
+                                                    attested.data(), &attested_len, &id));
   EXPECT_EQ("Buffer is too small", testing::internal::GetCapturedStdout());
   EXPECT_EQ(0u, full_requests());
 
   attested_len = 280;
-  ASSERT_EQ(0u, Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len, attested.data(), &attested_len, &id));
+  ASSERT_EQ(0u, Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len, attested.data(),
+                                  &attested_len, &id));
   EXPECT_EQ(1u, len);
   EXPECT_EQ('4', buf[0]);
   EXPECT_EQ(280u, attested_len);
@@ -162,16 +173,19 @@ TEST_F(Attributes, AttestationRefusals) {
   Bytes attested(9100);
   Uint32 attested_len = 9100;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ERR_BUFFER_TOO_BIG, qel2::mgmt::appendAttestation(&big, attested.data(), &attested_len));
+  EXPECT_EQ(ERR_BUFFER_TOO_BIG,
+            qel2::mgmt::appendAttestation(&big, attested.data(), &attested_len));
   EXPECT_EQ(ERR_INVALID_INPUT, qel2::mgmt::appendAttestation(&big, nullptr, &attested_len));
-  EXPECT_EQ(ERR_INVALID_INPUT, qel2::mgmt::appendAttestation(nullptr, attested.data(), &attested_len));
-  EXPECT_EQ("Response length is too largeAttestation Buffer empty", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            qel2::mgmt::appendAttestation(nullptr, attested.data(), &attested_len));
+  EXPECT_EQ("Response length is too largeAttestation Buffer empty",
+            testing::internal::GetCapturedStdout());
   // A caller length near 4 GiB does not wrap past the response check.
   Uint32 len = 0xFFFFFFF0u;
   attested_len = 300;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ERR_BUFFER_TOO_SMALL,
-            Qel2GetAttribute2(session_, kKey, 0, room, &len, attested.data(), &attested_len, nullptr));
+  EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2GetAttribute2(session_, kKey, 0, room, &len, attested.data(),
+                                                    &attested_len, nullptr));
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(0u, full_requests());
 }
@@ -192,8 +206,15 @@ TEST_F(Attributes, SetAttributeChecksThenSends) {
   EXPECT_EQ(kKey, r.key_handle);
   EXPECT_EQ((std::vector<uint16_t>{32, 8, 2}), r.in_sizes);
   EXPECT_EQ(42, r.dlen);
-  EXPECT_EQ(Bytes(Be{}.zeros(12).u32(session_ & 0x3FFFFFFF).u32(0).u32(0).u64(kKey).u32(OBJ_ATTR_TOKEN).u32(2)
-                      .u8('0').u8(0)),
+  EXPECT_EQ(Bytes(Be{}.zeros(12)
+                      .u32(session_ & 0x3FFFFFFF)
+                      .u32(0)
+                      .u32(0)
+                      .u64(kKey)
+                      .u32(OBJ_ATTR_TOKEN)
+                      .u32(2)
+                      .u8('0')
+                      .u8(0)),
             r.body());
   EXPECT_EQ(d().captured().back().req_id, id);
 }
@@ -238,8 +259,10 @@ TEST_F(Attributes, SetAttributeRefusedByTheCheckSendsNoChange) {
 TEST_F(Attributes, SetAttributeResults) {
   Uint8 one[] = {'1', 0};
   answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(0, 1, Bytes{'4'}));
-  d().script(KQ_MGMT_CMD, KQ_MODIFY_OBJECT, with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0), 1));
-  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE, Qel2SetAttribute(session_, kKey, OBJ_ATTR_DECRYPT, one, 2));
+  d().script(KQ_MGMT_CMD, KQ_MODIFY_OBJECT,
+             with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0), 1));
+  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE,
+            Qel2SetAttribute(session_, kKey, OBJ_ATTR_DECRYPT, one, 2));
   answer(KQ_MODIFY_OBJECT, resp(RET_INVALID_USER), 1);
   EXPECT_EQ(RET_INVALID_USER, Qel2SetAttribute(session_, kKey, OBJ_ATTR_DECRYPT, one, 2));
   // With an event buffer only the transport's status counts.
@@ -270,11 +293,14 @@ TEST_F(Attributes, RsaPublicKeyPlain) {
   // An exponent longer than four bytes stops before the modulus.
   d().clear_captured();
   answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(0, 5, Bytes{1, 2, 3, 4}), 1);
-  EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, &mod_len, &exponent));
+  EXPECT_EQ(ERR_BUFFER_TOO_SMALL,
+            Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, &mod_len, &exponent));
   EXPECT_EQ(1u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
 
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, nullptr, &exponent));
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, &mod_len, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, nullptr, &exponent));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, &mod_len, nullptr));
 }
 
 // ---- token flags (no traffic) ----

@@ -16,7 +16,8 @@ TEST_F(CheckOnly, CheckReadsClassAndType) {
   answer(KQ_GET_ATTRIBUTE_VALUE, Be{}.bytes(resp(0).u32(1)).u8('2'));
   Uint8 one[] = {'1', 0};
   testing::internal::CaptureStdout();
-  const Uint32 rc = validate_setAttribute_template(session, 5, OBJ_ATTR_SIGN, one, 2);  // signing on a public key
+  const Uint32 rc =
+      validate_setAttribute_template(session, 5, OBJ_ATTR_SIGN, one, 2);  // signing on a public key
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(ERR_INVALID_INPUT, rc);
   EXPECT_EQ(2u, requests(KQ_GET_ATTRIBUTE_VALUE).size());

@@ -29,8 +29,8 @@ class EndToEnd : public ObjTest {
     ASSERT_EQ(0u, Qel2Initialize3(0, OSTREL_DIRECT, defaults::kPartition, &app_));
     ASSERT_EQ(0u, Qel2OpenSession2(app_, &session_));
     const std::string name = defaults::kUserName, password = defaults::kUserPassword;
-    ASSERT_EQ(0u, Qel2LoginHSM(session_, KQ_CRYPTO_USER, u8(name), Uint32(name.size()), u8(password),
-                               Uint32(password.size())));
+    ASSERT_EQ(0u, Qel2LoginHSM(session_, KQ_CRYPTO_USER, u8(name), Uint32(name.size()),
+                               u8(password), Uint32(password.size())));
     user_id_ = d().hsm().user(defaults::kPartition, defaults::kUserName)->id;
   }
 
@@ -41,9 +41,12 @@ class EndToEnd : public ObjTest {
   }
   uint64_t aes(const std::string &label, bool token = true) {
     ObjectSeed s;
-    s.attributes = {ObjectAttr::number(OBJ_ATTR_CLASS, 4), ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 31),
-                    ObjectAttr::text(OBJ_ATTR_LABEL, label), ObjectAttr::number(OBJ_ATTR_VALUE_LEN, 32),
-                    ObjectAttr::flag(OBJ_ATTR_ENCRYPT, true), ObjectAttr::flag(OBJ_ATTR_DECRYPT, true),
+    s.attributes = {ObjectAttr::number(OBJ_ATTR_CLASS, 4),
+                    ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 31),
+                    ObjectAttr::text(OBJ_ATTR_LABEL, label),
+                    ObjectAttr::number(OBJ_ATTR_VALUE_LEN, 32),
+                    ObjectAttr::flag(OBJ_ATTR_ENCRYPT, true),
+                    ObjectAttr::flag(OBJ_ATTR_DECRYPT, true),
                     ObjectAttr::number(OBJ_ATTR_TOKEN, token ? 1 : 0)};
     if (!token) s.session = session_ & 0x3FFFFFFF;
     return seed(s);
@@ -67,21 +70,22 @@ TEST_F(EndToEnd, FindByLabelAndByTemplate) {
   // (The stand-in answers a count-only search that found more than it was
   // given room for with 183; the count comes back either way.)
   Uint32 n = 0;
-  ASSERT_TRUE(ok_or_183(Qel2FindKeyFromIndexAsCount2(session_, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 255, nullptr, 0,
-                                                     nullptr, 0, nullptr, 0, u8(std::string("k2")), 2, nullptr, 0,
-                                                     nullptr, &n, nullptr)));
+  ASSERT_TRUE(ok_or_183(Qel2FindKeyFromIndexAsCount2(
+      session_, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 255, nullptr, 0, nullptr, 0, nullptr, 0,
+      u8(std::string("k2")), 2, nullptr, 0, nullptr, &n, nullptr)));
   ASSERT_EQ(1u, n);
   Uint64 found[4] = {};
   n = 4;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount2(session_, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 255, nullptr, 0, nullptr, 0,
-                                             nullptr, 0, u8(std::string("k2")), 2, nullptr, 0, found, &n, nullptr));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount2(session_, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 255, nullptr,
+                                             0, nullptr, 0, nullptr, 0, u8(std::string("k2")), 2,
+                                             nullptr, 0, found, &n, nullptr));
   ASSERT_EQ(1u, n);
   EXPECT_EQ(k2, found[0]);
 
   // By class and type: both.
   n = 4;
-  ASSERT_EQ(0u, Qel2FindKey(session_, 0, 4, 31, 255, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0,
-                            found, &n));
+  ASSERT_EQ(0u, Qel2FindKey(session_, 0, 4, 31, 255, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
+                            nullptr, 0, 0, found, &n));
   ASSERT_EQ(2u, n);
   EXPECT_EQ(std::set<uint64_t>({k1, k2}), std::set<uint64_t>(found, found + 2));
 
@@ -123,7 +127,8 @@ TEST_F(EndToEnd, ReadAndChangeAttributes) {
   len = sizeof cls;
   Bytes attested(20 + 4 + 256);
   Uint32 attested_len = Uint32(attested.size());
-  ASSERT_EQ(0u, Qel2GetAttribute2(session_, k, OBJ_ATTR_CLASS, cls, &len, attested.data(), &attested_len, nullptr));
+  ASSERT_EQ(0u, Qel2GetAttribute2(session_, k, OBJ_ATTR_CLASS, cls, &len, attested.data(),
+                                  &attested_len, nullptr));
   EXPECT_EQ(280u, attested_len);
   EXPECT_EQ('4', attested[20]);
   EXPECT_NE(Bytes(256, 0), Bytes(attested.begin() + 24, attested.end()));
@@ -143,7 +148,8 @@ TEST_F(EndToEnd, ReadAndChangeAttributes) {
   modulus[0] = 0xC1;
   ObjectSeed pub;
   pub.attributes = {ObjectAttr::number(OBJ_ATTR_CLASS, 2), ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 0),
-                    ObjectAttr::bytes(OBJ_ATTR_MODULUS, modulus), ObjectAttr::number(OBJ_ATTR_PUBLIC_EXPONENT, 65537)};
+                    ObjectAttr::bytes(OBJ_ATTR_MODULUS, modulus),
+                    ObjectAttr::number(OBJ_ATTR_PUBLIC_EXPONENT, 65537)};
   const uint64_t p = seed(pub);
   Uint8 mod[128] = {};
   Uint32 mod_len = sizeof mod;
@@ -177,7 +183,8 @@ TEST_F(EndToEnd, TokenFlagThroughSetAttribute) {
 }
 
 TEST_F(EndToEnd, ShareAndKeyInformation) {
-  ASSERT_TRUE(d().hsm().add_user(defaults::kPartition, "alice", hsmsim::UserType::CryptoUser, "alice_password"));
+  ASSERT_TRUE(d().hsm().add_user(defaults::kPartition, "alice", hsmsim::UserType::CryptoUser,
+                                 "alice_password"));
   const Uint16 alice = Uint16(d().hsm().user(defaults::kPartition, "alice")->id);
   const uint64_t k = aes("shared");
   ASSERT_EQ(0u, Qel2ShareKey(session_, k, 1, nullptr, 0, &alice, 1, nullptr));
@@ -221,7 +228,8 @@ TEST_F(EndToEnd, MaskedExportAndReinsert) {
 
   ASSERT_EQ(0u, Qel2DeleteKey(session_, k));
   Uint64 back = 0;
-  ASSERT_EQ(0u, Qel2InsertMaskedObjectWithUserInfo(session_, &back, masked.data(), len, 0, nullptr));
+  ASSERT_EQ(0u,
+            Qel2InsertMaskedObjectWithUserInfo(session_, &back, masked.data(), len, 0, nullptr));
   ASSERT_NE(0u, back);
   const auto after = *d().hsm().object(back);
   EXPECT_EQ(before.key, after.key);
@@ -237,10 +245,11 @@ TEST_F(EndToEnd, MaskedExportAndReinsert) {
 
 TEST_F(EndToEnd, EqualKeyFromTheRebuiltTemplate) {
   ObjectSeed s;
-  s.attributes = {ObjectAttr::number(OBJ_ATTR_CLASS, 4),      ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 31),
-                  ObjectAttr::text(OBJ_ATTR_LABEL, "original"), ObjectAttr::number(OBJ_ATTR_VALUE_LEN, 32),
-                  ObjectAttr::flag(OBJ_ATTR_ENCRYPT, true),     ObjectAttr::flag(OBJ_ATTR_WRAP, true),
-                  ObjectAttr::bytes(OBJ_ATTR_ID, Bytes{1, 2, 3})};
+  s.attributes = {
+      ObjectAttr::number(OBJ_ATTR_CLASS, 4),         ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 31),
+      ObjectAttr::text(OBJ_ATTR_LABEL, "original"),  ObjectAttr::number(OBJ_ATTR_VALUE_LEN, 32),
+      ObjectAttr::flag(OBJ_ATTR_ENCRYPT, true),      ObjectAttr::flag(OBJ_ATTR_WRAP, true),
+      ObjectAttr::bytes(OBJ_ATTR_ID, Bytes{1, 2, 3})};
   const uint64_t k = seed(s);
   const auto original = *d().hsm().object(k);
 
@@ -251,7 +260,8 @@ TEST_F(EndToEnd, EqualKeyFromTheRebuiltTemplate) {
   copy.key = original.key;
   qel2::tmpl::AttrWalker walk(tmpl.get(), size);
   qel2::tmpl::AttrView a;
-  while (walk.next(&a)) copy.attributes.push_back(ObjectAttr{a.type, Bytes(a.value, a.value + a.size)});
+  while (walk.next(&a))
+    copy.attributes.push_back(ObjectAttr{a.type, Bytes(a.value, a.value + a.size)});
   ASSERT_FALSE(walk.malformed());
   ASSERT_EQ(count, copy.attributes.size());
   const uint64_t k2 = seed(copy);

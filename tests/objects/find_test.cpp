@@ -45,10 +45,12 @@ class Find : public ObjTest {
     ObjTest::SetUp();
     session_ = start_session();
   }
-  Uint32 count_search(const Uint8 *label, Uint32 label_len, Uint64 *keys, Uint32 *n, Uint32 *id = nullptr,
-                      Uint32 key_class = 0xFFFFFFFF, Uint32 key_type = 0xFFFFFFFF) {
-    return Qel2FindKeyFromIndexAsCount2(session_, 0, 0, key_class, key_type, 255, nullptr, 0, nullptr, 0, nullptr,
-                                        0, label, label_len, nullptr, 0, keys, n, id);
+  Uint32 count_search(const Uint8 *label, Uint32 label_len, Uint64 *keys, Uint32 *n,
+                      Uint32 *id = nullptr, Uint32 key_class = 0xFFFFFFFF,
+                      Uint32 key_type = 0xFFFFFFFF) {
+    return Qel2FindKeyFromIndexAsCount2(session_, 0, 0, key_class, key_type, 255, nullptr, 0,
+                                        nullptr, 0, nullptr, 0, label, label_len, nullptr, 0, keys,
+                                        n, id);
   }
   Uint32 session_ = 0;
 };
@@ -65,9 +67,11 @@ TEST_F(Find, CountQueryAsksForTheHeadOnly) {
   EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes);
   ASSERT_EQ(3u, r.inputs.size());
   const Bytes &tmpl = r.inputs[2];
-  EXPECT_EQ(Bytes(Be{}.zeros(8).u32(0).u32(session_ & 0x3FFFFFFF).u32(1)), r.inputs[0]);  // partition 1
+  EXPECT_EQ(Bytes(Be{}.zeros(8).u32(0).u32(session_ & 0x3FFFFFFF).u32(1)),
+            r.inputs[0]);  // partition 1
   const Attrs a = attrs_of(tmpl);
-  EXPECT_EQ(Bytes(Be{}.u32(0).u32(uint32_t(a.size())).u32(uint32_t(tmpl.size() + 12))), r.inputs[1]);
+  EXPECT_EQ(Bytes(Be{}.u32(0).u32(uint32_t(a.size())).u32(uint32_t(tmpl.size() + 12))),
+            r.inputs[1]);
   EXPECT_EQ(tmpl.size() + 32, r.dlen);
   ASSERT_NE(nullptr, find(a, OBJ_ATTR_LABEL));
   EXPECT_EQ(str("k1"), *find(a, OBJ_ATTR_LABEL));
@@ -163,14 +167,15 @@ TEST_F(Find, IndexAndPartitionPlacement) {
   answer(KQ_FIND_OBJECTS, find_answer(0, 0));
   answer(KQ_FIND_OBJECTS_USING_COUNT, find_answer(0, 0));
   Uint32 n = 0;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndex(session_, 9, (1ull << 32) + 5, 4, 31, 1, nullptr, 0, nullptr, 0, nullptr, 0,
-                                     nullptr, 0, nullptr, 0, 0, nullptr, &n));
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount(session_, 0, 0x01020304, 4, 31, 1, nullptr, 0, nullptr, 0, nullptr,
-                                            0, nullptr, 0, nullptr, 0, nullptr, &n));
-  ASSERT_EQ(0u, Qel2FindKey(session_, 0, 3, 0, 255, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
-                            0x0102030405060708ull, nullptr, &n));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndex(session_, 9, (1ull << 32) + 5, 4, 31, 1, nullptr, 0, nullptr,
+                                     0, nullptr, 0, nullptr, 0, nullptr, 0, 0, nullptr, &n));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount(session_, 0, 0x01020304, 4, 31, 1, nullptr, 0, nullptr,
+                                            0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, &n));
+  ASSERT_EQ(0u, Qel2FindKey(session_, 0, 3, 0, 255, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
+                            nullptr, 0, 0x0102030405060708ull, nullptr, &n));
   const Uint32 masked = session_ & 0x3FFFFFFF;
-  EXPECT_EQ(Bytes(Be{}.u64(5).u32(0).u32(masked).u32(9)), only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[0]);
+  EXPECT_EQ(Bytes(Be{}.u64(5).u32(0).u32(masked).u32(9)),
+            only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[0]);
   EXPECT_EQ(Bytes(Be{}.u32(0x01020304).u32(0).u32(0).u32(masked).u32(1)),
             only(KQ_FIND_OBJECTS_USING_COUNT).inputs[0]);
   Msg r = only(KQ_FIND_OBJECTS);
@@ -198,8 +203,9 @@ TEST_F(Find, SearchTemplateFromArguments) {
   ext.pEKCV = ekcv;
   ext.ulEKCVLen = 1;
   Uint32 n = 0;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndex5(session_, 0, 0, 2, 0, 0, sessions, 1, users.data(), 255, u8("id"), 2,
-                                      u8("lbl"), 3, modulus, 16, kcv, 3, &ext, nullptr, &n, nullptr));
+  ASSERT_EQ(
+      0u, Qel2FindKeyFromIndex5(session_, 0, 0, 2, 0, 0, sessions, 1, users.data(), 255, u8("id"),
+                                2, u8("lbl"), 3, modulus, 16, kcv, 3, &ext, nullptr, &n, nullptr));
   const Attrs a = attrs_of(only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[2]);
   ASSERT_NE(nullptr, find(a, OBJ_ATTR_ACCESS));
   EXPECT_EQ(str("256\n"), *find(a, OBJ_ATTR_ACCESS));  // the user count is not cut to 8 bits
@@ -229,18 +235,21 @@ TEST_F(Find, CallerTemplates) {
   // The validator refuses repeats; nothing is sent.
   d().clear_captured();
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindKeyPkcs(session_, 0, uint32_t(twice.size()), twice.data(), nullptr, &n));
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindKeyFromIndexPkcs(session_, 0, 0, uint32_t(twice.size()), twice.data(),
-                                                        nullptr, &n));
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindKeyFromIndexAsCountPkcs(session_, 0, 0, uint32_t(twice.size()),
-                                                               twice.data(), nullptr, &n, nullptr, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2FindKeyPkcs(session_, 0, uint32_t(twice.size()), twice.data(), nullptr, &n));
+  EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindKeyFromIndexPkcs(session_, 0, 0, uint32_t(twice.size()),
+                                                        twice.data(), nullptr, &n));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2FindKeyFromIndexAsCountPkcs(session_, 0, 0, uint32_t(twice.size()), twice.data(),
+                                            nullptr, &n, nullptr, nullptr));
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(0u, full_requests());
 
   // The template form sends the caller's template and count unchecked.
   Uint32 id = 0;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 3, twice.data(), uint32_t(twice.size()), 77,
-                                                    nullptr, &n, nullptr, &id));
+  ASSERT_EQ(
+      0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 3, twice.data(), uint32_t(twice.size()), 77,
+                                              nullptr, &n, nullptr, &id));
   r = only(KQ_FIND_OBJECTS_USING_COUNT);
   EXPECT_EQ(twice, r.inputs[2]);
   EXPECT_EQ(77u, be32(r.inputs[1], 4));
@@ -253,16 +262,19 @@ TEST_F(Find, TemplateSizeLimits) {
   answer(KQ_FIND_OBJECTS_USING_COUNT, find_answer(0, 0));
   Bytes t(8161, 0);
   Uint32 n = 0;
+  EXPECT_EQ(ERR_BUFFER_TOO_BIG, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 8161, 1,
+                                                                    nullptr, &n, nullptr, nullptr));
   EXPECT_EQ(ERR_BUFFER_TOO_BIG,
-            Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 8161, 1, nullptr, &n, nullptr, nullptr));
-  EXPECT_EQ(ERR_BUFFER_TOO_BIG, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 0xFFFFFFF0u, 1, nullptr,
-                                                                    &n, nullptr, nullptr));
+            Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 0xFFFFFFF0u, 1, nullptr, &n,
+                                                nullptr, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, nullptr, 10, 1,
+                                                                   nullptr, &n, nullptr, nullptr));
   EXPECT_EQ(ERR_INVALID_INPUT,
-            Qel2FindKeyFromIndexAsCountTemplate(session_, 0, nullptr, 10, 1, nullptr, &n, nullptr, nullptr));
-  EXPECT_EQ(ERR_INVALID_INPUT,
-            Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 10, 1, nullptr, nullptr, nullptr, nullptr));
+            Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 10, 1, nullptr, nullptr,
+                                                nullptr, nullptr));
   EXPECT_EQ(0u, full_requests());
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 8160, 1, nullptr, &n, nullptr, nullptr));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 8160, 1, nullptr, &n,
+                                                    nullptr, nullptr));
   EXPECT_EQ(8192, only(KQ_FIND_OBJECTS_USING_COUNT).dlen);
 }
 
@@ -273,8 +285,8 @@ TEST_F(Find, EventBufferAndContext) {
   Uint64 keys[2] = {};
   Uint32 n = 2, id = 0xFEED;
   int ev = 0;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), uint32_t(t.size()), 1, keys, &n, &ev,
-                                                    &id));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), uint32_t(t.size()), 1,
+                                                    keys, &n, &ev, &id));
   EXPECT_EQ(__builtin_bswap64(0x0102ull), keys[0]);
   EXPECT_EQ(2u, n);
   EXPECT_EQ(0xFEEDu, id);
@@ -282,8 +294,8 @@ TEST_F(Find, EventBufferAndContext) {
   // No array: the declared 8800 bytes are not kept anywhere.
   d().clear_captured();
   answer(KQ_FIND_OBJECTS_USING_COUNT, Be{}.bytes(find_answer(0, 1)).zeros(8800), 1);
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), uint32_t(t.size()), 1, nullptr, &n, &ev,
-                                                    nullptr));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), uint32_t(t.size()), 1,
+                                                    nullptr, &n, &ev, nullptr));
   EXPECT_EQ((std::vector<uint16_t>{24, 8800}), only(KQ_FIND_OBJECTS_USING_COUNT).out_sizes);
 
   // The continuation context goes out as the message's context and comes back.
@@ -292,8 +304,9 @@ TEST_F(Find, EventBufferAndContext) {
   a.op_ctx = 0xC0FFEE;
   d().script(KQ_MGMT_CMD, KQ_FIND_OBJECTS_USING_COUNT, a);
   Uint64 ctx = 0x1234;
-  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount3(session_, 0, 0, 4, 31, 255, nullptr, 0, nullptr, 0, nullptr, 0,
-                                             nullptr, 0, nullptr, 0, u8("kcv"), 3, nullptr, &n, &ctx, nullptr));
+  ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount3(session_, 0, 0, 4, 31, 255, nullptr, 0, nullptr, 0,
+                                             nullptr, 0, nullptr, 0, nullptr, 0, u8("kcv"), 3,
+                                             nullptr, &n, &ctx, nullptr));
   EXPECT_EQ(0x1234u, only(KQ_FIND_OBJECTS_USING_COUNT).op_ctx);
   EXPECT_EQ(0xC0FFEEu, ctx);
 }

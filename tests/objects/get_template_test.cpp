@@ -52,12 +52,13 @@ TEST(RebuildTemplate, SecretKeyInTheOrderOfItsData) {
   Be attrs;
   attrs.attr(OBJ_ATTR_CLASS, one(4)).attr(OBJ_ATTR_TOKEN, one(1)).attr(OBJ_ATTR_LABEL, text("k1"));
   attrs.attr(OBJ_ATTR_KEY_TYPE, one(31)).attr(OBJ_ATTR_VALUE_LEN, word(32));
-  attrs.attr(OBJ_ATTR_SIGN, one(1)).attr(OBJ_ATTR_MODULUS_BITS, word(2048)).attr(OBJ_ATTR_LOCAL, one(1));
+  attrs.attr(OBJ_ATTR_SIGN, one(1))
+      .attr(OBJ_ATTR_MODULUS_BITS, word(2048))
+      .attr(OBJ_ATTR_LOCAL, one(1));
   attrs.attr(OBJ_ATTR_ENCRYPT, one(1)).attr(OBJ_ATTR_WRAP, one(0));
   Built b = build(attrs, 10);
   ASSERT_TRUE(b.tmpl) << b.out;
-  Bytes want = Be{}
-                   .attr(OBJ_ATTR_CLASS, "4")
+  Bytes want = Be{}.attr(OBJ_ATTR_CLASS, "4")
                    .attr(OBJ_ATTR_TOKEN, "1")
                    .attr(OBJ_ATTR_LABEL, text_nul("k1"))
                    .attr(OBJ_ATTR_KEY_TYPE, "31")
@@ -74,15 +75,18 @@ TEST(RebuildTemplate, SecretKeyInTheOrderOfItsData) {
 
 TEST(RebuildTemplate, RsaPrivateKey) {
   Be attrs;
-  attrs.attr(OBJ_ATTR_KEY_TYPE, one(0)).attr(OBJ_ATTR_CLASS, one(3)).attr(OBJ_ATTR_SENSITIVE, one(1));
+  attrs.attr(OBJ_ATTR_KEY_TYPE, one(0))
+      .attr(OBJ_ATTR_CLASS, one(3))
+      .attr(OBJ_ATTR_SENSITIVE, one(1));
   attrs.attr(OBJ_ATTR_PUBLIC_EXPONENT, Bytes{1, 0, 1}).attr(OBJ_ATTR_MODULUS_BITS, word(2048));
   attrs.attr(OBJ_ATTR_SIGN, one(1)).attr(OBJ_ATTR_ENCRYPT, one(1)).attr(OBJ_ATTR_WRAP, one(1));
   attrs.attr(OBJ_ATTR_VENDOR_DEFINED, word(640)).attr(OBJ_ATTR_VALUE_LEN, word(9));
-  attrs.attr(OBJ_ATTR_ID, Bytes{0, 1, 2, 0}).attr(OBJ_ATTR_DECRYPT, one(1)).attr(OBJ_ATTR_UNWRAP, one(0));
+  attrs.attr(OBJ_ATTR_ID, Bytes{0, 1, 2, 0})
+      .attr(OBJ_ATTR_DECRYPT, one(1))
+      .attr(OBJ_ATTR_UNWRAP, one(0));
   Built b = build(attrs, 13);
   ASSERT_TRUE(b.tmpl) << b.out;
-  Bytes want = Be{}
-                   .attr(OBJ_ATTR_KEY_TYPE, "0")
+  Bytes want = Be{}.attr(OBJ_ATTR_KEY_TYPE, "0")
                    .attr(OBJ_ATTR_CLASS, "3")
                    .attr(OBJ_ATTR_SENSITIVE, "1")
                    .attr(OBJ_ATTR_PUBLIC_EXPONENT, Bytes{0, 1, 0, 1})
@@ -104,8 +108,7 @@ TEST(RebuildTemplate, ValuesAreReadWithinTheirSize) {
   attrs.attr(OBJ_ATTR_LABEL, text("ab")).u32(OBJ_ATTR_TOKEN).u32(1).u8('7');
   Built b = build(attrs, 4);
   ASSERT_TRUE(b.tmpl) << b.out;
-  EXPECT_EQ(Bytes(Be{}
-                      .attr(OBJ_ATTR_CLASS, "0")
+  EXPECT_EQ(Bytes(Be{}.attr(OBJ_ATTR_CLASS, "0")
                       .attr(OBJ_ATTR_KEY_TYPE, "3")
                       .attr(OBJ_ATTR_LABEL, text_nul("ab"))
                       .attr(OBJ_ATTR_TOKEN, "55")
@@ -116,12 +119,13 @@ TEST(RebuildTemplate, ValuesAreReadWithinTheirSize) {
   // A label holding a NUL stops there; short numbers and long exponents.
   Be more;
   more.attr(OBJ_ATTR_CLASS, Bytes{3, 9}).attr(OBJ_ATTR_KEY_TYPE, one(0));
-  more.attr(OBJ_ATTR_LABEL, Bytes{'a', 'b', 0, 'c', 'd'}).attr(OBJ_ATTR_MODULUS_BITS, Bytes{0x08, 0x00});
-  more.attr(OBJ_ATTR_PUBLIC_EXPONENT, Bytes{9, 9, 0, 1, 0, 1}).attr(OBJ_ATTR_VENDOR_DEFINED, Bytes{});
+  more.attr(OBJ_ATTR_LABEL, Bytes{'a', 'b', 0, 'c', 'd'})
+      .attr(OBJ_ATTR_MODULUS_BITS, Bytes{0x08, 0x00});
+  more.attr(OBJ_ATTR_PUBLIC_EXPONENT, Bytes{9, 9, 0, 1, 0, 1})
+      .attr(OBJ_ATTR_VENDOR_DEFINED, Bytes{});
   b = build(more, 6);
   ASSERT_TRUE(b.tmpl) << b.out;
-  EXPECT_EQ(Bytes(Be{}
-                      .attr(OBJ_ATTR_CLASS, "3")
+  EXPECT_EQ(Bytes(Be{}.attr(OBJ_ATTR_CLASS, "3")
                       .attr(OBJ_ATTR_KEY_TYPE, "0")
                       .attr(OBJ_ATTR_LABEL, text_nul("ab"))
                       .attr(OBJ_ATTR_MODULUS_BITS, "2048")
@@ -138,7 +142,8 @@ TEST(RebuildTemplate, MissingClassOrTypeAndPublicKeys) {
     uint32_t count;
     std::string out;
   } cases[] = {
-      {Be{}.attr(OBJ_ATTR_CLASS, one(2)).attr(OBJ_ATTR_KEY_TYPE, one(0)), 2, "Invalid key class for this operation 2\n"},
+      {Be{}.attr(OBJ_ATTR_CLASS, one(2)).attr(OBJ_ATTR_KEY_TYPE, one(0)), 2,
+       "Invalid key class for this operation 2\n"},
       {Be{}.attr(OBJ_ATTR_CLASS, one(4)), 1, "key Type attribute is not found in the list"},
       {Be{}.attr(OBJ_ATTR_KEY_TYPE, one(31)), 1, "key class attribute is not found in the list"},
       {Be{}.attr(OBJ_ATTR_LABEL, text("x")), 1,
@@ -181,14 +186,16 @@ TEST(RebuildTemplate, TemplateSizeLimit) {
   EXPECT_EQ("Attributes size exceeds the max template size", over.out);
 
   // Without SENSITIVE the appended one needs 10 more bytes.
-  Built no_room = build(Be{}.attr(OBJ_ATTR_CLASS, one(4)).attr(OBJ_ATTR_KEY_TYPE, one(31))
+  Built no_room = build(Be{}.attr(OBJ_ATTR_CLASS, one(4))
+                            .attr(OBJ_ATTR_KEY_TYPE, one(31))
                             .attr(OBJ_ATTR_ID, Bytes(4059, 0x11)),
                         3);
   EXPECT_FALSE(no_room.tmpl);
   EXPECT_EQ("Attributes size exceeds the max template size", no_room.out);
 
   // One attribute alone larger than the template.
-  Built huge = build(Be{}.attr(OBJ_ATTR_CLASS, one(4)).attr(OBJ_ATTR_KEY_TYPE, one(31))
+  Built huge = build(Be{}.attr(OBJ_ATTR_CLASS, one(4))
+                         .attr(OBJ_ATTR_KEY_TYPE, one(31))
                          .attr(OBJ_ATTR_LABEL, Bytes(5000, 'L')),
                      3);
   EXPECT_FALSE(huge.tmpl);
@@ -229,8 +236,7 @@ TEST_F(GetTemplateCalls, SizeThenDataThenTemplate) {
   Tmpl t(GetTemplate(session_, 0x1234, &size, &count));
   ASSERT_TRUE(t);
   EXPECT_EQ(4u, count);
-  EXPECT_EQ(Bytes(Be{}
-                      .attr(OBJ_ATTR_CLASS, "4")
+  EXPECT_EQ(Bytes(Be{}.attr(OBJ_ATTR_CLASS, "4")
                       .attr(OBJ_ATTR_KEY_TYPE, "21")
                       .attr(OBJ_ATTR_ACCESS, text_nul("1"))
                       .attr(OBJ_ATTR_SENSITIVE, text_nul("1"))),
@@ -250,7 +256,8 @@ TEST_F(GetTemplateCalls, FailuresPrintAndReturnNull) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(0u, out.find("GetTemplate:")) << out;
   EXPECT_NE(std::string::npos, out.find(": Qel2GetAllAttributes2 failed: "));
-  EXPECT_NE(std::string::npos, out.find(reinterpret_cast<const char *>(Qel2ResultAsString(RET_INVALID_USER))));
+  EXPECT_NE(std::string::npos,
+            out.find(reinterpret_cast<const char *>(Qel2ResultAsString(RET_INVALID_USER))));
   EXPECT_EQ(7u, size);
 
   // The data grew between the two reads: the second read fails.
@@ -259,7 +266,8 @@ TEST_F(GetTemplateCalls, FailuresPrintAndReturnNull) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(nullptr, GetTemplate(session_, 1, &size, &count));
   out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(std::string::npos, out.find(reinterpret_cast<const char *>(Qel2ResultAsString(ERR_BUFFER_TOO_SMALL))))
+  EXPECT_NE(std::string::npos,
+            out.find(reinterpret_cast<const char *>(Qel2ResultAsString(ERR_BUFFER_TOO_SMALL))))
       << out;
 
   // A length that cannot be allocated plus one.

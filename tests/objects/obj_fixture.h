@@ -19,7 +19,7 @@ namespace obj_test {
 
 inline constexpr uint32_t kAppIdentifier = 0x00054000;  // application index 21
 inline constexpr uint32_t kNonce = 0x600DF00D;
-inline constexpr uint32_t kHsmSession = 0x0105C007;     // partition 1, application index 23
+inline constexpr uint32_t kHsmSession = 0x0105C007;  // partition 1, application index 23
 
 using Bytes = std::vector<uint8_t>;
 
@@ -46,8 +46,12 @@ struct Be {
     return *this;
   }
   // One template attribute: type, size, value.
-  Be &attr(uint32_t type, const Bytes &value) { return u32(type).u32(uint32_t(value.size())).bytes(value); }
-  Be &attr(uint32_t type, const std::string &value) { return attr(type, Bytes(value.begin(), value.end())); }
+  Be &attr(uint32_t type, const Bytes &value) {
+    return u32(type).u32(uint32_t(value.size())).bytes(value);
+  }
+  Be &attr(uint32_t type, const std::string &value) {
+    return attr(type, Bytes(value.begin(), value.end()));
+  }
   operator Bytes() const { return v; }
 };
 
@@ -57,11 +61,13 @@ inline Be resp(uint32_t code, uint32_t flags = 0, uint32_t total = 0, uint32_t b
 }
 
 inline uint32_t be32(const Bytes &b, size_t off) {
-  return off + 4 <= b.size()
-             ? (uint32_t{b[off]} << 24) | (uint32_t{b[off + 1]} << 16) | (uint32_t{b[off + 2]} << 8) | b[off + 3]
-             : 0xDEADBEEF;
+  return off + 4 <= b.size() ? (uint32_t{b[off]} << 24) | (uint32_t{b[off + 1]} << 16) |
+                                   (uint32_t{b[off + 2]} << 8) | b[off + 3]
+                             : 0xDEADBEEF;
 }
-inline uint64_t be64(const Bytes &b, size_t off) { return (uint64_t{be32(b, off)} << 32) | be32(b, off + 4); }
+inline uint64_t be64(const Bytes &b, size_t off) {
+  return (uint64_t{be32(b, off)} << 32) | be32(b, off + 4);
+}
 
 inline hsmsim::Answer payload(Bytes p, int count = -1) {
   hsmsim::Answer a;
@@ -120,7 +126,8 @@ inline Msg parse(const hsmsim::Captured &c) {
   m.timeout = d.timeout;
   m.key_handle = d.key_handle;
   size_t off = OZV_REQ_FIXED_LEN;
-  for (int i = 0; i < m.incnt + m.outcnt && off + OZV_SEG_DESC_LEN <= b.size(); ++i, off += OZV_SEG_DESC_LEN) {
+  for (int i = 0; i < m.incnt + m.outcnt && off + OZV_SEG_DESC_LEN <= b.size();
+       ++i, off += OZV_SEG_DESC_LEN) {
     hsm_req_data s{};
     std::memcpy(&s, b.data() + off, sizeof s);
     (i < m.incnt ? m.in_sizes : m.out_sizes).push_back(s.size);
@@ -158,7 +165,9 @@ class ObjTest : public ::testing::Test {
     return session;
   }
 
-  void answer(uint16_t opcode, Bytes p, int count = -1) { d().script(KQ_MGMT_CMD, opcode, payload(std::move(p), count)); }
+  void answer(uint16_t opcode, Bytes p, int count = -1) {
+    d().script(KQ_MGMT_CMD, opcode, payload(std::move(p), count));
+  }
 
   // Full requests with this opcode, in arrival order.
   std::vector<Msg> requests(uint16_t opcode) {

@@ -23,8 +23,8 @@ class ObjectOps : public ObjTest {
 };
 
 // GetObjectInfoResponse with the given counts, sessions and users.
-Bytes key_info_answer(uint32_t code, uint8_t sess_count, uint8_t user_byte, std::vector<uint32_t> sessions,
-                      std::vector<uint16_t> users) {
+Bytes key_info_answer(uint32_t code, uint8_t sess_count, uint8_t user_byte,
+                      std::vector<uint32_t> sessions, std::vector<uint16_t> users) {
   Be b = resp(code).u8(sess_count).u8(user_byte).zeros(2);
   sessions.resize(8);
   users.resize(8);
@@ -39,7 +39,8 @@ TEST_F(ObjectOps, KeyInfoGoesToTheServerOfTheHandleWithTheLocalHandle) {
   Uint16 users[8] = {};
   Uint8 sess_count = 8, user_count = 8, m = 0xEE;
   Uint32 id = 0;
-  ASSERT_EQ(0u, Qel2GetKeyInfo(session_, kRoutedHandle, sessions, &sess_count, users, &user_count, &m, &id));
+  ASSERT_EQ(0u, Qel2GetKeyInfo(session_, kRoutedHandle, sessions, &sess_count, users, &user_count,
+                               &m, &id));
   EXPECT_EQ(0, sess_count);
   EXPECT_EQ(3, user_count);
   EXPECT_EQ(2, m);
@@ -67,7 +68,8 @@ TEST_F(ObjectOps, KeyInfoSizeQueriesAndShortArrays) {
 
   // Room for 2 of 5 sessions: 183 with the count needed; M value and users untouched.
   Uint8 sess_count = 2, user_count = 8, m = 0xEE;
-  EXPECT_EQ(RET_RESULT_SIZE, Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
+  EXPECT_EQ(RET_RESULT_SIZE,
+            Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
   EXPECT_EQ(5, sess_count);
   EXPECT_EQ(0u, sessions[0]);
   EXPECT_EQ(0xEE, m);
@@ -83,24 +85,28 @@ TEST_F(ObjectOps, KeyInfoSizeQueriesAndShortArrays) {
 
   // Enough room: host order.
   sess_count = 8;
-  ASSERT_EQ(0u, Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
+  ASSERT_EQ(0u,
+            Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
   EXPECT_EQ(5u, sessions[4]);
 
   // Users short by one.
   user_count = 1;
-  EXPECT_EQ(RET_RESULT_SIZE, Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
+  EXPECT_EQ(RET_RESULT_SIZE,
+            Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
   EXPECT_EQ(2, user_count);
 }
 
 TEST_F(ObjectOps, KeyInfoCountsAboveTheRecordCopyOnlyWhatItHolds) {
   // 200 sessions claimed: the caller's room suffices, eight entries exist.
-  answer(KQ_GET_OBJECT_INFO, key_info_answer(0, 200, 0xF0, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}));
+  answer(KQ_GET_OBJECT_INFO,
+         key_info_answer(0, 200, 0xF0, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}));
   Uint32 sessions[9] = {};
   sessions[8] = 0xABCDEF;
   Uint16 users[9] = {};
   users[8] = 0x4242;
   Uint8 sess_count = 255, user_count = 15, m = 0;
-  ASSERT_EQ(0u, Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
+  ASSERT_EQ(0u,
+            Qel2GetKeyInfo(session_, 1, sessions, &sess_count, users, &user_count, &m, nullptr));
   EXPECT_EQ(200, sess_count);
   EXPECT_EQ(15, user_count);
   EXPECT_EQ(8u, sessions[7]);
@@ -110,9 +116,12 @@ TEST_F(ObjectOps, KeyInfoCountsAboveTheRecordCopyOnlyWhatItHolds) {
 
 TEST_F(ObjectOps, KeyInfoRefusesMissingOutputsWithoutTraffic) {
   Uint8 c = 0;
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetKeyInfo(session_, 1, nullptr, nullptr, nullptr, &c, &c, nullptr));
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, nullptr, &c, nullptr));
-  EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, &c, nullptr, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2GetKeyInfo(session_, 1, nullptr, nullptr, nullptr, &c, &c, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, nullptr, &c, nullptr));
+  EXPECT_EQ(ERR_INVALID_INPUT,
+            Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, &c, nullptr, nullptr));
   EXPECT_EQ(0u, full_requests());
 }
 
@@ -131,7 +140,15 @@ TEST_F(ObjectOps, ShareListAndRouting) {
   EXPECT_EQ(16, r.rlen);
   EXPECT_EQ(1u, be32(r.inputs[0], 16));
   EXPECT_EQ(5u, be64(r.inputs[0], 24));
-  Bytes list = Be{}.text("sessns:").u8(0).u8(2).u32(0x11223344).u32(7).text("users:").zeros(2).u8(1).u16(0x0506);
+  Bytes list = Be{}.text("sessns:")
+                   .u8(0)
+                   .u8(2)
+                   .u32(0x11223344)
+                   .u32(7)
+                   .text("users:")
+                   .zeros(2)
+                   .u8(1)
+                   .u16(0x0506);
   EXPECT_EQ(list, r.inputs[1]);
   EXPECT_NE(0u, id);
 
@@ -153,19 +170,23 @@ TEST_F(ObjectOps, ShareRefusalsSendNothing) {
     const Uint16 *u;
     Uint8 nu;
   } cases[] = {
-      {sessions, 0, users, 0}, {sessions, 9, nullptr, 0}, {nullptr, 0, users, 9},
+      {sessions, 0, users, 0},  {sessions, 9, nullptr, 0}, {nullptr, 0, users, 9},
       {nullptr, 1, nullptr, 0}, {nullptr, 0, nullptr, 2},
   };
-  for (const Case &c : cases) EXPECT_EQ(ERR_INVALID_INPUT, Qel2ShareKey(session_, 1, 1, c.s, c.ns, c.u, c.nu, nullptr));
+  for (const Case &c : cases)
+    EXPECT_EQ(ERR_INVALID_INPUT, Qel2ShareKey(session_, 1, 1, c.s, c.ns, c.u, c.nu, nullptr));
   EXPECT_EQ(0u, full_requests());
 }
 
 TEST_F(ObjectOps, ShareResultLayers) {
   const Uint16 users[] = {1};
   // An incomplete cluster result passes on to the response code, and is reported.
-  d().script(KQ_MGMT_CMD, KQ_SHARE_OBJECT, with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0), 1));
-  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE, Qel2ShareKey(session_, 1, 1, nullptr, 0, users, 1, nullptr));
-  d().script(KQ_MGMT_CMD, KQ_SHARE_OBJECT, with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(RET_INVALID_USER), 1));
+  d().script(KQ_MGMT_CMD, KQ_SHARE_OBJECT,
+             with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0), 1));
+  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE,
+            Qel2ShareKey(session_, 1, 1, nullptr, 0, users, 1, nullptr));
+  d().script(KQ_MGMT_CMD, KQ_SHARE_OBJECT,
+             with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(RET_INVALID_USER), 1));
   EXPECT_EQ(RET_INVALID_USER, Qel2ShareKey(session_, 1, 1, nullptr, 0, users, 1, nullptr));
   d().script(KQ_MGMT_CMD, KQ_SHARE_OBJECT, with_status(TESSALINE_RETRY_OP, resp(0), 1));
   EXPECT_EQ(TESSALINE_RETRY_OP, Qel2ShareKey(session_, 1, 1, nullptr, 0, users, 1, nullptr));
@@ -180,7 +201,8 @@ TEST_F(ObjectOps, DestroyAndTombstonesAreRoutedWithTheirOwnDescriptorHandle) {
       {KQ_DESTROY_OBJECT, [](Uint32 s, Uint64 h) { return Qel2DeleteKey(s, h); }, true},
       {KQ_DESTROY_OBJECT, [](Uint32 s, Uint64 h) { return Qel2DeleteKey2(s, h, nullptr); }, true},
       {KQ_TOMBSTONE_OBJECT, [](Uint32 s, Uint64 h) { return Qel2TombstoneKey(s, h); }, false},
-      {KQ_DELETE_TOMBSTONED_OBJECT, [](Uint32 s, Uint64 h) { return Qel2DeleteTombstoneKey(s, h); }, false},
+      {KQ_DELETE_TOMBSTONED_OBJECT, [](Uint32 s, Uint64 h) { return Qel2DeleteTombstoneKey(s, h); },
+       false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.opcode);
@@ -231,7 +253,14 @@ TEST_F(ObjectOps, MaskedExtraction) {
   EXPECT_EQ(kRoutedHandle, r.key_handle);
   EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes);
   EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes);
-  EXPECT_EQ(Bytes(Be{}.zeros(12).u32(session_ & 0x3FFFFFFF).u8(4).zeros(3).u32(0).u64(kRoutedHandle).u32(0).zeros(4)),
+  EXPECT_EQ(Bytes(Be{}.zeros(12)
+                      .u32(session_ & 0x3FFFFFFF)
+                      .u8(4)
+                      .zeros(3)
+                      .u32(0)
+                      .u64(kRoutedHandle)
+                      .u32(0)
+                      .zeros(4)),
             r.body());
 
   // With the buffer: the object lands there.
@@ -274,9 +303,16 @@ TEST_F(ObjectOps, MaskedInsertionLengths) {
     Uint32 len;
     Uint32 want;
   } cases[] = {
-      {8, 0}, {24, 0}, {8152, 0},
-      {0, ERR_INVALID_INPUT}, {16, ERR_INVALID_INPUT}, {7, ERR_INVALID_INPUT}, {8153, ERR_INVALID_INPUT},
-      {8168, ERR_BUFFER_TOO_BIG}, {8184, ERR_BUFFER_TOO_BIG}, {8u + 16u * 0x0FFFFFFFu, ERR_BUFFER_TOO_BIG},
+      {8, 0},
+      {24, 0},
+      {8152, 0},
+      {0, ERR_INVALID_INPUT},
+      {16, ERR_INVALID_INPUT},
+      {7, ERR_INVALID_INPUT},
+      {8153, ERR_INVALID_INPUT},
+      {8168, ERR_BUFFER_TOO_BIG},
+      {8184, ERR_BUFFER_TOO_BIG},
+      {8u + 16u * 0x0FFFFFFFu, ERR_BUFFER_TOO_BIG},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.len);
@@ -297,14 +333,21 @@ TEST_F(ObjectOps, MaskedInsertionRecordAndResults) {
   answer(KQ_INSERT_MASKED_OBJECT_USER, resp(0).u64(0x1234567890ull), 1);
   Uint64 handle = 0xAB;
   Uint32 id = 0;
-  ASSERT_EQ(0u, Qel2InsertMaskedObjectWithUserInfo(session_, &handle, object.data(), 24, 0x01020304, &id));
+  ASSERT_EQ(0u, Qel2InsertMaskedObjectWithUserInfo(session_, &handle, object.data(), 24, 0x01020304,
+                                                   &id));
   EXPECT_EQ(0x1234567890ull, handle);
   Msg r = only(KQ_INSERT_MASKED_OBJECT_USER);
   EXPECT_EQ(0u, r.key_handle);
   EXPECT_EQ((std::vector<uint16_t>{32, 4, 24}), r.in_sizes);
   EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes);
   EXPECT_EQ(60, r.dlen);
-  Bytes want = Be{}.zeros(12).u32(session_ & 0x3FFFFFFF).u32(0x01020304).u32(0).u64(0xAB).u32(24).bytes(object);
+  Bytes want = Be{}.zeros(12)
+                   .u32(session_ & 0x3FFFFFFF)
+                   .u32(0x01020304)
+                   .u32(0)
+                   .u64(0xAB)
+                   .u32(24)
+                   .bytes(object);
   EXPECT_EQ(want, r.body());
   EXPECT_NE(0u, id);
 
@@ -316,9 +359,11 @@ TEST_F(ObjectOps, MaskedInsertionRecordAndResults) {
   EXPECT_EQ(3u, be32(only(KQ_INSERT_MASKED_OBJECT).body(), 16));
 
   // Stored on part of the cluster: the handle and that code.
-  d().script(KQ_MGMT_CMD, KQ_INSERT_MASKED_OBJECT, with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0).u64(0x77), 1));
+  d().script(KQ_MGMT_CMD, KQ_INSERT_MASKED_OBJECT,
+             with_status(RET_CLUSTER_OPERATION_INCOMPLETE, resp(0).u64(0x77), 1));
   handle = 0;
-  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE, Qel2InsertMaskedObject(session_, &handle, object.data(), 24, 0));
+  EXPECT_EQ(RET_CLUSTER_OPERATION_INCOMPLETE,
+            Qel2InsertMaskedObject(session_, &handle, object.data(), 24, 0));
   EXPECT_EQ(0x77u, handle);
 
   // Refused: the handle stays.
@@ -326,7 +371,8 @@ TEST_F(ObjectOps, MaskedInsertionRecordAndResults) {
   handle = 5;
   EXPECT_EQ(RET_INVALID_INPUT, Qel2InsertMaskedObject(session_, &handle, object.data(), 24, 0));
   EXPECT_EQ(5u, handle);
-  d().script(KQ_MGMT_CMD, KQ_INSERT_MASKED_OBJECT, with_status(TESSALINE_RETRY_OP, resp(0).u64(0x66), 1));
+  d().script(KQ_MGMT_CMD, KQ_INSERT_MASKED_OBJECT,
+             with_status(TESSALINE_RETRY_OP, resp(0).u64(0x66), 1));
   EXPECT_EQ(TESSALINE_RETRY_OP, Qel2InsertMaskedObject(session_, &handle, object.data(), 24, 0));
   EXPECT_EQ(5u, handle);
 }

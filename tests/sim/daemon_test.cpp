@@ -18,7 +18,8 @@ using simtest::Request;
 
 namespace {
 
-Request echo(std::vector<std::vector<uint8_t>> inputs, std::vector<uint32_t> outputs, uint32_t id = 0x40000000) {
+Request echo(std::vector<std::vector<uint8_t>> inputs, std::vector<uint32_t> outputs,
+             uint32_t id = 0x40000000) {
   Request r;
   r.command_type = kEchoCommandType;
   r.opcode = 1;
@@ -28,9 +29,9 @@ Request echo(std::vector<std::vector<uint8_t>> inputs, std::vector<uint32_t> out
   return r;
 }
 
-std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& parts, size_t cut) {
+std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>> &parts, size_t cut) {
   std::vector<uint8_t> all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  for (const auto &p : parts) all.insert(all.end(), p.begin(), p.end());
   if (all.size() > cut) all.resize(cut);
   return all;
 }
@@ -46,10 +47,12 @@ TEST_P(DaemonBoth, EchoCutsToOutputSizesAndAnswersTheRequestId) {
   RawClient c(d);
   ASSERT_TRUE(c.connected());
   std::vector<std::vector<uint8_t>> in = {simtest::pattern(10, 1), simtest::pattern(30, 2)};
-  struct Case { std::vector<uint32_t> outs; size_t expect; } cases[] = {
-      {{8, 8}, 16}, {{100}, 40}, {{}, 0}, {{40}, 40}};
+  struct Case {
+    std::vector<uint32_t> outs;
+    size_t expect;
+  } cases[] = {{{8, 8}, 16}, {{100}, 40}, {{}, 0}, {{40}, 40}};
   uint32_t id = 0x40000010;
-  for (const auto& k : cases) {
+  for (const auto &k : cases) {
     auto r = c.call(echo(in, k.outs, id));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 0u);
@@ -85,10 +88,15 @@ TEST_P(DaemonBoth, SegmentsOverSixtyFourKiBKeepTheStreamInStep) {
 TEST_P(DaemonBoth, ControlOperations) {
   RawClient c(d);
   ASSERT_TRUE(c.connected());
-  struct Case { uint8_t op; uint8_t type; uint16_t out; size_t len; } cases[] = {
+  struct Case {
+    uint8_t op;
+    uint8_t type;
+    uint16_t out;
+    size_t len;
+  } cases[] = {
       {4, 0x56, 72, 72}, {5, 0x56, 2, 2}, {8, 0x55, 2, 2}, {9, 0x41, 0, 0}, {10, 0x55, 256, 0}};
   uint32_t id = 0x40000000;
-  for (const auto& k : cases) {
+  for (const auto &k : cases) {
     ASSERT_TRUE(c.send_bytes(simtest::control(k.op, id, k.type, k.out)));
     auto r = c.read_reply();
     ASSERT_TRUE(r) << int(k.op);
@@ -108,7 +116,7 @@ TEST_P(DaemonBoth, ControlOperations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(UnixAndTcp, DaemonBoth, ::testing::Values(false, true),
-                         [](const auto& i) { return i.param ? "tcp" : "unix"; });
+                         [](const auto &i) { return i.param ? "tcp" : "unix"; });
 
 TEST(Daemon, ListensOnTheExactAbstractName) {
   Daemon d;
@@ -119,13 +127,14 @@ TEST(Daemon, ListensOnTheExactAbstractName) {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     std::memcpy(a.sun_path + 1, name.data(), name.size());
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), len) == 0;
     ::close(fd);
     return ok;
   };
   EXPECT_TRUE(try_connect(sizeof(sockaddr_un)));  // 110: the whole 108-byte path
   EXPECT_EQ(sizeof(sockaddr_un), 110u);
-  EXPECT_FALSE(try_connect(static_cast<socklen_t>(2 + 1 + name.size())));  // the short name is another name
+  EXPECT_FALSE(
+      try_connect(static_cast<socklen_t>(2 + 1 + name.size())));  // the short name is another name
 }
 
 TEST(Daemon, TwoDaemonsGetDifferentIdsAndAFixedIdIsExclusive) {
@@ -164,19 +173,30 @@ TEST(Daemon, MalformedRequestsGetAStatusOrAClosedConnection) {
   Daemon d;
   auto full = [] { return simtest::build(echo({{1, 2, 3, 4}}, {4})); };
   struct Case {
-    const char* what;
-    std::function<void(std::vector<uint8_t>&)> spoil;
+    const char *what;
+    std::function<void(std::vector<uint8_t> &)> spoil;
     uint32_t status;
     bool closes;
   } cases[] = {
-      {"unknown operation, header only", [](auto& m) { m.resize(56); m[49] = 7; simtest::put<uint16_t>(m, 16, 0); },
+      {"unknown operation, header only",
+       [](auto &m) {
+         m.resize(56);
+         m[49] = 7;
+         simtest::put<uint16_t>(m, 16, 0);
+       },
        0x40000048, false},
-      {"unknown operation with a body", [](auto& m) { m[49] = 15; }, 0x40000048, true},
-      {"33 input segments", [](auto& m) { m[57] = 33; }, 0x4000004B, true},
-      {"in_len that does not add up", [](auto& m) { simtest::put<uint16_t>(m, 16, 41); }, 0x4000004B, true},
-      {"segment directions swapped", [](auto& m) { m[96] = 1; m[102] = 0; }, 0x4000004B, false},
+      {"unknown operation with a body", [](auto &m) { m[49] = 15; }, 0x40000048, true},
+      {"33 input segments", [](auto &m) { m[57] = 33; }, 0x4000004B, true},
+      {"in_len that does not add up", [](auto &m) { simtest::put<uint16_t>(m, 16, 41); },
+       0x4000004B, true},
+      {"segment directions swapped",
+       [](auto &m) {
+         m[96] = 1;
+         m[102] = 0;
+       },
+       0x4000004B, false},
   };
-  for (const auto& k : cases) {
+  for (const auto &k : cases) {
     RawClient c(d);
     ASSERT_TRUE(c.connected());
     auto m = full();
@@ -252,8 +272,12 @@ TEST(Daemon, ScriptedAnswersApplyInOrderForTheirCount) {
   Daemon d;
   RawClient c(d);
   d.script(kEchoCommandType, 1, Answer{.status = 0x40000053, .count = 2});
-  d.script(kEchoCommandType, 1, Answer{.payload = std::vector<uint8_t>{7, 7}, .req_id = 99u,
-                                       .serveridx = 3, .op_ctx = 0xABCD, .count = 1});
+  d.script(kEchoCommandType, 1,
+           Answer{.payload = std::vector<uint8_t>{7, 7},
+                  .req_id = 99u,
+                  .serveridx = 3,
+                  .op_ctx = 0xABCD,
+                  .count = 1});
   std::vector<uint32_t> statuses;
   for (int i = 0; i < 3; ++i) {
     auto r = c.call(echo({{1}}, {1}));
@@ -277,8 +301,12 @@ TEST(Daemon, ScriptedFaults) {
   Daemon d;
   {  // payload, id, server index and op_ctx replaced
     RawClient c(d);
-    d.script(kEchoCommandType, 1, Answer{.payload = std::vector<uint8_t>{7, 7}, .req_id = 99u,
-                                         .serveridx = 3, .op_ctx = 0xABCD, .count = 1});
+    d.script(kEchoCommandType, 1,
+             Answer{.payload = std::vector<uint8_t>{7, 7},
+                    .req_id = 99u,
+                    .serveridx = 3,
+                    .op_ctx = 0xABCD,
+                    .count = 1});
     auto r = c.call(echo({{1}}, {1}));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->req_id, 99u);
@@ -323,7 +351,8 @@ TEST(Daemon, ScriptedFaults) {
   }
   {  // an announced length that differs from the bytes sent
     RawClient c(d);
-    d.script(kEchoCommandType, 1, Answer{.payload = std::vector<uint8_t>(4, 1), .announced_len = 2u, .count = 1});
+    d.script(kEchoCommandType, 1,
+             Answer{.payload = std::vector<uint8_t>(4, 1), .announced_len = 2u, .count = 1});
     auto r = c.call(echo({{1}}, {1}));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->payload.size(), 2u);
@@ -428,7 +457,7 @@ TEST(Daemon, ServesManyConnectionsAtOnce) {
         }
     });
   }
-  for (auto& t : threads) t.join();
+  for (auto &t : threads) t.join();
   EXPECT_EQ(good.load(), kClients * 5);
   EXPECT_EQ(d.connections_accepted(), size_t{kClients});
   EXPECT_EQ(d.connections_open(), size_t{kClients});

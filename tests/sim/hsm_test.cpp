@@ -24,8 +24,10 @@ struct HsmFixture : ::testing::Test {
   HsmClient c{d};
 
   // An application of the partition and one read-write session.
-  struct Opened { uint32_t app, nonce, session; };
-  Opened open(const std::string& partition = def::kPartition) {
+  struct Opened {
+    uint32_t app, nonce, session;
+  };
+  Opened open(const std::string &partition = def::kPartition) {
     auto a = c.app_init(partition);
     EXPECT_EQ(a.code, 0u);
     auto s = c.open_session(a.id, a.nonce);
@@ -76,11 +78,13 @@ TEST_F(HsmFixture, OpeningASessionChecksTheNonce) {
   EXPECT_EQ(c.session_info(s.handle | 0x40000000).code, 0u);
 
   // A read-only session; with the server random in a second output segment.
-  auto m = c.call(36, {Be().nonce_header(a.nonce).u32(0).u16(1).u16(0).u32(0).u32(a.id).u8(0).zeros(3).b},
-                  {20, 32}, a.id);
+  auto m = c.call(
+      36, {Be().nonce_header(a.nonce).u32(0).u16(1).u16(0).u32(0).u32(a.id).u8(0).zeros(3).b},
+      {20, 32}, a.id);
   ASSERT_EQ(m.code, 0u);
   ASSERT_EQ(m.payload.size(), 52u);
-  EXPECT_NE(std::vector<uint8_t>(m.payload.begin() + 20, m.payload.end()), std::vector<uint8_t>(32, 0));
+  EXPECT_NE(std::vector<uint8_t>(m.payload.begin() + 20, m.payload.end()),
+            std::vector<uint8_t>(32, 0));
   EXPECT_EQ(c.session_info(be32(m.payload, 16)).state, 0u);
   EXPECT_EQ(d.hsm().sessions().size(), 2u);
 }
@@ -108,13 +112,19 @@ TEST_F(HsmFixture, LoginLogoutAndSessionStates) {
 TEST_F(HsmFixture, WrongPasswordsCountAndLockTheUser) {
   d.hsm().set_login_failure_limit(3, 3);
   auto o = open();
-  struct Case { uint32_t type; const char* name; const char* pw; uint32_t code; } refused[] = {
+  struct Case {
+    uint32_t type;
+    const char *name;
+    const char *pw;
+    uint32_t code;
+  } refused[] = {
       {1, def::kUserName, "wrong_password", kLoginFailure},
       {1, "nobody", def::kUserPassword, kLoginFailure},
       {2, def::kUserName, def::kUserPassword, kLoginFailure},  // the user is not an officer
       {9, def::kUserName, def::kUserPassword, 0xA5},
   };
-  for (const auto& k : refused) EXPECT_EQ(c.login(o.session, k.type, k.name, k.pw), k.code) << k.name;
+  for (const auto &k : refused)
+    EXPECT_EQ(c.login(o.session, k.type, k.name, k.pw), k.code) << k.name;
   EXPECT_EQ(d.hsm().user(def::kPartition, def::kUserName)->login_failures, 1u);
   auto count = c.fail_count(o.session, 1, def::kUserName);
   EXPECT_EQ(count.code, 0u);
@@ -136,7 +146,8 @@ TEST_F(HsmFixture, UsersSeededForTestsAndPerPartition) {
   EXPECT_FALSE(d.hsm().add_partition("PARTITION_7"));
   ASSERT_TRUE(d.hsm().add_user("PARTITION_7", "alice", UserType::CryptoUser, "alice_password"));
   auto o = open("PARTITION_7");
-  EXPECT_EQ(c.login(o.session, 1, def::kUserName, def::kUserPassword), kLoginFailure);  // not in this partition
+  EXPECT_EQ(c.login(o.session, 1, def::kUserName, def::kUserPassword),
+            kLoginFailure);  // not in this partition
   EXPECT_EQ(c.login(o.session, 1, "alice", "alice_password"), 0u);
   EXPECT_EQ(d.hsm().users("PARTITION_7").size(), 1u);
   EXPECT_TRUE(d.hsm().remove_user("PARTITION_7", "alice"));
@@ -155,9 +166,12 @@ TEST_F(HsmFixture, UnknownSessionsAndShortRecordsAreRefused) {
 
   EXPECT_EQ(c.call(39, {{0, 0, 0}}, {32}).code, kInvalidInput);
   EXPECT_EQ(c.call(146, {std::vector<uint8_t>(20, 0)}, {20}).code, kInvalidInput);
-  EXPECT_EQ(c.call(13, {Be().session_header(o.session).u32(1).u32(11).text(def::kUserName, 32).u32(400).b},
-                   {16}, o.session).code,
-            kInvalidInput);  // password longer than the body's room
+  EXPECT_EQ(
+      c.call(13,
+             {Be().session_header(o.session).u32(1).u32(11).text(def::kUserName, 32).u32(400).b},
+             {16}, o.session)
+          .code,
+      kInvalidInput);  // password longer than the body's room
   EXPECT_EQ(c.call(999, {}, {16}).code, kInvalidCommand);
   // Answers that do not fit the output segment.
   auto small = c.call(39, {Be().session_header(o.session).b}, {16}, o.session);
@@ -184,7 +198,7 @@ TEST_F(HsmFixture, ClosingSessions) {
   // A partition's sessions: from within it, or from partition 0.
   ASSERT_TRUE(d.hsm().add_partition("PARTITION_2"));
   auto p2 = open("PARTITION_2");
-  auto close_partition = [&](uint32_t sess, const std::string& name) {
+  auto close_partition = [&](uint32_t sess, const std::string &name) {
     return c.call(43, {Be().session_header(sess).text(name, 16).b}, {16}, sess).code;
   };
   EXPECT_EQ(close_partition(other.session, "PARTITION_2"), kWrongPartition);
@@ -205,7 +219,7 @@ TEST_F(HsmFixture, HsmInfoComesFromTheState) {
   ASSERT_EQ(m.payload.size(), 664u);
   EXPECT_EQ(be32(m.payload, 16), 644u);
   const size_t info = 20;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m.payload[info + 82])), "3.1-SIM-000001");
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&m.payload[info + 82])), "3.1-SIM-000001");
   EXPECT_EQ(be32(m.payload, info + 124), 1u);  // sessions open
   EXPECT_EQ(be32(m.payload, info + 132), 1u);  // read-write ones
   EXPECT_EQ(be32(m.payload, info + 140), 7u);  // shortest password
@@ -213,7 +227,7 @@ TEST_F(HsmFixture, HsmInfoComesFromTheState) {
   EXPECT_EQ(be32(m.payload, info + 168), 0xFFFFFFFFu);
   EXPECT_EQ(m.payload[info + 214], 3);  // firmware 3.2
   EXPECT_EQ(m.payload[info + 215], 2);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m.payload[info + 580])), "1.0");
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&m.payload[info + 580])), "1.0");
 
   d.hsm().set_bootloader_string("");
   auto old = c.call(148, {}, {420});
@@ -223,7 +237,7 @@ TEST_F(HsmFixture, HsmInfoComesFromTheState) {
 
   auto v = c.call(152, {}, {100});
   EXPECT_EQ(v.status, 0u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.payload.data())), "hsm-sim firmware 3.2");
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(v.payload.data())), "hsm-sim firmware 3.2");
 }
 
 TEST_F(HsmFixture, PartitionInfoComesFromTheState) {
@@ -233,7 +247,7 @@ TEST_F(HsmFixture, PartitionInfoComesFromTheState) {
   ASSERT_EQ(m.code, 0u);
   ASSERT_EQ(m.payload.size(), 264u);
   const size_t info = 16;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m.payload[info])), def::kPartition);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&m.payload[info])), def::kPartition);
   EXPECT_EQ(be32(m.payload, info + 28), 1u);  // sessions of this partition
   EXPECT_EQ(m.payload[info + 48], 0xFF);
   EXPECT_EQ(c.partition_info(o.session, def::kAdminPartition).code, kWrongPartition);
@@ -258,7 +272,8 @@ TEST_F(HsmFixture, ResetRestoresTheSeededState) {
   d.hsm().reset();
   EXPECT_TRUE(d.hsm().sessions().empty());
   EXPECT_TRUE(d.hsm().applications().empty());
-  EXPECT_EQ(d.hsm().partitions(), (std::vector<std::string>{def::kAdminPartition, def::kPartition}));
+  EXPECT_EQ(d.hsm().partitions(),
+            (std::vector<std::string>{def::kAdminPartition, def::kPartition}));
   EXPECT_EQ(c.session_info(o.session).code, kInvalidSession);
   ASSERT_TRUE(d.hsm().user(def::kAdminPartition, def::kAdminName));
   EXPECT_EQ(d.hsm().user(def::kAdminPartition, def::kAdminName)->type, UserType::CryptoOfficer);

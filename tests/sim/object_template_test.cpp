@@ -11,15 +11,16 @@ using simtest::Tmpl;
 
 namespace {
 
-constexpr uint32_t kInvalidInput = 0x81, kValueInvalid = 0xAA, kTypeInvalid = 0xAF, kInconsistent = 0xB0;
+constexpr uint32_t kInvalidInput = 0x81, kValueInvalid = 0xAA, kTypeInvalid = 0xAF,
+                   kInconsistent = 0xB0;
 
-ParsedTemplate parse_ok(const Tmpl& t, Purpose p = Purpose::Create) {
+ParsedTemplate parse_ok(const Tmpl &t, Purpose p = Purpose::Create) {
   ParsedTemplate out;
   EXPECT_EQ(parse_template(t.b, p, out), 0u);
   return out;
 }
 
-uint32_t parse_code(const std::vector<uint8_t>& b, Purpose p = Purpose::Create) {
+uint32_t parse_code(const std::vector<uint8_t> &b, Purpose p = Purpose::Create) {
   ParsedTemplate out;
   return parse_template(b, p, out);
 }
@@ -79,8 +80,9 @@ TEST(ObjectTemplate, ValueForms) {
       {attr::kSign, {2}, std::nullopt},
       {attr::kLabel, {'k', 0}, std::vector<uint8_t>{'k', 0}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.value.begin(), c.value.end()) + " for type " + std::to_string(c.type));
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.value.begin(), c.value.end()) + " for type " +
+                 std::to_string(c.type));
     ParsedTemplate p;
     uint32_t rc = parse_template(Tmpl().raw(c.type, c.value).b, Purpose::Create, p);
     if (!c.kept) {
@@ -96,12 +98,21 @@ TEST(ObjectTemplate, ValueForms) {
 // as four big-endian bytes; both are kept without leading zeros.
 TEST(ObjectTemplate, PublicExponentByClass) {
   const std::vector<uint8_t> e{1, 0, 1};
-  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 2).num(attr::kPublicExponent, 65537)).find(attr::kPublicExponent)->kept, e);
-  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, {0, 1, 0, 1})).find(attr::kPublicExponent)->kept, e);
+  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 2).num(attr::kPublicExponent, 65537))
+                .find(attr::kPublicExponent)
+                ->kept,
+            e);
+  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, {0, 1, 0, 1}))
+                .find(attr::kPublicExponent)
+                ->kept,
+            e);
   // Digits in a private-key template are bytes, not text.
-  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, bytes("3"))).find(attr::kPublicExponent)->kept,
+  EXPECT_EQ(parse_ok(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, bytes("3")))
+                .find(attr::kPublicExponent)
+                ->kept,
             bytes("3"));
-  EXPECT_EQ(parse_code(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, {0, 0}).b), kValueInvalid);
+  EXPECT_EQ(parse_code(Tmpl().num(attr::kClass, 3).raw(attr::kPublicExponent, {0, 0}).b),
+            kValueInvalid);
 }
 
 TEST(ObjectTemplate, SubRecords) {
@@ -114,10 +125,14 @@ TEST(ObjectTemplate, SubRecords) {
   EXPECT_EQ(p.m_value, 2u);
   EXPECT_EQ(p.number(attr::kVendorDefined), 640u);
 
-  auto sessions_of = [](std::vector<uint8_t> v) { return parse_code(Tmpl().raw(attr::kVendorDefined, v).b); };
-  EXPECT_EQ(sessions_of({'s', 'e', 's', 's', 'n', 's', ':', 0, 2, 0, 0, 0, 7}), kInvalidInput);  // count 2, one handle
-  EXPECT_EQ(sessions_of({'u', 's', 'e', 'r', 's', ':', 0, 0, 0}), kInvalidInput);                // odd id bytes
-  EXPECT_EQ(sessions_of({'m', '_', 'v', 'a', 'l', 'u', 'e', ':', 0, 0, 2}), kInvalidInput);      // short M value
+  auto sessions_of = [](std::vector<uint8_t> v) {
+    return parse_code(Tmpl().raw(attr::kVendorDefined, v).b);
+  };
+  EXPECT_EQ(sessions_of({'s', 'e', 's', 's', 'n', 's', ':', 0, 2, 0, 0, 0, 7}),
+            kInvalidInput);  // count 2, one handle
+  EXPECT_EQ(sessions_of({'u', 's', 'e', 'r', 's', ':', 0, 0, 0}), kInvalidInput);  // odd id bytes
+  EXPECT_EQ(sessions_of({'m', '_', 'v', 'a', 'l', 'u', 'e', ':', 0, 0, 2}),
+            kInvalidInput);  // short M value
   EXPECT_EQ(sessions_of(bytes("crt")), kValueInvalid);
   // A creating template names each sub-record once; a search may repeat them.
   EXPECT_EQ(parse_code(Tmpl().users({1}).users({2}).b), kInconsistent);
@@ -142,13 +157,15 @@ TEST(ObjectTemplate, NestedTemplates) {
 
 TEST(ObjectTemplate, Refusals) {
   auto t = Tmpl().num(attr::kClass, 4).b;
-  EXPECT_EQ(parse_code({t.begin(), t.end() - 1}), kInvalidInput);  // value runs past the end
+  EXPECT_EQ(parse_code({t.begin(), t.end() - 1}), kInvalidInput);    // value runs past the end
   EXPECT_EQ(parse_code({t.begin(), t.begin() + 5}), kInvalidInput);  // header cut
-  EXPECT_EQ(parse_code(Tmpl().num(4, 1).b), kTypeInvalid);          // no attribute 4
+  EXPECT_EQ(parse_code(Tmpl().num(4, 1).b), kTypeInvalid);           // no attribute 4
   EXPECT_EQ(parse_code(Tmpl().num(attr::kAll, 1).b), kTypeInvalid);
   EXPECT_EQ(parse_code(Tmpl().num(attr::kClass, 4).num(attr::kClass, 4).b), kInconsistent);
   ParsedTemplate p;
-  ASSERT_EQ(parse_template(Tmpl().num(attr::kModulusBits, 64).num(attr::kModulusBits, 415).b, Purpose::Find, p), 0u);
+  ASSERT_EQ(parse_template(Tmpl().num(attr::kModulusBits, 64).num(attr::kModulusBits, 415).b,
+                           Purpose::Find, p),
+            0u);
   EXPECT_EQ(p.attrs.size(), 2u);
   ASSERT_EQ(parse_template({}, Purpose::Find, p), 0u);
   EXPECT_EQ(p.count, 0u);

@@ -21,16 +21,18 @@ using simtest::Tmpl;
 
 namespace {
 
-constexpr uint32_t kInvalidInput = 0x81, kInvalidSession = 0x8B, kNotLoggedIn = 0xA0, kPermissionDenied = 0xA7,
-                   kInvalidHandle = 0xA8, kReadOnly = 0xAE, kTypeInvalid = 0xAF, kInconsistent = 0xB0,
-                   kResultSize = 0xB7, kWrongPartition = 0xBE, kAccessDenied = 0xC6, kInvalidMValue = 0xD1,
+constexpr uint32_t kInvalidInput = 0x81, kInvalidSession = 0x8B, kNotLoggedIn = 0xA0,
+                   kPermissionDenied = 0xA7, kInvalidHandle = 0xA8, kReadOnly = 0xAE,
+                   kTypeInvalid = 0xAF, kInconsistent = 0xB0, kResultSize = 0xB7,
+                   kWrongPartition = 0xBE, kAccessDenied = 0xC6, kInvalidMValue = 0xD1,
                    kRestoreConsistency = 0xD6, kSessionTombstone = 0x101, kNotTombstoned = 0x102,
                    kTombstoned = 0x103, kUnextractable = 0x11E;
 
 // Attribute numbers.
 constexpr uint32_t kClass = 0, kToken = 1, kLabel = 3, kValue = 0x11, kKeyType = 0x100, kId = 0x102,
-                   kSensitive = 0x103, kEncrypt = 0x104, kSign = 0x108, kModulus = 0x120, kModulusBits = 0x121,
-                   kExponent = 0x122, kValueLen = 0x161, kExtractable = 0x162, kAccess = 0x171, kKcv = 0x173;
+                   kSensitive = 0x103, kEncrypt = 0x104, kSign = 0x108, kModulus = 0x120,
+                   kModulusBits = 0x121, kExponent = 0x122, kValueLen = 0x161, kExtractable = 0x162,
+                   kAccess = 0x171, kKcv = 0x173;
 
 // The fixture's partition has the officer (id 1), the crypto user (id 2)
 // and a second crypto user, alice (id 3).
@@ -47,12 +49,12 @@ struct Objects : ::testing::Test {
     ASSERT_TRUE(user && officer && alice);
   }
 
-  uint64_t aes(const std::string& label, std::vector<uint8_t> key = std::vector<uint8_t>(32, 0x11),
+  uint64_t aes(const std::string &label, std::vector<uint8_t> key = std::vector<uint8_t>(32, 0x11),
                std::string owner = def::kUserName) {
     ObjectSeed s;
     s.owner = owner;
-    s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::text(kLabel, label),
-                    ObjectAttr::flag(kEncrypt, true)};
+    s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                    ObjectAttr::text(kLabel, label), ObjectAttr::flag(kEncrypt, true)};
     s.key = std::move(key);
     auto r = d.hsm().seed_object(s);
     EXPECT_EQ(r.code, 0u);
@@ -73,14 +75,15 @@ TEST_F(Objects, SingleAttributesReadAsText) {
   EXPECT_EQ(c.attr(user, k, kKeyType), bytes("31"));
   EXPECT_EQ(c.attr(user, k, kValueLen), bytes("32"));
   EXPECT_EQ(c.attr(user, k, kEncrypt), bytes("1"));
-  EXPECT_EQ(c.attr(user, k, kSign), bytes("0"));      // usage flags default to false
+  EXPECT_EQ(c.attr(user, k, kSign), bytes("0"));       // usage flags default to false
   EXPECT_EQ(c.attr(user, k, kSensitive), bytes("1"));  // and keys to sensitive
   EXPECT_EQ(c.attr(user, k, kToken), bytes("1"));
   EXPECT_EQ(c.attr(user, k, kLabel), bytes("k1"));
   EXPECT_EQ(c.attr(user, k, kAccess), bytes("1"));
   // The key check value of AES: the first 3 bytes of a zero block encrypted.
   EXPECT_EQ(c.attr(user, k, kKcv).size(), 3u);
-  EXPECT_EQ(c.attr(user, aes("zero", std::vector<uint8_t>(16, 0)), kKcv), (std::vector<uint8_t>{0x66, 0xE9, 0x4B}));
+  EXPECT_EQ(c.attr(user, aes("zero", std::vector<uint8_t>(16, 0)), kKcv),
+            (std::vector<uint8_t>{0x66, 0xE9, 0x4B}));
 
   EXPECT_EQ(c.get_attr(user, k, kId, 16).code, kTypeInvalid);
   EXPECT_EQ(c.get_attr(user, k, kValue, 64).code, kUnextractable);
@@ -193,7 +196,8 @@ TEST_F(Objects, ChangingAttributes) {
 
 TEST_F(Objects, KeyInformationSharingAndMValue) {
   ObjectSeed s;
-  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::number(kValueLen, 16)};
+  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                  ObjectAttr::number(kValueLen, 16)};
   s.shared_users = {1};
   s.m_value = 2;
   uint64_t k = seed(s);
@@ -231,11 +235,11 @@ TEST_F(Objects, KeyInformationSharingAndMValue) {
   EXPECT_EQ(info.payload[17], 0x22u);
   EXPECT_EQ(c.attr(user, k, kAccess), bytes("3"));
 
-  EXPECT_EQ(share(1, users({99})), 0xCEu);                   // no such user
-  EXPECT_EQ(share(1, users({})), kInvalidInput);             // empty block
+  EXPECT_EQ(share(1, users({99})), 0xCEu);        // no such user
+  EXPECT_EQ(share(1, users({})), kInvalidInput);  // empty block
   EXPECT_EQ(share(1, bytes("nonsense:")), kInvalidInput);
-  EXPECT_EQ(share(0, users({3})), 0u);                       // unshare alice: users 1, M 2 still fits
-  EXPECT_EQ(share(0, users({1})), kInvalidMValue);           // would leave M 2 with the owner alone
+  EXPECT_EQ(share(0, users({3})), 0u);              // unshare alice: users 1, M 2 still fits
+  EXPECT_EQ(share(0, users({1})), kInvalidMValue);  // would leave M 2 with the owner alone
   EXPECT_EQ(info_cmd(user).payload[17], 0x12u);
 }
 
@@ -255,8 +259,8 @@ TEST_F(Objects, DestroyAndTombstones) {
   // Session objects cannot be tombstoned.
   ObjectSeed s;
   s.session = user;
-  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::number(kToken, 0),
-                  ObjectAttr::number(kValueLen, 24)};
+  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                  ObjectAttr::number(kToken, 0), ObjectAttr::number(kValueLen, 24)};
   EXPECT_EQ(c.simple(45, user, seed(s)), kSessionTombstone);
   // The server index bits of a handle are not the HSM's.
   uint64_t e = aes("e");
@@ -275,13 +279,14 @@ TEST_F(Objects, SearchFollowsTheTemplate) {
   uint64_t k3 = seed(shared);
   ObjectSeed pub;
   pub.attributes = {ObjectAttr::number(kClass, 2), ObjectAttr::number(kKeyType, 0),
-                    ObjectAttr::bytes(kModulus, std::vector<uint8_t>(8, 0xC5)), ObjectAttr::number(kExponent, 65537)};
+                    ObjectAttr::bytes(kModulus, std::vector<uint8_t>(8, 0xC5)),
+                    ObjectAttr::number(kExponent, 65537)};
   uint64_t p = seed(pub);
   aes("k1", std::vector<uint8_t>(16, 1), "alice");  // not the user's
   uint64_t gone = aes("k1");
   ASSERT_EQ(c.simple(45, user, gone), 0u);
 
-  auto found = [&](const Tmpl& t) {
+  auto found = [&](const Tmpl &t) {
     auto a = c.find(22, user, t, 16);
     EXPECT_EQ(a.code, 0u);
     return ObjectClient::handles(a);
@@ -299,9 +304,11 @@ TEST_F(Objects, SearchFollowsTheTemplate) {
   EXPECT_EQ(found(Tmpl().users({1})), (H{k3}));
   EXPECT_EQ(found(Tmpl().users({2})), (H{k1, k2, k3, p}));  // the owner
   EXPECT_EQ(found(Tmpl().m_value(2)), (H{k3}));
-  EXPECT_EQ(found(Tmpl().raw(kModulus, std::vector<uint8_t>(8, 0xC5)).num(kModulusBits, 64)), (H{p}));
+  EXPECT_EQ(found(Tmpl().raw(kModulus, std::vector<uint8_t>(8, 0xC5)).num(kModulusBits, 64)),
+            (H{p}));
   EXPECT_EQ(found(Tmpl().num(kExponent, 65537).num(kClass, 2)), (H{p}));
-  // Key check values: an all-zero one matches anything, a short one right-aligned in 8 bytes matches.
+  // Key check values: an all-zero one matches anything, a short one right-aligned in 8 bytes
+  // matches.
   EXPECT_EQ(found(Tmpl().raw(kKcv, std::vector<uint8_t>(8, 0)).num(kClass, 4)), (H{k1, k2, k3}));
   auto kcv = c.attr(user, k2, kKcv);
   std::vector<uint8_t> kcv8(5, 0);
@@ -309,7 +316,8 @@ TEST_F(Objects, SearchFollowsTheTemplate) {
   EXPECT_EQ(found(Tmpl().raw(kKcv, kcv8)), (H{k2}));
   EXPECT_EQ(found(Tmpl().raw(kKcv, kcv)), (H{k2}));
   // Alice sees her own key and, once shared, k1.
-  EXPECT_EQ(ObjectClient::handles(c.find(22, alice, Tmpl().raw(kLabel, bytes("k1")), 16)).size(), 1u);
+  EXPECT_EQ(ObjectClient::handles(c.find(22, alice, Tmpl().raw(kLabel, bytes("k1")), 16)).size(),
+            1u);
   // A malformed template is refused, not half-read.
   auto bad = Tmpl().num(kClass, 4);
   bad.b.pop_back();
@@ -342,8 +350,8 @@ TEST_F(Objects, SearchPages) {
   auto first = c.find(205, user, t, 2, 0);
   ASSERT_NE(first.op_ctx, 0u);
   EXPECT_EQ(c.find(22, user, t, 2).op_ctx, 0u);  // only the counted form hands out contexts
-  aes("p");                                        // not part of the running search
-  ASSERT_EQ(c.simple(17, user, keys[3]), 0u);      // gone since
+  aes("p");                                      // not part of the running search
+  ASSERT_EQ(c.simple(17, user, keys[3]), 0u);    // gone since
   auto next = c.find(205, user, t, 2, 2, first.op_ctx);
   EXPECT_EQ(next.code, 0u);
   EXPECT_EQ(ObjectClient::handles(next), (std::vector<uint64_t>{keys[2], keys[4]}));
@@ -362,7 +370,8 @@ TEST_F(Objects, ObjectsOfAUser) {
   uint64_t a = aes("a"), b = aes("b");
   aes("c", std::vector<uint8_t>(16, 9), "alice");
   ASSERT_EQ(c.simple(45, user, b), 0u);
-  auto list = [&](uint16_t opcode, uint32_t sess, uint32_t uid, uint32_t room_records, uint32_t index = 0) {
+  auto list = [&](uint16_t opcode, uint32_t sess, uint32_t uid, uint32_t room_records,
+                  uint32_t index = 0) {
     Be cmd;
     cmd.u32(index).u32(0).u32(0).u32(sess).u32(uid);
     std::vector<uint32_t> out = {24};
@@ -388,8 +397,8 @@ TEST_F(Objects, ObjectsOfAUser) {
 
 TEST_F(Objects, MaskedRoundTrip) {
   ObjectSeed s;
-  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::text(kLabel, "m"),
-                  ObjectAttr::flag(kSign, true)};
+  s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                  ObjectAttr::text(kLabel, "m"), ObjectAttr::flag(kSign, true)};
   s.key = std::vector<uint8_t>(32, 0x5A);
   s.shared_users = {3};
   s.m_value = 1;
@@ -414,10 +423,11 @@ TEST_F(Objects, MaskedRoundTrip) {
   ASSERT_EQ(full.code, 0u);
   std::vector<uint8_t> masked(full.payload.begin() + 20, full.payload.end());
   ASSERT_EQ(masked.size(), len);
-  EXPECT_EQ(std::search(masked.begin(), masked.end(), before.key.begin(), before.key.end()), masked.end());
+  EXPECT_EQ(std::search(masked.begin(), masked.end(), before.key.begin(), before.key.end()),
+            masked.end());
 
-  auto insert = [&](uint16_t opcode, const std::vector<uint8_t>& m, uint64_t at = 0, uint32_t force = 0,
-                    uint32_t sess = 0) {
+  auto insert = [&](uint16_t opcode, const std::vector<uint8_t> &m, uint64_t at = 0,
+                    uint32_t force = 0, uint32_t sess = 0) {
     sess = sess ? sess : user;
     Be cmd;
     cmd.u32(0).u32(0).u32(0).u32(sess).u32(force).u32(0);
@@ -467,8 +477,8 @@ TEST_F(Objects, SessionObjectsEndWithTheirSession) {
     ObjectSeed s;
     s.session = sess;
     s.shared_sessions = shared;
-    s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::number(kToken, 0),
-                    ObjectAttr::number(kValueLen, 16)};
+    s.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                    ObjectAttr::number(kToken, 0), ObjectAttr::number(kValueLen, 16)};
     return seed(s);
   };
   uint32_t second = c.login_session(def::kUserName, def::kUserPassword);
@@ -496,8 +506,8 @@ TEST_F(Objects, SessionObjectsEndWithTheirSession) {
   EXPECT_TRUE(d.hsm().object(token));
   // A session object needs a session; a shared session must be one of the partition.
   ObjectSeed none;
-  none.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31), ObjectAttr::number(kToken, 0),
-                     ObjectAttr::number(kValueLen, 16)};
+  none.attributes = {ObjectAttr::number(kClass, 4), ObjectAttr::number(kKeyType, 31),
+                     ObjectAttr::number(kToken, 0), ObjectAttr::number(kValueLen, 16)};
   EXPECT_EQ(d.hsm().seed_object(none).code, kInvalidSession);
   uint64_t c2 = session_key(second, {alice});
   EXPECT_EQ(d.hsm().object(c2)->shared_sessions, (std::vector<uint32_t>{alice}));
@@ -516,13 +526,19 @@ TEST_F(Objects, SeedingChecksLikeCreation) {
     return d.hsm().seed_object(s).code;
   };
   using A = ObjectAttr;
-  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 0), A::number(kValueLen, 16)}), kInconsistent);
-  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 20)}), 0xB1u);
-  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 16)}, std::vector<uint8_t>(32)),
+  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 0), A::number(kValueLen, 16)}),
             kInconsistent);
-  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31)}), kInconsistent);  // no length, no key
-  EXPECT_EQ(code({A::number(kClass, 2), A::number(kKeyType, 0), A::flag(kSign, true)}), kInconsistent);
-  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 16), A::flag(2, false)}), 0xAAu);
+  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 20)}), 0xB1u);
+  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 16)},
+                 std::vector<uint8_t>(32)),
+            kInconsistent);
+  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31)}),
+            kInconsistent);  // no length, no key
+  EXPECT_EQ(code({A::number(kClass, 2), A::number(kKeyType, 0), A::flag(kSign, true)}),
+            kInconsistent);
+  EXPECT_EQ(code({A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 16),
+                  A::flag(2, false)}),
+            0xAAu);
   ObjectSeed m;
   m.attributes = {A::number(kClass, 4), A::number(kKeyType, 31), A::number(kValueLen, 16)};
   m.m_value = 2;
@@ -540,8 +556,8 @@ TEST_F(Objects, PublicKeyExport) {
   n[0] = 0xC1;
   n.back() = 0x01;
   ObjectSeed pub;
-  pub.attributes = {ObjectAttr::number(kClass, 2), ObjectAttr::number(kKeyType, 0), ObjectAttr::bytes(kModulus, n),
-                    ObjectAttr::number(kExponent, 65537)};
+  pub.attributes = {ObjectAttr::number(kClass, 2), ObjectAttr::number(kKeyType, 0),
+                    ObjectAttr::bytes(kModulus, n), ObjectAttr::number(kExponent, 65537)};
   uint64_t p = seed(pub);
   EXPECT_EQ(c.attr(user, p, kModulusBits), bytes("512"));
   EXPECT_EQ(c.attr(user, p, kExponent), (std::vector<uint8_t>{1, 0, 1}));
@@ -556,14 +572,16 @@ TEST_F(Objects, PublicKeyExport) {
   EXPECT_EQ(der[0], 0x30);
   EXPECT_NE(std::search(der.begin(), der.end(), n.begin(), n.end()), der.end());
   // A secret key has no public half.
-  EXPECT_EQ(c.call(31, {ObjectClient::handle_cmd(user, aes("s"))}, {16, 100, 1}, user).code, 0x118u);
+  EXPECT_EQ(c.call(31, {ObjectClient::handle_cmd(user, aes("s"))}, {16, 100, 1}, user).code,
+            0x118u);
 }
 
 // Requests cut anywhere are refused, never read past their end.
 TEST_F(Objects, ShortRequestsAreRefused) {
   uint64_t k = aes("k");
   auto full = Be().bytes(ObjectClient::handle_cmd(user, k)).u32(kLabel).u32(1).u8('x').b;
-  const uint16_t opcodes[] = {16, 17, 18, 19, 20, 21, 22, 31, 33, 34, 45, 46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
+  const uint16_t opcodes[] = {16, 17,  18,  19,  20,  21,  22,  31,  33,  34, 45,
+                              46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
   for (uint16_t op : opcodes) {
     for (size_t n : {size_t{0}, size_t{12}, size_t{19}, size_t{23}, size_t{31}}) {
       SCOPED_TRACE("opcode " + std::to_string(op) + " cut to " + std::to_string(n));

@@ -21,11 +21,11 @@
 namespace simtest {
 
 template <typename T>
-void put(std::vector<uint8_t>& b, size_t off, T v) {
+void put(std::vector<uint8_t> &b, size_t off, T v) {
   std::memcpy(b.data() + off, &v, sizeof v);
 }
 template <typename T>
-T get(const std::vector<uint8_t>& b, size_t off) {
+T get(const std::vector<uint8_t> &b, size_t off) {
   T v;
   std::memcpy(&v, b.data() + off, sizeof v);
   return v;
@@ -44,10 +44,10 @@ struct Request {
   std::vector<uint32_t> outputs;  // output segment sizes
 };
 
-inline std::vector<uint8_t> build(const Request& r) {
+inline std::vector<uint8_t> build(const Request &r) {
   size_t n = r.inputs.size() + r.outputs.size();
   size_t len = 96 + 6 * n;
-  for (const auto& in : r.inputs) len += in.size();
+  for (const auto &in : r.inputs) len += in.size();
   std::vector<uint8_t> m(len, 0);
   uint64_t expected = 0;
   for (auto o : r.outputs) expected += o;
@@ -66,7 +66,7 @@ inline std::vector<uint8_t> build(const Request& r) {
   m[59] = r.attest ? 1 : 0;
   put<uint16_t>(m, 68, r.command_type);
   size_t d = 96;
-  for (const auto& in : r.inputs) {
+  for (const auto &in : r.inputs) {
     m[d] = 0;
     put<uint16_t>(m, d + 4, static_cast<uint16_t>(in.size()));
     d += 6;
@@ -76,14 +76,15 @@ inline std::vector<uint8_t> build(const Request& r) {
     put<uint16_t>(m, d + 4, static_cast<uint16_t>(o));
     d += 6;
   }
-  for (const auto& in : r.inputs) {
+  for (const auto &in : r.inputs) {
     if (!in.empty()) std::memcpy(m.data() + d, in.data(), in.size());
     d += in.size();
   }
   return m;
 }
 
-inline std::vector<uint8_t> control(uint8_t op, uint32_t req_id, uint8_t msg_type, uint16_t out_len) {
+inline std::vector<uint8_t> control(uint8_t op, uint32_t req_id, uint8_t msg_type,
+                                    uint16_t out_len) {
   std::vector<uint8_t> m(56, 0);
   put<uint32_t>(m, 4, req_id);
   put<uint16_t>(m, 18, out_len);
@@ -102,14 +103,14 @@ struct Reply {
 
 class RawClient {
  public:
-  explicit RawClient(const hsmsim::Daemon& d) {
+  explicit RawClient(const hsmsim::Daemon &d) {
     if (d.tcp()) {
       fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
       a.sin_port = htons(d.port());
-      if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) close_fd();
+      if (::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) close_fd();
     } else {
       fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
       sockaddr_un a{};
@@ -117,17 +118,17 @@ class RawClient {
       std::string name = "#/etc/ostrel/daemon_socket" + std::to_string(d.daemon_id());
       std::memcpy(a.sun_path, name.data(), name.size());
       a.sun_path[0] = 0;
-      if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) close_fd();
+      if (::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) close_fd();
     }
   }
   ~RawClient() { close_fd(); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
+  RawClient(const RawClient &) = delete;
+  RawClient &operator=(const RawClient &) = delete;
 
   bool connected() const { return fd_ >= 0; }
   int fd() const { return fd_; }
 
-  bool send_bytes(const std::vector<uint8_t>& b) {
+  bool send_bytes(const std::vector<uint8_t> &b) {
     size_t done = 0;
     while (done < b.size()) {
       ssize_t n = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
@@ -138,7 +139,7 @@ class RawClient {
   }
 
   // Reads exactly n bytes; false on end of stream or after timeout_ms without data.
-  bool read_exact(uint8_t* p, size_t n, int timeout_ms = 5000) {
+  bool read_exact(uint8_t *p, size_t n, int timeout_ms = 5000) {
     size_t got = 0;
     while (got < n) {
       pollfd pf{fd_, POLLIN, 0};
@@ -165,7 +166,7 @@ class RawClient {
     return r;
   }
 
-  std::optional<Reply> call(const Request& req) {
+  std::optional<Reply> call(const Request &req) {
     if (!send_bytes(build(req))) return std::nullopt;
     return read_reply();
   }

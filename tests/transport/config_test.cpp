@@ -20,8 +20,8 @@ namespace {
 class Config : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char *v : {"tessaline_daemon_socket_type", "tessaline_daemon_tcp_port",
-                          "tessaline_daemon_id"})
+    for (const char *v :
+         {"tessaline_daemon_socket_type", "tessaline_daemon_tcp_port", "tessaline_daemon_id"})
       unsetenv(v);
     char tmpl[] = "/tmp/qel2-config-XXXXXX";
     int fd = mkstemp(tmpl);
@@ -82,8 +82,8 @@ TEST_F(Config, InvalidDaemonIdsAndLinesFail) {
     write_file(std::string("DAEMON_ID=") + bad + "\n");
     std::string out;
     EXPECT_EQ(read(kConfDaemonId, &out), -1) << bad;
-    EXPECT_EQ(out, std::string("ERROR: Invalid daemon_id (") + bad + ") configured in file: " +
-                       path_ + ", valid [1 to 2147483646]\n");
+    EXPECT_EQ(out, std::string("ERROR: Invalid daemon_id (") + bad +
+                       ") configured in file: " + path_ + ", valid [1 to 2147483646]\n");
   }
   // A line without "=" stops the reading, even before a valid line.
   write_file("SOCKET_TYPE=TCPSOCKET\nbroken line\nDAEMON_ID=5\n");

@@ -179,8 +179,8 @@ TEST_F(Exchange, StoredHeaderWithoutPayloadCompletesAtOnce) {
 }
 
 TEST_F(Exchange, StrayAndLateAnswersAreReportedAndDropped) {
-  peer_write(tt::answer(0x40000001, 0, tt::pattern(100, 1)));        // late blocking answer
-  peer_write(tt::answer(99, 0, tt::pattern(5, 1), 1));               // unknown non-blocking id
+  peer_write(tt::answer(0x40000001, 0, tt::pattern(100, 1)));  // late blocking answer
+  peer_write(tt::answer(99, 0, tt::pattern(5, 1), 1));         // unknown non-blocking id
   peer_write(tt::answer(0x40000002, 0, {9}));
   sock_snd_info s = exchange(0x40000002, 40, OSTREL_BLOCKING, 1);
   testing::internal::CaptureStdout();
@@ -311,7 +311,8 @@ TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {
 }
 
 TEST(TimeoutHandler, WritesItsLineFromASignal) {
-  struct sigaction sa {}, old{};
+  struct sigaction sa {
+  }, old{};
   sa.sa_handler = timeout;
   sigemptyset(&sa.sa_mask);
   ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);

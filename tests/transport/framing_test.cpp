@@ -127,7 +127,7 @@ TEST(Framing, MessageTypeFollowsCommandType) {
   const struct {
     uint16_t command_type;
     uint8_t letter;
-  } cases[] = {{0, 'V'}, {9, 'X'}, {1, 'W'}, {2, 'W'}, {3, 'W'},
+  } cases[] = {{0, 'V'}, {9, 'X'}, {1, 'W'}, {2, 'W'},     {3, 'W'},
                {4, 'W'}, {7, 'W'}, {8, 'W'}, {0xFEFF, 'W'}};
   for (const auto &c : cases) {
     request_buffer rb{};

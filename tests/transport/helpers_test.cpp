@@ -145,8 +145,7 @@ TEST(HexDump, SixteenBytesALineBetweenTags) {
     char tag[] = "T";
     hex_dump(tag, data, 17);
   });
-  EXPECT_EQ(out,
-            "T\n00000000:00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n00000010:10 \nT\n");
+  EXPECT_EQ(out, "T\n00000000:00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f \n00000010:10 \nT\n");
   EXPECT_EQ(captured([] {
               char tag[] = "E";
               hex_dump(tag, nullptr, 0);

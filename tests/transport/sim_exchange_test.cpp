@@ -57,7 +57,8 @@ TEST_F(Wire, RequestBytesAsTheDaemonReceivesThem) {
   put_le(want, 68, kEchoCommandType, 2);
   put_le(want, 76, 10, 4);
   put_le(want, 88, 42, 8);
-  const uint32_t seg[4][3] = {{0, 5, 8}, {0, 0, 70000 & 0xFFFF}, {1, 3, 16}, {1, 0, 70000 & 0xFFFF}};
+  const uint32_t seg[4][3] = {
+      {0, 5, 8}, {0, 0, 70000 & 0xFFFF}, {1, 3, 16}, {1, 0, 70000 & 0xFFFF}};
   for (int i = 0; i < 4; ++i) {
     want[96 + 6 * i] = static_cast<uint8_t>(seg[i][0]);
     put_le(want, 96 + 6 * i + 2, seg[i][1], 2);
@@ -165,8 +166,10 @@ TEST_F(Wire, ControlOperations) {
     uint8_t op, letter, req_type;
     uint32_t id;
     uint16_t out_len;
-  } want[] = {{4, 'V', 0, 0x40000000, 72}, {5, 'V', 0, 0x40000001, 2},
-              {8, 'U', 1, 0x40000002, 2},  {9, 'Q', 0, 0x40000003, 0},
+  } want[] = {{4, 'V', 0, 0x40000000, 72},
+              {5, 'V', 0, 0x40000001, 2},
+              {8, 'U', 1, 0x40000002, 2},
+              {9, 'Q', 0, 0x40000003, 0},
               {10, 'U', 0, 0x40000000, 256}};
   for (size_t i = 0; i < cap.size(); ++i) {
     EXPECT_EQ(cap[i].bytes.size(), 56u);
@@ -215,12 +218,10 @@ TEST_F(Wire, ShortControlAnswersFillOnlyWhatCame) {
   EXPECT_EQ(Bytes(hb.begin(), hb.begin() + 10), Bytes(10, 0x11));
   EXPECT_EQ(Bytes(hb.begin() + 10, hb.end()), Bytes(62, 0xAB));
   Bytes ver{0xCC, 0xCC};
-  EXPECT_EQ(orx_tessaline_cli_send_daemon(ver.data(), GET_DAEMON_VERSION, 0, nullptr, nullptr),
-            0);
+  EXPECT_EQ(orx_tessaline_cli_send_daemon(ver.data(), GET_DAEMON_VERSION, 0, nullptr, nullptr), 0);
   EXPECT_EQ(ver, (Bytes{9, 0xCC}));
   ver = {0xCC, 0xCC};
-  EXPECT_EQ(orx_tessaline_cli_send_daemon(ver.data(), HSM_GET_FW_VERSION, 0, nullptr, nullptr),
-            0);
+  EXPECT_EQ(orx_tessaline_cli_send_daemon(ver.data(), HSM_GET_FW_VERSION, 0, nullptr, nullptr), 0);
   EXPECT_EQ(ver, (Bytes{0xCC, 0xCC}));
 
   // A health answer without payload says so.
@@ -236,9 +237,9 @@ TEST_F(Wire, ShortControlAnswersFillOnlyWhatCame) {
 TEST_F(Wire, RefusedAndLocalOperationsSendNothing) {
   Bytes any(300, 0);
   for (unsigned op : {7u, 11u, 15u, 0xc010c007u})
-    EXPECT_EQ(orx_tessaline_cli_send_daemon(any.data(), static_cast<op_type>(op), 0, nullptr,
-                                            nullptr),
-              TESSALINE_INVALID_OPERATION)
+    EXPECT_EQ(
+        orx_tessaline_cli_send_daemon(any.data(), static_cast<op_type>(op), 0, nullptr, nullptr),
+        TESSALINE_INVALID_OPERATION)
         << op;
   EXPECT_EQ(orx_tessaline_cli_send_daemon(nullptr, HSM_GET_DRIVER_STATE, 0, nullptr, nullptr), 0);
   for (op_type op : {HSM_QEL1_OPERATION, HSM_QEL1_TRANSLATE_PARTITION_INFO, HSM_REQUEST_STATUS,
@@ -276,8 +277,10 @@ TEST_F(Wire, TokenFlagsOfObjectCreatingRequests) {
     uint8_t flags;
     uint8_t token_after, both_after;
   } cases[] = {
-      {KQ_CREATE_OBJECT, 1, 0, 1, 1, 0},     {KQ_GENERATE_KEY, 0, 0, 0, 1, 0},
-      {KQ_GENERATE_KEY_PAIR, 0, 1, 2, 1, 0}, {KQ_UNWRAP_KEY2, 1, 1, 3, 1, 0},
+      {KQ_CREATE_OBJECT, 1, 0, 1, 1, 0},
+      {KQ_GENERATE_KEY, 0, 0, 0, 1, 0},
+      {KQ_GENERATE_KEY_PAIR, 0, 1, 2, 1, 0},
+      {KQ_UNWRAP_KEY2, 1, 1, 3, 1, 0},
       {KQ_INSERT_MASKED_OBJECT_USER, 0, 0, 0, 1, 0},
       {KQ_DESTROY_OBJECT, 0, 1, 0, 0, 1},  // not object-creating: flags untouched
       {1, 0, 0, 0, 0, 0},
@@ -384,8 +387,11 @@ TEST_F(Wire, WaitingTimeFollowsTheRequestsTimeoutAndOpcode) {
     uint16_t opcode;
     uint32_t timeout;
     int64_t wait;
-  } cases[] = {{1, 120, 150}, {KQ_DESTROY_OBJECT, 120, 450}, {KQ_CREATE_OBJECT, 120, 450},
-               {1, 10, 60}, {1, 0xFFFFFFF0u, 0xFFFFFFF0ll + 30}};
+  } cases[] = {{1, 120, 150},
+               {KQ_DESTROY_OBJECT, 120, 450},
+               {KQ_CREATE_OBJECT, 120, 450},
+               {1, 10, 60},
+               {1, 0xFFFFFFF0u, 0xFFFFFFF0ll + 30}};
   for (const auto &c : cases) {
     request_buffer rb = echo_request(in, out, c.opcode);
     rb.timeout = c.timeout;

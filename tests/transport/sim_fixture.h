@@ -59,9 +59,9 @@ class SimTransport : public ::testing::Test {
 };
 
 inline long ms_since(std::chrono::steady_clock::time_point t0) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - t0)
-                               .count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count());
 }
 
 }  // namespace tt

@@ -29,7 +29,8 @@ class StalledDaemon {
     std::string name = "#/etc/ostrel/daemon_socket" + std::to_string(id);
     std::copy(name.begin(), name.end(), a.sun_path);
     a.sun_path[0] = 0;
-    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 8) == 0;
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+          listen(fd_, 8) == 0;
     if (ok_) acceptor_ = std::thread([this] { run(); });
   }
   ~StalledDaemon() {

@@ -80,7 +80,8 @@ class BeWriter {
 
 class BeReader {
  public:
-  BeReader(const void *buf, size_t len) : p_(static_cast<const uint8_t *>(buf)), len_(buf ? len : 0) {}
+  BeReader(const void *buf, size_t len)
+      : p_(static_cast<const uint8_t *>(buf)), len_(buf ? len : 0) {}
 
   uint8_t u8() { return static_cast<uint8_t>(get(1)); }
   uint16_t u16() { return static_cast<uint16_t>(get(2)); }

@@ -23,9 +23,9 @@ namespace {
 __thread volatile int timed_out __attribute__((tls_model("initial-exec"))) = 0;
 
 constexpr Uint16 kObjectCreatingOpcodes[] = {
-    KQ_CREATE_OBJECT, KQ_GENERATE_KEY,         KQ_GENERATE_KEY_PAIR,
-    KQ_UNWRAP_KEY,    KQ_DERIVE_KEY,           KQ_INSERT_MASKED_OBJECT,
-    KQ_GENERATE_PBE_KEY, KQ_UNWRAP_KEY2,       KQ_INSERT_MASKED_OBJECT_USER,
+    KQ_CREATE_OBJECT,    KQ_GENERATE_KEY, KQ_GENERATE_KEY_PAIR,
+    KQ_UNWRAP_KEY,       KQ_DERIVE_KEY,   KQ_INSERT_MASKED_OBJECT,
+    KQ_GENERATE_PBE_KEY, KQ_UNWRAP_KEY2,  KQ_INSERT_MASKED_OBJECT_USER,
 };
 
 constexpr Uint32 kRequestMarginSeconds = 30;
@@ -51,8 +51,8 @@ Uint64 exchange_seconds(const request_buffer &rb) {
   return t;
 }
 
-Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking,
-                callback_fn cb, void *args, Route route) {
+Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking, callback_fn cb,
+                void *args, Route route) {
   FrameOptions opts{};
   opts.op = op;
   opts.req_type = nonblocking ? 1 : 0;
@@ -123,9 +123,8 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
 
 // Sends a header-only control message and receives its answer; only the
 // first `cap` payload bytes are kept.
-Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id,
-                       Uint8 req_type, Uint32 cap, WipedBuffer *payload, Uint32 *size,
-                       ozv_msg_fixed *hdr) {
+Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type,
+                       Uint32 cap, WipedBuffer *payload, Uint32 *size, ozv_msg_fixed *hdr) {
   ozv_msg_fixed m = frame_control(op, msg_type, req_id, req_type);
   sock_snd_info sck{};
   sck.req_len = sizeof m;
@@ -152,8 +151,7 @@ Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, 
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
   if (Int32 r = control_exchange(thr, op, msg_type, next_blocking_id(thr),
-                                 static_cast<Uint8>(req_type), record_size, &payload, &size,
-                                 &hdr))
+                                 static_cast<Uint8>(req_type), record_size, &payload, &size, &hdr))
     return r;
   if (size) memcpy(data, payload.get(), size);
   if (op == HSM_HEALTH_DUMP && payload_len(hdr) == 0)
@@ -176,8 +174,8 @@ Int32 cluster_status_op(thread_info *thr, cluster_req_status *cs) {
   WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
-  if (Int32 r = control_exchange(thr, CLUSTER_REQUEST_STATUS, OZV_MSG_TYPE_DAEMON,
-                                 cs->request_id, 0, sizeof cs->op_err, &payload, &size, &hdr))
+  if (Int32 r = control_exchange(thr, CLUSTER_REQUEST_STATUS, OZV_MSG_TYPE_DAEMON, cs->request_id,
+                                 0, sizeof cs->op_err, &payload, &size, &hdr))
     return r;
   if (payload_len(hdr) == 0) {
     printf("\n\tReceived empty cluster error info from the daemon");
@@ -257,8 +255,7 @@ Int32 dispatch(void *data, op_type op, Uint32 req_type, callback_fn cb, void *ar
     case HSM_HEALTH_DUMP:
       return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_MGMT, req_type, sizeof(hb_diag));
     case HSM_GET_FW_VERSION:
-      return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_MGMT, req_type,
-                             sizeof(VersionNumber));
+      return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_MGMT, req_type, sizeof(VersionNumber));
     case GET_DAEMON_VERSION:
       return fixed_record_op(thdata, data, op, OZV_MSG_TYPE_DAEMON, req_type,
                              sizeof(ComponentVersion));

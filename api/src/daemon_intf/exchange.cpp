@@ -173,8 +173,8 @@ void clear_pending(pending *p) {
   free_wiped(data, n);
 }
 
-Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait,
-                   bool dontwait, size_t *got) {
+Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait, bool dontwait,
+                   size_t *got) {
   Scratch scratch;
   bool progressed = false;
   while (*got < len) {
@@ -197,9 +197,10 @@ Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait
       continue;
     }
     if (n == 0) {
-      printf("TIMEOUT/ERROR: Application Failed to Recieve the Message:PEER SHUTDOWN: return: "
-             "%d, errno :%s\n",
-             0, strerror(errno));
+      printf(
+          "TIMEOUT/ERROR: Application Failed to Recieve the Message:PEER SHUTDOWN: return: "
+          "%d, errno :%s\n",
+          0, strerror(errno));
       return TESSALINE_SOCKET_RCV_PEER_DOWN;
     }
     if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && progressed)) {
@@ -295,8 +296,7 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
 
     const Uint32 len = payload_len(hdr);
     const bool awaited = hdr.req_id == sck->req_id;
-    const Uint32 keep =
-        awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
+    const Uint32 keep = awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
     bool lost = false;
     Uint8 *data = alloc_payload(keep, len, &lost,
                                 "malloc failed : size %d : while recieving data from socket\n");
@@ -307,9 +307,10 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
       if (r) {
         store_partial_payload(p, hdr, data, kept, lost, len, got);
         if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
-          printf("TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
-                 ":%s\n",
-                 r, strerror(errno));
+          printf(
+              "TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
+              ":%s\n",
+              r, strerror(errno));
         return r;
       }
     }

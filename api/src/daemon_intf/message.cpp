@@ -74,11 +74,11 @@ Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **
   if (Int32 r = check_request(rb)) return r;
 
   const Uint16 nseg = static_cast<Uint16>(rb.incnt + rb.outcnt);
-  const Uint64 total = OZV_REQ_FIXED_LEN + Uint64{OZV_SEG_DESC_LEN} * nseg +
-                       sum_sizes(rb.insize, rb.incnt);
+  const Uint64 total =
+      OZV_REQ_FIXED_LEN + Uint64{OZV_SEG_DESC_LEN} * nseg + sum_sizes(rb.insize, rb.incnt);
   const Uint64 expected = sum_sizes(rb.outsize, rb.outcnt);
-  Uint8 *buf = total <= SIZE_MAX ? static_cast<Uint8 *>(malloc(static_cast<size_t>(total)))
-                                 : nullptr;
+  Uint8 *buf =
+      total <= SIZE_MAX ? static_cast<Uint8 *>(malloc(static_cast<size_t>(total))) : nullptr;
   if (!buf) {
     printf("y5dev_calloc failed: size %llu :while sending message to Daemon socket\n",
            static_cast<unsigned long long>(total));
@@ -132,11 +132,20 @@ ozv_msg_fixed frame_control(op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req
   h.opcode = kControlOpcode;
   h.req_type = req_type;
   switch (op) {
-    case HSM_HEALTH_DUMP: h.out_len = sizeof(hb_diag); break;
-    case HSM_GET_FW_VERSION: h.out_len = sizeof(VersionNumber); break;
-    case GET_DAEMON_VERSION: h.out_len = sizeof(ComponentVersion); break;
-    case CLUSTER_REQUEST_STATUS: h.out_len = sizeof(op_error_state_t) * 32; break;
-    default: break;
+    case HSM_HEALTH_DUMP:
+      h.out_len = sizeof(hb_diag);
+      break;
+    case HSM_GET_FW_VERSION:
+      h.out_len = sizeof(VersionNumber);
+      break;
+    case GET_DAEMON_VERSION:
+      h.out_len = sizeof(ComponentVersion);
+      break;
+    case CLUSTER_REQUEST_STATUS:
+      h.out_len = sizeof(op_error_state_t) * 32;
+      break;
+    default:
+      break;
   }
   return h;
 }

@@ -39,8 +39,8 @@ req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
   return nullptr;
 }
 
-req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb,
-                         callback_fn cb, void *args) {
+req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
+                         void *args) {
   auto *e = static_cast<req_status *>(calloc(1, sizeof(req_status)));
   if (!e) return nullptr;
   e->req_id = req_id;
@@ -126,9 +126,9 @@ Int32 poll_one(thread_info *thr, request_status *rs) {
     del_req_stat(e, thr);
     return 0;
   }
-  sock_snd_info sck = poll_exchange(thr, rs->request_id,
-                                    static_cast<Uint32>(std::min<Uint64>(req_stat_capacity(e),
-                                                                         0xFFFFFFFFu)));
+  sock_snd_info sck =
+      poll_exchange(thr, rs->request_id,
+                    static_cast<Uint32>(std::min<Uint64>(req_stat_capacity(e), 0xFFFFFFFFu)));
   Int32 r = socket_recv(&sck, thr);
   if (r) {
     rs->status = ERR_REQUEST_PENDING;

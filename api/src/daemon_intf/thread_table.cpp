@@ -209,8 +209,7 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
   // found since the last removal, table creation or fork is still this
   // thread's.
   const uint64_t generation = g_generation.load();
-  if (tl_record.record && tl_record.generation == generation &&
-      tl_record.record->socket_fd != -1) {
+  if (tl_record.record && tl_record.generation == generation && tl_record.record->socket_fd != -1) {
     *ret_thr_info = tl_record.record;
     return 0;
   }

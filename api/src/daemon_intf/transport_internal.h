@@ -49,10 +49,10 @@ class WipedBuffer {
 // ---- message framing and spreading (message.cpp) ----
 struct FrameOptions {
   op_type op;
-  Uint8 byte50;        // token flags (plain send) or server index
-  Uint8 req_type;      // 0 blocking, 1 non-blocking
-  Uint64 op_ctx;       // plain send: request_buffer.ctx; else 0
-  bool zero_tails;     // plain send: zero bytes inoffset..insize-1
+  Uint8 byte50;     // token flags (plain send) or server index
+  Uint8 req_type;   // 0 blocking, 1 non-blocking
+  Uint64 op_ctx;    // plain send: request_buffer.ctx; else 0
+  bool zero_tails;  // plain send: zero bytes inoffset..insize-1
 };
 // Builds the full request message (request id left 0: set_message_req_id).
 // ERR_ARGUMENTS_BAD for counts above 32, a null input segment with bytes or
@@ -66,9 +66,7 @@ Uint8 msg_type_for(Uint16 command_type);
 // Sum of the first cnt sizes, 64-bit.
 Uint64 sum_sizes(const Uint32 *sizes, Uint16 cnt);
 // Payload length an answer header announces.
-inline Uint32 payload_len(const ozv_msg_fixed &h) {
-  return (Uint32{h.out_len2} << 16) | h.out_len;
-}
+inline Uint32 payload_len(const ozv_msg_fixed &h) { return (Uint32{h.out_len2} << 16) | h.out_len; }
 // Copies payload over the output segments in order; each segment gets at most
 // its size and nothing past the payload's end. cut_sizes: the size of every
 // segment becomes what it received.
@@ -81,18 +79,18 @@ Uint32 next_nonblocking_id(thread_info *t);
 
 // ---- the exchange (exchange.cpp) ----
 struct sock_snd_info {
-  size_t req_len;            // bytes of req to send
-  Uint64 resp_len;           // 56 + expected payload; informational
-  req_status *req_stat;      // non-blocking entry of this request, if any
-  Uint32 req_id;             // id of the answer awaited; kNoReqAwaited: none
-  Uint64 timeout;            // T, seconds
+  size_t req_len;        // bytes of req to send
+  Uint64 resp_len;       // 56 + expected payload; informational
+  req_status *req_stat;  // non-blocking entry of this request, if any
+  Uint32 req_id;         // id of the answer awaited; kNoReqAwaited: none
+  Uint64 timeout;        // T, seconds
   socket_t socket_fd;
   const Uint8 *req;
-  Uint32 resp_cap;           // most payload bytes of the awaited answer the caller uses
-  Uint8 *resp;               // out: kept payload (free_wiped(resp, resp_size)) or null
-  Uint32 resp_size;          // out: bytes in resp
-  ozv_msg_fixed resp_hdr;    // out: header of the awaited answer
-  request_type req_type;     // 1: send only / poll time-out; 0: blocking
+  Uint32 resp_cap;         // most payload bytes of the awaited answer the caller uses
+  Uint8 *resp;             // out: kept payload (free_wiped(resp, resp_size)) or null
+  Uint32 resp_size;        // out: bytes in resp
+  ozv_msg_fixed resp_hdr;  // out: header of the awaited answer
+  request_type req_type;   // 1: send only / poll time-out; 0: blocking
   pending *pend;
 };
 // Sends sck->req; for a blocking request then receives the awaited answer.
@@ -101,8 +99,8 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr);
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
 // Reads len bytes; the first keep of them go to buf + got, the rest are read
 // and dropped. *got counts bytes read so far (also on failure).
-Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait_ms,
-                   bool dontwait, size_t *got);
+Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait_ms, bool dontwait,
+                   size_t *got);
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
@@ -137,8 +135,8 @@ class SyncFreeLock {
 // ---- non-blocking status entries (nonblocking.cpp) ----
 req_status *find_req_stat(thread_info *thr, Uint32 req_id);
 // Appends a pending entry for a request; null when it cannot be allocated.
-req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb,
-                         callback_fn cb, void *args);
+req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
+                         void *args);
 void del_req_stat(req_status *req_stat, thread_info *thr_info);
 // Frees every entry of a record without running callbacks.
 void free_all_req_stats(thread_info *thr);

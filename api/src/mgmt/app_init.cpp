@@ -73,7 +73,8 @@ extern "C" {
 
 QEL2_EXPORT Uint32 Qel2Initialize(int dev_id, DmaMode dma_mode) {
   if (!valid_device(dev_id)) return ERR_INVALID_INPUT;
-  return Qel2InitializeCommon(dev_id, -1, dma_mode, kDefaultPartition, &global_application_id[dev_id]);
+  return Qel2InitializeCommon(dev_id, -1, dma_mode, kDefaultPartition,
+                              &global_application_id[dev_id]);
 }
 
 QEL2_EXPORT Uint32 Qel2Initialize2(int dev_id, DmaMode dma_mode, Uint32 *pulAppID) {

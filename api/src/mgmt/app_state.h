@@ -20,7 +20,9 @@ namespace qel2::mgmt {
 
 inline bool valid_device(int dev_id) { return dev_id >= 0 && dev_id < QEL2_MAX_DEVICES; }
 inline uint32_t device_of(uint32_t id) { return id >> QEL2_DEVICE_SHIFT; }
-inline uint32_t app_index_of(uint32_t id) { return (id >> QEL2_APP_INDEX_SHIFT) & QEL2_APP_INDEX_MASK; }
+inline uint32_t app_index_of(uint32_t id) {
+  return (id >> QEL2_APP_INDEX_SHIFT) & QEL2_APP_INDEX_MASK;
+}
 inline uint32_t partition_of(uint32_t session) {
   return (session >> QEL2_PARTITION_SHIFT) & QEL2_PARTITION_MASK;
 }
@@ -28,7 +30,9 @@ inline uint32_t partition_of(uint32_t session) {
 // The nonce of the application an application id or session handle names
 // (device bits 30-31, application index bits 14-23; always inside the table).
 inline uint32_t nonce_for(uint32_t id) { return login_nonce[device_of(id)][app_index_of(id)]; }
-inline void store_nonce(uint32_t id, uint32_t nonce) { login_nonce[device_of(id)][app_index_of(id)] = nonce; }
+inline void store_nonce(uint32_t id, uint32_t nonce) {
+  login_nonce[device_of(id)][app_index_of(id)] = nonce;
+}
 
 }  // namespace qel2::mgmt
 

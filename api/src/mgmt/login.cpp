@@ -49,9 +49,9 @@ Uint32 check_name(const Uint8 *name, Uint32 name_len) {
 
 }  // namespace
 
-Uint32 Qel2LoginHSMCommon(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name, Uint32 name_len,
-                          const Uint8 *enc_pswd, Uint32 enc_pswd_len, const Uint8 *pSignature,
-                          Uint8 ucBlock_unauth_sess, Uint32 *request_id) {
+Uint32 Qel2LoginHSMCommon(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
+                          Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len,
+                          const Uint8 *pSignature, Uint8 ucBlock_unauth_sess, Uint32 *request_id) {
   if (enc_pswd == nullptr || name == nullptr) {
     printf("Invalid username or password");
     return ERR_INVALID_INPUT;
@@ -101,36 +101,36 @@ extern "C" {
 
 QEL2_EXPORT Uint32 Qel2LoginHSM(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
                                 Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len) {
-  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len, nullptr, 0,
-                            nullptr);
+  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len,
+                            nullptr, 0, nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2LoginHSMNew(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
                                    Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len,
                                    const Uint8 *pSignature) {
-  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len, pSignature,
-                            0, nullptr);
+  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len,
+                            pSignature, 0, nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2LoginHSM2(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
                                  Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len,
                                  const Uint8 *pSignature) {
-  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len, pSignature,
-                            0, nullptr);
+  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len,
+                            pSignature, 0, nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2LoginHSM3(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
                                  Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len,
                                  const Uint8 *pSignature, Uint8 ucBlock_unauth_sess) {
-  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len, pSignature,
-                            ucBlock_unauth_sess, nullptr);
+  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len,
+                            pSignature, ucBlock_unauth_sess, nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2LoginHSM4(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *name,
                                  Uint32 name_len, const Uint8 *enc_pswd, Uint32 enc_pswd_len,
                                  Uint32 *request_id) {
-  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len, nullptr, 0,
-                            request_id);
+  return Qel2LoginHSMCommon(ulSessionHandle, ulUserType, name, name_len, enc_pswd, enc_pswd_len,
+                            nullptr, 0, request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2LogoutHSM(Uint32 ulSessionHandle, Uint32 ulUserType) {
@@ -138,7 +138,9 @@ QEL2_EXPORT Uint32 Qel2LogoutHSM(Uint32 ulSessionHandle, Uint32 ulUserType) {
   return Qel2LogoutHSMCommon(ulSessionHandle, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2LogoutHSM2(Uint32 ulSessionHandle) { return Qel2LogoutHSMCommon(ulSessionHandle, nullptr); }
+QEL2_EXPORT Uint32 Qel2LogoutHSM2(Uint32 ulSessionHandle) {
+  return Qel2LogoutHSMCommon(ulSessionHandle, nullptr);
+}
 
 QEL2_EXPORT Uint32 Qel2LogoutHSM3(Uint32 ulSessionHandle, Uint32 *request_id) {
   return Qel2LogoutHSMCommon(ulSessionHandle, request_id);

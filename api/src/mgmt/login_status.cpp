@@ -21,8 +21,9 @@ QEL2_EXPORT Uint32 Qel2GetLoginStatus(Uint32 ulSessionHandle, Uint32 *status) {
   return r;
 }
 
-QEL2_EXPORT Uint32 Qel2GetLoginFailureCount(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8 *userName,
-                                            Uint32 userNameLength, Uint32 *pulFailCount) {
+QEL2_EXPORT Uint32 Qel2GetLoginFailureCount(Uint32 ulSessionHandle, Uint32 ulUserType,
+                                            const Uint8 *userName, Uint32 userNameLength,
+                                            Uint32 *pulFailCount) {
   if (userNameLength < 1 || userNameLength > QEL2_LOGIN_NAME_FIELD || userName == nullptr ||
       pulFailCount == nullptr)
     return ERR_INVALID_INPUT;
@@ -30,8 +31,9 @@ QEL2_EXPORT Uint32 Qel2GetLoginFailureCount(Uint32 ulSessionHandle, Uint32 ulUse
 
   uint8_t cmd[sizeof(GetLFCRequest)];
   BeWriter w(cmd, sizeof cmd);
-  w.u32(ulUserType).fixed(userName, strnlen(reinterpret_cast<const char *>(userName), userNameLength),
-                          QEL2_LOGIN_NAME_FIELD);
+  w.u32(ulUserType)
+      .fixed(userName, strnlen(reinterpret_cast<const char *>(userName), userNameLength),
+             QEL2_LOGIN_NAME_FIELD);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_GET_LOGIN_FAILURE_CNT, masked_session(ulSessionHandle));
   rq.in(cmd, sizeof cmd).out(resp, sizeof resp).lengths(sizeof cmd, sizeof resp).params(0, 0);

@@ -28,7 +28,8 @@ class PthreadLock {
 inline size_t bounded_name_len(const void *name, uint64_t stated, size_t limit) {
   size_t span = stated < limit ? static_cast<size_t>(stated) : limit;
   const void *nul = span ? std::memchr(name, 0, span) : nullptr;
-  return nul ? static_cast<size_t>(static_cast<const uint8_t *>(nul) - static_cast<const uint8_t *>(name))
+  return nul ? static_cast<size_t>(static_cast<const uint8_t *>(nul) -
+                                   static_cast<const uint8_t *>(name))
              : span;
 }
 

@@ -139,8 +139,8 @@ uint32_t MgmtRequest::send(uint32_t req_type) {
   reset_outputs();
   nonblocking_ = req_type != OSTREL_BLOCKING;
   rb_.req_type = static_cast<request_type>(req_type);
-  transport_ = static_cast<uint32_t>(
-      orx_tessaline_cli_send_daemon(&rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, nullptr, cb_args_));
+  transport_ = static_cast<uint32_t>(orx_tessaline_cli_send_daemon(
+      &rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, nullptr, cb_args_));
   sent_ = true;
   return transport_;
 }
@@ -184,8 +184,8 @@ bool MgmtRequest::response_head(ResponseHead *out) const {
   if (rb_.outcnt == 0) return false;
   uint32_t n = received(0);
   if (n > out_cap_[0]) n = out_cap_[0];
-  return read_response_head(reinterpret_cast<const void *>(static_cast<uintptr_t>(rb_.outptr[0])), n,
-                            out);
+  return read_response_head(reinterpret_cast<const void *>(static_cast<uintptr_t>(rb_.outptr[0])),
+                            n, out);
 }
 
 uint32_t MgmtRequest::result() const {

@@ -15,9 +15,9 @@
 
 namespace qel2::mgmt {
 
-inline constexpr uint32_t kMgmtTimeout = 120;        // seconds
-inline constexpr uint32_t kLongTimeout = 1080;       // session encryption, key pairs
-inline constexpr uint32_t kMaxDataLen = 8192;        // bytes of command data
+inline constexpr uint32_t kMgmtTimeout = 120;   // seconds
+inline constexpr uint32_t kLongTimeout = 1080;  // session encryption, key pairs
+inline constexpr uint32_t kMaxDataLen = 8192;   // bytes of command data
 inline constexpr size_t kResponseHeaderLen = sizeof(ResponseHeader);
 
 inline uint32_t masked_session(uint32_t handle) { return handle & QEL2_SESSION_HANDLE_MASK; }

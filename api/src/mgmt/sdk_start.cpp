@@ -21,7 +21,8 @@ QEL2_EXPORT Uint32 Qel2SDKInit(int dev_id, Int32 driver_handle) {
   if (!qel2::mgmt::valid_device(dev_id)) return ERR_INVALID_INPUT;
   {
     qel2::mgmt::PthreadLock lock(cli_th_tbl_lock);
-    if (orx_tessaline_cli_threads_table != nullptr && getpid() == process_id) return ERR_LIB_INITIALIZED;
+    if (orx_tessaline_cli_threads_table != nullptr && getpid() == process_id)
+      return ERR_LIB_INITIALIZED;
     // A table inherited from the parent process belongs to the parent's
     // records; the child starts one of its own and leaves that one alone.
     orx_tessaline_cli_thread_hash *table = orx_tessaline_cli_create_threads_table();
@@ -45,7 +46,8 @@ QEL2_EXPORT Uint32 get_peer_version(Uint8 *version) {
   version[2] = kOwnVersion.major;
   version[3] = kOwnVersion.minor;
   if (Uint32 r = Qel2SDKInit(0, QEL1_driver_handle[0])) return r;
-  return static_cast<Uint32>(orx_tessaline_cli_send_daemon(version, GET_DAEMON_VERSION, 0, nullptr, nullptr));
+  return static_cast<Uint32>(
+      orx_tessaline_cli_send_daemon(version, GET_DAEMON_VERSION, 0, nullptr, nullptr));
 }
 
 QEL2_EXPORT Uint32 get_version(Uint8 *vers) { return get_peer_version(vers); }

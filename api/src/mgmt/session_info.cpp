@@ -10,7 +10,8 @@ using namespace qel2::mgmt;
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2GetSessionInfo2(Uint32 ulSessionHandle, GetSessionInfoResponse *respGetSessionInfo,
+QEL2_EXPORT Uint32 Qel2GetSessionInfo2(Uint32 ulSessionHandle,
+                                       GetSessionInfoResponse *respGetSessionInfo,
                                        request_type req_type, Uint32 *request_id) {
   if (ulSessionHandle == 0 || ulSessionHandle == 0xFFFFFFFFu) {
     printf("invalid session handle");

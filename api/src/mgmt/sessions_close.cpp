@@ -57,17 +57,21 @@ QEL2_EXPORT Uint32 Qel2AuthorizeSession(Uint32 ulSessionHandle, Uint32 ulTargetS
   return Qel2AuthorizeSessionCommon(ulSessionHandle, ulTargetSessionHandle);
 }
 
-QEL2_EXPORT Uint32 Qel2CloseSession(Uint32 ulSessionHandle) { return Qel2CloseSessionCommon(ulSessionHandle); }
+QEL2_EXPORT Uint32 Qel2CloseSession(Uint32 ulSessionHandle) {
+  return Qel2CloseSessionCommon(ulSessionHandle);
+}
 
 QEL2_EXPORT Uint32 Qel2CloseAllSessions(Uint32 ulSessionHandle) {
   // No command record: the handle travels in the message header only.
   return send_std(KQ_CLOSE_ALL_SESSIONS, masked_session(ulSessionHandle), nullptr, 0);
 }
 
-QEL2_EXPORT Uint32 Qel2ClosePartitionSessions(Uint32 ulSessionHandle, const Uint8 *name, Uint8 name_len) {
+QEL2_EXPORT Uint32 Qel2ClosePartitionSessions(Uint32 ulSessionHandle, const Uint8 *name,
+                                              Uint8 name_len) {
   if (name == nullptr || name_len > kMaxPartitionNameLen ||
       bounded_name_len(name, name_len, kMaxPartitionNameLen) != name_len) {
-    printf("\n Invalid partition len [%d] and Max len [%d]", name_len, static_cast<int>(kMaxPartitionNameLen));
+    printf("\n Invalid partition len [%d] and Max len [%d]", name_len,
+           static_cast<int>(kMaxPartitionNameLen));
     return ERR_INVALID_INPUT;
   }
   Uint32 handle = masked_session(ulSessionHandle);

@@ -23,8 +23,8 @@ void build_open_session(uint8_t (&cmd)[sizeof(OpenSessionCommand)], Uint16 slotI
 
 }  // namespace
 
-Uint32 Qel2OpenSessionCommon(Uint16 slotID, Uint32 ulAppID, Uint32 ulFlags, Uint32 *pulSessionHandle,
-                             Uint8 ucMakeMaster, Uint8 *server_random) {
+Uint32 Qel2OpenSessionCommon(Uint16 slotID, Uint32 ulAppID, Uint32 ulFlags,
+                             Uint32 *pulSessionHandle, Uint8 ucMakeMaster, Uint8 *server_random) {
   if (pulSessionHandle == nullptr) return ERR_INVALID_INPUT;
   if (masked_app(ulAppID) == 0) return ERR_LIB_NOT_INITIALIZED;
 
@@ -52,7 +52,8 @@ QEL2_EXPORT Uint32 Qel2OpenSession(int dev_id, Uint32 *pulSessionHandle) {
 }
 
 QEL2_EXPORT Uint32 Qel2OpenSession2(Uint32 ulAppID, Uint32 *pulSessionHandle) {
-  return Qel2OpenSessionCommon(kDefaultSlot, ulAppID, FLAG_RW_SESSION, pulSessionHandle, 0, nullptr);
+  return Qel2OpenSessionCommon(kDefaultSlot, ulAppID, FLAG_RW_SESSION, pulSessionHandle, 0,
+                               nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2OpenSession3(Uint32 ulAppID, Uint32 ulFlags, Uint32 *pulSessionHandle) {
@@ -67,19 +68,19 @@ QEL2_EXPORT Uint32 Qel2OpenSession4(Uint16 slotID, Uint32 ulAppID, Uint32 ulFlag
 QEL2_EXPORT Uint32 Qel2OpenSession5(Uint16 slotID, Uint32 ulAppID, Uint32 ulFlags,
                                     Uint32 *pulSessionHandle, Uint8 ucMakeMaster,
                                     Uint8 *server_random) {
-  return Qel2OpenSessionCommon(slotID, ulAppID, ulFlags, pulSessionHandle, ucMakeMaster, server_random);
+  return Qel2OpenSessionCommon(slotID, ulAppID, ulFlags, pulSessionHandle, ucMakeMaster,
+                               server_random);
 }
 
 QEL2_EXPORT Uint32 Qel2OpenEncryptSession(Uint32 ulAppID, Uint32 *pulSessionHandle,
                                           Uint8 ucMakeMaster, Uint8 *server_random) {
-  return Qel2OpenSessionCommon(kDefaultSlot, ulAppID, FLAG_RW_SESSION, pulSessionHandle, ucMakeMaster,
-                               server_random);
+  return Qel2OpenSessionCommon(kDefaultSlot, ulAppID, FLAG_RW_SESSION, pulSessionHandle,
+                               ucMakeMaster, server_random);
 }
 
 QEL2_EXPORT Uint32 Qel2OpenEncryptSession2(Uint32 ulAppID, request_type req_type,
-                                           OpenSessionResponse *respOpenSession,
-                                           Uint8 ucMakeMaster, Uint8 *server_random,
-                                           Uint32 *request_id) {
+                                           OpenSessionResponse *respOpenSession, Uint8 ucMakeMaster,
+                                           Uint8 *server_random, Uint32 *request_id) {
   if (Uint32 r = check_request_id_arg(req_type, request_id)) return r;
   if (masked_app(ulAppID) == 0) return ERR_LIB_NOT_INITIALIZED;
   if (respOpenSession == nullptr) return ERR_INVALID_INPUT;

@@ -57,13 +57,13 @@ bool peer_record_acceptable(const sc_handshake_t &peer) {
     printf("Smart card utility version validation failed");
     return false;
   }
-  printf("Dual Factor Utility version received:%d.%02d\n", peer.version.major,
-         peer.version.minor);
+  printf("Dual Factor Utility version received:%d.%02d\n", peer.version.major, peer.version.minor);
   if (version_compatible(peer.version, kScardVersion, kScardVersion)) {
-    printf("Version Mismatch with SmartCard Util, Received Version: %d.%d, supported range: "
-           "%d.%d to %d.%d\n",
-           peer.version.major, peer.version.minor, kScardVersion.major, kScardVersion.minor,
-           kScardVersion.major, kScardVersion.minor);
+    printf(
+        "Version Mismatch with SmartCard Util, Received Version: %d.%d, supported range: "
+        "%d.%d to %d.%d\n",
+        peer.version.major, peer.version.minor, kScardVersion.major, kScardVersion.minor,
+        kScardVersion.major, kScardVersion.minor);
     return false;
   }
   return true;

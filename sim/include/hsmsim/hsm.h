@@ -28,9 +28,9 @@ struct HsmRequest {
   uint32_t session_handle = 0;  // header sess_handle
   uint64_t key_handle = 0;
   uint64_t ctx_ptr = 0;
-  uint64_t op_ctx = 0;                               // header op_ctx
-  std::vector<std::span<const uint8_t>> inputs{};    // input segments
-  std::vector<uint32_t> output_sizes{};              // capacities of the output segments
+  uint64_t op_ctx = 0;                             // header op_ctx
+  std::vector<std::span<const uint8_t>> inputs{};  // input segments
+  std::vector<uint32_t> output_sizes{};            // capacities of the output segments
   int connection = 0;
 };
 
@@ -64,16 +64,16 @@ enum class SessionState : uint32_t {
 
 // What a fresh stand-in holds (also after Hsm::reset()).
 namespace defaults {
-inline constexpr const char* kAdminPartition = "PARTITION_0";  // partition 0
-inline constexpr const char* kPartition = "PARTITION_1";       // partition 1, the library's default
-inline constexpr const char* kAdminName = "admin";             // crypto officer of PARTITION_0
-inline constexpr const char* kAdminPassword = "admin_password";
-inline constexpr const char* kOfficerName = "crypto_officer";  // crypto officer of PARTITION_1
-inline constexpr const char* kOfficerPassword = "officer_password";
-inline constexpr const char* kUserName = "crypto_user";        // crypto user of PARTITION_1
-inline constexpr const char* kUserPassword = "user_password";
-inline constexpr uint32_t kFipsState = 2;                      // HSM and partitions: FIPS level 2
-inline constexpr uint32_t kLoginFailureLimit = 10;             // failed logins before a user is locked
+inline constexpr const char *kAdminPartition = "PARTITION_0";  // partition 0
+inline constexpr const char *kPartition = "PARTITION_1";       // partition 1, the library's default
+inline constexpr const char *kAdminName = "admin";             // crypto officer of PARTITION_0
+inline constexpr const char *kAdminPassword = "admin_password";
+inline constexpr const char *kOfficerName = "crypto_officer";  // crypto officer of PARTITION_1
+inline constexpr const char *kOfficerPassword = "officer_password";
+inline constexpr const char *kUserName = "crypto_user";  // crypto user of PARTITION_1
+inline constexpr const char *kUserPassword = "user_password";
+inline constexpr uint32_t kFipsState = 2;           // HSM and partitions: FIPS level 2
+inline constexpr uint32_t kLoginFailureLimit = 10;  // failed logins before a user is locked
 }  // namespace defaults
 
 struct UserView {
@@ -89,7 +89,7 @@ struct SessionView {
   uint32_t app_id = 0;
   uint8_t partition = 0;
   uint16_t slot = 0;
-  uint32_t flags = 0;   // 2 read-write, 4 serial
+  uint32_t flags = 0;  // 2 read-write, 4 serial
   SessionState state = SessionState::RoPublic;
 };
 
@@ -114,26 +114,26 @@ struct ObjectAttr {
   static ObjectAttr number(uint32_t type, uint32_t v);
   static ObjectAttr flag(uint32_t type, bool v);
   static ObjectAttr bytes(uint32_t type, std::span<const uint8_t> v);
-  static ObjectAttr text(uint32_t type, const std::string& s);  // the characters, no NUL
+  static ObjectAttr text(uint32_t type, const std::string &s);  // the characters, no NUL
 };
 
 // An object put straight into the store, as a creating request would make it.
 struct ObjectSeed {
   std::string partition = defaults::kPartition;
   std::string owner = defaults::kUserName;  // a user of the partition
-  uint32_t session = 0;                     // the session a session object (OBJ_ATTR_TOKEN 0) ends with
-  std::vector<ObjectAttr> attributes{};     // at least OBJ_ATTR_CLASS and OBJ_ATTR_KEY_TYPE
-  std::vector<uint8_t> key{};               // secret value or private key; an empty secret key gets
-                                            // OBJ_ATTR_VALUE_LEN random bytes
-  std::vector<uint8_t> public_data{};       // EC point (uncompressed) or DSA public value
-  std::vector<uint16_t> shared_users{};     // user ids
+  uint32_t session = 0;  // the session a session object (OBJ_ATTR_TOKEN 0) ends with
+  std::vector<ObjectAttr> attributes{};  // at least OBJ_ATTR_CLASS and OBJ_ATTR_KEY_TYPE
+  std::vector<uint8_t> key{};            // secret value or private key; an empty secret key gets
+                                         // OBJ_ATTR_VALUE_LEN random bytes
+  std::vector<uint8_t> public_data{};    // EC point (uncompressed) or DSA public value
+  std::vector<uint16_t> shared_users{};  // user ids
   std::vector<uint32_t> shared_sessions{};
   uint8_t m_value = 0;
-  bool local = false;                       // OBJ_ATTR_LOCAL: made on the HSM
+  bool local = false;  // OBJ_ATTR_LOCAL: made on the HSM
 };
 
 struct ObjectResult {
-  uint32_t code = 0;    // the HSM's response code; 0: stored
+  uint32_t code = 0;  // the HSM's response code; 0: stored
   uint64_t handle = 0;
 };
 
@@ -157,10 +157,10 @@ class Hsm {
  public:
   Hsm();
   ~Hsm();
-  Hsm(const Hsm&) = delete;
-  Hsm& operator=(const Hsm&) = delete;
+  Hsm(const Hsm &) = delete;
+  Hsm &operator=(const Hsm &) = delete;
 
-  HsmReply execute(const HsmRequest&);
+  HsmReply execute(const HsmRequest &);
 
   // Back to the seeded state: default partitions and users, no application,
   // no session, no injected status, default identity.
@@ -168,26 +168,29 @@ class Hsm {
 
   // ---- configuration (for tests) ----
   // Adds a partition; false when the name exists, is empty or longer than 15, or no slot is free.
-  bool add_partition(const std::string& name);
+  bool add_partition(const std::string &name);
   std::vector<std::string> partitions() const;
   // Adds or replaces a user of a partition; false when the partition does not exist
   // or the name is empty or longer than 31 characters.
-  bool add_user(const std::string& partition, const std::string& name, UserType type, const std::string& password);
-  bool remove_user(const std::string& partition, const std::string& name);
-  std::optional<UserView> user(const std::string& partition, const std::string& name) const;
-  std::vector<UserView> users(const std::string& partition) const;
-  void unlock_user(const std::string& partition, const std::string& name);
+  bool add_user(const std::string &partition, const std::string &name, UserType type,
+                const std::string &password);
+  bool remove_user(const std::string &partition, const std::string &name);
+  std::optional<UserView> user(const std::string &partition, const std::string &name) const;
+  std::vector<UserView> users(const std::string &partition) const;
+  void unlock_user(const std::string &partition, const std::string &name);
   void set_login_failure_limit(uint32_t crypto_users, uint32_t officers);
 
-  void set_fips_state(uint32_t state);                                     // HSMInfo uiFipsState
-  bool set_partition_fips_state(const std::string& partition, uint8_t state);  // PartitionInfo FipsState
-  void set_serial_number(const std::string& serial);                      // HSMInfo serialNumber
-  void set_bootloader_string(const std::string& text);                    // HSMInfo bootloaderString ("" allowed)
+  void set_fips_state(uint32_t state);  // HSMInfo uiFipsState
+  bool set_partition_fips_state(const std::string &partition,
+                                uint8_t state);         // PartitionInfo FipsState
+  void set_serial_number(const std::string &serial);    // HSMInfo serialNumber
+  void set_bootloader_string(const std::string &text);  // HSMInfo bootloaderString ("" allowed)
   void set_firmware_version(uint8_t major, uint8_t minor);
   std::array<uint8_t, 2> firmware_version() const;  // HSM_GET_FW_VERSION answer
 
   // The next `times` requests of that opcode get this request status and are not executed.
-  void inject_request_status(uint16_t opcode, uint32_t status, int times, uint16_t command_type = 0);
+  void inject_request_status(uint16_t opcode, uint32_t status, int times,
+                             uint16_t command_type = 0);
   void inject_retry(uint16_t opcode, int times);  // TESSALINE_RETRY_OP 0x40000053
 
   // ---- observation ----
@@ -199,16 +202,17 @@ class Hsm {
   // ---- key objects (for tests) ----
   // Stores an object built from the seed (the checks and defaults of a
   // creating request apply); its handle, or the response code of the refusal.
-  ObjectResult seed_object(const ObjectSeed&);
-  std::vector<ObjectView> objects(const std::string& partition = "") const;  // "": every partition
+  ObjectResult seed_object(const ObjectSeed &);
+  std::vector<ObjectView> objects(const std::string &partition = "") const;  // "": every partition
   std::optional<ObjectView> object(uint64_t handle) const;
   // One attribute as a single-attribute read answers it; none when the object lacks it.
   std::optional<std::vector<uint8_t>> object_attribute(uint64_t handle, uint32_t type) const;
   // The all-attribute answer's data (Object head and attributes).
   std::optional<std::vector<uint8_t>> object_all_attributes(uint64_t handle) const;
   bool destroy_object(uint64_t handle);
-  uint32_t object_count(const std::string& partition, bool token) const;  // live token or session objects
-  size_t open_searches() const;  // continuation contexts of searches still held
+  uint32_t object_count(const std::string &partition,
+                        bool token) const;  // live token or session objects
+  size_t open_searches() const;             // continuation contexts of searches still held
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -7,9 +7,9 @@ namespace hsmsim::daemon {
 
 using wire::MsgHeader;
 
-std::vector<uint8_t> build_answer(const MsgHeader& req, uint32_t status,
+std::vector<uint8_t> build_answer(const MsgHeader &req, uint32_t status,
                                   std::span<const uint8_t> payload, uint64_t op_ctx,
-                                  const Answer* fault) {
+                                  const Answer *fault) {
   MsgHeader h;
   h.status = status;
   h.req_id = fault && fault->req_id ? *fault->req_id : req.req_id;

@@ -15,9 +15,9 @@ namespace hsmsim::daemon {
 
 // Header + payload of the answer to `req`. `fault` (a scripted answer) may
 // change the id, the announced length, byte 51, the server index and op_ctx.
-std::vector<uint8_t> build_answer(const wire::MsgHeader& req, uint32_t status,
+std::vector<uint8_t> build_answer(const wire::MsgHeader &req, uint32_t status,
                                   std::span<const uint8_t> payload, uint64_t op_ctx,
-                                  const Answer* fault);
+                                  const Answer *fault);
 
 inline constexpr size_t kHealthRecordSize = 72;
 inline constexpr size_t kClusterRecordSize = 256;  // 32 x {node, rc}

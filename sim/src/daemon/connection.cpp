@@ -32,7 +32,9 @@ Connection::~Connection() {
   fd_ = -1;
 }
 
-void Connection::start() { reader_ = std::thread([this] { read_loop(); }); }
+void Connection::start() {
+  reader_ = std::thread([this] { read_loop(); });
+}
 
 void Connection::stop() {
   stopping_.store(true, std::memory_order_release);
@@ -97,7 +99,8 @@ void Connection::read_loop() {
         if (end_ - start_ == len) peek_more();
         size_t after = end_ - start_ - len;
         if (after == 0) break;
-        std::span<const uint8_t> next(buf_.data() + start_ + len, std::min(after, wire::kHeaderSize));
+        std::span<const uint8_t> next(buf_.data() + start_ + len,
+                                      std::min(after, wire::kHeaderSize));
         if (plausible_header(next)) break;
         if (len + kContinuation > kMaxMessage) {
           lost = true;
@@ -149,7 +152,7 @@ void Connection::read_loop() {
 
 // ---- writing ----
 
-bool Connection::write_all(const uint8_t* p, size_t n) {
+bool Connection::write_all(const uint8_t *p, size_t n) {
   while (n > 0) {
     ssize_t w = ::send(fd_, p, n, MSG_NOSIGNAL);
     if (w > 0) {
@@ -179,7 +182,7 @@ void Connection::deliver(Delivery d, milliseconds delay, milliseconds nonblockin
       held_.push_back(std::move(d));
     } else {
       auto pos = std::upper_bound(timed_.begin(), timed_.end(), now + delay,
-                                  [](Clock::time_point t, const Timed& x) { return t < x.due; });
+                                  [](Clock::time_point t, const Timed &x) { return t < x.due; });
       timed_.insert(pos, Timed{now + delay, seq_++, std::move(d)});
     }
     ensure_writer();
@@ -220,12 +223,12 @@ void Connection::write_loop() {
       held_.clear();
     }
     lock.unlock();
-    for (const auto& d : due) write_delivery(d);
+    for (const auto &d : due) write_delivery(d);
     lock.lock();
   }
 }
 
-void Connection::write_delivery(const Delivery& d) {
+void Connection::write_delivery(const Delivery &d) {
   std::unique_lock wlock(write_mu_);
   size_t total = d.close_after ? std::min(*d.close_after, d.bytes.size()) : d.bytes.size();
   size_t piece = d.chunk ? d.chunk : total;

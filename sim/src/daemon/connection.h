@@ -34,14 +34,14 @@ struct Delivery {
 
 class Connection;
 // Serves one framed message (called on the reader thread).
-using MessageHandler = std::function<void(Connection&, std::span<const uint8_t>, const Frame&)>;
+using MessageHandler = std::function<void(Connection &, std::span<const uint8_t>, const Frame &)>;
 
 class Connection {
  public:
   Connection(int fd, int index, MessageHandler handler);
   ~Connection();  // joins both threads and closes the socket
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
+  Connection(const Connection &) = delete;
+  Connection &operator=(const Connection &) = delete;
 
   void start();
   void stop();  // wakes the threads; the connection then ends
@@ -67,8 +67,8 @@ class Connection {
   bool fill(size_t need);  // until `need` bytes are buffered; false at the end of the stream
   void peek_more();        // whatever has arrived, without waiting
   void write_loop();
-  void write_delivery(const Delivery& d);
-  bool write_all(const uint8_t* p, size_t n);
+  void write_delivery(const Delivery &d);
+  bool write_all(const uint8_t *p, size_t n);
   void shutdown_socket();
   void ensure_writer();
 

@@ -53,11 +53,11 @@ struct Daemon::Impl {
   void accept_loop();
   void reap_finished();
 
-  void handle(Connection& c, std::span<const uint8_t> msg, const Frame& f);
-  void serve_full(Connection& c, std::span<const uint8_t> msg);
-  void serve_control(Connection& c, const MsgHeader& h);
-  void answer(Connection& c, const MsgHeader& h, uint32_t status, std::span<const uint8_t> payload,
-              uint64_t op_ctx, const Answer* fault);
+  void handle(Connection &c, std::span<const uint8_t> msg, const Frame &f);
+  void serve_full(Connection &c, std::span<const uint8_t> msg);
+  void serve_control(Connection &c, const MsgHeader &h);
+  void answer(Connection &c, const MsgHeader &h, uint32_t status, std::span<const uint8_t> payload,
+              uint64_t op_ctx, const Answer *fault);
 };
 
 namespace {
@@ -86,7 +86,7 @@ Captured describe(std::span<const uint8_t> msg, int connection) {
   return c;
 }
 
-HsmRequest to_hsm_request(const FullRequest& r, int connection) {
+HsmRequest to_hsm_request(const FullRequest &r, int connection) {
   HsmRequest q;
   q.command_type = r.desc.command_type;
   q.opcode = r.hdr.opcode;
@@ -105,7 +105,7 @@ HsmRequest to_hsm_request(const FullRequest& r, int connection) {
   return q;
 }
 
-std::vector<uint8_t> echo_payload(const FullRequest& r) {
+std::vector<uint8_t> echo_payload(const FullRequest &r) {
   std::vector<uint8_t> out;
   for (auto seg : r.inputs) {
     if (out.size() >= r.expected_len) break;
@@ -138,7 +138,7 @@ Daemon::Impl::~Impl() {
     std::lock_guard lock(conns_mu);
     all.swap(conns);
   }
-  for (auto& c : all) c->stop();
+  for (auto &c : all) c->stop();
   all.clear();  // joins each connection's threads
   ::close(listen_fd);
   ::close(wake[0]);
@@ -149,8 +149,8 @@ void Daemon::Impl::open_listener() {
   if (opts.tcp) {
     listen_fd = listen_tcp(opts.port, port);
     if (listen_fd < 0)
-      throw std::runtime_error("hsm-sim: cannot listen on TCP 127.0.0.1:" + std::to_string(opts.port) +
-                               ": " + std::strerror(errno));
+      throw std::runtime_error("hsm-sim: cannot listen on TCP 127.0.0.1:" +
+                               std::to_string(opts.port) + ": " + std::strerror(errno));
   }
   // The daemon id names the UNIX socket. Over TCP it only fills the setting
   // the library requires for both socket types.
@@ -159,8 +159,8 @@ void Daemon::Impl::open_listener() {
     if (!opts.tcp) {
       listen_fd = listen_unix(id);
       if (listen_fd < 0)
-        throw std::runtime_error("hsm-sim: cannot listen on daemon id " + std::to_string(id) + ": " +
-                                 std::strerror(errno));
+        throw std::runtime_error("hsm-sim: cannot listen on daemon id " + std::to_string(id) +
+                                 ": " + std::strerror(errno));
     }
     return;
   }
@@ -207,8 +207,9 @@ void Daemon::Impl::accept_loop() {
     reap_finished();
     int index = static_cast<int>(accepted.fetch_add(1));
     auto conn = std::make_unique<Connection>(
-        fd, index, [this](Connection& c, std::span<const uint8_t> m, const Frame& f) { handle(c, m, f); });
-    Connection* raw = conn.get();
+        fd, index,
+        [this](Connection &c, std::span<const uint8_t> m, const Frame &f) { handle(c, m, f); });
+    Connection *raw = conn.get();
     {
       std::lock_guard lock(conns_mu);
       conns.push_back(std::move(conn));
@@ -234,7 +235,7 @@ void Daemon::Impl::reap_finished() {
 
 // ---- serving one message ----
 
-void Daemon::Impl::handle(Connection& c, std::span<const uint8_t> msg, const Frame& f) {
+void Daemon::Impl::handle(Connection &c, std::span<const uint8_t> msg, const Frame &f) {
   if (capture.enabled() && msg.size() >= wire::kHeaderSize) capture.add(describe(msg, c.index()));
   MsgHeader h = MsgHeader::decode(msg.data());
   switch (f.kind) {
@@ -250,14 +251,14 @@ void Daemon::Impl::handle(Connection& c, std::span<const uint8_t> msg, const Fra
   }
 }
 
-void Daemon::Impl::serve_full(Connection& c, std::span<const uint8_t> msg) {
+void Daemon::Impl::serve_full(Connection &c, std::span<const uint8_t> msg) {
   FullRequest req;
   if (!split_full(msg, req)) {
     answer(c, MsgHeader::decode(msg.data()), kStatusInvalidMsg, {}, 0, nullptr);
     return;
   }
   std::optional<Answer> script = scripts.take_full(req.desc.command_type, req.hdr.opcode);
-  const Answer* fault = script ? &*script : nullptr;
+  const Answer *fault = script ? &*script : nullptr;
   if (fault && fault->drop) return;
 
   uint32_t status = 0;
@@ -278,13 +279,14 @@ void Daemon::Impl::serve_full(Connection& c, std::span<const uint8_t> msg) {
     payload = std::move(r.payload);
     if (payload.size() > req.expected_len) payload.resize(static_cast<size_t>(req.expected_len));
   }
-  if (req.desc.command_type == 0 && is_replicated_opcode(req.hdr.opcode)) c.remember_cluster(req.hdr.req_id, status);
+  if (req.desc.command_type == 0 && is_replicated_opcode(req.hdr.opcode))
+    c.remember_cluster(req.hdr.req_id, status);
   answer(c, req.hdr, status, payload, op_ctx, fault);
 }
 
-void Daemon::Impl::serve_control(Connection& c, const MsgHeader& h) {
+void Daemon::Impl::serve_control(Connection &c, const MsgHeader &h) {
   std::optional<Answer> script = scripts.take_control(h.operation);
-  const Answer* fault = script ? &*script : nullptr;
+  const Answer *fault = script ? &*script : nullptr;
   if (fault && fault->drop) return;
   std::vector<uint8_t> payload;
   if (fault && fault->payload) {
@@ -314,8 +316,8 @@ void Daemon::Impl::serve_control(Connection& c, const MsgHeader& h) {
   answer(c, h, fault ? fault->status : 0, payload, 0, fault);
 }
 
-void Daemon::Impl::answer(Connection& c, const MsgHeader& h, uint32_t status, std::span<const uint8_t> payload,
-                          uint64_t op_ctx, const Answer* fault) {
+void Daemon::Impl::answer(Connection &c, const MsgHeader &h, uint32_t status,
+                          std::span<const uint8_t> payload, uint64_t op_ctx, const Answer *fault) {
   Delivery d;
   d.bytes = build_answer(h, status, payload, op_ctx, fault);
   milliseconds delay{0};
@@ -339,9 +341,11 @@ uint16_t Daemon::port() const { return impl_->port; }
 bool Daemon::tcp() const { return impl_->opts.tcp; }
 
 std::string Daemon::endpoint() const {
-  if (impl_->opts.tcp) return "TCP 127.0.0.1:" + std::to_string(impl_->port) + " (daemon id " + std::to_string(impl_->id) + ")";
-  return "abstract UNIX socket \"\\0/etc/ostrel/daemon_socket" + std::to_string(impl_->id) + "\" (daemon id " +
-         std::to_string(impl_->id) + ")";
+  if (impl_->opts.tcp)
+    return "TCP 127.0.0.1:" + std::to_string(impl_->port) + " (daemon id " +
+           std::to_string(impl_->id) + ")";
+  return "abstract UNIX socket \"\\0/etc/ostrel/daemon_socket" + std::to_string(impl_->id) +
+         "\" (daemon id " + std::to_string(impl_->id) + ")";
 }
 
 void Daemon::export_env() const {
@@ -362,24 +366,30 @@ void Daemon::set_daemon_version(uint8_t major, uint8_t minor) {
 void Daemon::script(uint16_t command_type, uint16_t opcode, Answer a) {
   impl_->scripts.add_full(command_type, opcode, std::move(a));
 }
-void Daemon::script_control(uint8_t operation, Answer a) { impl_->scripts.add_control(operation, std::move(a)); }
+void Daemon::script_control(uint8_t operation, Answer a) {
+  impl_->scripts.add_control(operation, std::move(a));
+}
 void Daemon::clear_scripts() { impl_->scripts.clear(); }
 
 std::vector<Captured> Daemon::captured() const { return impl_->capture.snapshot(); }
 void Daemon::clear_captured() { impl_->capture.clear(); }
 void Daemon::set_capture(bool on) { impl_->capture.set_enabled(on); }
-bool Daemon::wait_captured(size_t n, std::chrono::milliseconds max) { return impl_->capture.wait(n, max); }
+bool Daemon::wait_captured(size_t n, std::chrono::milliseconds max) {
+  return impl_->capture.wait(n, max);
+}
 
 size_t Daemon::connections_accepted() const { return impl_->accepted.load(); }
 size_t Daemon::connections_open() const {
   std::lock_guard lock(impl_->conns_mu);
   size_t n = 0;
-  for (const auto& c : impl_->conns) n += c->finished() ? 0 : 1;
+  for (const auto &c : impl_->conns) n += c->finished() ? 0 : 1;
   return n;
 }
 
-void Daemon::set_nonblocking_delay(std::chrono::milliseconds d) { impl_->nonblocking_hold_ms.store(d.count()); }
+void Daemon::set_nonblocking_delay(std::chrono::milliseconds d) {
+  impl_->nonblocking_hold_ms.store(d.count());
+}
 
-Hsm& Daemon::hsm() { return impl_->hsm; }
+Hsm &Daemon::hsm() { return impl_->hsm; }
 
 }  // namespace hsmsim

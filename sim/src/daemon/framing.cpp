@@ -76,7 +76,7 @@ bool plausible_header(std::span<const uint8_t> p) {
   return true;
 }
 
-bool split_full(std::span<const uint8_t> msg, FullRequest& out) {
+bool split_full(std::span<const uint8_t> msg, FullRequest &out) {
   if (msg.size() < kSegmentsOffset) return false;
   out.hdr = MsgHeader::decode(msg.data());
   out.desc = ReqDescriptor::decode(msg.data() + kHeaderSize);
@@ -93,7 +93,7 @@ bool split_full(std::span<const uint8_t> msg, FullRequest& out) {
   }
 
   uint64_t declared = 0;
-  for (const auto& d : out.in_desc) declared += d.size;
+  for (const auto &d : out.in_desc) declared += d.size;
   uint64_t body = msg.size() - segments_end;
   if (body < declared) return false;
   uint64_t extra = body - declared;  // 64 KiB multiples the 16-bit sizes lost
@@ -112,7 +112,7 @@ bool split_full(std::span<const uint8_t> msg, FullRequest& out) {
   out.expected_len = out.hdr.payload_len();
   out.out_sizes.clear();
   uint64_t sum = 0;
-  for (const auto& d : out.out_desc) {
+  for (const auto &d : out.out_desc) {
     out.out_sizes.push_back(d.size);
     sum += d.size;
   }

@@ -12,16 +12,16 @@
 namespace hsmsim::daemon {
 
 inline constexpr uint32_t kStatusInvalidOperation = 0x40000048;  // unknown transport operation
-inline constexpr uint32_t kStatusInvalidMsg = 0x4000004B;        // lengths or counts that do not add up
-inline constexpr size_t kMaxMessage = 32u << 20;                 // larger messages close the connection
+inline constexpr uint32_t kStatusInvalidMsg = 0x4000004B;  // lengths or counts that do not add up
+inline constexpr size_t kMaxMessage = 32u << 20;           // larger messages close the connection
 
 enum class FrameKind { NeedMore, Full, Control, Unknown, Malformed };
 
 struct Frame {
   FrameKind kind = FrameKind::NeedMore;
-  size_t length = 0;    // NeedMore: bytes needed in all; otherwise the message's length
-  uint32_t status = 0;  // Unknown / Malformed: the status to answer with
-  bool close = false;   // the message's end is unknown: answer, then close the connection
+  size_t length = 0;          // NeedMore: bytes needed in all; otherwise the message's length
+  uint32_t status = 0;        // Unknown / Malformed: the status to answer with
+  bool close = false;         // the message's end is unknown: answer, then close the connection
   bool may_continue = false;  // Full: it has input segments, so 64 KiB continuations may follow
 };
 
@@ -46,6 +46,6 @@ struct FullRequest {
 // Splits a full request of exactly msg.size() bytes (as framed by examine,
 // plus any 64 KiB continuations, which belong to the last input segment).
 // False when the message does not hold together.
-bool split_full(std::span<const uint8_t> msg, FullRequest& out);
+bool split_full(std::span<const uint8_t> msg, FullRequest &out);
 
 }  // namespace hsmsim::daemon

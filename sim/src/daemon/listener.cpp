@@ -37,12 +37,12 @@ int listen_unix(uint32_t daemon_id) {
   std::string name = abstract_name(daemon_id);
   std::memcpy(addr.sun_path, name.data(), sizeof addr.sun_path);
   // The whole 108-byte path is the name (address length 110), as the library connects.
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail_and_close(fd);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return fail_and_close(fd);
   if (::listen(fd, kBacklog) != 0) return fail_and_close(fd);
   return fd;
 }
 
-int listen_tcp(uint16_t port, uint16_t& bound_port) {
+int listen_tcp(uint16_t port, uint16_t &bound_port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   int one = 1;
@@ -51,10 +51,10 @@ int listen_tcp(uint16_t port, uint16_t& bound_port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(port);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail_and_close(fd);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return fail_and_close(fd);
   if (::listen(fd, kBacklog) != 0) return fail_and_close(fd);
   socklen_t len = sizeof addr;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return fail_and_close(fd);
+  if (::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) return fail_and_close(fd);
   bound_port = ntohs(addr.sin_port);
   return fd;
 }

@@ -13,6 +13,6 @@ std::string abstract_name(uint32_t daemon_id);
 
 // A listening socket, or -1 with errno set.
 int listen_unix(uint32_t daemon_id);
-int listen_tcp(uint16_t port, uint16_t& bound_port);
+int listen_tcp(uint16_t port, uint16_t &bound_port);
 
 }  // namespace hsmsim::daemon

@@ -13,7 +13,7 @@ using namespace hsmsim::hsm;
 Hsm::Hsm() : state_(std::make_unique<HsmState>()) {}
 Hsm::~Hsm() = default;
 
-HsmReply Hsm::execute(const HsmRequest& req) {
+HsmReply Hsm::execute(const HsmRequest &req) {
   std::lock_guard lock(state_->mu);
   HsmReply reply;
   if (auto injected = state_->faults.take(req.command_type, req.opcode)) {
@@ -41,9 +41,9 @@ void Hsm::reset() {
 
 // ---- configuration ----
 
-bool Hsm::add_partition(const std::string& name) {
+bool Hsm::add_partition(const std::string &name) {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.add(name);
+  Partition *p = state_->partitions.add(name);
   if (p) p->fips_state = static_cast<uint8_t>(defaults::kFipsState);
   return p != nullptr;
 }
@@ -51,16 +51,16 @@ bool Hsm::add_partition(const std::string& name) {
 std::vector<std::string> Hsm::partitions() const {
   std::lock_guard lock(state_->mu);
   std::vector<std::string> out;
-  state_->partitions.each([&](const Partition& p) { out.push_back(p.name); });
+  state_->partitions.each([&](const Partition &p) { out.push_back(p.name); });
   return out;
 }
 
-bool Hsm::add_user(const std::string& partition, const std::string& name, UserType type,
-                   const std::string& password) {
+bool Hsm::add_user(const std::string &partition, const std::string &name, UserType type,
+                   const std::string &password) {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.by_name(partition);
+  Partition *p = state_->partitions.by_name(partition);
   if (!p || name.empty() || name.size() > kMaxNameLen) return false;
-  User* u = p->find_user(name);
+  User *u = p->find_user(name);
   if (!u) {
     p->users.emplace_back();
     u = &p->users.back();
@@ -74,41 +74,41 @@ bool Hsm::add_user(const std::string& partition, const std::string& name, UserTy
   return true;
 }
 
-bool Hsm::remove_user(const std::string& partition, const std::string& name) {
+bool Hsm::remove_user(const std::string &partition, const std::string &name) {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.by_name(partition);
+  Partition *p = state_->partitions.by_name(partition);
   if (!p) return false;
   auto before = p->users.size();
-  std::erase_if(p->users, [&](const User& u) { return u.name == name; });
+  std::erase_if(p->users, [&](const User &u) { return u.name == name; });
   return p->users.size() != before;
 }
 
 namespace {
-UserView view_of(const User& u) {
+UserView view_of(const User &u) {
   return UserView{u.id, u.name, static_cast<UserType>(u.type), u.failures, u.locked};
 }
 }  // namespace
 
-std::optional<UserView> Hsm::user(const std::string& partition, const std::string& name) const {
+std::optional<UserView> Hsm::user(const std::string &partition, const std::string &name) const {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.by_name(partition);
-  User* u = p ? p->find_user(name) : nullptr;
+  Partition *p = state_->partitions.by_name(partition);
+  User *u = p ? p->find_user(name) : nullptr;
   if (!u) return std::nullopt;
   return view_of(*u);
 }
 
-std::vector<UserView> Hsm::users(const std::string& partition) const {
+std::vector<UserView> Hsm::users(const std::string &partition) const {
   std::lock_guard lock(state_->mu);
   std::vector<UserView> out;
-  if (Partition* p = state_->partitions.by_name(partition))
-    for (const auto& u : p->users) out.push_back(view_of(u));
+  if (Partition *p = state_->partitions.by_name(partition))
+    for (const auto &u : p->users) out.push_back(view_of(u));
   return out;
 }
 
-void Hsm::unlock_user(const std::string& partition, const std::string& name) {
+void Hsm::unlock_user(const std::string &partition, const std::string &name) {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.by_name(partition);
-  if (User* u = p ? p->find_user(name) : nullptr) {
+  Partition *p = state_->partitions.by_name(partition);
+  if (User *u = p ? p->find_user(name) : nullptr) {
     u->failures = 0;
     u->locked = false;
   }
@@ -125,19 +125,19 @@ void Hsm::set_fips_state(uint32_t s) {
   state_->id.fips_state = s;
 }
 
-bool Hsm::set_partition_fips_state(const std::string& partition, uint8_t s) {
+bool Hsm::set_partition_fips_state(const std::string &partition, uint8_t s) {
   std::lock_guard lock(state_->mu);
-  Partition* p = state_->partitions.by_name(partition);
+  Partition *p = state_->partitions.by_name(partition);
   if (p) p->fips_state = s;
   return p != nullptr;
 }
 
-void Hsm::set_serial_number(const std::string& serial) {
+void Hsm::set_serial_number(const std::string &serial) {
   std::lock_guard lock(state_->mu);
   state_->id.serial = serial;
 }
 
-void Hsm::set_bootloader_string(const std::string& text) {
+void Hsm::set_bootloader_string(const std::string &text) {
   std::lock_guard lock(state_->mu);
   state_->id.bootloader = text;
 }
@@ -153,20 +153,23 @@ std::array<uint8_t, 2> Hsm::firmware_version() const {
   return {state_->id.fw_major, state_->id.fw_minor};
 }
 
-void Hsm::inject_request_status(uint16_t opcode, uint32_t status, int times, uint16_t command_type) {
+void Hsm::inject_request_status(uint16_t opcode, uint32_t status, int times,
+                                uint16_t command_type) {
   std::lock_guard lock(state_->mu);
   state_->faults.add(command_type, opcode, status, times);
 }
 
-void Hsm::inject_retry(uint16_t opcode, int times) { inject_request_status(opcode, code::kRetryOp, times); }
+void Hsm::inject_retry(uint16_t opcode, int times) {
+  inject_request_status(opcode, code::kRetryOp, times);
+}
 
 // ---- observation ----
 
 namespace {
-SessionView view_of(HsmState& st, const Session& s) {
+SessionView view_of(HsmState &st, const Session &s) {
   SessionView v;
   v.handle = s.handle;
-  if (Application* a = st.apps.by_index(s.app_index)) v.app_id = a->id;
+  if (Application *a = st.apps.by_index(s.app_index)) v.app_id = a->id;
   v.partition = s.partition;
   v.slot = s.slot;
   v.flags = s.flags;
@@ -174,7 +177,7 @@ SessionView view_of(HsmState& st, const Session& s) {
   return v;
 }
 
-ApplicationView view_of(HsmState& st, const Application& a) {
+ApplicationView view_of(HsmState &st, const Application &a) {
   ApplicationView v;
   v.app_id = a.id;
   v.partition = a.partition;
@@ -191,13 +194,13 @@ ApplicationView view_of(HsmState& st, const Application& a) {
 std::vector<SessionView> Hsm::sessions() const {
   std::lock_guard lock(state_->mu);
   std::vector<SessionView> out;
-  for (const auto& [h, s] : state_->sessions.all()) out.push_back(view_of(*state_, s));
+  for (const auto &[h, s] : state_->sessions.all()) out.push_back(view_of(*state_, s));
   return out;
 }
 
 std::optional<SessionView> Hsm::session(uint32_t handle) const {
   std::lock_guard lock(state_->mu);
-  Session* s = state_->sessions.find(handle);
+  Session *s = state_->sessions.find(handle);
   if (!s) return std::nullopt;
   return view_of(*state_, *s);
 }
@@ -205,13 +208,13 @@ std::optional<SessionView> Hsm::session(uint32_t handle) const {
 std::vector<ApplicationView> Hsm::applications() const {
   std::lock_guard lock(state_->mu);
   std::vector<ApplicationView> out;
-  for (const auto& [i, a] : state_->apps.all()) out.push_back(view_of(*state_, a));
+  for (const auto &[i, a] : state_->apps.all()) out.push_back(view_of(*state_, a));
   return out;
 }
 
 std::optional<ApplicationView> Hsm::application(uint32_t app_id) const {
   std::lock_guard lock(state_->mu);
-  Application* a = state_->apps.find(app_id);
+  Application *a = state_->apps.find(app_id);
   if (!a) return std::nullopt;
   return view_of(*state_, *a);
 }

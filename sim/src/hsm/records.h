@@ -24,7 +24,7 @@ struct SessionHeader {
   uint32_t session = 0;  // masked to 30 bits on reading
   uint32_t common_flags = 0;
 
-  static SessionHeader read(wire::BeReader& r) {
+  static SessionHeader read(wire::BeReader &r) {
     SessionHeader h;
     h.reserved0 = r.u32();
     h.reserved1 = r.u32();
@@ -36,7 +36,7 @@ struct SessionHeader {
 };
 
 // CommandHeaderWithNoSession: 12 reserved bytes, then the login nonce.
-inline uint32_t read_nonce_header(wire::BeReader& r) {
+inline uint32_t read_nonce_header(wire::BeReader &r) {
   r.skip(12);
   return r.u32();
 }
@@ -46,7 +46,8 @@ inline uint32_t read_nonce_header(wire::BeReader& r) {
 // the last one written, none longer than its capacity.
 class Output {
  public:
-  explicit Output(std::span<const uint32_t> capacities) : caps_(capacities.begin(), capacities.end()) {}
+  explicit Output(std::span<const uint32_t> capacities)
+      : caps_(capacities.begin(), capacities.end()) {}
 
   size_t count() const { return caps_.size(); }
   uint32_t capacity(size_t i) const { return i < caps_.size() ? caps_[i] : 0; }
@@ -56,7 +57,7 @@ class Output {
     return t;
   }
 
-  std::vector<uint8_t>& segment(size_t i) {
+  std::vector<uint8_t> &segment(size_t i) {
     if (segs_.size() <= i) segs_.resize(i + 1);
     return segs_[i];
   }
@@ -79,7 +80,8 @@ class Output {
 };
 
 // ResponseHeader followed by nothing: a StdResponse.
-inline std::vector<uint8_t> std_response(uint32_t code, uint32_t flags = 0, uint32_t total = 0, uint32_t buffer = 0) {
+inline std::vector<uint8_t> std_response(uint32_t code, uint32_t flags = 0, uint32_t total = 0,
+                                         uint32_t buffer = 0) {
   std::vector<uint8_t> out;
   wire::BeWriter(out).u32(code).u32(flags).u32(total).u32(buffer);
   return out;

@@ -28,7 +28,9 @@ enum Operation : uint8_t {
   kOpClusterStatus = 10,
 };
 
-inline bool is_full_operation(uint8_t op) { return op == kOpFull || op == kOpTranslatePartitionInfo; }
+inline bool is_full_operation(uint8_t op) {
+  return op == kOpFull || op == kOpTranslatePartitionInfo;
+}
 inline bool is_control_operation(uint8_t op) {
   return op == kOpHealthDump || op == kOpFirmwareVersion || op == kOpDaemonVersion ||
          op == kOpServerNotice || op == kOpClusterStatus;
@@ -36,13 +38,13 @@ inline bool is_control_operation(uint8_t op) {
 
 // Host-order loads and stores at fixed offsets; callers check the bounds.
 template <typename T>
-inline T load(const uint8_t* p) {
+inline T load(const uint8_t *p) {
   T v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
 template <typename T>
-inline void store(uint8_t* p, T v) {
+inline void store(uint8_t *p, T v) {
   std::memcpy(p, &v, sizeof v);
 }
 
@@ -73,7 +75,7 @@ struct MsgHeader {
   }
 
   // p must hold kHeaderSize bytes.
-  static MsgHeader decode(const uint8_t* p) {
+  static MsgHeader decode(const uint8_t *p) {
     MsgHeader h;
     h.status = load<uint32_t>(p + 0);
     h.req_id = load<uint32_t>(p + 4);
@@ -95,7 +97,7 @@ struct MsgHeader {
     h.out_len2 = load<uint16_t>(p + 54);
     return h;
   }
-  void encode(uint8_t* p) const {
+  void encode(uint8_t *p) const {
     store(p + 0, status);
     store(p + 4, req_id);
     store(p + 8, sess_handle);
@@ -133,7 +135,7 @@ struct ReqDescriptor {
   uint64_t key_handle = 0;
 
   // p must hold kDescriptorSize bytes (the descriptor starts at message offset 56).
-  static ReqDescriptor decode(const uint8_t* p) {
+  static ReqDescriptor decode(const uint8_t *p) {
     ReqDescriptor d;
     d.dma_mode = p[0];
     d.incnt = p[1];
@@ -150,7 +152,7 @@ struct ReqDescriptor {
     d.key_handle = load<uint64_t>(p + 32);
     return d;
   }
-  void encode(uint8_t* p) const {
+  void encode(uint8_t *p) const {
     std::memset(p, 0, kDescriptorSize);
     p[0] = dma_mode;
     p[1] = incnt;
@@ -173,10 +175,10 @@ struct SegDesc {
   uint16_t offset = 0;
   uint16_t size = 0;  // low 16 bits of the segment's size
 
-  static SegDesc decode(const uint8_t* p) {
+  static SegDesc decode(const uint8_t *p) {
     return SegDesc{p[0], load<uint16_t>(p + 2), load<uint16_t>(p + 4)};
   }
-  void encode(uint8_t* p) const {
+  void encode(uint8_t *p) const {
     p[0] = inout;
     p[1] = 0;
     store(p + 2, offset);

@@ -59,6 +59,6 @@ int CspDebug(CspDebugStruct *dbs, int dev_id) {
     printf("Device file is not open");
     return -1;
   }
-  return orx_tessaline_cli_send_daemon(dbs, static_cast<op_type>(kDebugOperation),
-                                       OSTREL_BLOCKING, nullptr, nullptr);
+  return orx_tessaline_cli_send_daemon(dbs, static_cast<op_type>(kDebugOperation), OSTREL_BLOCKING,
+                                       nullptr, nullptr);
 }

@@ -9,13 +9,14 @@
 namespace {
 
 struct AttrName {
-    uint32_t type;
-    const char *name;
-    bool by_name;  // accepted by attr_name_to_type
-    int listed;    // position in Qel2ListAttributes, 0: not listed
+  uint32_t type;
+  const char *name;
+  bool by_name;  // accepted by attr_name_to_type
+  int listed;    // position in Qel2ListAttributes, 0: not listed
 };
 
-#define ATTR_ROW(n, by_name, listed) {n, #n, by_name, listed}
+#define ATTR_ROW(n, by_name, listed) \
+  { n, #n, by_name, listed }
 
 constexpr AttrName kAttrNames[] = {
     ATTR_ROW(OBJ_ATTR_CLASS, true, 1),
@@ -83,9 +84,9 @@ constexpr int kListedCount = 30;
 namespace qel2::tmpl {
 
 const char *attr_name(uint32_t type) {
-    for (const AttrName &a : kAttrNames)
-        if (a.type == type) return a.name;
-    return nullptr;
+  for (const AttrName &a : kAttrNames)
+    if (a.type == type) return a.name;
+  return nullptr;
 }
 
 }  // namespace qel2::tmpl
@@ -93,32 +94,32 @@ const char *attr_name(uint32_t type) {
 extern "C" {
 
 QEL2_EXPORT uint8_t *attr_type_to_name(int type) {
-    const uint32_t number = static_cast<uint32_t>(type);
-    const char *name = qel2::tmpl::attr_name(number);
-    if (!name) {
-        printf("0x%04x\n", number);
-        name = "INVALID_ATTRIBUTE";
-    }
-    // Static text handed out through the historical non-const type.
-    return reinterpret_cast<uint8_t *>(const_cast<char *>(name));
+  const uint32_t number = static_cast<uint32_t>(type);
+  const char *name = qel2::tmpl::attr_name(number);
+  if (!name) {
+    printf("0x%04x\n", number);
+    name = "INVALID_ATTRIBUTE";
+  }
+  // Static text handed out through the historical non-const type.
+  return reinterpret_cast<uint8_t *>(const_cast<char *>(name));
 }
 
 QEL2_EXPORT uint32_t attr_name_to_type(char *buf) {
-    if (buf) {
-        for (const AttrName &a : kAttrNames)
-            if (a.by_name && std::strcmp(a.name, buf) == 0) return a.type;
-    }
-    return OBJ_ATTR_NAME_UNKNOWN;
+  if (buf) {
+    for (const AttrName &a : kAttrNames)
+      if (a.by_name && std::strcmp(a.name, buf) == 0) return a.type;
+  }
+  return OBJ_ATTR_NAME_UNKNOWN;
 }
 
 QEL2_EXPORT void Qel2ListAttributes(void) {
-    printf("\n");
-    for (int pos = 1; pos <= kListedCount; ++pos) {
-        for (const AttrName &a : kAttrNames) {
-            if (a.listed == pos) printf("\n      %-32s= %d", a.name, static_cast<int>(a.type));
-        }
+  printf("\n");
+  for (int pos = 1; pos <= kListedCount; ++pos) {
+    for (const AttrName &a : kAttrNames) {
+      if (a.listed == pos) printf("\n      %-32s= %d", a.name, static_cast<int>(a.type));
     }
-    printf("\n");
+  }
+  printf("\n");
 }
 
 }  // extern "C"

@@ -12,8 +12,8 @@ std::atomic<GetAttributeFn> g_override{nullptr};
 void set_attribute_reader(GetAttributeFn fn) { g_override.store(fn); }
 
 GetAttributeFn attribute_reader() {
-    if (GetAttributeFn fn = g_override.load()) return fn;
-    return Qel2GetAttribute;
+  if (GetAttributeFn fn = g_override.load()) return fn;
+  return Qel2GetAttribute;
 }
 
 }  // namespace qel2::tmpl

@@ -10,8 +10,8 @@
 
 namespace qel2::tmpl {
 
-using GetAttributeFn = Uint32 (*)(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                  Uint32 *pulBufLen);
+using GetAttributeFn = Uint32 (*)(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                  Uint8 *pAttrBuf, Uint32 *pulBufLen);
 
 // Replaces the reader; nullptr restores the default (Qel2GetAttribute).
 void set_attribute_reader(GetAttributeFn fn);

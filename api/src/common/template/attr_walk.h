@@ -19,11 +19,11 @@ inline constexpr size_t kObjectHeadSize = 12;  // reserved + attr_count + obj_si
 // One attribute as found in a template; `value` holds `size` bytes, all
 // inside the walked range.
 struct AttrView {
-    uint32_t type = 0;
-    uint32_t size = 0;
-    const uint8_t *head = nullptr;   // the 8-byte head
-    const uint8_t *value = nullptr;  // head + 8
-    size_t offset = 0;               // offset of the head from the walk's start
+  uint32_t type = 0;
+  uint32_t size = 0;
+  const uint8_t *head = nullptr;   // the 8-byte head
+  const uint8_t *value = nullptr;  // head + 8
+  size_t offset = 0;               // offset of the head from the walk's start
 };
 
 // Yields the attributes of a byte range in order.
@@ -34,24 +34,24 @@ struct AttrView {
 // end stops the walk and marks it malformed.
 class AttrWalker {
  public:
-    AttrWalker(const void *data, size_t len);
-    static AttrWalker by_count(const void *data, size_t len, uint64_t count);
+  AttrWalker(const void *data, size_t len);
+  static AttrWalker by_count(const void *data, size_t len, uint64_t count);
 
-    // The next attribute, or false at the end or when malformed.
-    bool next(AttrView *out);
+  // The next attribute, or false at the end or when malformed.
+  bool next(AttrView *out);
 
-    bool malformed() const { return malformed_; }
-    size_t count() const { return count_; }    // attributes yielded so far
-    size_t offset() const { return offset_; }  // bytes consumed so far
+  bool malformed() const { return malformed_; }
+  size_t count() const { return count_; }    // attributes yielded so far
+  size_t offset() const { return offset_; }  // bytes consumed so far
 
  private:
-    const uint8_t *data_;
-    size_t len_;
-    size_t offset_ = 0;
-    size_t count_ = 0;
-    uint64_t limit_ = UINT64_MAX;  // count mode: attributes still due
-    bool by_count_ = false;
-    bool malformed_ = false;
+  const uint8_t *data_;
+  size_t len_;
+  size_t offset_ = 0;
+  size_t count_ = 0;
+  uint64_t limit_ = UINT64_MAX;  // count mode: attributes still due
+  bool by_count_ = false;
+  bool malformed_ = false;
 };
 
 // The first attribute of `type` in a template. False when absent, or when
@@ -60,10 +60,10 @@ bool find_attr(const void *tmpl, size_t len, uint32_t type, AttrView *out);
 
 // An Object head (12 bytes, big-endian) and the bytes after it.
 struct ObjectView {
-    uint32_t attr_count = 0;
-    uint32_t obj_size = 0;
-    const uint8_t *attrs = nullptr;  // right after the head
-    size_t attrs_len = 0;            // bytes available after the head
+  uint32_t attr_count = 0;
+  uint32_t obj_size = 0;
+  const uint8_t *attrs = nullptr;  // right after the head
+  size_t attrs_len = 0;            // bytes available after the head
 };
 
 // Reads the head of a nested template of `len` bytes; false when shorter
@@ -72,7 +72,7 @@ bool read_object_head(const void *data, size_t len, ObjectView *out);
 
 // A walker over the `attr_count` attributes of an Object.
 inline AttrWalker object_walker(const ObjectView &obj) {
-    return AttrWalker::by_count(obj.attrs, obj.attrs_len, obj.attr_count);
+  return AttrWalker::by_count(obj.attrs, obj.attrs_len, obj.attr_count);
 }
 
 // Decimal text as the HSM and the builders write it: optional leading

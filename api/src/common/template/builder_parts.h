@@ -21,37 +21,37 @@ inline constexpr uint8_t kModesUnwrapFind = 0x60;
 // order of the exported builders' arguments, so each fills the record with
 // one brace list; the older builder stops before the last two.
 struct BuildArgs {
-    uint8_t mode = 0;
-    uint32_t key_class = 0;
-    uint32_t key_type = 0;
-    uint8_t location = 0;
-    const uint32_t *sessions = nullptr;
-    uint8_t n_sessions = 0;
-    const uint16_t *users = nullptr;
-    uint8_t n_users = 0;
-    uint32_t m_value = 0;
-    const uint8_t *id = nullptr;
-    uint32_t id_len = 0;
-    const uint8_t *label = nullptr;
-    uint32_t label_len = 0;
-    const uint8_t *kcv = nullptr;
-    uint32_t kcv_len = 0;
-    uint32_t key_len = 0;
-    uint32_t mod_bits = 0;
-    const uint8_t *modulus = nullptr;
-    uint32_t crt_len = 0;
-    uint32_t pub_exp = 0;
-    uint32_t curve_id = 0;
-    uint32_t prime_bits = 0;
-    const uint8_t *prime = nullptr;
-    uint32_t base_len = 0;
-    const uint8_t *base = nullptr;
-    uint8_t extractable = 255;  // 0 or 1: OBJ_ATTR_EXTRACTABLE; 2 and above: none
-    const extendedTemplateArgs *ext = nullptr;
+  uint8_t mode = 0;
+  uint32_t key_class = 0;
+  uint32_t key_type = 0;
+  uint8_t location = 0;
+  const uint32_t *sessions = nullptr;
+  uint8_t n_sessions = 0;
+  const uint16_t *users = nullptr;
+  uint8_t n_users = 0;
+  uint32_t m_value = 0;
+  const uint8_t *id = nullptr;
+  uint32_t id_len = 0;
+  const uint8_t *label = nullptr;
+  uint32_t label_len = 0;
+  const uint8_t *kcv = nullptr;
+  uint32_t kcv_len = 0;
+  uint32_t key_len = 0;
+  uint32_t mod_bits = 0;
+  const uint8_t *modulus = nullptr;
+  uint32_t crt_len = 0;
+  uint32_t pub_exp = 0;
+  uint32_t curve_id = 0;
+  uint32_t prime_bits = 0;
+  const uint8_t *prime = nullptr;
+  uint32_t base_len = 0;
+  const uint8_t *base = nullptr;
+  uint8_t extractable = 255;  // 0 or 1: OBJ_ATTR_EXTRACTABLE; 2 and above: none
+  const extendedTemplateArgs *ext = nullptr;
 
-    bool in(uint8_t mask) const { return (mode & mask) != 0; }
-    bool find() const;
-    bool unwrap() const;
+  bool in(uint8_t mask) const { return (mode & mask) != 0; }
+  bool find() const;
+  bool unwrap() const;
 };
 
 // Class 2/3 take asymmetric types, class 4 secret types; other classes any.
@@ -92,7 +92,8 @@ using BuildSteps = bool (*)(TemplateWriter &w, const BuildArgs &a);
 // allocating, then fills a zero-filled 4096-byte buffer with `steps`. Hands
 // the buffer over with its length and count (each when asked for), or frees
 // it and returns nullptr.
-uint8_t *run_builder(const BuildArgs &a, BuildSteps steps, uint32_t *pulTemplateSz, uint32_t *pulAtribCount);
+uint8_t *run_builder(const BuildArgs &a, BuildSteps steps, uint32_t *pulTemplateSz,
+                     uint32_t *pulAtribCount);
 
 }  // namespace qel2::tmpl
 

@@ -19,7 +19,8 @@ uint64_t declared_response_len(const request_buffer &rb) {
 
 }  // namespace
 
-uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedResponse, const Uint32 *attestedLength) {
+uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedResponse,
+                             const Uint32 *attestedLength) {
   if (!rq) return ERR_INVALID_INPUT;
   if (!attestedResponse || !attestedLength) {
     printf("Attestation Buffer empty");

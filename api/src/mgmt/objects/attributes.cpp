@@ -22,9 +22,9 @@ uint32_t read_flags_word(Uint32 ulFlags) {
 // when attr_id is given), the answer's head and, with a buffer, the data;
 // attested when both attested arguments are given. Returns the result, and
 // on 0 or 183 stores ulAttrLen of the answer in *data_len.
-Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, const Uint32 *attr_id, Uint32 ulFlags,
-                       Uint8 *buf, Uint32 capacity, Uint8 *attestedResponse, Uint32 *attestedLength,
-                       Uint32 *request_id, Uint32 *data_len) {
+Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, const Uint32 *attr_id,
+                       Uint32 ulFlags, Uint8 *buf, Uint32 capacity, Uint8 *attestedResponse,
+                       Uint32 *attestedLength, Uint32 *request_id, Uint32 *data_len) {
   const uint32_t session = masked_session(ulSessionHandle);
   uint8_t cmd[sizeof(GetAttributeCommand)] = {};
   BeWriter w(cmd, sizeof cmd);
@@ -58,30 +58,30 @@ bool too_small(Uint32 r, const Uint8 *buf, Uint32 capacity, Uint32 data_len) {
 
 }  // namespace
 
-Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
-                              Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                              Uint32 *request_id) {
+Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                              Uint32 ulFlags, Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                              Uint8 *attestedResponse, Uint32 *attestedLength, Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
   const Uint32 capacity = *pulBufLen;
   Uint32 value_len = 0;
-  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE, ulSessionHandle, ulObj64,
-                             &ulAttrID, ulFlags, pAttrBuf, capacity, attestedResponse, attestedLength, request_id,
-                             &value_len);
+  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE,
+                             ulSessionHandle, ulObj64, &ulAttrID, ulFlags, pAttrBuf, capacity,
+                             attestedResponse, attestedLength, request_id, &value_len);
   if (r != 0 && r != RET_RESULT_SIZE) return r;
   if (too_small(r, pAttrBuf, capacity, value_len)) r = ERR_BUFFER_TOO_SMALL;
   *pulBufLen = value_len;
   return r;
 }
 
-Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
-                                  Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                  Uint32 *request_id) {
+Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
+                                  Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength, Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
   const Uint32 capacity = *pulBufLen;
   Uint32 data_len = 0;
-  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE, ulSessionHandle,
-                             ulObj64, nullptr, ulFlags, pAttrBuf, capacity, attestedResponse, attestedLength,
-                             request_id, &data_len);
+  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE,
+                             ulSessionHandle, ulObj64, nullptr, ulFlags, pAttrBuf, capacity,
+                             attestedResponse, attestedLength, request_id, &data_len);
   if (r != 0 && r != RET_RESULT_SIZE) return r;
   if (too_small(r, pAttrBuf, capacity, data_len)) {
     printf("%d size 2 %d\n", static_cast<int>(capacity), static_cast<int>(data_len));
@@ -96,46 +96,51 @@ Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2GetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                    Uint32 *pulBufLen) {
-  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen, nullptr, nullptr,
-                                nullptr);
+QEL2_EXPORT Uint32 Qel2GetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                    Uint8 *pAttrBuf, Uint32 *pulBufLen) {
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen, nullptr,
+                                nullptr, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2GetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                     Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                     Uint32 *request_id) {
-  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen, attestedResponse,
-                                attestedLength, request_id);
-}
-
-QEL2_EXPORT Uint32 Qel2GetAttribute3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
+QEL2_EXPORT Uint32 Qel2GetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
                                      Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
                                      Uint32 *attestedLength, Uint32 *request_id) {
-  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, ulFlags, pAttrBuf, pulBufLen, attestedResponse,
-                                attestedLength, request_id);
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, 0, pAttrBuf, pulBufLen,
+                                attestedResponse, attestedLength, request_id);
 }
 
-QEL2_EXPORT Uint32 Qel2GetAllAttributes(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf, Uint32 *pulBufLen) {
-  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen, nullptr, nullptr, nullptr);
+QEL2_EXPORT Uint32 Qel2GetAttribute3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                     Uint32 ulFlags, Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                                     Uint8 *attestedResponse, Uint32 *attestedLength,
+                                     Uint32 *request_id) {
+  return Qel2GetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, ulFlags, pAttrBuf, pulBufLen,
+                                attestedResponse, attestedLength, request_id);
+}
+
+QEL2_EXPORT Uint32 Qel2GetAllAttributes(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf,
+                                        Uint32 *pulBufLen) {
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen, nullptr,
+                                    nullptr, nullptr);
 }
 
 QEL2_EXPORT Uint32 Qel2GetAllAttributes2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint8 *pAttrBuf,
-                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                         Uint32 *request_id) {
-  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen, attestedResponse,
-                                    attestedLength, request_id);
+                                         Uint32 *pulBufLen, Uint8 *attestedResponse,
+                                         Uint32 *attestedLength, Uint32 *request_id) {
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, 0, pAttrBuf, pulBufLen,
+                                    attestedResponse, attestedLength, request_id);
 }
 
-QEL2_EXPORT Uint32 Qel2GetAllAttributes3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
-                                         Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+QEL2_EXPORT Uint32 Qel2GetAllAttributes3(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
+                                         Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                                         Uint8 *attestedResponse, Uint32 *attestedLength,
                                          Uint32 *request_id) {
-  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, ulFlags, pAttrBuf, pulBufLen, attestedResponse,
-                                    attestedLength, request_id);
+  return Qel2GetAllAttributesCommon(ulSessionHandle, ulObj64, ulFlags, pAttrBuf, pulBufLen,
+                                    attestedResponse, attestedLength, request_id);
 }
 
-QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pbModulus,
-                                               Uint32 *pulModLen, Uint32 *pulExponent) {
+QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ulPubKey,
+                                               Uint8 *pbModulus, Uint32 *pulModLen,
+                                               Uint32 *pulExponent) {
   if (!pulModLen || !pulExponent) return ERR_INVALID_INPUT;
   Uint32 exponent_len = sizeof *pulExponent;
   if (Uint32 r = Qel2GetAttribute(ulSessionHandle, ulPubKey, OBJ_ATTR_PUBLIC_EXPONENT,

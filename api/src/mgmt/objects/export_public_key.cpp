@@ -7,8 +7,8 @@ using namespace qel2::mgmt;
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2ExportPublicKey2(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf, Uint32 *pulBufLen,
-                                        Uint32 *request_id) {
+QEL2_EXPORT Uint32 Qel2ExportPublicKey2(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf,
+                                        Uint32 *pulBufLen, Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(ulSessionHandle);
   const Uint32 capacity = *pulBufLen;
@@ -33,7 +33,8 @@ QEL2_EXPORT Uint32 Qel2ExportPublicKey2(Uint32 ulSessionHandle, Uint64 ulPubKey,
   return r;
 }
 
-QEL2_EXPORT Uint32 Qel2ExportPublicKey(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf, Uint32 *pulBufLen) {
+QEL2_EXPORT Uint32 Qel2ExportPublicKey(Uint32 ulSessionHandle, Uint64 ulPubKey, Uint8 *pKeyBuf,
+                                       Uint32 *pulBufLen) {
   return Qel2ExportPublicKey2(ulSessionHandle, ulPubKey, pKeyBuf, pulBufLen, nullptr);
 }
 

@@ -29,7 +29,8 @@ uint32_t search_partition(Uint32 ulSessionHandle, Uint32 ulPartitionNo) {
 
 // The search index sits in the reserved words: 32 bits at the front for the
 // count search, a 64-bit value for the others.
-void put_find_command(BeWriter &w, Uint16 opcode, uint32_t index, uint32_t session, uint32_t last_word) {
+void put_find_command(BeWriter &w, Uint16 opcode, uint32_t index, uint32_t session,
+                      uint32_t last_word) {
   if (opcode == KQ_FIND_OBJECTS_USING_COUNT)
     w.u32(index).u32(0);
   else
@@ -44,15 +45,18 @@ bool reserved_label(const Uint8 *label, Uint32 len) {
 
 }  // namespace
 
-Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query, const Uint8 *pTemplate,
-                                     Uint32 ulTemplateSize, Uint32 ulAttributeCount) {
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query,
+                                     const Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                     Uint32 ulAttributeCount) {
   if (!pTemplate || !query.num_keys) return ERR_INVALID_INPUT;
-  if (ulTemplateSize > kMaxDataLen || kFindFixedLen + ulTemplateSize > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
+  if (ulTemplateSize > kMaxDataLen || kFindFixedLen + ulTemplateSize > kMaxDataLen)
+    return ERR_BUFFER_TOO_BIG;
   const uint32_t session = masked_session(ulSessionHandle);
 
   uint8_t cmd[kFindCommandLen] = {};
   BeWriter w(cmd, sizeof cmd);
-  put_find_command(w, query.opcode, query.index, session, search_partition(ulSessionHandle, query.partition));
+  put_find_command(w, query.opcode, query.index, session,
+                   search_partition(ulSessionHandle, query.partition));
   uint8_t head[sizeof(Object)] = {};
   BeWriter h(head, sizeof head);
   h.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
@@ -103,20 +107,22 @@ Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const Fi
   if (a.mod_len > UINT32_MAX / 8) return ERR_SET_TEMPLATE;
 
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(
-      static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_FIND, a.key_class, a.key_type,
-      a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label, a.label_len, a.kcv,
-      a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0, 0, nullptr, 0, nullptr, 255, a.ext, &size, &count));
+  FreedBuffer tmpl(SetTemplate3(static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT),
+                                TEMPLATE_MODE_FIND, a.key_class, a.key_type, a.location, a.sessions,
+                                a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label,
+                                a.label_len, a.kcv, a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0,
+                                0, nullptr, 0, nullptr, 255, a.ext, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, tmpl.get(), size, count);
 }
 
 namespace {
 
-FindKeyArgs by_arguments(Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
-                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID,
-                         Uint32 ulIDLen, const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                         Uint32 ulModLen, const Uint8 *pKCV = nullptr, Uint32 ulKCVLen = 0,
+FindKeyArgs by_arguments(Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
+                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                         const Uint8 *pKCV = nullptr, Uint32 ulKCVLen = 0,
                          const extendedTemplateArgs *extArgs = nullptr) {
   FindKeyArgs a;
   a.key_class = ulKeyClass;
@@ -158,10 +164,11 @@ struct Kcv64 {
 };
 
 // Template searches check the caller's template first.
-Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &query, Uint32 ulTemplateSize,
-                                  Uint8 *pTemplate) {
+Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &query,
+                                  Uint32 ulTemplateSize, Uint8 *pTemplate) {
   Uint32 count = 0;
-  if (validateTemplateFromUser2(ulTemplateSize, pTemplate, &count, TEMPLATE_MODE_FIND) != 0) return ERR_INVALID_INPUT;
+  if (validateTemplateFromUser2(ulTemplateSize, pTemplate, &count, TEMPLATE_MODE_FIND) != 0)
+    return ERR_INVALID_INPUT;
   return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, pTemplate, ulTemplateSize, count);
 }
 
@@ -169,186 +176,215 @@ Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &query,
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                               Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                               const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                               Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                               Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                               const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                               Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
                                Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
   const Kcv64 kcv(ulKeyCheckValue);
-  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen,
-                                        kcv.data(), kcv.len()));
+  return Qel2FindKeyCommon(ulSessionHandle,
+                           search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, kcv.data(), kcv.len()));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKey2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
-  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
-                                        ulKCVLen));
+QEL2_EXPORT Uint32 Qel2FindKey2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
+                                Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyCommon(ulSessionHandle,
+                           search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, pKCV, ulKCVLen));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKey3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass, Uint32 ulKeyType,
-                                Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
-                                const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                const Uint8 *pKCV, Uint32 ulKCVLen, const extendedTemplateArgs *extArgs,
-                                Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
-  return Qel2FindKeyCommon(ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
-                                        ulKCVLen, extArgs));
+QEL2_EXPORT Uint32 Qel2FindKey3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
+                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                const Uint8 *pKCV, Uint32 ulKCVLen,
+                                const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
+                                Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyCommon(ulSessionHandle,
+                           search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, pKCV, ulKCVLen, extArgs));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                        Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                        const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                        Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                        Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                        Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                        Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                        const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
-                                        Uint64 ulKeyCheckValue, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
-  return Qel2FindKeyFromIndex2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType, ucKeyLocation,
-                               pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen,
-                               pModulus, ulModLen, ulKeyCheckValue, pulKeys, pulNumOfKeys, nullptr);
+                                        Uint64 ulKeyCheckValue, Uint64 *pulKeys,
+                                        Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyFromIndex2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType,
+                               ucKeyLocation, pSessions, ulSessCount, pUsers, ulUserCount, pID,
+                               ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, ulKeyCheckValue,
+                               pulKeys, pulNumOfKeys, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, Uint64 ulKeyCheckValue, Uint64 *pulKeys,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex2(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         Uint64 ulKeyCheckValue, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id) {
   const Kcv64 kcv(ulKeyCheckValue);
-  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.request_id = request_id;
   return Qel2FindKeyCommon(ulSessionHandle, query,
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen,
-                                        kcv.data(), kcv.len()));
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, kcv.data(), kcv.len()));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex3(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         Uint64 *pulKeys, Uint32 *pulNumOfKeys, void *buffer_ev,
                                          Uint32 *request_id) {
-  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.buffer_ev = buffer_ev;
   query.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, query,
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
+  return Qel2FindKeyCommon(
+      ulSessionHandle, query,
+      by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                   ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex4(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex4(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         const Uint8 *pKCV, Uint32 ulKCVLen, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id) {
-  return Qel2FindKeyFromIndex5(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType, ucKeyLocation,
-                               pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen,
-                               pModulus, ulModLen, pKCV, ulKCVLen, nullptr, pulKeys, pulNumOfKeys, request_id);
+  return Qel2FindKeyFromIndex5(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType,
+                               ucKeyLocation, pSessions, ulSessCount, pUsers, ulUserCount, pID,
+                               ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV, ulKCVLen,
+                               nullptr, pulKeys, pulNumOfKeys, request_id);
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                         Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                         const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                         Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                         const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                         Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndex5(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                         Uint64 ulSearchIndex, Uint32 ulKeyClass, Uint32 ulKeyType,
+                                         Uint8 ucKeyLocation, const Uint32 *pSessions,
+                                         Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,
+                                         const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+                                         Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen,
+                                         const Uint8 *pKCV, Uint32 ulKCVLen,
                                          const extendedTemplateArgs *extArgs, Uint64 *pulKeys,
                                          Uint32 *pulNumOfKeys, Uint32 *request_id) {
-  FindSpec query = search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.request_id = request_id;
   return Qel2FindKeyCommon(ulSessionHandle, query,
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
-                                        ulKCVLen, extArgs));
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, pKCV, ulKCVLen, extArgs));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                               Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                               const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                               Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                               const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                               Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
-  return Qel2FindKeyFromIndexAsCount2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass, ulKeyType,
-                                      ucKeyLocation, pSessions, ulSessCount, pUsers, ulUserCount, pID, ulIDLen,
-                                      pbLabel, ulLabelLen, pModulus, ulModLen, pulKeys, pulNumOfKeys, nullptr);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, Uint64 *pulKeys,
+    Uint32 *pulNumOfKeys) {
+  return Qel2FindKeyFromIndexAsCount2(ulSessionHandle, ulPartitionNo, ulSearchIndex, ulKeyClass,
+                                      ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                                      ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus,
+                                      ulModLen, pulKeys, pulNumOfKeys, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                                Uint32 ulModLen, Uint64 *pulKeys, Uint32 *pulNumOfKeys,
-                                                Uint32 *request_id) {
-  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount2(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, Uint64 *pulKeys,
+    Uint32 *pulNumOfKeys, Uint32 *request_id) {
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.request_id = request_id;
-  return Qel2FindKeyCommon(ulSessionHandle, query,
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
+  return Qel2FindKeyCommon(
+      ulSessionHandle, query,
+      by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
+                   ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex,
-                                                Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocation,
-                                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
-                                                Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen,
-                                                const Uint8 *pbLabel, Uint32 ulLabelLen, const Uint8 *pModulus,
-                                                Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
-                                                Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
-                                                Uint32 *request_id) {
-  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCount3(
+    Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulSearchIndex, Uint32 ulKeyClass,
+    Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions, Uint8 ulSessCount,
+    const Uint16 *pUsers, Uint8 ulUserCount, const Uint8 *pID, Uint32 ulIDLen, const Uint8 *pbLabel,
+    Uint32 ulLabelLen, const Uint8 *pModulus, Uint32 ulModLen, const Uint8 *pKCV, Uint32 ulKCVLen,
+    Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx, Uint32 *request_id) {
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.ctx = ctx;
   query.request_id = request_id;
   return Qel2FindKeyCommon(ulSessionHandle, query,
-                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions, ulSessCount, pUsers,
-                                        ulUserCount, pID, ulIDLen, pbLabel, ulLabelLen, pModulus, ulModLen, pKCV,
-                                        ulKCVLen));
+                           by_arguments(ulKeyClass, ulKeyType, ucKeyLocation, pSessions,
+                                        ulSessCount, pUsers, ulUserCount, pID, ulIDLen, pbLabel,
+                                        ulLabelLen, pModulus, ulModLen, pKCV, ulKCVLen));
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulTemplateSize,
-                                   Uint8 *pTemplate, Uint64 *pulKeys, Uint32 *pulNumOfKeys) {
-  return find_with_checked_template(ulSessionHandle,
-                                    search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
-                                    ulTemplateSize, pTemplate);
+QEL2_EXPORT Uint32 Qel2FindKeyPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                   Uint32 ulTemplateSize, Uint8 *pTemplate, Uint64 *pulKeys,
+                                   Uint32 *pulNumOfKeys) {
+  return find_with_checked_template(
+      ulSessionHandle, search(KQ_FIND_OBJECTS, ulPartitionNo, 0, pulKeys, pulNumOfKeys),
+      ulTemplateSize, pTemplate);
 }
 
-QEL2_EXPORT Uint32 Qel2FindKeyFromIndexPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint64 ulSearchIndex,
-                                            Uint32 ulTemplateSize, Uint8 *pTemplate, Uint64 *pulKeys,
+QEL2_EXPORT Uint32 Qel2FindKeyFromIndexPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
+                                            Uint64 ulSearchIndex, Uint32 ulTemplateSize,
+                                            Uint8 *pTemplate, Uint64 *pulKeys,
                                             Uint32 *pulNumOfKeys) {
   return find_with_checked_template(
-      ulSessionHandle, search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys),
+      ulSessionHandle,
+      search(KQ_FIND_OBJECTS_FROM_INDEX, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys),
       ulTemplateSize, pTemplate);
 }
 
 QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountPkcs(Uint32 ulSessionHandle, Uint32 ulPartitionNo,
-                                                   Uint32 ulSearchIndex, Uint32 ulTemplateSize, Uint8 *pTemplate,
-                                                   Uint64 *pulKeys, Uint32 *pulNumOfKeys, Uint64 *ctx,
+                                                   Uint32 ulSearchIndex, Uint32 ulTemplateSize,
+                                                   Uint8 *pTemplate, Uint64 *pulKeys,
+                                                   Uint32 *pulNumOfKeys, Uint64 *ctx,
                                                    Uint32 *request_id) {
-  FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
+  FindSpec query =
+      search(KQ_FIND_OBJECTS_USING_COUNT, ulPartitionNo, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.ctx = ctx;
   query.request_id = request_id;
   return find_with_checked_template(ulSessionHandle, query, ulTemplateSize, pTemplate);
 }
 
 QEL2_EXPORT Uint32 Qel2FindKeyFromIndexAsCountTemplate(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
-                                                       const Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                                       const Uint8 *pTemplate,
+                                                       Uint32 ulTemplateSize,
                                                        Uint32 ulAttributeCount, Uint64 *pulKeys,
-                                                       Uint32 *pulNumOfKeys, void *buffer_ev, Uint32 *request_id) {
+                                                       Uint32 *pulNumOfKeys, void *buffer_ev,
+                                                       Uint32 *request_id) {
   FindSpec query = search(KQ_FIND_OBJECTS_USING_COUNT, 0, ulSearchIndex, pulKeys, pulNumOfKeys);
   query.buffer_ev = buffer_ev;
   query.request_id = request_id;
-  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, pTemplate, ulTemplateSize, ulAttributeCount);
+  return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, pTemplate, ulTemplateSize,
+                                       ulAttributeCount);
 }
 
 }  // extern "C"

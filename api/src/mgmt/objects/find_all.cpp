@@ -12,8 +12,9 @@ constexpr size_t kRecordLen = sizeof(find_cmd_key_info);  // 9, packed
 
 }  // namespace
 
-Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex, Uint16 ulUser,
-                             Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys) {
+Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex,
+                             Uint16 ulUser, Uint64 *pulKeys, Uint8 *pulKeyInfo,
+                             Uint32 *pulNumOfKeys) {
   if (!pulNumOfKeys || ulSearchIndex > QEL2_FIND_ALL_MAX_INDEX) return ERR_INVALID_INPUT;
   if (*pulNumOfKeys > QEL2_FIND_ALL_MAX_RECORDS) *pulNumOfKeys = QEL2_FIND_ALL_MAX_RECORDS;
   const Uint32 room = *pulNumOfKeys;
@@ -53,20 +54,23 @@ Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSea
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndex(Uint32 ulSessionHandle, Uint32 ulSearchIndex, Uint16 ulUser,
-                                            Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys) {
-  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS_IN_RANGE, ulSearchIndex, ulUser, pulKeys,
-                               pulKeyInfo, pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndex(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
+                                            Uint16 ulUser, Uint64 *pulKeys, Uint8 *pulKeyInfo,
+                                            Uint32 *pulNumOfKeys) {
+  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS_IN_RANGE, ulSearchIndex, ulUser,
+                               pulKeys, pulKeyInfo, pulNumOfKeys);
 }
 
-QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulSearchIndex, Uint16 ulUser,
-                                                   Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys) {
-  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS_USING_COUNT, ulSearchIndex, ulUser, pulKeys,
-                               pulKeyInfo, pulNumOfKeys);
+QEL2_EXPORT Uint32 Qel2FindAllKeysFromIndexAsCount(Uint32 ulSessionHandle, Uint32 ulSearchIndex,
+                                                   Uint16 ulUser, Uint64 *pulKeys,
+                                                   Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys) {
+  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS_USING_COUNT, ulSearchIndex,
+                               ulUser, pulKeys, pulKeyInfo, pulNumOfKeys);
 }
 
 QEL2_EXPORT Uint32 Qel2FindAllKeys(Uint32 ulSessionHandle, Uint16 ulUser, Uint32 *pulNumOfKeys) {
-  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS, 0, ulUser, nullptr, nullptr, pulNumOfKeys);
+  return Qel2FindAllKeysCommon(ulSessionHandle, KQ_FIND_ALL_OBJECTS, 0, ulUser, nullptr, nullptr,
+                               pulNumOfKeys);
 }
 
 }  // extern "C"

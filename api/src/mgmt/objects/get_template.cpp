@@ -184,23 +184,29 @@ Uint8 *build_template_from_attributes(const Uint8 *data, size_t data_len, Uint32
   return out.release();
 }
 
-Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize, Uint32 *pulAttributeCount) {
+Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize,
+                   Uint32 *pulAttributeCount) {
   if (!pulTemplateSize || !pulAttributeCount) return nullptr;
   Uint32 len = 0;
-  Uint32 r = Qel2GetAllAttributes2(ulSessionHandle, ulKeyHandle, nullptr, &len, nullptr, nullptr, nullptr);
+  Uint32 r =
+      Qel2GetAllAttributes2(ulSessionHandle, ulKeyHandle, nullptr, &len, nullptr, nullptr, nullptr);
   if (r != 0 && r != RET_RESULT_SIZE) {
-    printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__, reinterpret_cast<const char *>(Qel2ResultAsString(r)));
+    printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__,
+           reinterpret_cast<const char *>(Qel2ResultAsString(r)));
     return nullptr;
   }
-  mgmt::FreedBuffer attrs(len == UINT32_MAX ? nullptr : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
+  mgmt::FreedBuffer attrs(len == UINT32_MAX ? nullptr
+                                            : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
   if (!attrs) {
     printf("%s:%d: Memory alloction failed for attributes\n", __func__, __LINE__);
     return nullptr;
   }
   const Uint32 capacity = len;
-  r = Qel2GetAllAttributes2(ulSessionHandle, ulKeyHandle, attrs.get(), &len, nullptr, nullptr, nullptr);
+  r = Qel2GetAllAttributes2(ulSessionHandle, ulKeyHandle, attrs.get(), &len, nullptr, nullptr,
+                            nullptr);
   if (r != 0) {
-    printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__, reinterpret_cast<const char *>(Qel2ResultAsString(r)));
+    printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__,
+           reinterpret_cast<const char *>(Qel2ResultAsString(r)));
     return nullptr;
   }
   // The reported length counts the answer's 20-byte head; the data itself

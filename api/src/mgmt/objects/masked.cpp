@@ -14,12 +14,14 @@ namespace {
 // Masked objects are 8 bytes plus whole 16-byte blocks.
 bool masked_length_well_formed(Uint32 len) { return len != 0 && (len - 8u) % 16u == 0; }
 
-constexpr uint32_t kInsertFixedLen = sizeof(InsertMaskedObjectCommand) + 4;  // command + length word
+constexpr uint32_t kInsertFixedLen =
+    sizeof(InsertMaskedObjectCommand) + 4;  // command + length word
 
 }  // namespace
 
-Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 ulObjectHandle, Uint8 ObjectClass,
-                                     Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen, Uint32 *request_id) {
+Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 ulObjectHandle,
+                                     Uint8 ObjectClass, Uint8 *pMaskedObject,
+                                     Uint32 *pulMaskedObjectLen, Uint32 *request_id) {
   if (!pulMaskedObjectLen || !pMaskedObject) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(ulSessionHandle);
   const Uint32 capacity = *pulMaskedObjectLen;
@@ -45,9 +47,10 @@ Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint
 }
 
 Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 *pulObjectHandle,
-                                    const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen, Uint32 ulForceInsert,
-                                    Uint32 *request_id) {
-  if (!masked_length_well_formed(ulMaskedObjectLen) || !pMaskedObject || !pulObjectHandle) return ERR_INVALID_INPUT;
+                                    const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
+                                    Uint32 ulForceInsert, Uint32 *request_id) {
+  if (!masked_length_well_formed(ulMaskedObjectLen) || !pMaskedObject || !pulObjectHandle)
+    return ERR_INVALID_INPUT;
   if (uint64_t{ulMaskedObjectLen} + kInsertFixedLen > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   const uint32_t session = masked_session(ulSessionHandle);
 
@@ -59,7 +62,10 @@ Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint6
   put_be32(len_word, ulMaskedObjectLen);
   uint8_t resp[sizeof(InsertMaskedObjectResponse)] = {};
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, sizeof cmd).in(len_word, sizeof len_word).in(pMaskedObject, ulMaskedObjectLen).out(resp, sizeof resp);
+  rq.in(cmd, sizeof cmd)
+      .in(len_word, sizeof len_word)
+      .in(pMaskedObject, ulMaskedObjectLen)
+      .out(resp, sizeof resp);
   rq.send(OSTREL_BLOCKING, request_id);
   // A cluster that stored the object on some servers only still names it.
   const Uint32 r = rq.result();
@@ -70,31 +76,37 @@ Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint6
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2ExtractMaskedObject(Uint32 ulSessionHandle, Uint64 ulObjectHandle, Uint8 ObjectClass,
-                                           Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen) {
-  return Qel2ExtractMaskedObjectCommon(ulSessionHandle, KQ_EXTRACT_MASKED_OBJECT, ulObjectHandle, ObjectClass,
-                                       pMaskedObject, pulMaskedObjectLen, nullptr);
+QEL2_EXPORT Uint32 Qel2ExtractMaskedObject(Uint32 ulSessionHandle, Uint64 ulObjectHandle,
+                                           Uint8 ObjectClass, Uint8 *pMaskedObject,
+                                           Uint32 *pulMaskedObjectLen) {
+  return Qel2ExtractMaskedObjectCommon(ulSessionHandle, KQ_EXTRACT_MASKED_OBJECT, ulObjectHandle,
+                                       ObjectClass, pMaskedObject, pulMaskedObjectLen, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2ExtractMaskedObjectWithUserInfo(Uint32 ulSessionHandle, Uint64 ulObjectHandle,
-                                                       Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen,
+QEL2_EXPORT Uint32 Qel2ExtractMaskedObjectWithUserInfo(Uint32 ulSessionHandle,
+                                                       Uint64 ulObjectHandle, Uint8 *pMaskedObject,
+                                                       Uint32 *pulMaskedObjectLen,
                                                        Uint32 *request_id) {
-  return Qel2ExtractMaskedObjectCommon(ulSessionHandle, KQ_EXTRACT_MASKED_OBJECT_USER, ulObjectHandle, 0,
-                                       pMaskedObject, pulMaskedObjectLen, request_id);
+  return Qel2ExtractMaskedObjectCommon(ulSessionHandle, KQ_EXTRACT_MASKED_OBJECT_USER,
+                                       ulObjectHandle, 0, pMaskedObject, pulMaskedObjectLen,
+                                       request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2InsertMaskedObject(Uint32 ulSessionHandle, Uint64 *pulObjectHandle,
                                           const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
                                           Uint8 ObjectClass) {
-  return Qel2InsertMaskedObjectCommon(ulSessionHandle, KQ_INSERT_MASKED_OBJECT, pulObjectHandle, pMaskedObject,
-                                      ulMaskedObjectLen, ObjectClass, nullptr);
+  return Qel2InsertMaskedObjectCommon(ulSessionHandle, KQ_INSERT_MASKED_OBJECT, pulObjectHandle,
+                                      pMaskedObject, ulMaskedObjectLen, ObjectClass, nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2InsertMaskedObjectWithUserInfo(Uint32 ulSessionHandle, Uint64 *pulObjectHandle,
-                                                      const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
+QEL2_EXPORT Uint32 Qel2InsertMaskedObjectWithUserInfo(Uint32 ulSessionHandle,
+                                                      Uint64 *pulObjectHandle,
+                                                      const Uint8 *pMaskedObject,
+                                                      Uint32 ulMaskedObjectLen,
                                                       Uint32 ulForceInsert, Uint32 *request_id) {
-  return Qel2InsertMaskedObjectCommon(ulSessionHandle, KQ_INSERT_MASKED_OBJECT_USER, pulObjectHandle,
-                                      pMaskedObject, ulMaskedObjectLen, ulForceInsert, request_id);
+  return Qel2InsertMaskedObjectCommon(ulSessionHandle, KQ_INSERT_MASKED_OBJECT_USER,
+                                      pulObjectHandle, pMaskedObject, ulMaskedObjectLen,
+                                      ulForceInsert, request_id);
 }
 
 }  // extern "C"

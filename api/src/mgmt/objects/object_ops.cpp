@@ -31,7 +31,8 @@ Uint32 copy_share_entries(uint8_t have, BeReader entries, T *dst, Uint8 *count) 
   if (dst == nullptr) return 0;
   if (room < have) return RET_RESULT_SIZE;
   const size_t n = std::min<size_t>(have, kMaxShareEntries);
-  for (size_t i = 0; i < n; ++i) dst[i] = sizeof(T) == 4 ? static_cast<T>(entries.u32()) : static_cast<T>(entries.u16());
+  for (size_t i = 0; i < n; ++i)
+    dst[i] = sizeof(T) == 4 ? static_cast<T>(entries.u32()) : static_cast<T>(entries.u16());
   return 0;
 }
 
@@ -41,19 +42,21 @@ size_t build_share_list(uint8_t *list, size_t cap, const Uint32 *sessions, uint8
                         const Uint16 *users, uint8_t n_users) {
   BeWriter w(list, cap);
   if (n_sessions) {
-    w.fixed(QEL2_SHARE_SESSIONS_NAME, sizeof QEL2_SHARE_SESSIONS_NAME - 1, QEL2_SHARE_NAME_FIELD).u8(n_sessions);
+    w.fixed(QEL2_SHARE_SESSIONS_NAME, sizeof QEL2_SHARE_SESSIONS_NAME - 1, QEL2_SHARE_NAME_FIELD)
+        .u8(n_sessions);
     for (uint8_t i = 0; i < n_sessions; ++i) w.u32(sessions[i]);
   }
   if (n_users) {
-    w.fixed(QEL2_SHARE_USERS_NAME, sizeof QEL2_SHARE_USERS_NAME - 1, QEL2_SHARE_NAME_FIELD).u8(n_users);
+    w.fixed(QEL2_SHARE_USERS_NAME, sizeof QEL2_SHARE_USERS_NAME - 1, QEL2_SHARE_NAME_FIELD)
+        .u8(n_users);
     for (uint8_t i = 0; i < n_users; ++i) w.u16(users[i]);
   }
   return w.ok() ? w.size() : 0;
 }
 
 // Destroy, tombstone, destroy-tombstoned: the bare command, a bare answer.
-Uint32 send_object_command(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulKeyHandle, bool whole_handle_in_descriptor,
-                           Uint32 *request_id) {
+Uint32 send_object_command(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulKeyHandle,
+                           bool whole_handle_in_descriptor, Uint32 *request_id) {
   const uint32_t session = masked_session(ulSessionHandle);
   uint8_t cmd[kObjectCommandLen] = {};
   BeWriter w(cmd, sizeof cmd);
@@ -69,8 +72,9 @@ Uint32 send_object_command(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulKeyHa
 
 }  // namespace
 
-Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions, Uint8 *pSessCount,
-                            Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue, Uint32 *request_id) {
+Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions,
+                            Uint8 *pSessCount, Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue,
+                            Uint32 *request_id) {
   if (!pSessCount || !pUserCount || !pMValue) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(ulSessionHandle);
   // The HSM reads a 68-byte command: the record, then zeros.
@@ -90,18 +94,24 @@ Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *
   BeReader users(resp + offsetof(GetObjectInfoResponse, users), 2 * QEL2_MAX_SHARED_USERS);
   if (Uint32 r = copy_share_entries(sess_count, sessions, pSessions, pSessCount)) return r;
   *pMValue = user_byte & 0x0F;
-  if (Uint32 r = copy_share_entries(static_cast<uint8_t>(user_byte >> 4), users, pUsers, pUserCount)) return r;
+  if (Uint32 r =
+          copy_share_entries(static_cast<uint8_t>(user_byte >> 4), users, pUsers, pUserCount))
+    return r;
   return 0;
 }
 
-Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share, const Uint32 *pSessions,
-                          Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, Uint32 *request_id) {
-  if (ulSessCount > QEL2_MAX_SHARED_SESSIONS || ulUserCount > QEL2_MAX_SHARED_USERS) return ERR_INVALID_INPUT;
+Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share,
+                          const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                          Uint8 ulUserCount, Uint32 *request_id) {
+  if (ulSessCount > QEL2_MAX_SHARED_SESSIONS || ulUserCount > QEL2_MAX_SHARED_USERS)
+    return ERR_INVALID_INPUT;
   if (ulSessCount == 0 && ulUserCount == 0) return ERR_INVALID_INPUT;
   if ((ulSessCount && !pSessions) || (ulUserCount && !pUsers)) return ERR_INVALID_INPUT;
 
-  uint8_t list[2 * (QEL2_SHARE_NAME_FIELD + 1) + 4 * QEL2_MAX_SHARED_SESSIONS + 2 * QEL2_MAX_SHARED_USERS] = {};
-  const size_t list_len = build_share_list(list, sizeof list, pSessions, ulSessCount, pUsers, ulUserCount);
+  uint8_t list[2 * (QEL2_SHARE_NAME_FIELD + 1) + 4 * QEL2_MAX_SHARED_SESSIONS +
+               2 * QEL2_MAX_SHARED_USERS] = {};
+  const size_t list_len =
+      build_share_list(list, sizeof list, pSessions, ulSessCount, pUsers, ulUserCount);
   if (list_len == 0) return ERR_INVALID_INPUT;
 
   const uint32_t session = masked_session(ulSessionHandle);
@@ -110,7 +120,10 @@ Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 shar
   put_object_command(w, session, object_local_handle(ulKeyHandle), share ? 1u : 0u);
   uint8_t resp[kStdResponseLen] = {};
   MgmtRequest rq(KQ_SHARE_OBJECT, session);
-  rq.in(cmd, sizeof cmd).in(list, static_cast<uint32_t>(list_len)).out(resp, sizeof resp).key_handle(ulKeyHandle);
+  rq.in(cmd, sizeof cmd)
+      .in(list, static_cast<uint32_t>(list_len))
+      .out(resp, sizeof resp)
+      .key_handle(ulKeyHandle);
   rq.send_to_server(object_server(ulKeyHandle));
   if (request_id) *request_id = rq.request_id();
   return rq.result();
@@ -125,21 +138,24 @@ Uint32 Qel2TombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle) {
 }
 
 Uint32 Qel2DeleteTombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle) {
-  return send_object_command(KQ_DELETE_TOMBSTONED_OBJECT, ulSessionHandle, ulKeyHandle, false, nullptr);
+  return send_object_command(KQ_DELETE_TOMBSTONED_OBJECT, ulSessionHandle, ulKeyHandle, false,
+                             nullptr);
 }
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2GetKeyInfo(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions, Uint8 *pSessCount,
-                                  Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue, Uint32 *request_id) {
-  return Qel2GetKeyInfoCommon(ulSessionHandle, ulKeyHandle, pSessions, pSessCount, pUsers, pUserCount, pMValue,
-                              request_id);
+QEL2_EXPORT Uint32 Qel2GetKeyInfo(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions,
+                                  Uint8 *pSessCount, Uint16 *pUsers, Uint8 *pUserCount,
+                                  Uint8 *pMValue, Uint32 *request_id) {
+  return Qel2GetKeyInfoCommon(ulSessionHandle, ulKeyHandle, pSessions, pSessCount, pUsers,
+                              pUserCount, pMValue, request_id);
 }
 
-QEL2_EXPORT Uint32 Qel2ShareKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share, const Uint32 *pSessions,
-                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, Uint32 *request_id) {
-  return Qel2ShareKeyCommon(ulSessionHandle, ulKeyHandle, share, pSessions, ulSessCount, pUsers, ulUserCount,
-                            request_id);
+QEL2_EXPORT Uint32 Qel2ShareKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share,
+                                const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                                Uint8 ulUserCount, Uint32 *request_id) {
+  return Qel2ShareKeyCommon(ulSessionHandle, ulKeyHandle, share, pSessions, ulSessCount, pUsers,
+                            ulUserCount, request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2DeleteKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle) {

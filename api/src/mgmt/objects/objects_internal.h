@@ -23,7 +23,8 @@ inline uint64_t object_local_handle(uint64_t handle) { return handle & QEL2_OBJE
 
 // The 32-byte command about one object: session header (with its last word),
 // a reserved word, then the handle.
-inline void put_object_command(BeWriter &w, uint32_t session, uint64_t handle, uint32_t common_word = 0) {
+inline void put_object_command(BeWriter &w, uint32_t session, uint64_t handle,
+                               uint32_t common_word = 0) {
   put_session_header(w, session, 0, common_word);
   w.u32(0).u64(handle);
 }
@@ -35,7 +36,8 @@ inline void put_object_command(BeWriter &w, uint32_t session, uint64_t handle, u
 uint32_t appendAttestation(MgmtRequest *rq, Uint8 *attestedResponse, Uint32 *attestedLength);
 // The refusal appendAttestation would give before sending anything (with
 // its message), or 0.
-uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedResponse, const Uint32 *attestedLength);
+uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedResponse,
+                             const Uint32 *attestedLength);
 
 // Attested answers of more than this many response bytes are refused.
 inline constexpr uint64_t kMaxAttestedResponse = 8744;
@@ -58,14 +60,15 @@ bool is_token_template(Uint32 ulTemplate_size, const Uint8 *pTemplate);
 // Sets bIsToken_op from the template and, given a second template (the
 // private-key template of a key pair, searched within its own length),
 // bIsTokenAndSession_op when the two disagree.
-void update_thread_token_op(Uint32 ulTemplate_size, const Uint8 *pTemplate, const Uint8 *pTemplate2 = nullptr,
-                            Uint32 ulTemplate2_size = 0);
+void update_thread_token_op(Uint32 ulTemplate_size, const Uint8 *pTemplate,
+                            const Uint8 *pTemplate2 = nullptr, Uint32 ulTemplate2_size = 0);
 
 // ---- rebuilding a creation template from a key ----
 
 // A template (4096-byte buffer, release with free) that recreates the key,
 // with its length and attribute count; null on any failure (printed).
-Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize, Uint32 *pulAttributeCount);
+Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize,
+                   Uint32 *pulAttributeCount);
 
 // The part of GetTemplate that works on the attribute data the HSM returned
 // (an Object head and its attributes, data_len bytes).
@@ -74,26 +77,30 @@ Uint8 *build_template_from_attributes(const Uint8 *data, size_t data_len, Uint32
 
 // ---- workers behind the numbered variants ----
 
-Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions, Uint8 *pSessCount,
-                            Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue, Uint32 *request_id);
-Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share, const Uint32 *pSessions,
-                          Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount, Uint32 *request_id);
+Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pSessions,
+                            Uint8 *pSessCount, Uint16 *pUsers, Uint8 *pUserCount, Uint8 *pMValue,
+                            Uint32 *request_id);
+Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 share,
+                          const Uint32 *pSessions, Uint8 ulSessCount, const Uint16 *pUsers,
+                          Uint8 ulUserCount, Uint32 *request_id);
 Uint32 Qel2DeleteKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *request_id);
 Uint32 Qel2TombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
 Uint32 Qel2DeleteTombstoneKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle);
-Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 ulObjectHandle, Uint8 ObjectClass,
-                                     Uint8 *pMaskedObject, Uint32 *pulMaskedObjectLen, Uint32 *request_id);
+Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 ulObjectHandle,
+                                     Uint8 ObjectClass, Uint8 *pMaskedObject,
+                                     Uint32 *pulMaskedObjectLen, Uint32 *request_id);
 Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint64 *pulObjectHandle,
-                                    const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen, Uint32 ulForceInsert,
-                                    Uint32 *request_id);
-Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint32 ulFlags,
-                              Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
+                                    const Uint8 *pMaskedObject, Uint32 ulMaskedObjectLen,
+                                    Uint32 ulForceInsert, Uint32 *request_id);
+Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                              Uint32 ulFlags, Uint8 *pAttrBuf, Uint32 *pulBufLen,
+                              Uint8 *attestedResponse, Uint32 *attestedLength, Uint32 *request_id);
+Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
+                                  Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength, Uint32 *request_id);
+Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                              Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
                               Uint32 *request_id);
-Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags, Uint8 *pAttrBuf,
-                                  Uint32 *pulBufLen, Uint8 *attestedResponse, Uint32 *attestedLength,
-                                  Uint32 *request_id);
-Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                              Uint32 ulBufLen, void *buffer_ev, Uint32 *request_id);
 
 // Key search. The index is taken as 32 bits; the opcode decides how it sits
 // in the command.
@@ -112,8 +119,9 @@ struct FindSpec {
 // (24 + 8 per handle) travels in 16 bits.
 inline constexpr uint32_t kMaxFindHandles = (0xFFFFu - 24u) / 8u;
 
-Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query, const Uint8 *pTemplate,
-                                     Uint32 ulTemplateSize, Uint32 ulAttributeCount);
+Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &query,
+                                     const Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                     Uint32 ulAttributeCount);
 
 // The search attributes of the by-arguments functions.
 struct FindKeyArgs {
@@ -137,7 +145,8 @@ struct FindKeyArgs {
 
 Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &args);
 
-Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex, Uint16 ulUser,
-                             Uint64 *pulKeys, Uint8 *pulKeyInfo, Uint32 *pulNumOfKeys);
+Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSearchIndex,
+                             Uint16 ulUser, Uint64 *pulKeys, Uint8 *pulKeyInfo,
+                             Uint32 *pulNumOfKeys);
 
 #endif

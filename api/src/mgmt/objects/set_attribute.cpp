@@ -13,14 +13,16 @@ constexpr uint64_t kSetFixedLen = sizeof(SetAttributeCommand) + sizeof(Attribute
 
 }  // namespace
 
-Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                              Uint32 ulBufLen, void *buffer_ev, Uint32 *request_id) {
+Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                              Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
+                              Uint32 *request_id) {
   // Refused before the check reads the object's attributes from the HSM.
   if (kSetFixedLen + ulBufLen > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   // The attribute head announces ulBufLen value bytes; they must exist.
   if (ulBufLen != 0 && !pAttrBuf) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(ulSessionHandle);
-  if (Uint32 r = validate_setAttribute_template(session, ulObj64, ulAttrID, pAttrBuf, ulBufLen)) return r;
+  if (Uint32 r = validate_setAttribute_template(session, ulObj64, ulAttrID, pAttrBuf, ulBufLen))
+    return r;
 
   uint8_t cmd[sizeof(SetAttributeCommand)] = {};
   BeWriter w(cmd, sizeof cmd);
@@ -41,14 +43,17 @@ Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
 
 extern "C" {
 
-QEL2_EXPORT Uint32 Qel2SetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                    Uint32 ulBufLen) {
-  return Qel2SetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, pAttrBuf, ulBufLen, nullptr, nullptr);
+QEL2_EXPORT Uint32 Qel2SetAttribute(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                    Uint8 *pAttrBuf, Uint32 ulBufLen) {
+  return Qel2SetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, pAttrBuf, ulBufLen, nullptr,
+                                nullptr);
 }
 
-QEL2_EXPORT Uint32 Qel2SetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID, Uint8 *pAttrBuf,
-                                     Uint32 ulBufLen, void *buffer_ev, Uint32 *request_id) {
-  return Qel2SetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, pAttrBuf, ulBufLen, buffer_ev, request_id);
+QEL2_EXPORT Uint32 Qel2SetAttribute2(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
+                                     Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
+                                     Uint32 *request_id) {
+  return Qel2SetAttributeCommon(ulSessionHandle, ulObj64, ulAttrID, pAttrBuf, ulBufLen, buffer_ev,
+                                request_id);
 }
 
 }  // extern "C"

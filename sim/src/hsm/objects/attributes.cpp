@@ -16,11 +16,11 @@ constexpr std::array kAttrTable{
     AttrInfo{attr::kToken, K::Flag, true},
     AttrInfo{attr::kPrivate, K::Flag, false},
     AttrInfo{attr::kLabel, K::Bytes, true},
-    AttrInfo{0x10, K::Bytes, true},   // application
+    AttrInfo{0x10, K::Bytes, true},  // application
     AttrInfo{attr::kValue, K::Secret, false},
     AttrInfo{0x80, K::Number, false},  // certificate type
-    AttrInfo{0x81, K::Bytes, true},   // issuer
-    AttrInfo{0x82, K::Bytes, true},   // serial number
+    AttrInfo{0x81, K::Bytes, true},    // issuer
+    AttrInfo{0x82, K::Bytes, true},    // serial number
     AttrInfo{attr::kTrusted, K::Flag, true},
     AttrInfo{attr::kKeyType, K::Small, false},
     AttrInfo{0x101, K::Bytes, true},  // subject
@@ -77,8 +77,8 @@ std::optional<std::span<const uint8_t>> decimal_digits(std::span<const uint8_t> 
 
 }  // namespace
 
-const AttrInfo* attr_info(uint32_t type) {
-  for (const auto& a : kAttrTable)
+const AttrInfo *attr_info(uint32_t type) {
+  for (const auto &a : kAttrTable)
     if (a.type == type) return &a;
   return nullptr;
 }
@@ -95,8 +95,8 @@ std::optional<uint32_t> parse_number(std::span<const uint8_t> value) {
 }
 
 std::vector<uint8_t> kept_number(uint32_t v) {
-  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-          static_cast<uint8_t>(v)};
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
 }
 
 uint32_t kept_to_number(std::span<const uint8_t> kept) {
@@ -113,7 +113,8 @@ std::vector<uint8_t> strip_leading_zeros(std::span<const uint8_t> b) {
 
 std::string decimal(uint32_t v) { return std::to_string(v); }
 
-std::optional<std::vector<uint8_t>> parse_value(Kind kind, std::span<const uint8_t> value, bool text_exponent) {
+std::optional<std::vector<uint8_t>> parse_value(Kind kind, std::span<const uint8_t> value,
+                                                bool text_exponent) {
   switch (kind) {
     case Kind::Flag: {
       if (value.size() == 1 && value[0] <= 1) return std::vector<uint8_t>{value[0]};

@@ -92,13 +92,14 @@ struct AttrInfo {
 
 // The table entry of a number, none for numbers the HSM does not know
 // (OBJ_ATTR_ALL and vendor-defined are not in it).
-const AttrInfo* attr_info(uint32_t type);
+const AttrInfo *attr_info(uint32_t type);
 
 // A template value in the kept form; none when it is not a valid value of its kind.
 // Numbers are decimal text with an optional newline or NUL after the digits;
 // flags "1"/"0" with the same optional end, or one byte 1/0; exponents of a
 // public-key template may be decimal text, otherwise big-endian bytes.
-std::optional<std::vector<uint8_t>> parse_value(Kind kind, std::span<const uint8_t> value, bool text_exponent);
+std::optional<std::vector<uint8_t>> parse_value(Kind kind, std::span<const uint8_t> value,
+                                                bool text_exponent);
 std::optional<uint32_t> parse_number(std::span<const uint8_t> value);
 
 // The kept form as a single-attribute read answers it.

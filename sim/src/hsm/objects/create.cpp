@@ -17,7 +17,8 @@ namespace {
 
 struct ClassRules {
   uint8_t key_class;
-  std::array<uint32_t, 6> usage;      // usage flags a key of the class has (0-terminated), default false
+  std::array<uint32_t, 6>
+      usage;  // usage flags a key of the class has (0-terminated), default false
   std::array<uint32_t, 4> forbidden;  // usage flags it may not have set (0-terminated)
   bool secret_part;                   // has a secret part: sensitive and private defaults
 };
@@ -31,14 +32,15 @@ constexpr std::array kClassRules{
                {attr::kDecrypt, attr::kUnwrap, attr::kSign, attr::kSignRecover, 0, 0},
                {attr::kEncrypt, attr::kWrap, attr::kVerify, attr::kVerifyRecover},
                true},
-    ClassRules{key_class::kSecret,
-               {attr::kEncrypt, attr::kDecrypt, attr::kWrap, attr::kUnwrap, attr::kSign, attr::kVerify},
-               {0, 0, 0, 0},
-               true},
+    ClassRules{
+        key_class::kSecret,
+        {attr::kEncrypt, attr::kDecrypt, attr::kWrap, attr::kUnwrap, attr::kSign, attr::kVerify},
+        {0, 0, 0, 0},
+        true},
 };
 
-const ClassRules* rules_of(uint32_t key_class) {
-  for (const auto& r : kClassRules)
+const ClassRules *rules_of(uint32_t key_class) {
+  for (const auto &r : kClassRules)
     if (r.key_class == key_class) return &r;
   return nullptr;
 }
@@ -56,19 +58,25 @@ struct SizeRule {
   bool aes_sizes;
 };
 constexpr std::array kSecretSizes{
-    SizeRule{key_type::kGenericSecret, 1, 4096, false}, SizeRule{key_type::kRc4, 1, 256, false},
-    SizeRule{key_type::kDes, 8, 8, false},              SizeRule{key_type::kDes3, 24, 24, false},
+    SizeRule{key_type::kGenericSecret, 1, 4096, false},
+    SizeRule{key_type::kRc4, 1, 256, false},
+    SizeRule{key_type::kDes, 8, 8, false},
+    SizeRule{key_type::kDes3, 24, 24, false},
     SizeRule{key_type::kAes, 16, 32, true},
 };
 
 bool secret_size_ok(uint8_t type, size_t n) {
-  for (const auto& r : kSecretSizes)
+  for (const auto &r : kSecretSizes)
     if (r.type == type) return n >= r.min && n <= r.max && (!r.aes_sizes || n % 8 == 0);
   return false;
 }
 
-void set_default(Object& o, uint32_t type, uint8_t v) { o.attrs.try_emplace(type, std::vector<uint8_t>{v}); }
-void set_flag(Object& o, uint32_t type, bool v) { o.attrs[type] = {static_cast<uint8_t>(v ? 1 : 0)}; }
+void set_default(Object &o, uint32_t type, uint8_t v) {
+  o.attrs.try_emplace(type, std::vector<uint8_t>{v});
+}
+void set_flag(Object &o, uint32_t type, bool v) {
+  o.attrs[type] = {static_cast<uint8_t>(v ? 1 : 0)};
+}
 
 uint32_t modulus_bits(std::span<const uint8_t> m) {
   auto s = strip_leading_zeros(m);
@@ -78,7 +86,7 @@ uint32_t modulus_bits(std::span<const uint8_t> m) {
   return bits;
 }
 
-uint32_t apply_flags(const ParsedTemplate& t, const ClassRules& rules, Object& o) {
+uint32_t apply_flags(const ParsedTemplate &t, const ClassRules &rules, Object &o) {
   for (uint32_t f : rules.forbidden)
     if (f && t.number(f).value_or(0)) return rc::kTemplateInconsistent;
   auto priv = t.number(attr::kPrivate);
@@ -99,13 +107,14 @@ uint32_t apply_flags(const ParsedTemplate& t, const ClassRules& rules, Object& o
   return rc::kOk;
 }
 
-uint32_t apply_secret(const ParsedTemplate& t, Material& m, Object& o) {
+uint32_t apply_secret(const ParsedTemplate &t, Material &m, Object &o) {
   auto len = t.number(attr::kValueLen);
   if (m.key.empty()) {
     if (!len) return rc::kTemplateInconsistent;
     if (!secret_size_ok(o.key_type(), *len)) return rc::kKeySizeRange;
     m.key.resize(*len);
-    if (RAND_bytes(m.key.data(), static_cast<int>(m.key.size())) != 1) return rc::kTemplateInconsistent;
+    if (RAND_bytes(m.key.data(), static_cast<int>(m.key.size())) != 1)
+      return rc::kTemplateInconsistent;
   } else if (len && *len != m.key.size()) {
     return rc::kTemplateInconsistent;
   }
@@ -116,7 +125,7 @@ uint32_t apply_secret(const ParsedTemplate& t, Material& m, Object& o) {
   return rc::kOk;
 }
 
-uint32_t apply_sharing(HsmState& st, const Creator& c, const ParsedTemplate& t, Object& o) {
+uint32_t apply_sharing(HsmState &st, const Creator &c, const ParsedTemplate &t, Object &o) {
   o.users = t.users.value_or(std::vector<uint16_t>{});
   if (uint32_t r = check_users(st, c.partition, c.owner, o.users)) return r;
   o.sessions = t.sessions.value_or(std::vector<uint32_t>{});
@@ -130,15 +139,19 @@ uint32_t apply_sharing(HsmState& st, const Creator& c, const ParsedTemplate& t, 
 }  // namespace
 
 bool usage_allowed(uint8_t key_class, uint32_t flag) {
-  const ClassRules* rules = rules_of(key_class);
-  return !rules || std::find(rules->forbidden.begin(), rules->forbidden.end(), flag) == rules->forbidden.end();
+  const ClassRules *rules = rules_of(key_class);
+  return !rules || std::find(rules->forbidden.begin(), rules->forbidden.end(), flag) ==
+                       rules->forbidden.end();
 }
 
 std::vector<uint8_t> key_check_value(uint8_t type, std::span<const uint8_t> key) {
-  const char* name = nullptr;
+  const char *name = nullptr;
   size_t block = 16;
   if (type == key_type::kAes) {
-    name = key.size() == 16 ? "AES-128-ECB" : key.size() == 24 ? "AES-192-ECB" : key.size() == 32 ? "AES-256-ECB" : nullptr;
+    name = key.size() == 16   ? "AES-128-ECB"
+           : key.size() == 24 ? "AES-192-ECB"
+           : key.size() == 32 ? "AES-256-ECB"
+                              : nullptr;
   } else if (type == key_type::kDes3 && key.size() == 24) {
     name = "DES-EDE3-ECB";
     block = 8;
@@ -149,16 +162,20 @@ std::vector<uint8_t> key_check_value(uint8_t type, std::span<const uint8_t> key)
   EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
   std::array<uint8_t, 16> zero{}, out{};
   int n = 0;
-  if (EVP_EncryptUpdate(ctx.get(), out.data(), &n, zero.data(), static_cast<int>(block)) != 1 || n < 3) return {};
+  if (EVP_EncryptUpdate(ctx.get(), out.data(), &n, zero.data(), static_cast<int>(block)) != 1 ||
+      n < 3)
+    return {};
   return {out.begin(), out.begin() + 3};
 }
 
-uint32_t check_users(HsmState& st, uint8_t partition, uint32_t owner, std::vector<uint16_t>& users) {
-  Partition* p = st.partitions.at(partition);
+uint32_t check_users(HsmState &st, uint8_t partition, uint32_t owner,
+                     std::vector<uint16_t> &users) {
+  Partition *p = st.partitions.at(partition);
   if (!p) return rc::kInvalidPartitionId;
   std::vector<uint16_t> kept;
   for (uint16_t u : users) {
-    bool exists = std::any_of(p->users.begin(), p->users.end(), [&](const User& x) { return x.id == u; });
+    bool exists =
+        std::any_of(p->users.begin(), p->users.end(), [&](const User &x) { return x.id == u; });
     if (!exists) return rc::kUserDoesNotExist;
     if (u != owner && std::find(kept.begin(), kept.end(), u) == kept.end()) kept.push_back(u);
   }
@@ -167,10 +184,10 @@ uint32_t check_users(HsmState& st, uint8_t partition, uint32_t owner, std::vecto
   return rc::kOk;
 }
 
-uint32_t check_sessions(HsmState& st, uint8_t partition, std::vector<uint32_t>& sessions) {
+uint32_t check_sessions(HsmState &st, uint8_t partition, std::vector<uint32_t> &sessions) {
   std::vector<uint32_t> kept;
   for (uint32_t h : sessions) {
-    Session* s = st.sessions.find(h);
+    Session *s = st.sessions.find(h);
     if (!s || s->partition != partition) return rc::kInvalidSession;
     if (std::find(kept.begin(), kept.end(), s->handle) == kept.end()) kept.push_back(s->handle);
   }
@@ -179,22 +196,23 @@ uint32_t check_sessions(HsmState& st, uint8_t partition, std::vector<uint32_t>& 
   return rc::kOk;
 }
 
-uint32_t build_object(HsmState& st, const Creator& c, const ParsedTemplate& t, Material m, Object& out) {
+uint32_t build_object(HsmState &st, const Creator &c, const ParsedTemplate &t, Material m,
+                      Object &out) {
   struct Wipe {
-    std::vector<uint8_t>& v;
+    std::vector<uint8_t> &v;
     ~Wipe() {
       if (!v.empty()) explicit_bzero(v.data(), v.size());
     }
   } wipe{m.key};
   auto cls = t.number(attr::kClass);
   auto type = t.number(attr::kKeyType);
-  const ClassRules* rules = cls ? rules_of(*cls) : nullptr;
+  const ClassRules *rules = cls ? rules_of(*cls) : nullptr;
   if (!rules || !type || !type_fits_class(*cls, *type)) return rc::kTemplateInconsistent;
 
   Object o;
   o.partition = c.partition;
   o.owner = c.owner;
-  for (const auto& a : t.attrs) {
+  for (const auto &a : t.attrs) {
     if (a.type == attr::kValue) {  // the key value in the template itself
       if (!m.key.empty() || *cls != key_class::kSecret) return rc::kTemplateInconsistent;
       m.key = a.kept;
@@ -207,7 +225,7 @@ uint32_t build_object(HsmState& st, const Creator& c, const ParsedTemplate& t, M
   set_flag(o, attr::kLocal, m.local);
   if (*cls == key_class::kSecret) {
     if (uint32_t r = apply_secret(t, m, o)) return r;
-  } else if (const auto* mod = o.get(attr::kModulus); mod && *type == key_type::kRsa) {
+  } else if (const auto *mod = o.get(attr::kModulus); mod && *type == key_type::kRsa) {
     o.attrs.try_emplace(attr::kModulusBits, kept_number(modulus_bits(*mod)));
   }
   if (uint32_t r = apply_sharing(st, c, t, o)) return r;

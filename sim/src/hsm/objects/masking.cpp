@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 #include <string.h>
 
-
 #include "hsm/objects/cipher.h"
 #include "hsm/objects/codes.h"
 #include "wire/be_codec.h"
@@ -32,19 +31,22 @@ struct Wiped {
 };
 
 // One AES-256 key wrap with padding, either way; none on failure.
-bool wrap_pad(bool encrypt, std::span<const uint8_t> key, std::span<const uint8_t> in, std::vector<uint8_t>& out) {
+bool wrap_pad(bool encrypt, std::span<const uint8_t> key, std::span<const uint8_t> in,
+              std::vector<uint8_t> &out) {
   if (key.size() != 32 || in.empty() || in.size() > (1u << 24)) return false;
   CipherCtx ctx = keyed_cipher("AES-256-WRAP-PAD", key, encrypt);
   if (!ctx) return false;
   out.assign(in.size() + 16, 0);
   int n = 0, fin = 0;
-  if (EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1 || n < 0) return false;
+  if (EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1 ||
+      n < 0)
+    return false;
   if (EVP_CipherFinal_ex(ctx.get(), out.data() + n, &fin) != 1) return false;
   out.resize(static_cast<size_t>(n) + static_cast<size_t>(fin));
   return true;
 }
 
-void serialise(const Object& o, bool user_info, std::vector<uint8_t>& out) {
+void serialise(const Object &o, bool user_info, std::vector<uint8_t> &out) {
   wire::BeWriter w(out);
   w.bytes(kMagic).u8(kVersion).u8(user_info ? kUserInfo : 0).u16(0).u32(0);
   w.u64(o.handle);
@@ -53,7 +55,8 @@ void serialise(const Object& o, bool user_info, std::vector<uint8_t>& out) {
   if (user_info)
     for (uint16_t u : o.users) w.u16(u);
   w.u32(static_cast<uint32_t>(o.attrs.size()));
-  for (const auto& [type, kept] : o.attrs) w.u32(type).u32(static_cast<uint32_t>(kept.size())).bytes(kept);
+  for (const auto &[type, kept] : o.attrs)
+    w.u32(type).u32(static_cast<uint32_t>(kept.size())).bytes(kept);
   w.u32(static_cast<uint32_t>(o.key.size())).bytes(o.key.bytes());
   w.u32(static_cast<uint32_t>(o.public_data.size())).bytes(o.public_data);
   w.u32_at(8, static_cast<uint32_t>(out.size() - kHeadSize));
@@ -75,7 +78,7 @@ bool kept_size_ok(Kind kind, size_t n) {
   }
 }
 
-bool read_attrs(wire::BeReader& r, Object& o) {
+bool read_attrs(wire::BeReader &r, Object &o) {
   uint32_t n = r.u32();
   for (uint32_t i = 0; i < n && r.ok(); ++i) {
     uint32_t type = r.u32();
@@ -89,7 +92,7 @@ bool read_attrs(wire::BeReader& r, Object& o) {
   return r.ok();
 }
 
-bool deserialise(std::span<const uint8_t> plain, Unmasked& out) {
+bool deserialise(std::span<const uint8_t> plain, Unmasked &out) {
   wire::BeReader r(plain);
   auto magic = r.bytes(4);
   uint8_t version = r.u8();
@@ -101,7 +104,7 @@ bool deserialise(std::span<const uint8_t> plain, Unmasked& out) {
   wire::BeReader b(plain.subspan(kHeadSize, body));
   Unmasked u;
   u.user_info = (flags & kUserInfo) != 0;
-  Object& o = u.object;
+  Object &o = u.object;
   o.handle = b.u64();
   o.owner = b.u32();
   o.m_value = b.u8();
@@ -124,7 +127,8 @@ bool deserialise(std::span<const uint8_t> plain, Unmasked& out) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> mask_object(const Object& o, bool user_info, std::span<const uint8_t> key) {
+std::optional<std::vector<uint8_t>> mask_object(const Object &o, bool user_info,
+                                                std::span<const uint8_t> key) {
   Wiped plain;
   serialise(o, user_info, plain.v);
   std::vector<uint8_t> masked;
@@ -132,7 +136,8 @@ std::optional<std::vector<uint8_t>> mask_object(const Object& o, bool user_info,
   return masked;
 }
 
-uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t> key, Unmasked& out) {
+uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t> key,
+                       Unmasked &out) {
   Wiped plain;
   if (masked.size() < 24 || !wrap_pad(false, key, masked, plain.v)) return rc::kRestoreConsistency;
   return deserialise(plain.v, out) ? rc::kOk : rc::kRestoreConsistency;

@@ -14,15 +14,17 @@ namespace hsmsim::hsm::obj {
 
 // The masked form of `o`; with user info it carries the owner, the users it
 // is shared with and the M value. Its length is 8 more than a multiple of 16.
-std::optional<std::vector<uint8_t>> mask_object(const Object& o, bool user_info, std::span<const uint8_t> key);
+std::optional<std::vector<uint8_t>> mask_object(const Object &o, bool user_info,
+                                                std::span<const uint8_t> key);
 
 struct Unmasked {
-  Object object;   // attributes, key material, handle it had; owner and shares only with user info
+  Object object;  // attributes, key material, handle it had; owner and shares only with user info
   bool user_info = false;
 };
 
 // 0 and the object, or RET_RESTORE_OBJECT_CONSISTENCY_ERR when the bytes are
 // not a masked object of this HSM.
-uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t> key, Unmasked& out);
+uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t> key,
+                       Unmasked &out);
 
 }  // namespace hsmsim::hsm::obj

@@ -11,21 +11,24 @@ std::span<const uint8_t> up_to_nul(std::span<const uint8_t> v) {
   return v.first(static_cast<size_t>(it - v.begin()));
 }
 
-bool same(std::span<const uint8_t> a, std::span<const uint8_t> b) { return std::ranges::equal(a, b); }
+bool same(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  return std::ranges::equal(a, b);
+}
 
-bool check_value_matches(std::span<const uint8_t> want, const std::vector<uint8_t>* have) {
+bool check_value_matches(std::span<const uint8_t> want, const std::vector<uint8_t> *have) {
   if (std::all_of(want.begin(), want.end(), [](uint8_t b) { return b == 0; })) return true;
   if (!have) return false;
   if (want.size() >= have->size()) {
     size_t lead = want.size() - have->size();
-    return std::all_of(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(lead), [](uint8_t b) { return b == 0; }) &&
+    return std::all_of(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(lead),
+                       [](uint8_t b) { return b == 0; }) &&
            same(want.subspan(lead), *have);
   }
   return same(want, std::span<const uint8_t>(*have).first(want.size()));
 }
 
-bool attr_matches(const Object& o, const TemplateAttr& a) {
-  const std::vector<uint8_t>* have = o.get(a.type);
+bool attr_matches(const Object &o, const TemplateAttr &a) {
+  const std::vector<uint8_t> *have = o.get(a.type);
   switch (a.type) {
     case attr::kLabel:
       return have && same(up_to_nul(a.kept), up_to_nul(*have));
@@ -40,11 +43,11 @@ bool attr_matches(const Object& o, const TemplateAttr& a) {
 }
 
 template <typename T>
-bool contains(const std::vector<T>& v, T x) {
+bool contains(const std::vector<T> &v, T x) {
   return std::find(v.begin(), v.end(), x) != v.end();
 }
 
-bool shares_match(const Object& o, const ParsedTemplate& t) {
+bool shares_match(const Object &o, const ParsedTemplate &t) {
   if (t.users)
     for (uint16_t u : *t.users)
       if (u != o.owner && !contains(o.users, u)) return false;
@@ -56,8 +59,8 @@ bool shares_match(const Object& o, const ParsedTemplate& t) {
 
 }  // namespace
 
-bool matches(const Object& o, const ParsedTemplate& t) {
-  for (const auto& a : t.attrs)
+bool matches(const Object &o, const ParsedTemplate &t) {
+  for (const auto &a : t.attrs)
     if (!attr_matches(o, a)) return false;
   return shares_match(o, t);
 }

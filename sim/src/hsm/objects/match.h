@@ -13,6 +13,6 @@ namespace hsmsim::hsm::obj {
 // user or session list and an M value of 0 match anything; listed users
 // must be the owner or share the object, listed sessions must share it or
 // be its session.
-bool matches(const Object&, const ParsedTemplate&);
+bool matches(const Object &, const ParsedTemplate &);
 
 }  // namespace hsmsim::hsm::obj

@@ -7,16 +7,16 @@ namespace hsmsim::hsm::obj {
 
 Kind kind_of(uint32_t type) {
   if (type == attr::kVendorDefined) return Kind::Number;
-  const AttrInfo* info = attr_info(type);
+  const AttrInfo *info = attr_info(type);
   return info ? info->kind : Kind::Bytes;
 }
 
-std::vector<uint8_t> all_attributes_data(const Object& o) {
+std::vector<uint8_t> all_attributes_data(const Object &o) {
   std::vector<uint8_t> out;
   wire::BeWriter w(out);
   w.u32(0).u32(0).u32(0);
   uint32_t count = 0;
-  for (const auto& [type, kept] : o.attrs) {
+  for (const auto &[type, kept] : o.attrs) {
     if (kind_of(type) == Kind::Secret) continue;
     w.u32(type).u32(static_cast<uint32_t>(kept.size())).bytes(kept);
     ++count;
@@ -26,7 +26,7 @@ std::vector<uint8_t> all_attributes_data(const Object& o) {
   return out;
 }
 
-uint32_t attribute_value(const Object& o, uint32_t type, std::vector<uint8_t>& out) {
+uint32_t attribute_value(const Object &o, uint32_t type, std::vector<uint8_t> &out) {
   Kind kind = kind_of(type);
   if (type == attr::kAccess) {
     out = read_form(Kind::Derived, kept_number(static_cast<uint32_t>(o.users.size() + 1)));
@@ -39,7 +39,7 @@ uint32_t attribute_value(const Object& o, uint32_t type, std::vector<uint8_t>& o
   }
   if (kind == Kind::Secret)
     return o.key_class() == key_class::kPrivate ? rc::kKeyUnextractable : rc::kAttributeTypeInvalid;
-  const auto* kept = o.get(type);
+  const auto *kept = o.get(type);
   if (!kept) return rc::kAttributeTypeInvalid;
   out = read_form(kind, *kept);
   return rc::kOk;

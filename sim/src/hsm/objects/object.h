@@ -18,22 +18,23 @@ inline constexpr size_t kMaxShares = 8;  // sessions and users an object is shar
 struct Object {
   uint64_t handle = 0;
   uint8_t partition = 0;
-  uint32_t owner = 0;              // user id within the partition
-  uint32_t session = 0;            // session objects: the session they end with; 0 for token objects
+  uint32_t owner = 0;    // user id within the partition
+  uint32_t session = 0;  // session objects: the session they end with; 0 for token objects
   std::vector<uint32_t> sessions;  // sessions it is shared with
   std::vector<uint16_t> users;     // users it is shared with, the owner not among them
   uint8_t m_value = 0;             // approvals needed to use it
   bool tombstoned = false;
   std::map<uint32_t, std::vector<uint8_t>> attrs;  // kept forms, by number
-  Secret key;                      // secret value, or the private key; opaque to the store
-  std::vector<uint8_t> public_data;  // EC point or DSA public value of the key pair; empty when none
+  Secret key;  // secret value, or the private key; opaque to the store
+  std::vector<uint8_t>
+      public_data;  // EC point or DSA public value of the key pair; empty when none
 
-  const std::vector<uint8_t>* get(uint32_t type) const {
+  const std::vector<uint8_t> *get(uint32_t type) const {
     auto it = attrs.find(type);
     return it == attrs.end() ? nullptr : &it->second;
   }
   std::optional<uint32_t> number(uint32_t type) const {
-    const auto* v = get(type);
+    const auto *v = get(type);
     if (!v) return std::nullopt;
     return kept_to_number(*v);
   }
@@ -50,11 +51,11 @@ Kind kind_of(uint32_t type);
 // new object's attributes are returned: an Object head (reserved 0, count,
 // size of the attribute bytes after the head), then type, size and kept
 // value of each attribute in ascending number; key material never appears.
-std::vector<uint8_t> all_attributes_data(const Object&);
+std::vector<uint8_t> all_attributes_data(const Object &);
 
 // The value a single-attribute read answers, or the code: RET_ATTRIBUTE_TYPE_INVALID
 // for an attribute the object does not have, RET_KEY_UNEXTRACTABLE for key
 // material that may not leave.
-uint32_t attribute_value(const Object&, uint32_t type, std::vector<uint8_t>& out);
+uint32_t attribute_value(const Object &, uint32_t type, std::vector<uint8_t> &out);
 
 }  // namespace hsmsim::hsm::obj

@@ -13,6 +13,6 @@ namespace hsmsim::hsm::obj {
 // in OBJ_ATTR_MODULUS_BITS and the point in the public data; DSA from
 // OBJ_ATTR_PRIME, OBJ_ATTR_SUBPRIME, OBJ_ATTR_BASE and the public value.
 // RET_KEY_TYPE_INCONSISTENT for secret keys and keys lacking those parts.
-uint32_t public_key_der(const Object&, std::vector<uint8_t>& out);
+uint32_t public_key_der(const Object &, std::vector<uint8_t> &out);
 
 }  // namespace hsmsim::hsm::obj

@@ -23,19 +23,19 @@ uint64_t SearchContexts::open(uint32_t session, std::vector<uint64_t> handles) {
   return id;
 }
 
-SearchContext* SearchContexts::find(uint64_t id, uint32_t session) {
+SearchContext *SearchContexts::find(uint64_t id, uint32_t session) {
   auto it = ctx_.find(id);
   if (it == ctx_.end() || it->second.session != session) return nullptr;
   return &it->second;
 }
 
 void SearchContexts::end_session(uint32_t session) {
-  std::erase_if(ctx_, [&](const auto& kv) { return kv.second.session == session; });
+  std::erase_if(ctx_, [&](const auto &kv) { return kv.second.session == session; });
 }
 
 ObjectStore::ObjectStore() : masking_key_(random_key(32)), attestation_key_(random_key(32)) {}
 
-Object* ObjectStore::find(uint64_t handle) {
+Object *ObjectStore::find(uint64_t handle) {
   auto it = objects_.find(handle & kHandleMask);
   return it == objects_.end() ? nullptr : &it->second;
 }
@@ -69,8 +69,8 @@ bool ObjectStore::erase(uint64_t handle) { return objects_.erase(handle & kHandl
 void ObjectStore::end_session(uint32_t session) {
   session &= 0x3FFFFFFF;
   if (session == 0) return;
-  std::erase_if(objects_, [&](const auto& kv) { return kv.second.session == session; });
-  for (auto& [h, o] : objects_) std::erase(o.sessions, session);
+  std::erase_if(objects_, [&](const auto &kv) { return kv.second.session == session; });
+  for (auto &[h, o] : objects_) std::erase(o.sessions, session);
   searches_.end_session(session);
 }
 
@@ -82,14 +82,14 @@ void ObjectStore::clear() {
 
 uint32_t ObjectStore::count(uint8_t partition, bool token) const {
   uint32_t n = 0;
-  for (const auto& [h, o] : objects_)
+  for (const auto &[h, o] : objects_)
     if (o.partition == partition && !o.tombstoned && o.token() == token) ++n;
   return n;
 }
 
 uint32_t ObjectStore::count_all(bool token) const {
   uint32_t n = 0;
-  for (const auto& [h, o] : objects_)
+  for (const auto &[h, o] : objects_)
     if (!o.tombstoned && o.token() == token) ++n;
   return n;
 }

@@ -11,8 +11,10 @@
 
 namespace hsmsim::hsm::obj {
 
-inline constexpr uint64_t kHandleMask = 0x7FFFFFF;  // handles below 2^27; bits 27-31 name the cluster server
-inline constexpr uint64_t kFirstHandle = 16;        // 1-15 stay for the HSM's fixed keys (4: the fixed wrapping key)
+inline constexpr uint64_t kHandleMask =
+    0x7FFFFFF;  // handles below 2^27; bits 27-31 name the cluster server
+inline constexpr uint64_t kFirstHandle =
+    16;  // 1-15 stay for the HSM's fixed keys (4: the fixed wrapping key)
 inline constexpr size_t kMaxObjects = 1u << 20;
 
 // A search that continues over several requests: the handles it matched
@@ -27,7 +29,7 @@ class SearchContexts {
   static constexpr size_t kMax = 256;  // the oldest is dropped beyond this
 
   uint64_t open(uint32_t session, std::vector<uint64_t> handles);  // its non-zero id
-  SearchContext* find(uint64_t id, uint32_t session);
+  SearchContext *find(uint64_t id, uint32_t session);
   void close(uint64_t id) { ctx_.erase(id); }
   void end_session(uint32_t session);
   void clear() { ctx_.clear(); }
@@ -43,7 +45,7 @@ class ObjectStore {
   ObjectStore();
 
   // The live or tombstoned object of a handle (its server bits ignored), or none.
-  Object* find(uint64_t handle);
+  Object *find(uint64_t handle);
   // Stores `o` under a fresh handle, or under `at` when that is given, in
   // range and free. Returns the handle, 0 when none could be given.
   uint64_t add(Object o, uint64_t at = 0);
@@ -56,16 +58,16 @@ class ObjectStore {
 
   template <typename F>
   void each(F f) {  // ascending handles
-    for (auto& [h, o] : objects_) f(o);
+    for (auto &[h, o] : objects_) f(o);
   }
   template <typename F>
   void each(F f) const {
-    for (const auto& [h, o] : objects_) f(o);
+    for (const auto &[h, o] : objects_) f(o);
   }
   uint32_t count(uint8_t partition, bool token) const;  // live objects
   uint32_t count_all(bool token) const;                 // of every partition
 
-  SearchContexts& searches() { return searches_; }
+  SearchContexts &searches() { return searches_; }
   std::span<const uint8_t> masking_key() const { return masking_key_.bytes(); }
   std::span<const uint8_t> attestation_key() const { return attestation_key_.bytes(); }
 
@@ -75,8 +77,8 @@ class ObjectStore {
   std::map<uint64_t, Object> objects_;
   uint64_t next_ = kFirstHandle;
   SearchContexts searches_;
-  Secret masking_key_;        // AES-256 key wrap of masked objects
-  Secret attestation_key_;    // HMAC key of attestations
+  Secret masking_key_;      // AES-256 key wrap of masked objects
+  Secret attestation_key_;  // HMAC key of attestations
 };
 
 }  // namespace hsmsim::hsm::obj

@@ -27,7 +27,7 @@ std::optional<std::vector<RawAttr>> walk(std::span<const uint8_t> bytes) {
   return out;
 }
 
-bool starts_with(std::span<const uint8_t> v, const char* prefix, size_t n) {
+bool starts_with(std::span<const uint8_t> v, const char *prefix, size_t n) {
   return v.size() >= n && std::memcmp(v.data(), prefix, n) == 0;
 }
 
@@ -38,7 +38,7 @@ bool zeros(std::span<const uint8_t> v) {
 }
 
 // "sessns:", a zero byte, the count, then that many 32-bit handles.
-uint32_t read_sessions(std::span<const uint8_t> v, ParsedTemplate& t) {
+uint32_t read_sessions(std::span<const uint8_t> v, ParsedTemplate &t) {
   if (v.size() < 9 || v[7] != 0 || v.size() != 9u + 4u * v[8]) return rc::kInvalidInput;
   wire::BeReader r(v.subspan(9));
   std::vector<uint32_t> s;
@@ -48,7 +48,7 @@ uint32_t read_sessions(std::span<const uint8_t> v, ParsedTemplate& t) {
 }
 
 // "users:", two zero bytes, then 16-bit user ids up to the end.
-uint32_t read_users(std::span<const uint8_t> v, ParsedTemplate& t) {
+uint32_t read_users(std::span<const uint8_t> v, ParsedTemplate &t) {
   if (v.size() < 8 || !zeros(v.subspan(6, 2)) || (v.size() - 8) % 2) return rc::kInvalidInput;
   wire::BeReader r(v.subspan(8));
   std::vector<uint16_t> u;
@@ -57,14 +57,14 @@ uint32_t read_users(std::span<const uint8_t> v, ParsedTemplate& t) {
   return 0;
 }
 
-uint32_t read_m_value(std::span<const uint8_t> v, ParsedTemplate& t) {
+uint32_t read_m_value(std::span<const uint8_t> v, ParsedTemplate &t) {
   if (v.size() != 12) return rc::kInvalidInput;
   wire::BeReader r(v.subspan(8));
   t.m_value = r.u32();
   return 0;
 }
 
-uint32_t read_vendor(std::span<const uint8_t> v, Purpose purpose, ParsedTemplate& t) {
+uint32_t read_vendor(std::span<const uint8_t> v, Purpose purpose, ParsedTemplate &t) {
   auto once = [&](bool present) { return present && purpose == Purpose::Create; };
   if (starts_with(v, "sessns:", 7)) {
     if (once(t.sessions.has_value())) return rc::kTemplateInconsistent;
@@ -88,8 +88,8 @@ uint32_t read_vendor(std::span<const uint8_t> v, Purpose purpose, ParsedTemplate
 
 // A public exponent may be decimal text unless the template is for a key of
 // another class than public (private-key templates carry big-endian bytes).
-bool text_exponent(const std::vector<RawAttr>& raw) {
-  for (const auto& a : raw)
+bool text_exponent(const std::vector<RawAttr> &raw) {
+  for (const auto &a : raw)
     if (a.type == attr::kClass) {
       auto c = parse_number(a.value);
       return c && *c == key_class::kPublic;
@@ -97,9 +97,9 @@ bool text_exponent(const std::vector<RawAttr>& raw) {
   return true;
 }
 
-uint32_t read_attr(const RawAttr& a, Purpose purpose, bool text_exp, ParsedTemplate& t) {
+uint32_t read_attr(const RawAttr &a, Purpose purpose, bool text_exp, ParsedTemplate &t) {
   if (a.type == attr::kVendorDefined) return read_vendor(a.value, purpose, t);
-  const AttrInfo* info = attr_info(a.type);
+  const AttrInfo *info = attr_info(a.type);
   if (!info) return rc::kAttributeTypeInvalid;
   if (info->kind == Kind::Derived) {  // OBJ_ATTR_ACCESS: users + 1, computed by the HSM
     return parse_number(a.value) ? 0 : rc::kAttributeValueInvalid;
@@ -114,13 +114,14 @@ uint32_t read_attr(const RawAttr& a, Purpose purpose, bool text_exp, ParsedTempl
   return 0;
 }
 
-uint32_t parse_attrs(std::span<const uint8_t> bytes, Purpose purpose, bool nested, ParsedTemplate& out) {
+uint32_t parse_attrs(std::span<const uint8_t> bytes, Purpose purpose, bool nested,
+                     ParsedTemplate &out) {
   auto raw = walk(bytes);
   if (!raw) return rc::kInvalidInput;
   ParsedTemplate t;
   bool text_exp = text_exponent(*raw);
-  for (const auto& a : *raw) {
-    const AttrInfo* info = attr_info(a.type);
+  for (const auto &a : *raw) {
+    const AttrInfo *info = attr_info(a.type);
     if (nested && info && info->kind == Kind::Nested) return rc::kTemplateInconsistent;
     if (uint32_t rc = read_attr(a, purpose, text_exp, t)) return rc;
   }
@@ -131,19 +132,20 @@ uint32_t parse_attrs(std::span<const uint8_t> bytes, Purpose purpose, bool neste
 
 }  // namespace
 
-const TemplateAttr* ParsedTemplate::find(uint32_t type) const {
-  for (const auto& a : attrs)
+const TemplateAttr *ParsedTemplate::find(uint32_t type) const {
+  for (const auto &a : attrs)
     if (a.type == type) return &a;
   return nullptr;
 }
 
 std::optional<uint32_t> ParsedTemplate::number(uint32_t type) const {
-  const TemplateAttr* a = find(type);
-  if (!a || !(a->kind == Kind::Flag || a->kind == Kind::Small || a->kind == Kind::Number)) return std::nullopt;
+  const TemplateAttr *a = find(type);
+  if (!a || !(a->kind == Kind::Flag || a->kind == Kind::Small || a->kind == Kind::Number))
+    return std::nullopt;
   return kept_to_number(a->kept);
 }
 
-uint32_t parse_template(std::span<const uint8_t> bytes, Purpose purpose, ParsedTemplate& out) {
+uint32_t parse_template(std::span<const uint8_t> bytes, Purpose purpose, ParsedTemplate &out) {
   return parse_attrs(bytes, purpose, false, out);
 }
 

@@ -26,7 +26,7 @@ struct ParsedTemplate {
   std::optional<uint32_t> m_value;
   uint32_t count = 0;  // attributes walked, sub-records and OBJ_ATTR_ACCESS included
 
-  const TemplateAttr* find(uint32_t type) const;
+  const TemplateAttr *find(uint32_t type) const;
   std::optional<uint32_t> number(uint32_t type) const;  // Flag, Small and Number attributes
 };
 
@@ -39,7 +39,7 @@ enum class Purpose {
 // template that does not hold together, RET_ATTRIBUTE_TYPE_INVALID for an
 // unknown attribute number, RET_ATTRIBUTE_VALUE_INVALID for a value that is
 // not of its attribute's form, RET_TEMPLATE_INCONSISTENT for a repeat.
-uint32_t parse_template(std::span<const uint8_t> bytes, Purpose purpose, ParsedTemplate& out);
+uint32_t parse_template(std::span<const uint8_t> bytes, Purpose purpose, ParsedTemplate &out);
 
 // An Object head and the template after it (nested templates, object data):
 // 0 when the head's count and size agree with `bytes`. The size may count

@@ -16,12 +16,12 @@ namespace hsmsim::hsm {
 struct HsmState;
 
 struct Call {
-  const HsmRequest& req;
+  const HsmRequest &req;
   Output out;
   uint32_t status = 0;  // request status
   uint64_t op_ctx = 0;
 
-  explicit Call(const HsmRequest& r) : req(r), out(r.output_sizes) {
+  explicit Call(const HsmRequest &r) : req(r), out(r.output_sizes) {
     if (r.inputs.size() == 1) {
       body_ = r.inputs[0];
     } else {
@@ -29,8 +29,8 @@ struct Call {
       body_ = joined_;
     }
   }
-  Call(const Call&) = delete;
-  Call& operator=(const Call&) = delete;
+  Call(const Call &) = delete;
+  Call &operator=(const Call &) = delete;
 
   // Management records may span several input segments: they are read as
   // the input segments back to back.
@@ -53,6 +53,6 @@ struct Call {
   std::span<const uint8_t> body_;
 };
 
-using Handler = void (*)(HsmState&, Call&);
+using Handler = void (*)(HsmState &, Call &);
 
 }  // namespace hsmsim::hsm

@@ -15,7 +15,7 @@ using obj::Object;
 
 // Session header (byte 16: the object class, 0 for any), object type, the
 // handle, the masking mechanism (0, the only one).
-void extract_masked(HsmState& st, Call& c) {
+void extract_masked(HsmState &st, Call &c) {
   auto r = c.reader();
   Head head = read_head(st, r);
   r.u32();
@@ -24,11 +24,13 @@ void extract_masked(HsmState& st, Call& c) {
   if (!head.code && !r.ok()) head.code = rc::kInvalidInput;
   if (head.code) return c.fail(head.code);
   if (mech != 0) return c.fail(rc::kInvalidCryptoMechanism);
-  Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, head.actor, handle, obj::Right::Manage, o)) return c.fail(code);
+  Object *o = nullptr;
+  if (uint32_t code = obj::object_for(st, head.actor, handle, obj::Right::Manage, o))
+    return c.fail(code);
   uint8_t cls = static_cast<uint8_t>(head.h.common_flags >> 24);
   if (cls != 0 && cls != o->key_class()) return c.fail(rc::kKeyTypeInconsistent);
-  auto masked = obj::mask_object(*o, c.req.opcode == kExtractMaskedObjectUser, st.objects.masking_key());
+  auto masked =
+      obj::mask_object(*o, c.req.opcode == kExtractMaskedObjectUser, st.objects.masking_key());
   if (!masked) return c.fail(rc::kRestoreConsistency);
   auto len = static_cast<uint32_t>(masked->size());
   const uint32_t field[] = {len};
@@ -41,11 +43,11 @@ void extract_masked(HsmState& st, Call& c) {
 }
 
 // The owner and shares a masked object brings along must exist here.
-uint32_t restore_users(HsmState& st, uint8_t partition, Object& o) {
-  Partition* p = st.partitions.at(partition);
+uint32_t restore_users(HsmState &st, uint8_t partition, Object &o) {
+  Partition *p = st.partitions.at(partition);
   if (!p) return rc::kRestoreOwner;
   auto exists = [&](uint32_t id) {
-    for (const auto& u : p->users)
+    for (const auto &u : p->users)
       if (u.id == id) return true;
     return false;
   };
@@ -57,10 +59,11 @@ uint32_t restore_users(HsmState& st, uint8_t partition, Object& o) {
 
 // Puts `o` under `at` (0: a fresh handle). A taken handle is replaced only
 // with `force` and when the actor may manage what is there.
-uint32_t place(HsmState& st, const obj::Actor& a, Object o, uint64_t at, bool force, uint64_t& handle) {
+uint32_t place(HsmState &st, const obj::Actor &a, Object o, uint64_t at, bool force,
+               uint64_t &handle) {
   at &= obj::kHandleMask;
   if (at) {
-    if (Object* old = st.objects.find(at)) {
+    if (Object *old = st.objects.find(at)) {
       if (!force) return rc::kInvalidObjHandle;
       if (old->partition != a.partition || !obj::can_manage(a, *old)) return rc::kKeyAccessDenied;
       st.objects.erase(at);
@@ -74,7 +77,7 @@ uint32_t place(HsmState& st, const obj::Actor& a, Object o, uint64_t at, bool fo
 
 // Session header (last word: force insert), a reserved word, the handle
 // wanted (0: any), then the masked object's length and bytes.
-void insert_masked(HsmState& st, Call& c) {
+void insert_masked(HsmState &st, Call &c) {
   auto r = c.reader();
   Head head = read_head(st, r);
   r.u32();
@@ -83,8 +86,9 @@ void insert_masked(HsmState& st, Call& c) {
   if (!head.code && (!r.ok() || !r.has(len))) head.code = rc::kInvalidInput;
   if (head.code) return c.fail(head.code);
   obj::Unmasked u;
-  if (uint32_t code = obj::unmask_object(r.bytes(len), st.objects.masking_key(), u)) return c.fail(code);
-  Object& o = u.object;
+  if (uint32_t code = obj::unmask_object(r.bytes(len), st.objects.masking_key(), u))
+    return c.fail(code);
+  Object &o = u.object;
   o.partition = head.actor.partition;
   o.tombstoned = false;
   o.sessions.clear();
@@ -97,7 +101,8 @@ void insert_masked(HsmState& st, Call& c) {
     o.m_value = 0;
   }
   uint64_t handle = 0;
-  if (uint32_t code = place(st, head.actor, std::move(o), at, head.h.common_flags != 0, handle)) return c.fail(code);
+  if (uint32_t code = place(st, head.actor, std::move(o), at, head.h.common_flags != 0, handle))
+    return c.fail(code);
   std::vector<uint8_t> rec = std_response(rc::kOk);
   wire::BeWriter(rec).u64(handle);
   c.respond(std::move(rec));
@@ -105,7 +110,7 @@ void insert_masked(HsmState& st, Call& c) {
 
 }  // namespace
 
-void add_masked_object_ops(HandlerTable& t) {
+void add_masked_object_ops(HandlerTable &t) {
   t.add(kMgmtCommand, kExtractMaskedObject, extract_masked);
   t.add(kMgmtCommand, kExtractMaskedObjectUser, extract_masked);
   t.add(kMgmtCommand, kInsertMaskedObject, insert_masked);

@@ -6,7 +6,7 @@ namespace hsmsim::hsm {
 
 namespace objop {
 
-void attest(HsmState& st, Call& c) {
+void attest(HsmState &st, Call &c) {
   size_t n = c.out.count();
   if (!c.req.attest || n == 0 || c.out.capacity(n - 1) < kAttestationSize) return;
   // The segments before it are sent at their full size, so that it lands at the end.
@@ -19,8 +19,8 @@ void attest(HsmState& st, Call& c) {
     in.insert(in.end(), answer.begin(), answer.end());
     uint8_t mac[32];
     size_t len = 0;
-    if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), in.data(), in.size(), mac,
-                   sizeof mac, &len))
+    if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), in.data(),
+                   in.size(), mac, sizeof mac, &len))
       len = 0;
     sig.insert(sig.end(), mac, mac + len);
     if (len == 0) sig.resize(kAttestationSize, 0);
@@ -31,7 +31,7 @@ void attest(HsmState& st, Call& c) {
 
 }  // namespace objop
 
-void add_object_store_ops(HandlerTable& t) {
+void add_object_store_ops(HandlerTable &t) {
   objop::add_object_info_ops(t);
   objop::add_masked_object_ops(t);
   objop::add_attribute_ops(t);

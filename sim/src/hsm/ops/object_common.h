@@ -45,7 +45,7 @@ struct Head {
   obj::Actor actor;
   uint32_t code = 0;
 };
-inline Head read_head(HsmState& st, wire::BeReader& r) {
+inline Head read_head(HsmState &st, wire::BeReader &r) {
   Head hd;
   hd.h = SessionHeader::read(r);
   if (!r.ok()) {
@@ -57,15 +57,18 @@ inline Head read_head(HsmState& st, wire::BeReader& r) {
 }
 
 // Output segments that take data: all but an attestation segment.
-inline size_t data_segments(const Call& c) {
+inline size_t data_segments(const Call &c) {
   size_t n = c.out.count();
   return c.req.attest && n > 0 ? n - 1 : n;
 }
 // Bytes the request has room for in data segment `i` (0 when it has none).
-inline uint32_t room(const Call& c, size_t i) { return i < data_segments(c) ? c.out.capacity(i) : 0; }
+inline uint32_t room(const Call &c, size_t i) {
+  return i < data_segments(c) ? c.out.capacity(i) : 0;
+}
 
 // A response header followed by the given 32-bit fields.
-inline std::vector<uint8_t> record(uint32_t code, uint32_t total, uint32_t buffer, std::span<const uint32_t> fields) {
+inline std::vector<uint8_t> record(uint32_t code, uint32_t total, uint32_t buffer,
+                                   std::span<const uint32_t> fields) {
   std::vector<uint8_t> out = std_response(code, 0, total, buffer);
   wire::BeWriter w(out);
   for (uint32_t f : fields) w.u32(f);
@@ -74,12 +77,12 @@ inline std::vector<uint8_t> record(uint32_t code, uint32_t total, uint32_t buffe
 
 // Fills the attestation segment of a request that asked for one: HMAC-SHA-256
 // blocks under the HSM's attestation key over the answer's other segments.
-void attest(HsmState&, Call&);
+void attest(HsmState &, Call &);
 
 // Registration, one per file.
-void add_object_info_ops(HandlerTable&);
-void add_masked_object_ops(HandlerTable&);
-void add_attribute_ops(HandlerTable&);
-void add_find_ops(HandlerTable&);
+void add_object_info_ops(HandlerTable &);
+void add_masked_object_ops(HandlerTable &);
+void add_attribute_ops(HandlerTable &);
+void add_find_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm::objop

@@ -21,7 +21,7 @@ struct HandleCommand {
   Head head;
   uint64_t handle = 0;
 };
-HandleCommand read_handle_command(HsmState& st, wire::BeReader& r) {
+HandleCommand read_handle_command(HsmState &st, wire::BeReader &r) {
   HandleCommand cmd;
   cmd.head = read_head(st, r);
   r.u32();
@@ -32,14 +32,14 @@ HandleCommand read_handle_command(HsmState& st, wire::BeReader& r) {
 
 // The object a handle command names, when the caller holds the right;
 // otherwise the call has failed and none is returned.
-Object* handle_target(HsmState& st, Call& c, Right right) {
+Object *handle_target(HsmState &st, Call &c, Right right) {
   auto r = c.reader();
   HandleCommand cmd = read_handle_command(st, r);
   if (cmd.head.code) {
     c.fail(cmd.head.code);
     return nullptr;
   }
-  Object* o = nullptr;
+  Object *o = nullptr;
   if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, right, o)) {
     c.fail(code);
     return nullptr;
@@ -47,8 +47,8 @@ Object* handle_target(HsmState& st, Call& c, Right right) {
   return o;
 }
 
-void get_object_info(HsmState& st, Call& c) {
-  Object* o = handle_target(st, c, Right::Use);
+void get_object_info(HsmState &st, Call &c) {
+  Object *o = handle_target(st, c, Right::Use);
   if (!o) return;
   std::vector<uint8_t> rec = std_response(rc::kOk);
   wire::BeWriter w(rec);
@@ -65,7 +65,7 @@ struct ShareList {
   std::vector<uint32_t> sessions;
   std::vector<uint16_t> users;
 };
-bool read_share_list(wire::BeReader& r, ShareList& out) {
+bool read_share_list(wire::BeReader &r, ShareList &out) {
   bool sessions = false, users = false;
   while (r.remaining() > 0) {
     auto name = r.bytes(8);
@@ -85,31 +85,34 @@ bool read_share_list(wire::BeReader& r, ShareList& out) {
 }
 
 template <typename T>
-void merge(std::vector<T>& into, const std::vector<T>& add) {
+void merge(std::vector<T> &into, const std::vector<T> &add) {
   for (T x : add)
     if (std::find(into.begin(), into.end(), x) == into.end()) into.push_back(x);
 }
 template <typename T>
-void remove_all(std::vector<T>& from, const std::vector<T>& drop) {
+void remove_all(std::vector<T> &from, const std::vector<T> &drop) {
   std::erase_if(from, [&](T x) { return std::find(drop.begin(), drop.end(), x) != drop.end(); });
 }
 
-void share_object(HsmState& st, Call& c) {
+void share_object(HsmState &st, Call &c) {
   auto r = c.reader();
   HandleCommand cmd = read_handle_command(st, r);
   ShareList list;
   if (!cmd.head.code && !read_share_list(r, list)) cmd.head.code = rc::kInvalidInput;
   if (cmd.head.code) return c.fail(cmd.head.code);
-  Object* o = nullptr;
-  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Manage, o)) return c.fail(code);
+  Object *o = nullptr;
+  if (uint32_t code = obj::object_for(st, cmd.head.actor, cmd.handle, Right::Manage, o))
+    return c.fail(code);
   std::vector<uint32_t> sessions = o->sessions;
   std::vector<uint16_t> users = o->users;
   if (cmd.head.h.common_flags == 1) {
-    if (uint32_t code = obj::check_users(st, o->partition, o->owner, list.users)) return c.fail(code);
+    if (uint32_t code = obj::check_users(st, o->partition, o->owner, list.users))
+      return c.fail(code);
     if (uint32_t code = obj::check_sessions(st, o->partition, list.sessions)) return c.fail(code);
     merge(users, list.users);
     merge(sessions, list.sessions);
-    if (users.size() > obj::kMaxShares || sessions.size() > obj::kMaxShares) return c.fail(rc::kInvalidInput);
+    if (users.size() > obj::kMaxShares || sessions.size() > obj::kMaxShares)
+      return c.fail(rc::kInvalidInput);
   } else {
     remove_all(users, list.users);
     remove_all(sessions, list.sessions);
@@ -120,28 +123,29 @@ void share_object(HsmState& st, Call& c) {
   c.ok();
 }
 
-void destroy_object(HsmState& st, Call& c) {
-  Object* o = handle_target(st, c, Right::Manage);
+void destroy_object(HsmState &st, Call &c) {
+  Object *o = handle_target(st, c, Right::Manage);
   if (!o) return;
   if (!o->flag(obj::attr::kDestroyable)) return c.fail(rc::kKeyAccessDenied);
   st.objects.erase(o->handle);
   c.ok();
 }
 
-void tombstone_object(HsmState& st, Call& c) {
-  Object* o = handle_target(st, c, Right::Manage);
+void tombstone_object(HsmState &st, Call &c) {
+  Object *o = handle_target(st, c, Right::Manage);
   if (!o) return;
   if (!o->token()) return c.fail(rc::kInvalidTombstoneObject);
   o->tombstoned = true;
   c.ok();
 }
 
-void delete_tombstoned_object(HsmState& st, Call& c) {
+void delete_tombstoned_object(HsmState &st, Call &c) {
   auto r = c.reader();
   HandleCommand cmd = read_handle_command(st, r);
   if (cmd.head.code) return c.fail(cmd.head.code);
-  Object* o = st.objects.find(cmd.handle);
-  if (!o || o->partition != cmd.head.actor.partition || !o->tombstoned) return c.fail(rc::kNotTombstoned);
+  Object *o = st.objects.find(cmd.handle);
+  if (!o || o->partition != cmd.head.actor.partition || !o->tombstoned)
+    return c.fail(rc::kNotTombstoned);
   if (!obj::can_manage(cmd.head.actor, *o)) return c.fail(rc::kKeyAccessDenied);
   st.objects.erase(o->handle);
   c.ok();
@@ -149,8 +153,8 @@ void delete_tombstoned_object(HsmState& st, Call& c) {
 
 // The key's DER SubjectPublicKeyInfo in output segment 1; its length in
 // the header's buffer size, also when it does not fit (RET_RESULT_SIZE).
-void export_public_key(HsmState& st, Call& c) {
-  Object* o = handle_target(st, c, Right::Use);
+void export_public_key(HsmState &st, Call &c) {
+  Object *o = handle_target(st, c, Right::Use);
   if (!o) return;
   std::vector<uint8_t> der;
   if (uint32_t code = obj::public_key_der(*o, der)) return c.fail(code);
@@ -162,7 +166,7 @@ void export_public_key(HsmState& st, Call& c) {
 
 }  // namespace
 
-void add_object_info_ops(HandlerTable& t) {
+void add_object_info_ops(HandlerTable &t) {
   t.add(kMgmtCommand, kGetObjectInfo, get_object_info);
   t.add(kMgmtCommand, kShareObject, share_object);
   t.add(kMgmtCommand, kDestroyObject, destroy_object);

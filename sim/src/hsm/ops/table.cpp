@@ -2,7 +2,7 @@
 
 namespace hsmsim::hsm {
 
-const HandlerTable& handlers() {
+const HandlerTable &handlers() {
   static const HandlerTable table = [] {
     HandlerTable t;
     add_application_ops(t);

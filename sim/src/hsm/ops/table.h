@@ -31,7 +31,9 @@ inline constexpr uint16_t kMgmtCommand = 0;
 
 class HandlerTable {
  public:
-  void add(uint16_t command_type, uint16_t opcode, Handler h) { map_[key(command_type, opcode)] = h; }
+  void add(uint16_t command_type, uint16_t opcode, Handler h) {
+    map_[key(command_type, opcode)] = h;
+  }
   Handler find(uint16_t command_type, uint16_t opcode) const {
     auto it = map_.find(key(command_type, opcode));
     return it == map_.end() ? nullptr : it->second;
@@ -42,13 +44,13 @@ class HandlerTable {
   std::unordered_map<uint32_t, Handler> map_;
 };
 
-const HandlerTable& handlers();
+const HandlerTable &handlers();
 
 // One registration per topic.
-void add_application_ops(HandlerTable&);
-void add_session_ops(HandlerTable&);
-void add_login_ops(HandlerTable&);
-void add_info_ops(HandlerTable&);
-void add_object_store_ops(HandlerTable&);  // key objects, attributes, search, masked objects
+void add_application_ops(HandlerTable &);
+void add_session_ops(HandlerTable &);
+void add_login_ops(HandlerTable &);
+void add_info_ops(HandlerTable &);
+void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
 
 }  // namespace hsmsim::hsm

@@ -25,20 +25,22 @@ struct Application {
   std::optional<LoginState> login;
 };
 
-inline uint16_t app_index_of(uint32_t id_or_handle) { return static_cast<uint16_t>((id_or_handle >> 14) & 0x3FF); }
+inline uint16_t app_index_of(uint32_t id_or_handle) {
+  return static_cast<uint16_t>((id_or_handle >> 14) & 0x3FF);
+}
 
 class Applications {
  public:
-  Application* find(uint32_t app_id) {
+  Application *find(uint32_t app_id) {
     auto it = apps_.find(app_index_of(app_id));
     if (it == apps_.end() || it->second.id != (app_id & 0x3FFFC000)) return nullptr;
     return &it->second;
   }
-  Application* by_index(uint16_t index) {
+  Application *by_index(uint16_t index) {
     auto it = apps_.find(index);
     return it == apps_.end() ? nullptr : &it->second;
   }
-  Application* add(uint8_t partition, uint32_t nonce) {
+  Application *add(uint8_t partition, uint32_t nonce) {
     for (uint16_t n = 0; n < kMaxApplications; ++n) {
       uint16_t index = static_cast<uint16_t>((next_ + n - 1) % kMaxApplications + 1);
       if (apps_.count(index)) continue;
@@ -54,7 +56,7 @@ class Applications {
   }
   void remove(uint16_t index) { apps_.erase(index); }
   void clear() { apps_.clear(); }
-  const std::map<uint16_t, Application>& all() const { return apps_; }
+  const std::map<uint16_t, Application> &all() const { return apps_; }
 
  private:
   std::map<uint16_t, Application> apps_;

@@ -18,7 +18,7 @@ class Faults {
   std::optional<uint32_t> take(uint16_t command_type, uint16_t opcode) {
     auto it = book_.find(key(command_type, opcode));
     if (it == book_.end() || it->second.empty()) return std::nullopt;
-    auto& f = it->second.front();
+    auto &f = it->second.front();
     uint32_t status = f.status;
     if (--f.left == 0) it->second.pop_front();
     return status;

@@ -6,7 +6,7 @@ namespace hsmsim::hsm {
 
 namespace {
 
-void add_seed_user(Partition& p, const char* name, UserType type, const char* password) {
+void add_seed_user(Partition &p, const char *name, UserType type, const char *password) {
   User u;
   u.id = p.next_user_id++;
   u.name = name;
@@ -27,11 +27,11 @@ void HsmState::seed() {
   faults.clear();
   objects.clear();
 
-  Partition* admin = partitions.add(defaults::kAdminPartition, 0);
+  Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);
   add_seed_user(*admin, defaults::kAdminName, UserType::CryptoOfficer, defaults::kAdminPassword);
 
-  Partition* p1 = partitions.add(defaults::kPartition, 1);
+  Partition *p1 = partitions.add(defaults::kPartition, 1);
   p1->fips_state = static_cast<uint8_t>(defaults::kFipsState);
   add_seed_user(*p1, defaults::kOfficerName, UserType::CryptoOfficer, defaults::kOfficerPassword);
   add_seed_user(*p1, defaults::kUserName, UserType::CryptoUser, defaults::kUserPassword);
@@ -54,9 +54,10 @@ uint32_t HsmState::fail_limit(uint32_t user_type) const {
   return officer ? id.officer_fail_limit : id.user_fail_limit;
 }
 
-uint32_t HsmState::session_state(const Session& s) {
-  Application* a = apps.by_index(s.app_index);
-  if (!a || !a->login) return static_cast<uint32_t>(s.rw() ? SessionState::RwPublic : SessionState::RoPublic);
+uint32_t HsmState::session_state(const Session &s) {
+  Application *a = apps.by_index(s.app_index);
+  if (!a || !a->login)
+    return static_cast<uint32_t>(s.rw() ? SessionState::RwPublic : SessionState::RoPublic);
   switch (static_cast<UserType>(a->login->type)) {
     case UserType::CryptoUser:
     case UserType::TwoFactorCryptoUser:

@@ -32,18 +32,18 @@ struct HsmState {
   uint32_t random_u32_nonzero();
 
   // SessionState of a session, from its application's login.
-  uint32_t session_state(const Session& s);
+  uint32_t session_state(const Session &s);
   uint32_t fail_limit(uint32_t user_type) const;
 
   // Closes the selected sessions; applications left without a session are logged out.
   // Session objects end with their session.
   template <typename Pred>
   void close_sessions(Pred pred) {
-    for (const auto& [h, s] : sessions.all())
+    for (const auto &[h, s] : sessions.all())
       if (pred(s)) objects.end_session(h);
     for (uint16_t app : sessions.close_if(pred))
       if (sessions.count_of_app(app) == 0)
-        if (Application* a = apps.by_index(app)) a->login.reset();
+        if (Application *a = apps.by_index(app)) a->login.reset();
   }
 };
 

@@ -13,7 +13,7 @@
 namespace hsmsim::hsm {
 
 inline constexpr size_t kPartitionSlots = 33;
-inline constexpr size_t kMaxNameLen = 31;       // user names
+inline constexpr size_t kMaxNameLen = 31;  // user names
 inline constexpr size_t kMaxPartitionName = 15;
 
 struct User {
@@ -40,8 +40,8 @@ struct Partition {
   std::vector<User> users;
   uint32_t next_user_id = 1;
 
-  User* find_user(const std::string& n) {
-    for (auto& u : users)
+  User *find_user(const std::string &n) {
+    for (auto &u : users)
       if (u.name == n) return &u;
     return nullptr;
   }
@@ -51,16 +51,16 @@ class Partitions {
  public:
   Partitions() : slots_(kPartitionSlots) {}
 
-  Partition* by_name(const std::string& name) {
-    for (auto& p : slots_)
+  Partition *by_name(const std::string &name) {
+    for (auto &p : slots_)
       if (p && p->name == name) return p.get();
     return nullptr;
   }
-  Partition* at(uint8_t index) { return index < slots_.size() ? slots_[index].get() : nullptr; }
+  Partition *at(uint8_t index) { return index < slots_.size() ? slots_[index].get() : nullptr; }
 
   // The new partition, in the first free slot (or `index` when given); none
   // when the name exists, is too long or no slot is free.
-  Partition* add(const std::string& name, std::optional<uint8_t> index = std::nullopt) {
+  Partition *add(const std::string &name, std::optional<uint8_t> index = std::nullopt) {
     if (name.empty() || name.size() > kMaxPartitionName || by_name(name)) return nullptr;
     size_t i = 0;
     if (index) {
@@ -78,12 +78,12 @@ class Partitions {
 
   template <typename F>
   void each(F f) const {
-    for (const auto& p : slots_)
+    for (const auto &p : slots_)
       if (p) f(*p);
   }
   size_t count() const {
     size_t n = 0;
-    for (const auto& p : slots_) n += p ? 1 : 0;
+    for (const auto &p : slots_) n += p ? 1 : 0;
     return n;
   }
 

@@ -14,7 +14,7 @@ namespace hsmsim::hsm {
 inline void fill_random(std::span<uint8_t> out) {
   if (out.empty() || RAND_bytes(out.data(), static_cast<int>(out.size())) == 1) return;
   static thread_local std::mt19937 gen{std::random_device{}()};
-  for (auto& b : out) b = static_cast<uint8_t>(gen());
+  for (auto &b : out) b = static_cast<uint8_t>(gen());
 }
 
 }  // namespace hsmsim::hsm

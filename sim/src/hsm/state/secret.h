@@ -15,18 +15,18 @@ namespace hsmsim::hsm {
 class Secret {
  public:
   Secret() = default;
-  explicit Secret(std::vector<uint8_t>&& b) : bytes_(std::move(b)) { b.clear(); }
-  explicit Secret(const std::string& s) : bytes_(s.begin(), s.end()) {}
-  Secret(const Secret& o) : bytes_(o.bytes_) {}
-  Secret& operator=(const Secret& o) {
+  explicit Secret(std::vector<uint8_t> &&b) : bytes_(std::move(b)) { b.clear(); }
+  explicit Secret(const std::string &s) : bytes_(s.begin(), s.end()) {}
+  Secret(const Secret &o) : bytes_(o.bytes_) {}
+  Secret &operator=(const Secret &o) {
     if (this != &o) {
       wipe();
       bytes_ = o.bytes_;
     }
     return *this;
   }
-  Secret(Secret&& o) noexcept : bytes_(std::move(o.bytes_)) { o.bytes_.clear(); }
-  Secret& operator=(Secret&& o) noexcept {
+  Secret(Secret &&o) noexcept : bytes_(std::move(o.bytes_)) { o.bytes_.clear(); }
+  Secret &operator=(Secret &&o) noexcept {
     if (this != &o) {
       wipe();
       bytes_ = std::move(o.bytes_);

@@ -25,13 +25,13 @@ struct Session {
 
 class Sessions {
  public:
-  Session* find(uint32_t handle) {
+  Session *find(uint32_t handle) {
     auto it = sessions_.find(handle & 0x3FFFFFFF);
     return it == sessions_.end() ? nullptr : &it->second;
   }
 
   // None when the HSM or the application has no room left.
-  Session* open(uint8_t partition, uint16_t app_index, uint16_t slot, uint32_t flags) {
+  Session *open(uint8_t partition, uint16_t app_index, uint16_t slot, uint32_t flags) {
     if (sessions_.size() >= kMaxSessions) return nullptr;
     uint32_t base = (uint32_t{partition} << 24) | (uint32_t{app_index} << 14);
     for (uint32_t n = 1; n < 0x4000; ++n) {
@@ -67,16 +67,16 @@ class Sessions {
 
   size_t count_of_app(uint16_t app_index) const {
     size_t n = 0;
-    for (const auto& [h, s] : sessions_) n += s.app_index == app_index ? 1 : 0;
+    for (const auto &[h, s] : sessions_) n += s.app_index == app_index ? 1 : 0;
     return n;
   }
   template <typename Pred>
   uint32_t count_if(Pred pred) const {
     uint32_t n = 0;
-    for (const auto& [h, s] : sessions_) n += pred(s) ? 1 : 0;
+    for (const auto &[h, s] : sessions_) n += pred(s) ? 1 : 0;
     return n;
   }
-  const std::map<uint32_t, Session>& all() const { return sessions_; }
+  const std::map<uint32_t, Session> &all() const { return sessions_; }
   void clear() { sessions_.clear(); }
 
  private:
