@@ -33,6 +33,7 @@ add_jar(qel2_jar
   GENERATE_NATIVE_HEADERS qel2_jni_headers DESTINATION ${CMAKE_BINARY_DIR}/jce/include)
 unset(CMAKE_JAVA_COMPILE_FLAGS)
 get_target_property(QEL2_JAR qel2_jar JAR_FILE)
+install_jar(qel2_jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
 
 function(qel2_add_jni target)
   file(GLOB bridge_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/jce/native/*.cpp)
