@@ -2,6 +2,7 @@
 // time-out and finished by the next exchange, answers for other requests,
 // peers that go away, and payloads larger than what the request can take.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -293,6 +294,28 @@ TEST_F(Exchange, AnswerLongerThanExpectedIsCutToTheExpectation) {
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(s.resp_size, 1u);
   free(s.resp);
+}
+
+TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndKeepsTheRestForTheNextAnswer) {
+  Bytes both = tt::answer(0x40000008, 0, tt::pattern(40, 1));
+  Bytes next = tt::answer(0x40000009, 0, tt::pattern(30, 2));
+  both.insert(both.end(), next.begin(), next.end());
+  peer_write(both);
+  sock_snd_info s = exchange(0x40000008, 40, OSTREL_BLOCKING, 40);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(40, 1));
+  free(s.resp);
+  int queued = -1;
+  ASSERT_EQ(ioctl(fds_[0], FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);  // the second answer came with the first receive
+  EXPECT_EQ(thr_.rx_len, next.size());
+
+  s = exchange(0x40000009, 40, OSTREL_BLOCKING, 30);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(30, 2));
+  free(s.resp);
+  EXPECT_EQ(thr_.rx_len, 0u);
+  EXPECT_EQ(Bytes(thr_.rx_buf, thr_.rx_buf + sizeof thr_.rx_buf), Bytes(sizeof thr_.rx_buf, 0));
 }
 
 TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {

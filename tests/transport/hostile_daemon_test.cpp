@@ -151,7 +151,7 @@ TEST_F(Hostile, PendingEntriesOfADroppedConnectionEndAsForARemovedRecord) {
 
 TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
   constexpr int kThreads = 256;
-  transport_seam_set_second_ms(20);  // first bytes within 1.2 s: room for a loaded machine
+  transport_seam_set_second_ms(50);  // first bytes within 3 s: room for a loaded machine
   const uint32_t id = d().daemon_id();
   const int baseline = open_descriptors();
   std::atomic<int> connected{0}, recovered{0}, stage{0};
@@ -176,7 +176,7 @@ TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
       }
     });
   for (int i = 0; i < 500 && connected.load() < kThreads; ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(connected.load(), kThreads);
+  EXPECT_EQ(connected.load(), kThreads);
 
   testing::internal::CaptureStdout();
   daemon_.reset();  // the daemon goes away under the threads' requests
@@ -189,13 +189,14 @@ TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
   testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(recovered.load(), kThreads);
-  EXPECT_LT(longest.load(), 60 * 20 + 1000);  // nothing waited past its time-out
+  EXPECT_LT(longest.load(), 60 * 50 + 1000);  // nothing waited past its time-out
   // The threads are gone, and so are their records and descriptors.
   EXPECT_EQ(records_in_table(), 1);
   EXPECT_TRUE(descriptors_settle_at(baseline)) << open_descriptors() << " > " << baseline;
 }
 
 TEST_F(Hostile, ExitedThreadsLeaveNoRecordNorDescriptor) {
+  transport_seam_set_second_ms(1000);  // no time-out here, however loaded the machine
   const int baseline = open_descriptors();
   const size_t accepted = d().connections_accepted();
   for (int round = 0; round < 4; ++round) {

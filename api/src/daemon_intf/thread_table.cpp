@@ -133,6 +133,7 @@ void release_record(thread_info *t, bool same_process) {
   t->socket_fd = -1;
   free_all_req_stats(t);
   clear_pending(&t->pend);
+  explicit_bzero(t->rx_buf, sizeof t->rx_buf);  // answers carry keys
   if (same_process) {
     pthread_mutex_unlock(&t->req_lock);
     pthread_mutex_destroy(&t->req_lock);
