@@ -53,9 +53,9 @@ int records_in_table() {
 
 class Hostile : public tt::SimTransport {
  protected:
-  // One waiting unit of 5 ms: an echo request (time-out 10 s + 30) may take
-  // 200 ms for the rest of a message and 300 ms for its first bytes.
-  static constexpr long kUnitMs = 5;
+  // One waiting unit of 10 ms: an echo request (time-out 10 s + 30) may take
+  // 400 ms for the rest of a message and 600 ms for its first bytes.
+  static constexpr long kUnitMs = 10;
   static constexpr long kFirstWaitMs = 60 * kUnitMs;
   static constexpr long kRestMs = 40 * kUnitMs;
   void SetUp() override {
@@ -91,7 +91,7 @@ TEST_F(Hostile, AnnouncementTheRequestCannotUseDropsTheConnection) {
     testing::internal::CaptureStdout();
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(send(rb), c.want);
-    EXPECT_LT(tt::ms_since(t0), kRestMs + 150);
+    EXPECT_LT(tt::ms_since(t0), kFirstWaitMs);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(echo_ok(7));  // on a new connection, and in step
     EXPECT_EQ(d().connections_accepted(), ++accepted);
@@ -115,8 +115,8 @@ TEST_F(Hostile, AnnouncementTheRequestCannotUseDropsTheConnection) {
 
 TEST_F(Hostile, TrickledAnswerEndsAtItsTimeout) {
   Answer trickle;
-  trickle.chunk = 4;  // 156 bytes in 39 pieces: about 600 ms in all
-  trickle.chunk_pause = 15ms;
+  trickle.chunk = 4;  // 156 bytes in 39 pieces: about 1.2 s in all
+  trickle.chunk_pause = 30ms;
   trickle.count = 1;
   d().script(kEchoCommandType, 60, trickle);
   Bytes in = tt::pattern(100, 1), out(100, 0);
@@ -154,16 +154,23 @@ TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
   transport_seam_set_second_ms(50);  // first bytes within 3 s: room for a loaded machine
   const uint32_t id = d().daemon_id();
   const int baseline = open_descriptors();
-  std::atomic<int> connected{0}, recovered{0}, stage{0};
-  std::atomic<long> longest{0};
+  std::atomic<int> connected{0}, tried{0}, recovered{0}, stage{0};
+  std::atomic<long> longest{0};  // from the daemon's stop on
+  std::atomic<std::chrono::steady_clock::time_point> restarted{std::chrono::steady_clock::now()};
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i)
     threads.emplace_back([&, i] {
-      if (echo_ok(static_cast<uint8_t>(i))) ++connected;
+      // A loaded machine may make the first round trips slow: retry them.
+      for (int attempt = 0; attempt < 20; ++attempt)
+        if (echo_ok(static_cast<uint8_t>(i))) {
+          ++connected;
+          break;
+        }
+      ++tried;
       while (stage.load() < 1) std::this_thread::sleep_for(1ms);
-      for (int attempt = 0; attempt < 2000; ++attempt) {
+      for (;;) {
         auto t0 = std::chrono::steady_clock::now();
-        bool ok = echo_ok(static_cast<uint8_t>(i + attempt));
+        bool ok = echo_ok(static_cast<uint8_t>(i));
         long took = tt::ms_since(t0);
         long seen = longest.load();
         while (took > seen && !longest.compare_exchange_weak(seen, took)) {
@@ -172,10 +179,11 @@ TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
           ++recovered;
           break;
         }
+        if (stage.load() == 2 && tt::ms_since(restarted.load()) > 60000) break;  // give up
         std::this_thread::sleep_for(5ms);
       }
     });
-  for (int i = 0; i < 500 && connected.load() < kThreads; ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 6000 && tried.load() < kThreads; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(connected.load(), kThreads);
 
   testing::internal::CaptureStdout();
@@ -184,12 +192,13 @@ TEST_F(Hostile, ThreadsRecoverWhenTheDaemonRestarts) {
   std::this_thread::sleep_for(200ms);
   daemon_ = std::make_unique<hsmsim::Daemon>(hsmsim::Daemon::Options{id, false, 0});
   d().set_capture(false);
+  restarted = std::chrono::steady_clock::now();
   stage = 2;
   for (auto &t : threads) t.join();
   testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(recovered.load(), kThreads);
-  EXPECT_LT(longest.load(), 60 * 50 + 1000);  // nothing waited past its time-out
+  EXPECT_LT(longest.load(), 60 * 50 + 3000);  // nothing waited past its time-out
   // The threads are gone, and so are their records and descriptors.
   EXPECT_EQ(records_in_table(), 1);
   EXPECT_TRUE(descriptors_settle_at(baseline)) << open_descriptors() << " > " << baseline;
