@@ -447,10 +447,10 @@ TEST_F(WireTcp, EchoOverTcp) {
 }
 
 TEST_F(Wire, AnswerCutByATimeoutDropsTheConnectionAndTheNextRequestReconnects) {
-  transport_seam_set_second_ms(5);  // T = 40 s -> 200 ms for the rest of a message
+  transport_seam_set_second_ms(10);  // T = 40 s -> 400 ms for the rest of a message
   Answer slow;
   slow.chunk = 40;
-  slow.chunk_pause = 400ms;
+  slow.chunk_pause = 900ms;
   slow.count = 1;
   d().script(kEchoCommandType, 100, slow);
   Bytes in = tt::pattern(100, 1), out(100, 0);
