@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -123,6 +124,27 @@ TEST_F(Exchange, FirstBytesWaitAtLeastSixtyUnitsTheRestOfAMessageOnlyT) {
   EXPECT_LT(rest, 590);
   EXPECT_EQ(thr_.pend.pending, 1);
   EXPECT_EQ(thr_.pend.stored_len, 10u);
+}
+
+TEST_F(Exchange, WaitBoundsTheWholeAnswerNotEachByteNorEachOtherAnswer) {
+  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the first bytes 60 -> 600 ms
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {  // late answers to other requests, one every 50 ms for 3 s
+    for (int i = 0; i < 60 && !stop; ++i) {
+      peer_write(tt::answer(0x40000100 + i, 0, {1, 2}));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  auto t0 = Clock::now();
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_BLOCKING, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_recv(&s, &thr_), TESSALINE_SOCKET_RCV_TIMEOUT);
+  testing::internal::GetCapturedStdout();
+  long waited = ms_since(t0);
+  stop = true;
+  peer.join();
+  EXPECT_GE(waited, 590);
+  EXPECT_LT(waited, 1500);
 }
 
 TEST_F(Exchange, HeaderCutByATimeoutIsFinishedByTheNextExchange) {
