@@ -435,8 +435,13 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
   sck->resp = nullptr;
   sck->resp_size = 0;
-  thread_info local{};  // a caller without a record reads without keeping leftovers
-  if (!thr) thr = &local;
+  if (!thr) {  // a caller without a record reads without keeping leftovers
+    thread_info local{};
+    local.rcvtimeo_ms = -1;
+    Int32 r = socket_recv(sck, &local);
+    consume(&local, local.rx_len);
+    return r;
+  }
   pending *p = sck->pend;
   Uint64 first_wait_s = sck->timeout;
   if (first_wait_s < kRecvFloorSeconds && sck->req_type == OSTREL_BLOCKING)
@@ -458,8 +463,5 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
   // later exchange can tell what belongs to whom; so does a failed socket.
   if (r && (rd.broken || (!rd.dontwait && p->pending) || r == TESSALINE_INVALID_MSG))
     thr->stream_dead = 1;
-  if (thr == &local) {
-    consume(thr, thr->rx_len);
-  }
   return r;
 }
