@@ -285,6 +285,9 @@ typedef struct req_hash {
 #define THREAD_TABLE_BUCKETS 1000
 #define REQS_TABLE_SIZE 100
 
+/* Per-connection receive buffer: most answers arrive with one receive. */
+#define QEL2_RX_BUF_LEN 8192
+
 typedef struct thread_info_t {
   pthread_t thread_id;
   pid_t pid;
@@ -296,6 +299,13 @@ typedef struct thread_info_t {
   struct thread_info_t *next;
   pending pend;
   Int64 rcvtimeo_ms; /* receive time-out last set on socket_fd; -1: none */
+  /* The stream fell out of step or the peer went away: the thread's next
+   * request drops this connection and connects anew. */
+  Int8 stream_dead;
+  /* Bytes received past the message being read; they begin the next one. */
+  Uint32 rx_off;
+  Uint32 rx_len;
+  Uint8 rx_buf[QEL2_RX_BUF_LEN];
 } thread_info_t;
 typedef thread_info_t thread_info;
 

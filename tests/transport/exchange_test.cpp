@@ -2,12 +2,14 @@
 // time-out and finished by the next exchange, answers for other requests,
 // peers that go away, and payloads larger than what the request can take.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -122,6 +124,27 @@ TEST_F(Exchange, FirstBytesWaitAtLeastSixtyUnitsTheRestOfAMessageOnlyT) {
   EXPECT_LT(rest, 590);
   EXPECT_EQ(thr_.pend.pending, 1);
   EXPECT_EQ(thr_.pend.stored_len, 10u);
+}
+
+TEST_F(Exchange, WaitBoundsTheWholeAnswerNotEachByteNorEachOtherAnswer) {
+  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the first bytes 60 -> 600 ms
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {  // late answers to other requests, one every 50 ms for 3 s
+    for (int i = 0; i < 60 && !stop; ++i) {
+      peer_write(tt::answer(0x40000100 + i, 0, {1, 2}));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  auto t0 = Clock::now();
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_BLOCKING, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(socket_recv(&s, &thr_), TESSALINE_SOCKET_RCV_TIMEOUT);
+  testing::internal::GetCapturedStdout();
+  long waited = ms_since(t0);
+  stop = true;
+  peer.join();
+  EXPECT_GE(waited, 590);
+  EXPECT_LT(waited, 1500);
 }
 
 TEST_F(Exchange, HeaderCutByATimeoutIsFinishedByTheNextExchange) {
@@ -293,6 +316,28 @@ TEST_F(Exchange, AnswerLongerThanExpectedIsCutToTheExpectation) {
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(s.resp_size, 1u);
   free(s.resp);
+}
+
+TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndKeepsTheRestForTheNextAnswer) {
+  Bytes both = tt::answer(0x40000008, 0, tt::pattern(40, 1));
+  Bytes next = tt::answer(0x40000009, 0, tt::pattern(30, 2));
+  both.insert(both.end(), next.begin(), next.end());
+  peer_write(both);
+  sock_snd_info s = exchange(0x40000008, 40, OSTREL_BLOCKING, 40);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(40, 1));
+  free(s.resp);
+  int queued = -1;
+  ASSERT_EQ(ioctl(fds_[0], FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);  // the second answer came with the first receive
+  EXPECT_EQ(thr_.rx_len, next.size());
+
+  s = exchange(0x40000009, 40, OSTREL_BLOCKING, 30);
+  ASSERT_EQ(socket_recv(&s, &thr_), 0);
+  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(30, 2));
+  free(s.resp);
+  EXPECT_EQ(thr_.rx_len, 0u);
+  EXPECT_EQ(Bytes(thr_.rx_buf, thr_.rx_buf + sizeof thr_.rx_buf), Bytes(sizeof thr_.rx_buf, 0));
 }
 
 TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {

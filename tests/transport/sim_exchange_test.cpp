@@ -424,7 +424,7 @@ TEST_F(Wire, RequestIdsWrapInTheirRanges) {
   EXPECT_EQ(cap[4].req_id, 0u);
 }
 
-TEST_F(Wire, ClosedConnectionFailsUntilTheThreadReconnects) {
+TEST_F(Wire, ClosedConnectionIsDroppedAndTheNextRequestReconnects) {
   Answer cut;
   cut.close_after = 20;
   cut.count = 1;
@@ -433,10 +433,7 @@ TEST_F(Wire, ClosedConnectionFailsUntilTheThreadReconnects) {
   request_buffer rb = echo_request(in, out, 5);
   testing::internal::CaptureStdout();
   EXPECT_EQ(send(rb), TESSALINE_SOCKET_RCV_PEER_DOWN);
-  rb = echo_request(in, out, 5);
-  EXPECT_EQ(send(rb), TESSALINE_SOCKET_SND_PEER_DOWN);
   testing::internal::GetCapturedStdout();
-  orx_tessaline_cli_unregister_thread();
   EXPECT_TRUE(echo_ok(3));
   EXPECT_EQ(d().connections_accepted(), 2u);
 }
@@ -449,11 +446,11 @@ TEST_F(WireTcp, EchoOverTcp) {
   EXPECT_EQ(v.minor, 3);
 }
 
-TEST_F(Wire, AnswerCutByATimeoutIsFinishedBeforeTheNextAnswer) {
-  transport_seam_set_second_ms(5);  // T = 40 s -> 200 ms for the rest of a message
+TEST_F(Wire, AnswerCutByATimeoutDropsTheConnectionAndTheNextRequestReconnects) {
+  transport_seam_set_second_ms(10);  // T = 40 s -> 400 ms for the rest of a message
   Answer slow;
   slow.chunk = 40;
-  slow.chunk_pause = 400ms;
+  slow.chunk_pause = 900ms;
   slow.count = 1;
   d().script(kEchoCommandType, 100, slow);
   Bytes in = tt::pattern(100, 1), out(100, 0);
@@ -465,16 +462,16 @@ TEST_F(Wire, AnswerCutByATimeoutIsFinishedBeforeTheNextAnswer) {
   EXPECT_EQ(t->pend.header, 1);
   EXPECT_EQ(t->pend.stored_len, 40u);
 
-  // The next request first reads the rest of the cut answer, drops it, then
-  // gets its own answer.
+  // The rest of the cut answer may never come: the next request drops the
+  // connection, with what it stored, and gets its answer on a new one.
   transport_seam_set_second_ms(1000);
   Bytes in2 = tt::pattern(20, 9), out2(20, 0);
   request_buffer rb2 = echo_request(in2, out2, 1);
   EXPECT_EQ(send(rb2), 0);
-  std::string text = testing::internal::GetCapturedStdout();
-  EXPECT_NE(text.find("Invalid req_id in Message Header: Ignoring the Message"), std::string::npos);
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ(out2, in2);
   EXPECT_EQ(t->pend.pending, 0);
+  EXPECT_EQ(d().connections_accepted(), 2u);
 }
 
 TEST_F(Wire, NonBlockingAnswerInPiecesIsAssembledAcrossPolls) {

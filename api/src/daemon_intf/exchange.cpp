@@ -4,11 +4,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,26 +42,117 @@ void set_rcv_timeout(thread_info *thr, socket_t fd, Uint64 ms) {
   if (thr) thr->rcvtimeo_ms = static_cast<Int64>(ms);
 }
 
+Uint64 now_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<Uint64>(ts.tv_sec) * 1000 + static_cast<Uint64>(ts.tv_nsec) / 1000000;
+}
+
+bool is_peer_gone(int err) { return err == EPIPE || err == ECONNRESET || err == ENOTCONN; }
+
+// Where one receive reads from: the bytes the connection's buffer holds past
+// the last message, then the socket. The whole receive is due by `end`; a
+// message that has begun to arrive must be complete within `rest` of its
+// first byte, and neither waiting time starts again for a later byte or for
+// an answer to another request.
+struct Reader {
+  socket_t fd;
+  thread_info *thr;  // owns the receive buffer
+  bool dontwait;     // a poll: take only what is queued
+  bool may_block;    // the first read may block: SO_RCVTIMEO equals the whole wait
+  bool broken;       // the connection failed under the read
+  Uint64 end;        // monotonic ms
+  Uint64 rest;       // ms
+  Uint64 msg_end;    // 0: the current message has not begun
+};
+
+void begin_message(Reader &r) {
+  if (r.msg_end == 0 && !r.dontwait) r.msg_end = std::min(r.end, now_ms() + r.rest);
+}
+
+// Takes n buffered bytes; a buffer that runs empty is wiped (answers carry keys).
+void consume(thread_info *t, size_t n) {
+  t->rx_off += static_cast<Uint32>(n);
+  t->rx_len -= static_cast<Uint32>(n);
+  if (t->rx_len == 0) {
+    explicit_bzero(t->rx_buf, t->rx_off);
+    t->rx_off = 0;
+  }
+}
+
 // 0: readable (or worth another read); else the failure.
-Int32 wait_readable(socket_t fd, Uint64 ms) {
-  pollfd p{fd, POLLIN, 0};
-  int r = poll(&p, 1, poll_ms(ms));
-  if (r == 0) return TESSALINE_SOCKET_RCV_TIMEOUT;
-  if (r < 0) return 0;  // interrupted or failed: the next read tells
-  if (p.revents & POLLNVAL) return TESSALINE_SOCKET_RCV_PEER_DOWN;
+Int32 wait_readable(Reader &r) {
+  const Uint64 due = r.msg_end ? std::min(r.end, r.msg_end) : r.end;
+  const Uint64 now = now_ms();
+  if (now >= due) return TESSALINE_SOCKET_RCV_TIMEOUT;
+  pollfd p{r.fd, POLLIN, 0};
+  int n = poll(&p, 1, poll_ms(due - now));
+  if (n == 0) return TESSALINE_SOCKET_RCV_TIMEOUT;
+  if (n < 0) return 0;  // interrupted or failed: the next read tells
+  if (p.revents & POLLNVAL) {
+    r.broken = true;
+    return TESSALINE_SOCKET_RCV_PEER_DOWN;
+  }
   return 0;
 }
 
-// Where bytes nobody keeps are read to; they may be secret as well.
-struct Scratch {
-  Uint8 bytes[4096];
-  bool used = false;
-  ~Scratch() {
-    if (used) explicit_bzero(bytes, sizeof bytes);
+// Receives up to cap bytes into dst; *n > 0 on success.
+Int32 recv_some(Reader &r, Uint8 *dst, size_t cap, size_t *n) {
+  for (;;) {
+    const bool block = r.may_block && r.msg_end == 0;
+    r.may_block = false;
+    ssize_t k = recv(r.fd, dst, cap, block ? 0 : MSG_DONTWAIT);
+    if (k > 0) {
+      *n = static_cast<size_t>(k);
+      begin_message(r);
+      return 0;
+    }
+    if (k == 0) {
+      printf(
+          "TIMEOUT/ERROR: Application Failed to Recieve the Message:PEER SHUTDOWN: return: "
+          "%d, errno :%s\n",
+          0, strerror(errno));
+      r.broken = true;
+      return TESSALINE_SOCKET_RCV_PEER_DOWN;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      r.broken = true;
+      return TESSALINE_SOCKET_RCV_TIMEOUT;  // a failure of the socket
+    }
+    if (r.dontwait || block) return TESSALINE_SOCKET_RCV_TIMEOUT;  // the socket's own time-out
+    if (Int32 w = wait_readable(r)) return w;
   }
-};
+}
 
-bool is_peer_gone(int err) { return err == EPIPE || err == ECONNRESET || err == ENOTCONN; }
+// Reads len bytes of the current message; the first keep go to buf + got,
+// the rest are dropped. *got counts bytes read so far (also on failure).
+Int32 read_part(Reader &r, Uint8 *buf, size_t keep, size_t len, size_t *got) {
+  if (!buf) keep = 0;
+  thread_info *t = r.thr;
+  while (*got < len) {
+    if (t->rx_len > 0) {
+      begin_message(r);
+      const size_t n = std::min<size_t>(len - *got, t->rx_len);
+      const size_t k = *got < keep ? std::min(n, keep - *got) : 0;
+      if (k) memcpy(buf + *got, t->rx_buf + t->rx_off, k);
+      consume(t, n);
+      *got += n;
+      continue;
+    }
+    size_t n = 0;
+    if (*got < keep && keep - *got >= QEL2_RX_BUF_LEN) {
+      // A large kept part goes straight to its place.
+      if (Int32 e = recv_some(r, buf + *got, keep - *got, &n)) return e;
+      *got += n;
+      continue;
+    }
+    if (Int32 e = recv_some(r, t->rx_buf, QEL2_RX_BUF_LEN, &n)) return e;
+    t->rx_off = 0;
+    t->rx_len = static_cast<Uint32>(n);
+  }
+  return 0;
+}
 
 // Payload bytes worth keeping of an answer nobody waits for right now: what
 // its non-blocking entry can take, else nothing.
@@ -105,12 +198,12 @@ void store_partial_payload(pending *p, const ozv_msg_fixed &hdr, Uint8 *data, Ui
 
 // Finishes the message an earlier exchange stored; it is never the answer
 // awaited now.
-Int32 finish_pending(sock_snd_info *sck, thread_info *thr, Uint64 wait, bool dontwait) {
+Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
   pending *p = sck->pend;
+  begin_message(rd);  // part of it came already
   if (p->header) {
     size_t got = p->stored_len;
-    Int32 r = recv_timeout(sck->socket_fd, reinterpret_cast<Uint8 *>(&p->hdr), OZV_HDR_LEN,
-                           OZV_HDR_LEN, wait, dontwait, &got);
+    Int32 r = read_part(rd, reinterpret_cast<Uint8 *>(&p->hdr), OZV_HDR_LEN, OZV_HDR_LEN, &got);
     if (r) {
       p->stored_len = static_cast<Uint32>(got);
       p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
@@ -129,7 +222,7 @@ Int32 finish_pending(sock_snd_info *sck, thread_info *thr, Uint64 wait, bool don
   if (p->pending_len > 0) {
     const size_t total = size_t{p->stored_len} + p->pending_len;
     size_t got = p->stored_len;
-    Int32 r = recv_timeout(sck->socket_fd, p->data, p->data_len, total, wait, dontwait, &got);
+    Int32 r = read_part(rd, p->data, p->data_len, total, &got);
     if (r) {
       p->stored_len = static_cast<Uint32>(got);
       p->pending_len = static_cast<Uint32>(total - got);
@@ -139,6 +232,117 @@ Int32 finish_pending(sock_snd_info *sck, thread_info *thr, Uint64 wait, bool don
   deliver_unawaited(thr, p->hdr, p->data, p->data_len, p->data_lost != 0, true, sck->req_id);
   clear_pending(p);
   return 0;
+}
+
+// Operation byte of the request this exchange sent; -1 when it sent none.
+int sent_operation(const sock_snd_info *sck) {
+  if (!sck->req || sck->req_len < OZV_HDR_LEN) return -1;
+  return sck->req[offsetof(ozv_msg_fixed, operation)];
+}
+
+// Whether the awaited answer announces a length its request can use: a
+// control operation's record never grows. (A full request's longer answer is
+// read through and cut; one whose bytes never come meets the time-out.)
+bool usable_length(const sock_snd_info *sck, Uint32 len) {
+  switch (sent_operation(sck)) {
+    case HSM_HEALTH_DUMP:
+    case HSM_GET_FW_VERSION:
+    case GET_DAEMON_VERSION:
+    case CLUSTER_REQUEST_STATUS:
+      return len <= sck->resp_cap;
+    default:
+      return true;
+  }
+}
+
+// After a blocking answer, bytes already buffered can only begin an answer
+// to one of the thread's non-blocking requests; anything else means the
+// announcement was short and the stream is out of step. Too few bytes to
+// tell are topped up with what is queued.
+bool plausible_leftover(Reader &r) {
+  thread_info *t = r.thr;
+  if (t->rx_len == 0) return true;
+  constexpr size_t kId = offsetof(ozv_msg_fixed, req_id) + 4;
+  if (t->rx_len < kId) {
+    if (t->rx_off > 0) {
+      memmove(t->rx_buf, t->rx_buf + t->rx_off, t->rx_len);
+      explicit_bzero(t->rx_buf + t->rx_len, t->rx_off);
+      t->rx_off = 0;
+    }
+    ssize_t n = recv(r.fd, t->rx_buf + t->rx_len, QEL2_RX_BUF_LEN - t->rx_len, MSG_DONTWAIT);
+    if (n > 0) t->rx_len += static_cast<Uint32>(n);
+    if (t->rx_len < kId) return false;
+  }
+  const Uint8 *b = t->rx_buf + t->rx_off;
+  Uint32 id;
+  memcpy(&id, b + offsetof(ozv_msg_fixed, req_id), sizeof id);
+  if (!find_req_stat(t, id)) return false;
+  return t->rx_len <= offsetof(ozv_msg_fixed, req_type) ||
+         b[offsetof(ozv_msg_fixed, req_type)] == OSTREL_NON_BLOCKING;
+}
+
+void print_out_of_step(const ozv_msg_fixed &hdr) {
+  printf("Invalid Message from Daemon: req_id %u announces %u bytes: dropping the connection\n",
+         hdr.req_id, payload_len(hdr));
+}
+
+Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
+  pending *p = sck->pend;
+  if (p->pending) {
+    if (Int32 r = finish_pending(rd, sck, thr)) return r;
+  }
+  for (;;) {
+    ozv_msg_fixed hdr{};
+    size_t got = 0;
+    rd.msg_end = 0;
+    Int32 r = read_part(rd, reinterpret_cast<Uint8 *>(&hdr), OZV_HDR_LEN, OZV_HDR_LEN, &got);
+    if (r) {
+      if (got > 0) store_partial_header(p, hdr, got);
+      if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
+        printf("TIMEOUT/ERROR: Application Failed to Recieve the Message:return: %d, errno :%s\n",
+               r, strerror(errno));
+      return r;
+    }
+
+    const Uint32 len = payload_len(hdr);
+    const bool awaited = hdr.req_id == sck->req_id;
+    if (hdr.req_type > OSTREL_NON_BLOCKING || (awaited && !usable_length(sck, len))) {
+      print_out_of_step(hdr);
+      return TESSALINE_INVALID_MSG;
+    }
+    const Uint32 keep = awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
+    bool lost = false;
+    Uint8 *data = alloc_payload(keep, len, &lost,
+                                "malloc failed : size %d : while recieving data from socket\n");
+    const Uint32 kept = lost ? 0 : keep;
+    if (len > 0) {
+      got = 0;
+      r = read_part(rd, data, kept, len, &got);
+      if (r) {
+        store_partial_payload(p, hdr, data, kept, lost, len, got);
+        if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
+          printf(
+              "TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
+              ":%s\n",
+              r, strerror(errno));
+        return r;
+      }
+    }
+    if (awaited) {
+      if (sent_operation(sck) >= 0 && !plausible_leftover(rd)) {
+        free_wiped(data, kept);
+        print_out_of_step(hdr);
+        return TESSALINE_INVALID_MSG;
+      }
+      if (lost) return TESSALINE_MALLOC_FAIL;
+      sck->resp = data;
+      sck->resp_size = kept;
+      sck->resp_hdr = hdr;
+      return 0;
+    }
+    deliver_unawaited(thr, hdr, data, kept, lost, false, sck->req_id);
+    free_wiped(data, kept);
+  }
 }
 
 }  // namespace
@@ -171,45 +375,6 @@ void clear_pending(pending *p) {
   *p = pending{};
   p->header = 1;
   free_wiped(data, n);
-}
-
-Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait, bool dontwait,
-                   size_t *got) {
-  Scratch scratch;
-  bool progressed = false;
-  while (*got < len) {
-    Uint8 *dst;
-    size_t want;
-    if (*got < keep && buf) {
-      dst = buf + *got;
-      want = keep - *got;
-    } else {
-      dst = scratch.bytes;
-      want = std::min(len - *got, sizeof scratch.bytes);
-      scratch.used = true;
-    }
-    // Once part of the message is in, the rest may take up to `wait`.
-    const int flags = (dontwait || progressed) ? MSG_DONTWAIT : 0;
-    ssize_t n = recv(fd, dst, want, flags);
-    if (n > 0) {
-      *got += static_cast<size_t>(n);
-      progressed = true;
-      continue;
-    }
-    if (n == 0) {
-      printf(
-          "TIMEOUT/ERROR: Application Failed to Recieve the Message:PEER SHUTDOWN: return: "
-          "%d, errno :%s\n",
-          0, strerror(errno));
-      return TESSALINE_SOCKET_RCV_PEER_DOWN;
-    }
-    if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && progressed)) {
-      if (Int32 r = wait_readable(fd, wait)) return r;
-      continue;
-    }
-    return TESSALINE_SOCKET_RCV_TIMEOUT;  // the socket's own time-out, or a failure
-  }
-  return 0;
 }
 
 Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
@@ -253,6 +418,8 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
     }
   }
   if (fail) {
+    // A peer that is gone stays gone: the next request connects anew.
+    if (thr && fail == TESSALINE_SOCKET_SND_PEER_DOWN) thr->stream_dead = 1;
     if (sent == 0) return fail;
     printf("Error Sending the Message to Daemon : partial send: errno %s\n", strerror(errno));
     return TESSALINE_SOCKET_SND_PARTIAL_FATAL;
@@ -268,60 +435,33 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
   sck->resp = nullptr;
   sck->resp_size = 0;
+  if (!thr) {  // a caller without a record reads without keeping leftovers
+    thread_info local{};
+    local.rcvtimeo_ms = -1;
+    Int32 r = socket_recv(sck, &local);
+    consume(&local, local.rx_len);
+    return r;
+  }
   pending *p = sck->pend;
-  const Uint64 wait = wait_ms(sck->timeout);
   Uint64 first_wait_s = sck->timeout;
   if (first_wait_s < kRecvFloorSeconds && sck->req_type == OSTREL_BLOCKING)
     first_wait_s = kRecvFloorSeconds;
+  Reader rd{};
+  rd.fd = sck->socket_fd;
+  rd.thr = thr;
   // A poll must not wait: not even a scheduler tick for a tiny time-out.
-  const bool dontwait = first_wait_s == 0;
-  if (!dontwait) set_rcv_timeout(thr, sck->socket_fd, wait_ms(first_wait_s));
-
-  if (p->pending) {
-    if (Int32 r = finish_pending(sck, thr, wait, dontwait)) return r;
+  rd.dontwait = first_wait_s == 0;
+  if (!rd.dontwait) {
+    const Uint64 first_ms = wait_ms(first_wait_s);
+    set_rcv_timeout(thr, sck->socket_fd, first_ms);
+    rd.may_block = thr->rcvtimeo_ms == static_cast<Int64>(first_ms);
+    rd.end = now_ms() + first_ms;
+    rd.rest = wait_ms(sck->timeout);
   }
-
-  for (;;) {
-    ozv_msg_fixed hdr{};
-    size_t got = 0;
-    Int32 r = recv_timeout(sck->socket_fd, reinterpret_cast<Uint8 *>(&hdr), OZV_HDR_LEN,
-                           OZV_HDR_LEN, wait, dontwait, &got);
-    if (r) {
-      if (got > 0) store_partial_header(p, hdr, got);
-      if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
-        printf("TIMEOUT/ERROR: Application Failed to Recieve the Message:return: %d, errno :%s\n",
-               r, strerror(errno));
-      return r;
-    }
-
-    const Uint32 len = payload_len(hdr);
-    const bool awaited = hdr.req_id == sck->req_id;
-    const Uint32 keep = awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
-    bool lost = false;
-    Uint8 *data = alloc_payload(keep, len, &lost,
-                                "malloc failed : size %d : while recieving data from socket\n");
-    const Uint32 kept = lost ? 0 : keep;
-    if (len > 0) {
-      got = 0;
-      r = recv_timeout(sck->socket_fd, data, kept, len, wait, dontwait, &got);
-      if (r) {
-        store_partial_payload(p, hdr, data, kept, lost, len, got);
-        if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
-          printf(
-              "TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
-              ":%s\n",
-              r, strerror(errno));
-        return r;
-      }
-    }
-    if (awaited) {
-      if (lost) return TESSALINE_MALLOC_FAIL;
-      sck->resp = data;
-      sck->resp_size = kept;
-      sck->resp_hdr = hdr;
-      return 0;
-    }
-    deliver_unawaited(thr, hdr, data, kept, lost, false, sck->req_id);
-    free_wiped(data, kept);
-  }
+  Int32 r = receive_answer(rd, sck, thr);
+  // A blocking wait that ended inside a message leaves the stream where no
+  // later exchange can tell what belongs to whom; so does a failed socket.
+  if (r && (rd.broken || (!rd.dontwait && p->pending) || r == TESSALINE_INVALID_MSG))
+    thr->stream_dead = 1;
+  return r;
 }

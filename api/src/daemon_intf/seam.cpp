@@ -15,8 +15,10 @@ Int32 transport_seam_start() {
   orx_tessaline_cli_threads_table = table;
   const int conf = orx_tessaline_cli_get_daemon_sock();
   pthread_mutex_unlock(&cli_th_tbl_lock);
-  if (conf != 0) return TESSALINE_SOCKET_CONNECT;
-  if (orx_tessaline_cli_register_thread() != 0) return TESSALINE_SOCKET_CONNECT;
+  if (conf != 0 || orx_tessaline_cli_register_thread() != 0) {
+    orx_tessaline_cli_delete_threads_table();  // as the SDK start: nothing left behind
+    return TESSALINE_SOCKET_CONNECT;
+  }
   process_id = getpid();
   QEL1_driver_handle[0] = 0;
   return 0;

@@ -42,6 +42,18 @@ struct CachedRecord {
 };
 thread_local CachedRecord tl_record{nullptr, 0};
 
+// Set on a thread that registered a record: when the thread exits, its
+// record goes, so descriptors do not pile up with thread churn and a thread
+// that gets a reused id never inherits another's connection.
+pthread_key_t g_exit_key;
+pthread_once_t g_exit_key_once = PTHREAD_ONCE_INIT;
+void on_thread_exit(void *) { del_thread_info(pthread_self()); }
+void create_exit_key() { pthread_key_create(&g_exit_key, on_thread_exit); }
+void remove_record_at_exit() {
+  pthread_once(&g_exit_key_once, create_exit_key);
+  if (!pthread_getspecific(g_exit_key)) pthread_setspecific(g_exit_key, &g_exit_key);
+}
+
 void init_sync_free() {
   pthread_rwlockattr_t attr;
   pthread_rwlockattr_init(&attr);
@@ -121,6 +133,7 @@ void release_record(thread_info *t, bool same_process) {
   t->socket_fd = -1;
   free_all_req_stats(t);
   clear_pending(&t->pend);
+  explicit_bzero(t->rx_buf, sizeof t->rx_buf);  // answers carry keys
   if (same_process) {
     pthread_mutex_unlock(&t->req_lock);
     pthread_mutex_destroy(&t->req_lock);
@@ -194,7 +207,22 @@ int orx_tessaline_cli_register_thread(void) {
   thread_info **tail = &b->next;
   while (*tail) tail = &(*tail)->next;
   *tail = t;
+  bucket_lock.unlock();
+  table_lock.unlock();
+  remove_record_at_exit();
   return 0;
+}
+
+void drop_connection(thread_info *t) {
+  if (t->socket_fd >= 0) close(t->socket_fd);
+  t->socket_fd = -1;
+  t->rcvtimeo_ms = -1;
+  t->stream_dead = 0;
+  free_all_req_stats(t);
+  clear_pending(&t->pend);
+  explicit_bzero(t->rx_buf, sizeof t->rx_buf);
+  t->rx_off = 0;
+  t->rx_len = 0;
 }
 
 thread_info *get_thread_info() {
@@ -209,7 +237,8 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
   // found since the last removal, table creation or fork is still this
   // thread's.
   const uint64_t generation = g_generation.load();
-  if (tl_record.record && tl_record.generation == generation && tl_record.record->socket_fd != -1) {
+  if (tl_record.record && tl_record.generation == generation && tl_record.record->socket_fd != -1 &&
+      !tl_record.record->stream_dead) {
     *ret_thr_info = tl_record.record;
     return 0;
   }
@@ -226,6 +255,13 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
       printf("Could not retrieve Thread Info ");
       return -1;
     }
+  }
+  if (t->stream_dead) {
+    // Only this thread uses its record, and a removal waits for the lock
+    // held here: the connection can be replaced in place.
+    drop_connection(t);
+    t->socket_fd = connect_daemon_socket();
+    if (t->socket_fd < 0) t->stream_dead = 1;  // try again on the next request
   }
   if (t->socket_fd == -1) {
     printf("Not connected to the Socket");

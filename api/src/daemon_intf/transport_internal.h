@@ -97,10 +97,9 @@ struct sock_snd_info {
 Int32 socket_send(sock_snd_info *sck, thread_info *thr);
 // Receives until the awaited answer arrives or a read fails.
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
-// Reads len bytes; the first keep of them go to buf + got, the rest are read
-// and dropped. *got counts bytes read so far (also on failure).
-Int32 recv_timeout(socket_t fd, Uint8 *buf, size_t keep, size_t len, Uint64 wait_ms, bool dontwait,
-                   size_t *got);
+// A failed receive or send that leaves the stream unusable (the peer gone,
+// an answer cut by the time-out, an announcement the request cannot use)
+// sets the record's stream_dead; its thread's next request connects anew.
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
@@ -116,6 +115,11 @@ socket_t connect_daemon_socket();
 thread_info *get_thread_info();
 Int32 get_thread_info_and_create(thread_info **ret_thr_info);
 void del_thread_info(pthread_t thread_id);
+// Closes a record's connection and ends what belonged to it (pending
+// entries as for a removed record, a stored partial message, buffered
+// bytes); the record stays, unconnected. Caller: the record's own thread,
+// with sync_free_cli_th_tbl_lock held, or whoever holds its req_lock.
+void drop_connection(thread_info *t);
 // sync_free_cli_th_tbl_lock: held from a record's lookup until its req_lock
 // is taken (shared: lookups of different threads do not wait for each other),
 // and while records are unlinked for freeing (exclusive).

@@ -19,6 +19,7 @@ extern "C" {
 QEL2_EXPORT Uint32 Qel2SDKInit(int dev_id, Int32 driver_handle) {
   if (driver_handle != -1) return 0;
   if (!qel2::mgmt::valid_device(dev_id)) return ERR_INVALID_INPUT;
+  bool configured = false;
   {
     qel2::mgmt::PthreadLock lock(cli_th_tbl_lock);
     if (orx_tessaline_cli_threads_table != nullptr && getpid() == process_id)
@@ -28,9 +29,14 @@ QEL2_EXPORT Uint32 Qel2SDKInit(int dev_id, Int32 driver_handle) {
     orx_tessaline_cli_thread_hash *table = orx_tessaline_cli_create_threads_table();
     if (table == nullptr) return TESSALINE_MALLOC_FAIL;
     orx_tessaline_cli_threads_table = table;
-    if (orx_tessaline_cli_get_daemon_sock() != 0) return TESSALINE_SOCKET_CONNECT;
+    configured = orx_tessaline_cli_get_daemon_sock() == 0;
   }
-  if (orx_tessaline_cli_register_thread() != 0) return TESSALINE_SOCKET_CONNECT;
+  // A failed start leaves no table behind: none leaks, and the next start
+  // is not refused as a second one.
+  if (!configured || orx_tessaline_cli_register_thread() != 0) {
+    orx_tessaline_cli_delete_threads_table();
+    return TESSALINE_SOCKET_CONNECT;
+  }
   process_id = getpid();
   QEL1_driver_handle[dev_id] = 0;
   return 0;
