@@ -4,10 +4,16 @@
 // buffers are heap blocks exactly as long as the call is told, so ASan sees
 // the first byte written or read past them.
 //
-// Input: byte 0 picks the call, byte 1 the request status (low 2 bits) and
-// the non-blocking/size-query choices, bytes 2-3 the caller's buffer length
-// (big-endian), bytes 4-7 a word some calls take (request status, handle);
-// the rest is the answer's payload.
+// Input: byte 0 picks the call, byte 1 the request status (bits 0-1), the
+// size query or variant (bit 4) and the attested buffer's slack (bits 2-7),
+// bytes 2-3 the caller's buffer length (big-endian), bytes 4-7 a word some
+// calls take (request status, attribute id, search index, flags); the rest
+// is the answer's payload.
+//
+// Blocking calls only, and no transport faults (cut answers, dropped
+// connections): non-blocking outputs and the transport's desync and
+// dead-connection handling are being reworked; the transport's own fuzzer
+// drives its receive path meanwhile.
 #include <fcntl.h>
 #include <unistd.h>
 
