@@ -288,6 +288,16 @@ std::vector<Row> rows() {
                             id.p, 0xFFFFFFF8u, label.p, 0x10, nullptr, 0, 0, keys, &n);
        },
        kAny},
+      {"FindKey_unterminated_reserved_label",
+       [] {
+         Exact label(6);
+         memcpy(label.p, "PUBLIC", 6);
+         Uint64 keys[4];
+         Uint32 n = 4;
+         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
+                            nullptr, 0, label.p, 6, nullptr, 0, 0, keys, &n);
+       },
+       ERR_BAD_LABEL},
       {"FindKey_unterminated_label",
        [] {
          Exact label(3);
