@@ -96,6 +96,27 @@ struct FindOut {
   Uint64 *k() { return keys.as<Uint64>(); }
 };
 
+// A call with a caller buffer of len bytes and its in/out length; a size
+// query passes no buffer.
+template <class F>
+void sized(uint32_t len, bool size_query, F f) {
+  Exact buf(len);
+  Uint32 bl = len;
+  f(size_query ? nullptr : buf.p, &bl);
+}
+
+// Attested reads: the answer and the 256-byte attestation share one
+// buffer, sometimes a little too small for both.
+void attested(bool all, uint8_t flags, uint32_t len, uint32_t word) {
+  const Uint32 al0 = len + QEL2_ATTESTATION_LEN + (flags >> 2);
+  Exact buf(len), att(al0);
+  Uint32 bl = len, al = al0;
+  if (all)
+    Qel2GetAllAttributes3(kSession, kKey, word, buf.p, &bl, att.p, &al, nullptr);
+  else
+    Qel2GetAttribute2(kSession, kKey, OBJ_ATTR_LABEL, buf.p, &bl, att.p, &al, nullptr);
+}
+
 void call(int which, uint8_t flags, uint32_t len, uint32_t word) {
   const uint32_t s = kSession;
   Uint32 rid = 0;
@@ -152,9 +173,7 @@ void call(int which, uint8_t flags, uint32_t len, uint32_t word) {
       break;
     }
     case 9: {
-      Exact v(len);
-      Uint32 vl = len;
-      Qel2FWVersion(s, v.p, &vl);
+      sized(len, false, [&](Uint8 *p, Uint32 *l) { Qel2FWVersion(s, p, l); });
       break;
     }
     case 10: {
@@ -173,15 +192,15 @@ void call(int which, uint8_t flags, uint32_t len, uint32_t word) {
       break;
     }
     case 12: {
-      Exact obj(len);
-      Uint32 ol = len;
-      Qel2ExtractMaskedObject(s, kKey, OBJ_CLASS_SECRET_KEY, obj.p, &ol);
+      sized(len, false, [&](Uint8 *p, Uint32 *l) {
+        Qel2ExtractMaskedObject(s, kKey, OBJ_CLASS_SECRET_KEY, p, l);
+      });
       break;
     }
     case 13: {
-      Exact obj(len);
-      Uint32 ol = len;
-      Qel2ExtractMaskedObjectWithUserInfo(s, kKey, obj.p, &ol, nullptr);
+      sized(len, false, [&](Uint8 *p, Uint32 *l) {
+        Qel2ExtractMaskedObjectWithUserInfo(s, kKey, p, l, nullptr);
+      });
       break;
     }
     case 14: {
@@ -193,43 +212,30 @@ void call(int which, uint8_t flags, uint32_t len, uint32_t word) {
       break;
     }
     case 15: {
-      Exact buf(len);
-      Uint32 bl = len;
-      Qel2ExportPublicKey(s, kKey, flags & 0x10 ? nullptr : buf.p, &bl);
+      sized(len, flags & 0x10, [&](Uint8 *p, Uint32 *l) { Qel2ExportPublicKey(s, kKey, p, l); });
       break;
     }
     case 16: {
-      Exact mod(len);
-      Uint32 ml = len, e = 0;
-      Qel2ExportRSAPublicKeyPlain(s, kKey, mod.p, &ml, &e);
+      Uint32 e = 0;
+      sized(len, false,
+            [&](Uint8 *p, Uint32 *l) { Qel2ExportRSAPublicKeyPlain(s, kKey, p, l, &e); });
       break;
     }
     case 17: {
-      Exact buf(len);
-      Uint32 bl = len;
-      Qel2GetAttribute(s, kKey, word & 0xFFFF, flags & 0x10 ? nullptr : buf.p, &bl);
+      sized(len, flags & 0x10,
+            [&](Uint8 *p, Uint32 *l) { Qel2GetAttribute(s, kKey, word & 0xFFFF, p, l); });
       break;
     }
     case 18: {
-      // Attested: the answer and the 256-byte attestation share one buffer,
-      // sometimes a little too small for both.
-      const Uint32 al0 = len + QEL2_ATTESTATION_LEN + (flags >> 2);
-      Exact buf(len), att(al0);
-      Uint32 bl = len, al = al0;
-      Qel2GetAttribute2(s, kKey, OBJ_ATTR_LABEL, buf.p, &bl, att.p, &al, nullptr);
+      attested(false, flags, len, word);
       break;
     }
     case 19: {
-      Exact buf(len);
-      Uint32 bl = len;
-      Qel2GetAllAttributes(s, kKey, flags & 0x10 ? nullptr : buf.p, &bl);
+      sized(len, flags & 0x10, [&](Uint8 *p, Uint32 *l) { Qel2GetAllAttributes(s, kKey, p, l); });
       break;
     }
     case 20: {
-      const Uint32 al0 = len + QEL2_ATTESTATION_LEN + (flags >> 2);
-      Exact buf(len), att(al0);
-      Uint32 bl = len, al = al0;
-      Qel2GetAllAttributes3(s, kKey, word, buf.p, &bl, att.p, &al, nullptr);
+      attested(true, flags, len, word);
       break;
     }
     case 21: {

@@ -56,6 +56,14 @@ uint32_t null_or_one(T *p) {
   return p ? 1u : 0u;
 }
 
+// A search for a secret AES key by ID and label, room for 4 handles.
+uint32_t find_key(const Uint8 *id, Uint32 id_len, const Uint8 *label, Uint32 label_len) {
+  Uint64 keys[4];
+  Uint32 n = 4;
+  return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0, id,
+                     id_len, label, label_len, nullptr, 0, 0, keys, &n);
+}
+
 std::vector<Row> rows() {
   static Uint8 name[] = "crypto_user";
   static Uint8 pswd[16] = {1};
@@ -262,49 +270,30 @@ std::vector<Row> rows() {
                             nullptr, 0, nullptr, 0, nullptr, 0, 0, nullptr, nullptr);
        },
        kAny},
-      {"FindKey_null_id_with_length",
-       [] {
-         Uint64 keys[4];
-         Uint32 n = 4;
-         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
-                            nullptr, 4, nullptr, 0, nullptr, 0, 0, keys, &n);
-       },
-       kAny},
+      {"FindKey_null_id_with_length", [] { return find_key(nullptr, 4, nullptr, 0); }, kAny},
       {"FindKey_label_len_max",
        [] {
          Exact label(8);
-         Uint64 keys[4];
-         Uint32 n = 4;
-         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
-                            nullptr, 0, label.p, kBig, nullptr, 0, 0, keys, &n);
+         return find_key(nullptr, 0, label.p, kBig);
        },
        kAny},
       {"FindKey_id_and_label_lengths_wrap",
        [] {
          Exact id(8), label(0x10);
-         Uint64 keys[4];
-         Uint32 n = 4;
-         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
-                            id.p, 0xFFFFFFF8u, label.p, 0x10, nullptr, 0, 0, keys, &n);
+         return find_key(id.p, 0xFFFFFFF8u, label.p, 0x10);
        },
        kAny},
       {"FindKey_unterminated_reserved_label",
        [] {
          Exact label(6);
          memcpy(label.p, "PUBLIC", 6);
-         Uint64 keys[4];
-         Uint32 n = 4;
-         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
-                            nullptr, 0, label.p, 6, nullptr, 0, 0, keys, &n);
+         return find_key(nullptr, 0, label.p, 6);
        },
        ERR_BAD_LABEL},
       {"FindKey_unterminated_label",
        [] {
          Exact label(3);
-         Uint64 keys[4];
-         Uint32 n = 4;
-         return Qel2FindKey(kS, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, 1, nullptr, 0, nullptr, 0,
-                            nullptr, 0, label.p, 3, nullptr, 0, 0, keys, &n);
+         return find_key(nullptr, 0, label.p, 3);
        },
        0, Sends::kMay},
       {"FindKeyPkcs_null_template",
