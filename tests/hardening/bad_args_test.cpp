@@ -107,14 +107,11 @@ std::vector<Row> rows() {
       {"LoginHSM_null_password",
        [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, 11, nullptr, 16); }, kAny},
       {"LoginHSM_name_len_max",
-       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, kBig, pswd, sizeof pswd); }, kAny,
-       Sends::kNothing, "Qel2LoginHSM checks after reading (mgmt rework)"},
+       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, kBig, pswd, sizeof pswd); }, kAny},
       {"LoginHSM_password_len_max",
-       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, 11, pswd, kBig); }, kAny, Sends::kNothing,
-       "Qel2LoginHSM checks after reading (mgmt rework)"},
+       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, 11, pswd, kBig); }, kAny},
       {"LoginHSM_lengths_wrap",
-       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, 0xFFFFFFF0u, pswd, 0x20); }, kAny,
-       Sends::kNothing, "Qel2LoginHSM checks after reading (mgmt rework)"},
+       [] { return Qel2LoginHSM(kS, KQ_CRYPTO_USER, name, 0xFFFFFFF0u, pswd, 0x20); }, kAny},
       {"GetLoginFailureCount_null_count",
        [] { return Qel2GetLoginFailureCount(kS, KQ_CRYPTO_USER, name, 11, nullptr); }, kAny},
       {"GetLoginFailureCount_null_name",
@@ -310,7 +307,7 @@ std::vector<Row> rows() {
          Uint32 n = 4;
          return Qel2FindKeyPkcs(kS, 0, kBig, t.p, keys, &n);
        },
-       kAny, Sends::kNothing, "Qel2FindKeyPkcs checks after reading (mgmt rework)"},
+       kAny},
       {"FindKeyFromIndexAsCountTemplate_size_max",
        [] {
          Exact t(16, 0);
@@ -463,7 +460,8 @@ class BadArgs : public mgmt_test::SimTest, public ::testing::WithParamInterface<
 
 TEST_P(BadArgs, ClearStatusNoCrash) {
   const Row &r = GetParam();
-  if (r.pending) GTEST_SKIP() << "pending: " << r.pending;
+  // QEL2_RUN_PENDING=1 runs the rows that wait for another branch's fix.
+  if (r.pending && !getenv("QEL2_RUN_PENDING")) GTEST_SKIP() << "pending: " << r.pending;
   const uint32_t got = r.call();
   if (r.expected == kAny) {
     EXPECT_NE(0u, got) << "accepted a bad argument";
