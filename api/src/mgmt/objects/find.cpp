@@ -39,7 +39,10 @@ void put_find_command(BeWriter &w, Uint16 opcode, uint32_t index, uint32_t sessi
 }
 
 bool reserved_label(const Uint8 *label, Uint32 len) {
-  const size_t n = tmpl::bounded_strlen(label, len);
+  // Both words are shorter than 8: a label without a NUL in its first 8
+  // bytes is neither, so nothing past them is read before the template
+  // builder has bounded the stated length.
+  const size_t n = tmpl::bounded_strlen(label, len < 8 ? len : 8);
   return tmpl::equals_nocase(label, n, "public") || tmpl::equals_nocase(label, n, "private");
 }
 
