@@ -38,8 +38,9 @@ Uint32 send_with_retry(MgmtRequest &rq, Uint32 *request_id) {
   return t != 0 ? t : rq.result();
 }
 
+// A stated length beyond the name field is refused before any byte is read.
 Uint32 check_name(const Uint8 *name, Uint32 name_len) {
-  if (bounded_name_len(name, name_len, kNameLimit) != name_len) {
+  if (name_len > kNameLimit || bounded_name_len(name, name_len, kNameLimit) != name_len) {
     printf("Invalid input of username or password length");
     return ERR_INVALID_INPUT;
   }

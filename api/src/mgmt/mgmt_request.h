@@ -21,6 +21,9 @@ inline constexpr uint32_t kMgmtTimeout = 120;   // seconds
 inline constexpr uint32_t kLongTimeout = 1080;  // session encryption, key pairs
 inline constexpr uint32_t kMaxDataLen = 8192;   // bytes of command data
 inline constexpr size_t kResponseHeaderLen = sizeof(ResponseHeader);
+// A segment's size travels in 16 bits: no answer to one output segment is
+// longer, and nothing sized by an answer's length is allocated beyond it.
+inline constexpr uint32_t kMaxSegmentLen = 0xFFFF;
 
 inline uint32_t masked_session(uint32_t handle) { return handle & QEL2_SESSION_HANDLE_MASK; }
 inline uint32_t masked_app(uint32_t app_id) { return app_id & QEL2_APP_ID_MASK; }
@@ -123,6 +126,16 @@ class MgmtRequest {
   // the bytes go to zeroed scratch owned by the pending request and buf is
   // never written.
   MgmtRequest &out_local(void *buf, uint32_t size);
+  // Output segment 0 as a bare StdResponse held by the request, for the
+  // requests whose answer is only the response header.
+  MgmtRequest &out_std_response();
+  // Names the object a server-directed opcode (see its traits) is about:
+  // send() then goes to the cluster server in bits 27-31 of the handle.
+  MgmtRequest &object(uint64_t handle) {
+    object_ = handle;
+    object_set_ = true;
+    return *this;
+  }
   // Output segment whose bytes nobody reads: the transport advances over them.
   MgmtRequest &out_discard(uint32_t size);
   // Output segment of seg_size bytes received into owned zeroed scratch; on
@@ -176,6 +189,8 @@ class MgmtRequest {
   // Sends blocking to one cluster server (the server-directed route of the
   // requests about one object); returns the transport status.
   uint32_t send_to_server(uint8_t serveridx);
+  // The same, storing the request id when a pointer is given.
+  uint32_t send_to_server(uint8_t serveridx, Uint32 *request_id);
   // The argument handed to the transport beside the request (an event buffer).
   MgmtRequest &callback_args(void *args) {
     cb_args_ = args;
@@ -239,6 +254,8 @@ class MgmtRequest {
   bool overflow_ = false;
   bool bad_record_ = false;
   bool record_len_set_ = false;
+  bool object_set_ = false;
+  uint64_t object_ = 0;
   uint32_t record_len_ = 0;
   SegKind kind_[MAX_SEGMENTS] = {};
   std::unique_ptr<OwnedOutputs> owned_;
