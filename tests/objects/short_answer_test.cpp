@@ -53,6 +53,14 @@ TEST_F(ShortAnswers, ClaimedLengthsMustHaveArrived) {
          return Qel2ExtractMaskedObject(s, 7, 4, buf, n);
        },
        TESSALINE_INVALID_MSG, 64},
+      {"public key of 40 bytes with 8 sent", KQ_EXPORT_PUB_KEY,
+       Be{}.u32(0).u32(0).u32(0).u32(40).bytes(Bytes(8, 0x33)),
+       [](Uint32 s, Uint32 *n) {
+         static Uint8 buf[64];
+         *n = sizeof buf;
+         return Qel2ExportPublicKey(s, 7, buf, n);
+       },
+       TESSALINE_INVALID_MSG, 64},
       {"search finding 4 with 1 handle sent", KQ_FIND_OBJECTS_USING_COUNT,
        Be{}.bytes(resp(0)).u32(4).u32(0).u64(9),
        [](Uint32 s, Uint32 *n) {
