@@ -37,8 +37,6 @@ constexpr uint32_t kSession = 0x0105C007;
 constexpr uint64_t kKey = (3ull << QEL2_OBJECT_SERVER_SHIFT) | 0x1234;
 
 constexpr int kCalls = 30;
-// Set once GetTemplate bounds its allocation by what arrived.
-constexpr bool kGetTemplateBounded = false;
 
 hsmsim::Daemon *daemon_ptr = nullptr;
 uint32_t app_id = 0;
@@ -245,9 +243,6 @@ void call(int which, uint8_t flags, uint32_t len, uint32_t word) {
       break;
     }
     case 22: {
-      // Left out until GetTemplate stops allocating the size the answer
-      // announces (pending in the management request rework).
-      if (!kGetTemplateBounded) break;
       Uint32 size = 0, count = 0;
       Uint8 *t = GetTemplate(s, kKey, &size, &count);
       if (t && size > 4096) abort();

@@ -44,7 +44,6 @@ struct Row {
   std::function<uint32_t()> call;
   uint32_t expected;  // kAny: any non-zero status
   Sends sends = Sends::kNothing;
-  const char *pending = nullptr;  // reason to skip until another branch lands
 };
 
 void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
@@ -96,8 +95,7 @@ std::vector<Row> rows() {
          GetSessionInfoResponse r;
          return Qel2GetSessionInfo2(kS, &r, OSTREL_SPEED, nullptr);
        },
-       ERR_ARGUMENTS_BAD, Sends::kNothing,
-       "non-blocking request types other than 1 without a request-id pointer (mgmt rework)"},
+       ERR_ARGUMENTS_BAD, Sends::kNothing},
       {"ClosePartitionSessions_null_name",
        [] { return Qel2ClosePartitionSessions(kS, nullptr, 5); }, kAny},
 
@@ -423,10 +421,10 @@ std::vector<Row> rows() {
          memcpy(obj.p, head, 12);
          return validate_wrap_unwrap_template(OBJ_ATTR_WRAP_TEMPLATE, obj.p);
        },
-       kAny, Sends::kNothing, "validate_wrap_unwrap_template checks after reading (mgmt rework)"},
+       kAny, Sends::kNothing},
       {"validate_wrap_unwrap_template_null",
        [] { return validate_wrap_unwrap_template(OBJ_ATTR_WRAP_TEMPLATE, nullptr); }, kAny,
-       Sends::kNothing, "validate_wrap_unwrap_template checks after reading (mgmt rework)"},
+       Sends::kNothing},
 
       // ---- helpers ----
       {"ResultAsString_unknown_code", [] { return Qel2ResultAsString(kBig) == nullptr ? 1u : 0u; },
@@ -460,8 +458,6 @@ class BadArgs : public mgmt_test::SimTest, public ::testing::WithParamInterface<
 
 TEST_P(BadArgs, ClearStatusNoCrash) {
   const Row &r = GetParam();
-  // QEL2_RUN_PENDING=1 runs the rows that wait for another branch's fix.
-  if (r.pending && !getenv("QEL2_RUN_PENDING")) GTEST_SKIP() << "pending: " << r.pending;
   const uint32_t got = r.call();
   if (r.expected == kAny) {
     EXPECT_NE(0u, got) << "accepted a bad argument";
