@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "hsm/ops/admin_opcodes.h"
 #include "hsm/ops/call.h"
 
 namespace hsmsim::hsm {
@@ -52,5 +53,6 @@ void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
+void add_admin_user_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm
