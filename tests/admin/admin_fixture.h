@@ -22,6 +22,7 @@ class AdminTest : public SimTest {
   Uint32 open(const std::string &partition, int dev = 0) {
     Uint32 app = 0, session = 0;
     if (Qel2Initialize3(dev, OSTREL_DIRECT, partition.c_str(), &app) != 0) return 0;
+    app_[dev] = app;
     if (Qel2OpenSession2(app, &session) != 0) return 0;
     return session;
   }
@@ -42,6 +43,7 @@ class AdminTest : public SimTest {
     d().clear_captured();
     return s;
   }
+  Uint32 app_[QEL2_MAX_DEVICES] = {};  // application id of each device opened
 };
 
 }  // namespace admin_test

@@ -11,6 +11,8 @@ const HandlerTable &handlers() {
     add_info_ops(t);
     add_object_store_ops(t);
     add_admin_user_ops(t);
+    add_admin_partition_ops(t);
+    add_admin_policy_ops(t);
     return t;
   }();
   return table;

@@ -54,5 +54,7 @@ void add_login_ops(HandlerTable &);
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
 void add_admin_user_ops(HandlerTable &);
+void add_admin_partition_ops(HandlerTable &);
+void add_admin_policy_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm
