@@ -10,6 +10,7 @@ inline constexpr uint32_t kHsmInitInProgress = 0x88;         // RET_HSM_INIT_IN_
 inline constexpr uint32_t kHsmAlreadyInitialized = 0x89;     // RET_HSM_ALREADY_INITIALIZED
 inline constexpr uint32_t kUserExists = 0xA6;                // RET_USER_EXIST
 inline constexpr uint32_t kPermissionDenied = 0xA7;          // RET_USER_PERMISION_DENIED
+inline constexpr uint32_t kInvalidObjectHandle = 0xA8;       // RET_INVALID_OBJ_HANDLE
 inline constexpr uint32_t kInvalidPolicy = 0xB2;             // RET_INVALID_POLICY
 inline constexpr uint32_t kInvalidPolicyValue = 0xB4;        // RET_INVALID_POLICY_VALUE
 inline constexpr uint32_t kInvalidPartitionSize = 0xBF;      // RET_INVALID_PARTITION_SIZE

@@ -43,6 +43,7 @@ std::string name_at(Call &c, size_t offset) {
 
 void create_partition(HsmState &st, Call &c) {
   if (!officer_of_command(st, c, true)) return;
+  if (st.admin.lifecycle != Lifecycle::Initialised) return c.fail(code::kHsmNotInitialized);
   auto r = c.reader();
   r.skip(kSessionHeaderSize);
   std::string name = wire::field_text(r.bytes(16));

@@ -13,6 +13,7 @@ const HandlerTable &handlers() {
     add_admin_user_ops(t);
     add_admin_partition_ops(t);
     add_admin_policy_ops(t);
+    add_admin_hsm_ops(t);
     return t;
   }();
   return table;

@@ -56,5 +56,6 @@ void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, 
 void add_admin_user_ops(HandlerTable &);
 void add_admin_partition_ops(HandlerTable &);
 void add_admin_policy_ops(HandlerTable &);
+void add_admin_hsm_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm
