@@ -14,6 +14,7 @@ const HandlerTable &handlers() {
     add_admin_partition_ops(t);
     add_admin_policy_ops(t);
     add_admin_hsm_ops(t);
+    add_admin_audit_ops(t);
     return t;
   }();
   return table;

@@ -57,5 +57,6 @@ void add_admin_user_ops(HandlerTable &);
 void add_admin_partition_ops(HandlerTable &);
 void add_admin_policy_ops(HandlerTable &);
 void add_admin_hsm_ops(HandlerTable &);
+void add_admin_audit_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm
