@@ -95,6 +95,14 @@ TEST_F(Audit, FetchRequestAsSentAndRefusals) {
   (void)sign;
 }
 
+TEST_F(Audit, AnswerClaimingMoreEntriesThanAskedIsTooSmall) {
+  d().script(KQ_MGMT_CMD, KQ_PARTN_GET_AUDIT_LOGS, payload(resp(0).u32(0).u32(9).zeros(2 * 88)));
+  std::vector<cmbLogEntry> logs(2);
+  Uint32 n = 2;
+  EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2GetAuditLogs(session_, &n, logs.data()));
+  EXPECT_EQ(9u, n);
+}
+
 TEST_F(Audit, OneEntryPerRequestFetchedOldestFirst) {
   drain();
   SessionInfo si;

@@ -56,8 +56,11 @@ Uint32 Qel2GetAuditLogsCommon(Uint32 ulSessionHandle, Uint32 *numLogs, cmbLogEnt
   if (request_id) *request_id = rq.request_id();
   if (non_blocking) return rq.async_result();
   const Uint32 r = rq.result();
-  if (r == 0) *numLogs = be32_at(head + 20);
-  return r;
+  if (r != 0) return r;
+  // An answer that claims more entries than the buffer holds is reported,
+  // count included, rather than taken as the number of entries received.
+  *numLogs = be32_at(head + 20);
+  return *numLogs > wanted ? static_cast<Uint32>(ERR_BUFFER_TOO_SMALL) : 0u;
 }
 
 extern "C" {
