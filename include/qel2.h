@@ -2,6 +2,7 @@
 #ifndef QEL2_H
 #define QEL2_H
 
+#include "qel2_admin.h"
 #include "qel2_attributes.h"
 #include "qel2_console.h"
 #include "qel2_defs.h"

@@ -4,6 +4,7 @@
 #include <hsmsim/hsm.h>
 
 #include "hsm/codes.h"
+#include "hsm/ops/audit_log.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
 
@@ -53,6 +54,7 @@ HsmReply Hsm::execute(const HsmRequest &req) {
   } else {
     call.status = code::kInvalidCommand;
   }
+  record_audit(*state_, req, call);
   reply.status = call.status;
   reply.op_ctx = call.op_ctx;
   reply.payload = call.out.payload();

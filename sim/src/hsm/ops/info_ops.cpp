@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include "hsm/codes.h"
+#include "hsm/ops/info_records.h"
 #include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
@@ -43,13 +44,13 @@ std::vector<uint8_t> hsm_info(HsmState &st) {
   w.u32(id.fips_state);
   w.u32(id.max_user_keys).u32(st.objects.count_all(true));
   w.u32(id.max_ssl_contexts).u32(id.max_ssl_contexts);
-  w.u32(0).u32(0);                            // master and slave configuration
+  w.u32(0).u32(st.admin.slave_config);        // master and slave configuration
   w.u32(1).u32(0x0B4000).u32(0x7E57).u32(1);  // manufacturer id
   w.u8(digit_or_zero(id.serial, 0)).u8(digit_or_zero(id.serial, 2));
   w.u8(id.fw_major).u8(id.fw_minor);
   w.text(utc_text("%Y%m%d%H%M%SZ"), 16);
   w.u32(id.max_session_keys).u32(st.objects.count_all(false));
-  w.u32(0).u32(0).u32(0);  // cloning method, key-encryption-key method, authentication path
+  w.u32(st.admin.config.cloning).u32(st.admin.config.kek_method).u32(0);  // and auth path
   w.u32(static_cast<uint32_t>(id.temperature));
   w.text(id.build, 16).text(id.firmware_text, 64).text(id.part_number, 64);
   w.zeros(8 + 8);  // vendor and officer key fingerprints
@@ -73,6 +74,8 @@ void token_info(HsmState &st, Call &c) {
   c.respond(std::move(rec));
 }
 
+}  // namespace
+
 std::vector<uint8_t> partition_info(HsmState &st, const Partition &p) {
   uint32_t sessions =
       st.sessions.count_if([&](const Session &s) { return s.partition == p.index; });
@@ -91,12 +94,16 @@ std::vector<uint8_t> partition_info(HsmState &st, const Partition &p) {
       .u32(st.objects.count(p.index, false));
   w.u32(p.max_ssl_contexts).u32(0);
   w.u8(p.max_acclr_devs).zeros(7);
-  w.u8(0).u8(0).u8(0).u8(0);  // flags, cloning method, key-encryption-key method, certificate auth
-  w.u16(0).zeros(5).u8(0);    // N, M values
-  w.u32(p.node_id).zeros(32).zeros(8);
+  const BoardConfig &cfg = st.admin.config;  // as initialisation set it
+  w.u8(cfg.flags).u8(static_cast<uint8_t>(cfg.cloning)).u8(static_cast<uint8_t>(cfg.kek_method));
+  w.u8(cfg.cert_auth);
+  w.u16(0).zeros(5).u8(0);  // N, M values
+  w.u32(cfg.node_id).text(cfg.group_id, 32).zeros(8);
   w.zeros(kPartitionInfoSize - rec.size());
   return rec;
 }
+
+namespace {
 
 void get_partition_info(HsmState &st, Call &c) {
   Partition *p = partition_of_command(st, c);

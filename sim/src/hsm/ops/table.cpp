@@ -10,6 +10,11 @@ const HandlerTable &handlers() {
     add_login_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
+    add_admin_user_ops(t);
+    add_admin_partition_ops(t);
+    add_admin_policy_ops(t);
+    add_admin_hsm_ops(t);
+    add_admin_audit_ops(t);
     return t;
   }();
   return table;

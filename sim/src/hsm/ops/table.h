@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "hsm/opcodes.h"
+#include "hsm/ops/admin_opcodes.h"
 #include "hsm/ops/call.h"
 
 namespace hsmsim::hsm {
@@ -50,5 +51,10 @@ void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
+void add_admin_user_ops(HandlerTable &);
+void add_admin_partition_ops(HandlerTable &);
+void add_admin_policy_ops(HandlerTable &);
+void add_admin_hsm_ops(HandlerTable &);
+void add_admin_audit_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

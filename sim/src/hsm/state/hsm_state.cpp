@@ -27,6 +27,7 @@ void HsmState::seed() {
   faults.clear();
   slow_ops.clear();
   objects.clear();
+  admin = AdminState{};
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

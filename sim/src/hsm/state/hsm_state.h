@@ -12,6 +12,7 @@
 #include <hsmsim/hsm.h>
 
 #include "hsm/objects/store.h"
+#include "hsm/state/admin.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
@@ -36,6 +37,7 @@ struct HsmState {
   Sessions sessions;
   Faults faults;
   obj::ObjectStore objects;  // key objects of every partition
+  AdminState admin;          // lifecycle, configuration, policies, audit logs
 
   HsmState() { seed(); }
 

@@ -76,6 +76,10 @@ class Partitions {
     return slots_[i].get();
   }
 
+  void remove(uint8_t index) {
+    if (index < slots_.size()) slots_[index].reset();
+  }
+
   template <typename F>
   void each(F f) const {
     for (const auto &p : slots_)

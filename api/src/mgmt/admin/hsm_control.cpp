@@ -1,0 +1,127 @@
+// Whole-HSM operations: node id, digests over key handles, shutdown,
+// zeroise (plain and with a reset type) and the slave configuration.
+#include "mgmt/admin/header_command.h"
+#include "mgmt/admin/teardown.h"
+#include "mgmt/mgmt_request.h"
+#include "qel2_admin.h"
+#include "qel2_errors.h"
+
+using namespace qel2;
+using namespace qel2::mgmt;
+
+namespace {
+
+// Digest size of a hash type; 0 for any other type (AES-CMAC included).
+uint32_t digest_size(int type) {
+  switch (type) {
+    case MD5_TYPE:
+      return 16;
+    case SHA1_TYPE:
+      return 20;
+    case SHA256_TYPE:
+      return 32;
+    case SHA384_TYPE:
+      return 48;
+    case SHA512_TYPE:
+      return 64;
+    case SHA224_TYPE:
+      return 28;
+    default:
+      return 0;
+  }
+}
+
+// The response head, then the digest straight into the caller's buffer.
+Uint32 send_hash_request(MgmtRequest &rq, HashType type, Uint8 *hash) {
+  uint8_t head[sizeof(ResponseHeader)] = {};
+  const uint32_t size = digest_size(type);
+  rq.out(head, sizeof head);
+  if (size != 0) rq.out(hash, size);
+  rq.send();
+  return rq.result();
+}
+
+// A command that is the session header alone, answered by a StdResponse.
+Uint32 send_header_only(uint16_t opcode, Uint32 handle) {
+  uint8_t resp[sizeof(StdResponse)] = {};
+  return header_command(opcode, handle, resp, sizeof resp);
+}
+
+Uint32 after_zeroise(Uint32 r) {
+  if (r == 0) drop_all_connections();
+  return r;
+}
+
+}  // namespace
+
+extern "C" {
+
+QEL2_EXPORT Uint32 Qel2SetNodeId(Uint32 ulSessionHandle, Uint32 ulNodeId) {
+  const Uint32 handle = masked_session(ulSessionHandle);
+  uint8_t cmd[24];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, handle);
+  w.u32(ulNodeId);
+  uint8_t resp[sizeof(StdResponse)] = {};
+  MgmtRequest rq(KQ_SET_NODEID, handle);
+  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.send();
+  return rq.result();
+}
+
+QEL2_EXPORT Uint32 Qel2GetPartnSingleKeyHandleHash(Uint32 ulSessionHandle, Uint64 ulObjectHandle,
+                                                   HashType hash_type, Uint8 *hash) {
+  if (hash == nullptr) return ERR_INVALID_INPUT;
+  const Uint32 handle = masked_session(ulSessionHandle);
+  uint8_t cmd[40];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, handle);
+  w.u32(0).u64(ulObjectHandle).u8(static_cast<uint8_t>(hash_type)).zeros(7);
+  MgmtRequest rq(KQ_GET_PARTN_SINGLE_KEYHANDLE_HASH, handle);
+  rq.in(cmd, sizeof cmd).key_handle(ulObjectHandle);
+  return send_hash_request(rq, hash_type, hash);
+}
+
+QEL2_EXPORT Uint32 Qel2GetPartnKeyHandlesHash(Uint32 ulSessionHandle, HashType hash_type,
+                                              Uint8 *hash) {
+  if (hash == nullptr) return ERR_INVALID_INPUT;
+  const Uint32 handle = masked_session(ulSessionHandle);
+  uint8_t cmd[24];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, handle);
+  w.u8(static_cast<uint8_t>(hash_type)).zeros(3);
+  MgmtRequest rq(KQ_ADMIN_GET_PARTN_KEYHANDLES_HASH, handle);
+  rq.in(cmd, sizeof cmd);
+  return send_hash_request(rq, hash_type, hash);
+}
+
+QEL2_EXPORT Uint32 Qel2ShutdownHSM(Uint32 ulSessionHandle) {
+  return send_header_only(KQ_SHUTDOWN, masked_session(ulSessionHandle));
+}
+
+QEL2_EXPORT Uint32 Qel2ZeroizeHSM(Uint32 ulSessionHandle) {
+  return after_zeroise(send_header_only(KQ_ZEROIZE, masked_session(ulSessionHandle)));
+}
+
+QEL2_EXPORT Uint32 Qel2VendorZeroizeHSM(Uint32 ulSessionHandle, Uint8 reset_type) {
+  const Uint32 handle = masked_session(ulSessionHandle);
+  uint8_t cmd[24];
+  BeWriter w(cmd, sizeof cmd);
+  put_session_header(w, handle);
+  w.u8(reset_type).zeros(3);
+  uint8_t resp[sizeof(StdResponse)] = {};
+  MgmtRequest rq(KQ_VENDOR_ZEROIZE, handle);
+  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.send();
+  return after_zeroise(rq.result());
+}
+
+// No segments at all: the configuration travels in the second parameter.
+QEL2_EXPORT Uint32 Qel2SetSlaveConfig(Uint32 ulSessionHandle, Uint32 ulSlaveCfg) {
+  MgmtRequest rq(KQ_SLAVE_CONFIG, masked_session(ulSessionHandle));
+  rq.params(0, static_cast<uint16_t>(ulSlaveCfg & 0xFFFF));
+  rq.send();
+  return rq.status_result();
+}
+
+}  // extern "C"
