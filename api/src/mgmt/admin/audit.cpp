@@ -1,7 +1,6 @@
 // The partition's audit log: the number of entries waiting, a batch of
 // fixed-size entries (blocking or non-blocking), the HSM's signature over
 // the log, and finalising a partition's logs. Entries are carried unchanged.
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -21,40 +20,29 @@ constexpr size_t kAuditHeadLen = 24;  // ResponseHeader, reserved word, entries 
 constexpr size_t kSignRespLen = sizeof(ResponseHeader) + QEL2_AUDIT_SIGN_LEN;
 constexpr uint32_t kMaxName = QEL2_PARTITION_NAME_FIELD - 1;
 
-// The answer head of a non-blocking fetch arrives after the call returned,
-// when the caller collects the answer; nobody reads it. It goes to one of
-// these process-lifetime slots, so a late answer always lands in storage
-// that exists.
-constexpr size_t kLateHeadSlots = 1024;
-uint8_t g_late_heads[kLateHeadSlots][kAuditHeadLen];
-std::atomic<size_t> g_next_late_head{0};
-
-uint8_t *late_head() {
-  return g_late_heads[g_next_late_head.fetch_add(1, std::memory_order_relaxed) % kLateHeadSlots];
-}
-
 }  // namespace
 
 Uint32 Qel2GetAuditLogsCommon(Uint32 ulSessionHandle, Uint32 *numLogs, cmbLogEntry *cmbLogs,
                               Uint32 *request_id, Uint8 non_blocking) {
   if (numLogs == nullptr || *numLogs < 1 || *numLogs > QEL2_MAX_AUDIT_LOGS || cmbLogs == nullptr)
     return ERR_INVALID_INPUT;
+  const Uint32 req_type = non_blocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING;
+  if (Uint32 r = check_request_id_arg(req_type, request_id)) return r;
   const Uint32 wanted = *numLogs;
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[24];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u32(wanted);
+  CommandRecord<24> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u32(wanted);
+  // The answer head is read here when blocking; a non-blocking fetch's head
+  // goes to scratch its pending entry owns.
   uint8_t head[kAuditHeadLen] = {};
-  uint8_t *answer_head = non_blocking ? late_head() : head;
   const uint32_t entries = wanted * static_cast<uint32_t>(sizeof(cmbLogEntry));
   // The 16-bit response length keeps the low bits; the segments the full sizes.
   const auto rlen = static_cast<uint16_t>(kAuditHeadLen + entries);
   MgmtRequest rq(KQ_PARTN_GET_AUDIT_LOGS, handle);
-  rq.in(cmd, sizeof cmd).out(answer_head, kAuditHeadLen).out(cmbLogs, entries);
-  rq.lengths(sizeof cmd, rlen).params(sizeof cmd, rlen);
-  rq.send(non_blocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING);
-  if (request_id) *request_id = rq.request_id();
+  rq.command(cmd).out_local(head, kAuditHeadLen).out(cmbLogs, entries);
+  rq.lengths(sizeof cmd.bytes, rlen).params(sizeof cmd.bytes, rlen);
+  rq.send(req_type, request_id);
   if (non_blocking) return rq.async_result();
   const Uint32 r = rq.result();
   if (r != 0) return r;
