@@ -11,27 +11,31 @@ using namespace qel2::mgmt;
 
 namespace {
 
-// The mechanism of a key pair type with the RSA rules (the exponent, taken
-// as signed, positive and odd; the modulus above 512 bits and a multiple of
-// 256). 0 and the mechanism, or the refusal.
-Uint32 key_pair_mechanism(Uint32 type, Uint32 mod_bits, Uint32 pub_exp, Uint32 *mech) {
+// The generation mechanism of a key pair type; 0 for none.
+Uint32 pair_mechanism(Uint32 type) {
   switch (type) {
-    case KEY_TYPE_RSA: {
-      const auto e = static_cast<int32_t>(pub_exp);
-      if (e <= 0 || e % 2 == 0) return ERR_INVALID_INPUT;
-      if (mod_bits <= 512 || mod_bits % 256 != 0) return ERR_UNSUPPORTED_MOD_LEN;
-      *mech = QEL2_MECH_RSA_KEY_PAIR_GEN;
-      return 0;
-    }
+    case KEY_TYPE_RSA:
+      return QEL2_MECH_RSA_KEY_PAIR_GEN;
     case KEY_TYPE_DSA:
-      *mech = QEL2_MECH_DSA_KEY_PAIR_GEN;
-      return 0;
+      return QEL2_MECH_DSA_KEY_PAIR_GEN;
     case KEY_TYPE_EC:
-      *mech = QEL2_MECH_EC_KEY_PAIR_GEN;
-      return 0;
+      return QEL2_MECH_EC_KEY_PAIR_GEN;
     default:
-      return ERR_INVALID_INPUT;
+      return 0;
   }
+}
+
+// The mechanism with the RSA rules (the exponent, taken as signed, positive
+// and odd; then the modulus above 512 bits and a multiple of 256): 0 and
+// the mechanism, or the refusal.
+Uint32 key_pair_mechanism(Uint32 type, Uint32 mod_bits, Uint32 pub_exp, Uint32 *mech) {
+  if (type == KEY_TYPE_RSA) {
+    const auto e = static_cast<int32_t>(pub_exp);
+    if (e <= 0 || e % 2 == 0) return ERR_INVALID_INPUT;
+    if (mod_bits <= 512 || mod_bits % 256 != 0) return ERR_UNSUPPORTED_MOD_LEN;
+  }
+  *mech = pair_mechanism(type);
+  return *mech ? 0 : ERR_INVALID_INPUT;
 }
 
 Uint32 check_pair_label(const Uint8 *label, Uint32 len) {
@@ -96,11 +100,7 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
       .in(priv_head, sizeof priv_head)
       .in(pPrivTemplate, ulPrivTemplateSize)
       .out_local(resp, sizeof resp);
-  if (attrs.asked()) rq.out(pAttrObj, capacity);
-  if (keygenattest) {
-    rq.out(keygenattest, sizeof(KeyGenAttest));
-    rq.raw().attest = 1;
-  }
+  add_keygen_outputs(rq, attrs, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);
 
   const Uint32 r = rq.result();
@@ -362,20 +362,9 @@ QEL2_EXPORT Uint32 Qel2GenerateKeyPairTemplate(Uint32 ulSessionHandle, Uint8 *pP
         "\n\tError: Key type attribute (OBJ_ATTR_KEY_TYPE) is not passed in Public key Template");
     return ERR_INVALID_INPUT;
   }
-  Uint32 mech = 0;
-  switch (type) {
-    case KEY_TYPE_RSA:
-      mech = QEL2_MECH_RSA_KEY_PAIR_GEN;
-      break;
-    case KEY_TYPE_DSA:
-      mech = QEL2_MECH_DSA_KEY_PAIR_GEN;
-      break;
-    case KEY_TYPE_EC:
-      mech = QEL2_MECH_EC_KEY_PAIR_GEN;
-      break;
-    default:
-      return ERR_INVALID_INPUT;
-  }
+  // No RSA rules here: the templates carry the key's sizes.
+  const Uint32 mech = type < 0 ? 0 : pair_mechanism(static_cast<Uint32>(type));
+  if (mech == 0) return ERR_INVALID_INPUT;
   return Qel2GenerateKeyPairWithTemplateCommon(
       ulSessionHandle, mech, pPubTemplate, ulPubTemplateSize, pub_count, pPriTemplate,
       ulPriTemplateSize, priv_count, pulPublicKey, pulPrivateKey, nullptr, nullptr, attest_info,

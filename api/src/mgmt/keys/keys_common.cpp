@@ -13,6 +13,14 @@ bool reserved_label(const Uint8 *label, Uint32 len) {
   return tmpl::equals_nocase(label, n, "public") || tmpl::equals_nocase(label, n, "private");
 }
 
+void add_keygen_outputs(MgmtRequest &rq, AttrOut attrs, KeyGenAttest *attestation) {
+  if (attrs.asked()) rq.out(attrs.buf, *attrs.len);
+  if (attestation) {
+    rq.out(attestation, sizeof(KeyGenAttest));
+    rq.raw().attest = 1;
+  }
+}
+
 bool one_object_needed(const Uint8 *data, uint64_t got, uint64_t *needed) {
   if (!data || got < tmpl::kObjectHeadSize) return false;
   *needed = uint64_t{be32_at(data + offsetof(Object, obj_size))} + tmpl::kObjectHeadSize;

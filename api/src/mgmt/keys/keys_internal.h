@@ -27,6 +27,11 @@ struct AttrOut {
   bool asked() const { return buf && len; }
 };
 
+// The output segments after the response record: the caller's attribute
+// buffer when asked for, then the 952-byte attestation (with the request's
+// attest flag) when asked for.
+void add_keygen_outputs(MgmtRequest &rq, AttrOut attrs, KeyGenAttest *attestation);
+
 // "public" or "private" in any case: names the HSM keeps for itself.
 bool reserved_label(const Uint8 *label, Uint32 len);
 

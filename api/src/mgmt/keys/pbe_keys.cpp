@@ -60,10 +60,7 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
       .out_local(resp, sizeof resp);
   // Summed in 64 bits by the request: a huge password cannot wrap the check.
   if (Uint32 r = rq.check_data_len()) return r;
-  if (keygenattest) {
-    rq.out(keygenattest, sizeof(KeyGenAttest));
-    rq.raw().attest = 1;
-  }
+  add_keygen_outputs(rq, AttrOut{}, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);
 
   // The plain rule: no layer passes for a cluster that completed partly.

@@ -32,7 +32,7 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
       .in(key_len_word, sizeof key_len_word);
   if (pKeyData && ulKeyDataLen) rq.in(pKeyData, ulKeyDataLen);
   rq.out_local(resp, sizeof resp);
-  if (attrs.asked()) rq.out(pAttrObj, capacity);
+  add_keygen_outputs(rq, attrs, nullptr);
   rq.send(OSTREL_BLOCKING, request_id);
 
   const Uint32 r = rq.result();

@@ -47,11 +47,7 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY, session);
   rq.command(cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
-  if (attrs.asked()) rq.out(pAttrObj, capacity);
-  if (keygenattest) {
-    rq.out(keygenattest, sizeof(KeyGenAttest));
-    rq.raw().attest = 1;
-  }
+  add_keygen_outputs(rq, attrs, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);
 
   const Uint32 r = rq.result();
