@@ -16,6 +16,8 @@ namespace keys_test {
 using namespace obj_test;
 namespace defaults = hsmsim::defaults;
 
+// String literals stay valid: records may keep pointers to them.
+inline Uint8 *u8(const char *s) { return reinterpret_cast<Uint8 *>(const_cast<char *>(s)); }
 inline Uint8 *u8(const std::string &s) {
   return reinterpret_cast<Uint8 *>(const_cast<char *>(s.data()));
 }
