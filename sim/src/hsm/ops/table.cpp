@@ -8,6 +8,7 @@ const HandlerTable &handlers() {
     add_application_ops(t);
     add_session_ops(t);
     add_login_ops(t);
+    add_keygen_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
     add_admin_user_ops(t);
