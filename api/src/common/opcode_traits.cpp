@@ -30,8 +30,9 @@ constexpr OpcodeTraits changing(ClusterRule rule = ClusterRule::kReturnCode) {
   t.cluster = rule;
   return t;
 }
-constexpr OpcodeTraits creating(HandleMarks marks = HandleMarks::kNone) {
-  OpcodeTraits t = changing();
+constexpr OpcodeTraits creating(HandleMarks marks = HandleMarks::kNone,
+                                ClusterRule rule = ClusterRule::kReturnCode) {
+  OpcodeTraits t = changing(rule);
   t.object_creating = true;
   t.marks = marks;
   return t;
@@ -59,7 +60,7 @@ constexpr Row kRows[] = {
     {KQ_UNWRAP_KEY, creating(HandleMarks::kOneAt16)},
     {KQ_TOMBSTONE_OBJECT, on_server(replicated())},
     {KQ_DELETE_TOMBSTONED_OBJECT, on_server({})},
-    {KQ_DERIVE_KEY, creating()},
+    {KQ_DERIVE_KEY, creating(HandleMarks::kNone, ClusterRule::kResponseCode)},
     {KQ_INSERT_MASKED_OBJECT, creating()},
     {KQ_GENERATE_PBE_KEY, creating(HandleMarks::kOneAt16)},
     {KQ_FIND_OBJECTS_FROM_INDEX, replicated()},

@@ -334,8 +334,14 @@ bool MgmtRequest::response_head(ResponseHead *out) const {
 
 // The cluster rule belongs to management opcodes; other command types number
 // their opcodes apart.
+ClusterRule MgmtRequest::rule() const {
+  return rule_set_ ? rule_ : opcode_traits(rb_.opcode).cluster;
+}
+
 bool MgmtRequest::passes(uint32_t code) const {
-  return rb_.command_type == KQ_MGMT_CMD && is_valid_cluster_ha_op_response(rb_.opcode, code) != 0;
+  if (rb_.command_type != KQ_MGMT_CMD) return false;
+  if (rule_set_) return rule_ != ClusterRule::kNone && code == RET_CLUSTER_OPERATION_INCOMPLETE;
+  return is_valid_cluster_ha_op_response(rb_.opcode, code) != 0;
 }
 
 bool MgmtRequest::record_whole() const {
@@ -361,7 +367,7 @@ uint32_t MgmtRequest::result() const {
   if (head.code != 0) return head.code;
   // A success whose record did not arrive whole would decode as zeros.
   if (!record_whole()) return TESSALINE_INVALID_MSG;
-  return opcode_traits(rb_.opcode).cluster == ClusterRule::kResponseCode ? 0 : passed;
+  return rule() == ClusterRule::kResponseCode ? 0 : passed;
 }
 
 MgmtRequest::Decode MgmtRequest::decode() const {

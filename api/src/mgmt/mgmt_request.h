@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/be_codec.h"
+#include "common/opcode_traits.h"
 #include "qel2_opcodes.h"
 #include "qel2_records.h"
 #include "qel2_transport.h"
@@ -163,6 +164,14 @@ class MgmtRequest {
   }
   // Bytes of the response record in output segment 0 that must arrive for
   // the outputs to be decoded; by default the whole of segment 0.
+  // The cluster-incomplete rule of an operation whose Part reads it apart
+  // from the opcode's traits (e.g. a creating opcode that admits no partly
+  // completed cluster).
+  MgmtRequest &cluster_rule(ClusterRule rule) {
+    rule_ = rule;
+    rule_set_ = true;
+    return *this;
+  }
   MgmtRequest &record_len(uint32_t n) {
     record_len_ = n;
     record_len_set_ = true;
@@ -253,6 +262,7 @@ class MgmtRequest {
   OwnedOutputs &owned();
   bool record_whole() const;
   bool passes(uint32_t code) const;
+  ClusterRule rule() const;
 
   request_buffer rb_{};
   uint32_t out_cap_[MAX_SEGMENTS] = {};
@@ -263,6 +273,8 @@ class MgmtRequest {
   bool overflow_ = false;
   bool bad_record_ = false;
   bool record_len_set_ = false;
+  bool rule_set_ = false;
+  ClusterRule rule_ = ClusterRule::kNone;
   bool object_set_ = false;
   uint64_t object_ = 0;
   uint32_t record_len_ = 0;

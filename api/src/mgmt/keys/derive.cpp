@@ -72,16 +72,16 @@ Uint32 Qel2DeriveKeyCommon(DeriveSymKeyArgs *pArgs, Uint8 *pTemplate, Uint32 ulT
       .key_handle(pArgs->hBaseKey);
   rq.send();
 
-  // A layer holding a partly completed cluster's code passes to the next;
-  // once the answer is reached, whatever handle it carries is stored and
-  // its response code returned, also when that code is a failure.
-  for (const Uint32 layer : {rq.transport_status(), rq.request_status()})
-    if (layer != 0 && !is_valid_cluster_ha_op_response(KQ_DERIVE_KEY, layer)) return layer;
+  // A partly completed cluster passes to the response code (the opcode's
+  // traits). Once the answer is reached, its handle is stored, also when the
+  // response code is a failure.
+  const Uint32 r = rq.result();
   ResponseHead rh;
-  if (!rq.response_head(&rh)) return TESSALINE_INVALID_MSG;
-  pArgs->ulDerivedKeyHandle =
-      rq.received(0) >= sizeof resp ? be64_at(resp + offsetof(DeriveKeyResponse, hDerivedKey)) : 0;
-  return rh.code;
+  if (rq.response_head(&rh) && (r == 0 || r == rh.code))
+    pArgs->ulDerivedKeyHandle = rq.received(0) >= sizeof resp
+                                    ? be64_at(resp + offsetof(DeriveKeyResponse, hDerivedKey))
+                                    : 0;
+  return r;
 }
 
 extern "C" {

@@ -61,13 +61,11 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   // Summed in 64 bits by the request: a huge password cannot wrap the check.
   if (Uint32 r = rq.check_data_len()) return r;
   add_keygen_outputs(rq, AttrOut{}, keygenattest);
+  rq.cluster_rule(ClusterRule::kNone);
   rq.send(OSTREL_BLOCKING, request_id);
 
   // The plain rule: no layer passes for a cluster that completed partly.
-  Uint32 r = rq.transport_status();
-  if (r == 0) r = rq.request_status();
-  ResponseHead rh;
-  if (r == 0) r = rq.response_head(&rh) ? rh.code : Uint32{TESSALINE_INVALID_MSG};
+  const Uint32 r = rq.result();
   // The handle field as far as it arrived; 0 when the answer carried none.
   *pulKeyHandle = rq.received(0) >= sizeof resp
                       ? be64_at(resp + offsetof(GenerateKeyResponse, ulNewKeyHandle))
