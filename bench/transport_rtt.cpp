@@ -5,6 +5,11 @@
 // request whose answer has not come.
 //
 //   transport_rtt [seconds per measurement, default 0.3] [thread counts ..., default 1 8 64 256]
+//   transport_rtt --trips N
+//
+// The second form makes N library round trips on one thread against the
+// minimal daemon and nothing else: for instruction counts per request, e.g.
+//   valgrind --tool=callgrind --toggle-collect=orx_tessaline_cli_send_daemon
 //
 // Each figure is the median of 5 alternating runs of the raw floor and the
 // library, so that load from elsewhere on the machine hits both alike.
@@ -223,7 +228,20 @@ void compare(const char *daemon, uint32_t id, const std::vector<int> &counts, do
 
 }  // namespace
 
+// N round trips after a first one that connects; 0 when all went well.
+int trips_only(long n) {
+  bench::MinimalDaemon minimal(1900000000u + static_cast<uint32_t>(getpid() % 100000000));
+  if (!start_against(minimal.daemon_id())) return 1;
+  for (long i = 0; i <= n; ++i) {
+    request_buffer rb = empty_request();
+    if (orx_tessaline_cli_send_daemon(&rb, HSM_QEL1_OPERATION, 0, nullptr, nullptr) != 0) return 1;
+  }
+  transport_seam_stop();
+  return 0;
+}
+
 int main(int argc, char **argv) {
+  if (argc == 3 && strcmp(argv[1], "--trips") == 0) return trips_only(atol(argv[2]));
   const double seconds = argc > 1 ? atof(argv[1]) : 0.3;
   std::vector<int> counts;
   for (int i = 2; i < argc; ++i) counts.push_back(atoi(argv[i]));

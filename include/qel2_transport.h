@@ -287,6 +287,9 @@ typedef struct req_hash {
 
 /* Per-connection receive buffer: most answers arrive with one receive. */
 #define QEL2_RX_BUF_LEN 8192
+/* Per-connection send buffer: a request message that fits is framed here
+ * rather than on the heap. */
+#define QEL2_TX_BUF_LEN 8192
 
 typedef struct thread_info_t {
   pthread_t thread_id;
@@ -306,6 +309,8 @@ typedef struct thread_info_t {
   Uint32 rx_off;
   Uint32 rx_len;
   Uint8 rx_buf[QEL2_RX_BUF_LEN];
+  /* Wiped after every send (requests carry passwords and keys). */
+  Uint8 tx_buf[QEL2_TX_BUF_LEN];
 } thread_info_t;
 typedef thread_info_t thread_info;
 

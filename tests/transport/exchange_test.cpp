@@ -340,6 +340,59 @@ TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndKeepsTheRestForTheNextAnswer) {
   EXPECT_EQ(Bytes(thr_.rx_buf, thr_.rx_buf + sizeof thr_.rx_buf), Bytes(sizeof thr_.rx_buf, 0));
 }
 
+TEST_F(Exchange, PayloadThatFitsTheBufferIsSpreadFromItAndWiped) {
+  struct Case {
+    const char *what;
+    size_t len;
+    size_t first;  // bytes of the answer written at once; the rest a little later
+    bool spread;
+  };
+  const Case cases[] = {
+      {"whole at once", 40, 56 + 40, true},
+      {"in two pieces", 5000, 56 + 100, true},
+      {"larger than the buffer", 9000, 56 + 9000, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const Uint32 id = thr_.b_req_id++;
+    Bytes a = tt::answer(id, 0, tt::pattern(c.len, 9));
+    Bytes next = tt::answer(id + 1, 0, {1});  // queued behind: kept for the next exchange
+    peer_write(Bytes(a.begin(), a.begin() + static_cast<long>(c.first)));
+    std::thread rest([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      peer_write(Bytes(a.begin() + static_cast<long>(c.first), a.end()));
+      peer_write(next);
+    });
+    Bytes o1(c.len / 2, 0), o2(c.len, 0);
+    const Uint64 outptr[2] = {tt::addr(o1.data()), tt::addr(o2.data())};
+    Uint32 outsize[2] = {static_cast<Uint32>(o1.size()), static_cast<Uint32>(o2.size())};
+    const PayloadSink sink{outptr, outsize, 2, true};
+    sock_snd_info s = exchange(id, 40, OSTREL_BLOCKING, static_cast<Uint32>(c.len));
+    s.sink = &sink;
+    ASSERT_EQ(socket_recv(&s, &thr_), 0);
+    rest.join();
+    EXPECT_EQ(s.spread, c.spread);
+    EXPECT_EQ(s.resp_size, c.len);
+    if (c.spread) {
+      EXPECT_EQ(s.resp, nullptr);
+      o1.insert(o1.end(), o2.begin(), o2.begin() + outsize[1]);
+      EXPECT_EQ(o1, tt::pattern(c.len, 9));
+      EXPECT_EQ(outsize[1], c.len - c.len / 2);  // cut to what each received
+      // The payload's bytes in the buffer are wiped; what follows stays.
+      const size_t from = thr_.rx_len ? thr_.rx_off - c.len : 0;
+      const size_t to = thr_.rx_len ? thr_.rx_off : sizeof thr_.rx_buf;
+      EXPECT_EQ(Bytes(thr_.rx_buf + from, thr_.rx_buf + to), Bytes(to - from, 0));
+    } else {
+      EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(c.len, 9));
+      free(s.resp);
+    }
+    s = exchange(id + 1, 40, OSTREL_BLOCKING, 1);
+    ASSERT_EQ(socket_recv(&s, &thr_), 0);
+    EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({1}));
+    free(s.resp);
+  }
+}
+
 TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {
   peer_write(tt::answer(1, 0, {}));
   peer_write(tt::answer(2, 0, {}));

@@ -93,7 +93,8 @@ TEST_F(Hostile, AnnouncementTheRequestCannotUseDropsTheConnection) {
     EXPECT_EQ(send(rb), c.want);
     EXPECT_LT(tt::ms_since(t0), kFirstWaitMs);
     testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(echo_ok(7));  // on a new connection, and in step
+    EXPECT_EQ(out, Bytes(100, 0));  // a refused answer reaches no output
+    EXPECT_TRUE(echo_ok(7));        // on a new connection, and in step
     EXPECT_EQ(d().connections_accepted(), ++accepted);
   }
 

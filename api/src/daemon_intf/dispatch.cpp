@@ -54,8 +54,8 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   opts.byte50 = route.serveridx;
   Uint8 *raw = nullptr;
   size_t len = 0;
-  if (Int32 r = frame_request(*rb, opts, &raw, &len)) return r;
-  WipedBuffer msg(raw, len);
+  if (Int32 r = frame_request(*rb, opts, thr->tx_buf, sizeof thr->tx_buf, &raw, &len)) return r;
+  WipedBuffer msg(raw, len, raw != thr->tx_buf);
   if (!route.server_directed && is_object_creating_opcode(rb->opcode))
     msg.get()[offsetof(ozv_msg_fixed, op_flags)] = take_token_flags();
 
@@ -89,6 +89,8 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   sck.resp_cap = static_cast<Uint32>(expected);
   sck.req_type = nonblocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING;
   sck.pend = &thr->pend;
+  const PayloadSink sink{rb->outptr, rb->outsize, rb->outcnt, !route.server_directed};
+  if (!nonblocking) sck.sink = &sink;
   if (Int32 r = socket_send(&sck, thr)) {
     del_req_stat(entry, thr);
     return r;
@@ -102,11 +104,12 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   }
   WipedBuffer payload(sck.resp, sck.resp_size);
   rb->status = static_cast<Int32>(sck.resp_hdr.status);
+  if (!sck.spread)
+    spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt,
+                   sink.cut_sizes);
   if (!route.server_directed) {
     rb->ctx = sck.resp_hdr.op_ctx;
-    spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, true);
   } else {
-    spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt, false);
     if (route.received) *route.received = sck.resp_size;
     if (sck.resp_hdr.status == 0 && rb->command_type == KQ_MGMT_CMD)
       update_buffer_resp_ekp(rb, &sck.resp_hdr);

@@ -80,6 +80,21 @@ void consume(thread_info *t, size_t n) {
   }
 }
 
+// Takes n buffered bytes that held a payload, wiping them now rather than
+// when the buffer runs empty.
+void consume_wiped(thread_info *t, size_t n) {
+  if (n < t->rx_len) explicit_bzero(t->rx_buf + t->rx_off, n);
+  consume(t, n);
+}
+
+// Moves the buffered bytes to the buffer's start.
+void compact(thread_info *t) {
+  if (t->rx_off == 0) return;
+  memmove(t->rx_buf, t->rx_buf + t->rx_off, t->rx_len);
+  explicit_bzero(t->rx_buf + t->rx_len, t->rx_off);
+  t->rx_off = 0;
+}
+
 // 0: readable (or worth another read); else the failure.
 Int32 wait_readable(Reader &r) {
   const Uint64 due = r.msg_end ? std::min(r.end, r.msg_end) : r.end;
@@ -152,6 +167,22 @@ Int32 read_part(Reader &r, Uint8 *buf, size_t keep, size_t len, size_t *got) {
     t->rx_len = static_cast<Uint32>(n);
   }
   return 0;
+}
+
+// Makes a payload of len bytes that fits the receive buffer lie whole in
+// it. False when it does not fit or a read fails; the ordinary path then
+// reads on from what is buffered and meets the failure itself.
+bool buffer_whole(Reader &r, Uint32 len) {
+  thread_info *t = r.thr;
+  if (len > QEL2_RX_BUF_LEN) return false;
+  while (t->rx_len < len) {
+    if (size_t{t->rx_off} + len > QEL2_RX_BUF_LEN) compact(t);
+    const size_t end = size_t{t->rx_off} + t->rx_len;
+    size_t n = 0;
+    if (recv_some(r, t->rx_buf + end, QEL2_RX_BUF_LEN - end, &n)) return false;
+    t->rx_len += static_cast<Uint32>(n);
+  }
+  return true;
 }
 
 // Payload bytes worth keeping of an answer nobody waits for right now: what
@@ -255,29 +286,31 @@ bool usable_length(const sock_snd_info *sck, Uint32 len) {
   }
 }
 
+// Bytes of a header up to the end of its request id.
+constexpr size_t kIdEnd = offsetof(ozv_msg_fixed, req_id) + 4;
+
 // After a blocking answer, bytes already buffered can only begin an answer
 // to one of the thread's non-blocking requests; anything else means the
 // announcement was short and the stream is out of step. Too few bytes to
-// tell are topped up with what is queued.
-bool plausible_leftover(Reader &r) {
+// tell are topped up with what is queued. skip: bytes at the buffer's start
+// that still belong to the answer (its payload, used in place); they are
+// never moved, so the caller makes sure the id lies behind them already.
+bool plausible_leftover(Reader &r, Uint32 skip) {
   thread_info *t = r.thr;
-  if (t->rx_len == 0) return true;
-  constexpr size_t kId = offsetof(ozv_msg_fixed, req_id) + 4;
-  if (t->rx_len < kId) {
-    if (t->rx_off > 0) {
-      memmove(t->rx_buf, t->rx_buf + t->rx_off, t->rx_len);
-      explicit_bzero(t->rx_buf + t->rx_len, t->rx_off);
-      t->rx_off = 0;
-    }
+  const Uint32 left = t->rx_len - skip;
+  if (left == 0) return true;
+  if (left < kIdEnd) {
+    if (skip) return false;
+    compact(t);
     ssize_t n = recv(r.fd, t->rx_buf + t->rx_len, QEL2_RX_BUF_LEN - t->rx_len, MSG_DONTWAIT);
     if (n > 0) t->rx_len += static_cast<Uint32>(n);
-    if (t->rx_len < kId) return false;
+    if (t->rx_len < kIdEnd) return false;
   }
-  const Uint8 *b = t->rx_buf + t->rx_off;
+  const Uint8 *b = t->rx_buf + t->rx_off + skip;
   Uint32 id;
   memcpy(&id, b + offsetof(ozv_msg_fixed, req_id), sizeof id);
   if (!find_req_stat(t, id)) return false;
-  return t->rx_len <= offsetof(ozv_msg_fixed, req_type) ||
+  return t->rx_len - skip <= offsetof(ozv_msg_fixed, req_type) ||
          b[offsetof(ozv_msg_fixed, req_type)] == OSTREL_NON_BLOCKING;
 }
 
@@ -311,6 +344,30 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
       return TESSALINE_INVALID_MSG;
     }
     const Uint32 keep = awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
+    // A payload that fits the receive buffer is used from there.
+    if (len > 0 && buffer_whole(rd, len)) {
+      const Uint8 *buffered = thr->rx_buf + thr->rx_off;
+      if (!awaited) {
+        deliver_unawaited(thr, hdr, buffered, keep, false, false, sck->req_id);
+        consume_wiped(thr, len);
+        continue;
+      }
+      // What follows must show its request id where it lies, for the check.
+      const Uint32 left = thr->rx_len - len;
+      if (sck->sink && (left == 0 || left >= kIdEnd)) {
+        if (sent_operation(sck) >= 0 && !plausible_leftover(rd, len)) {
+          print_out_of_step(hdr);
+          return TESSALINE_INVALID_MSG;
+        }
+        const PayloadSink &k = *sck->sink;
+        spread_payload(buffered, keep, k.outptr, k.outsize, k.outcnt, k.cut_sizes);
+        consume_wiped(thr, len);
+        sck->spread = true;
+        sck->resp_size = keep;
+        sck->resp_hdr = hdr;
+        return 0;
+      }
+    }
     bool lost = false;
     Uint8 *data = alloc_payload(keep, len, &lost,
                                 "malloc failed : size %d : while recieving data from socket\n");
@@ -329,7 +386,7 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
       }
     }
     if (awaited) {
-      if (sent_operation(sck) >= 0 && !plausible_leftover(rd)) {
+      if (sent_operation(sck) >= 0 && !plausible_leftover(rd, 0)) {
         free_wiped(data, kept);
         print_out_of_step(hdr);
         return TESSALINE_INVALID_MSG;
@@ -435,6 +492,7 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
   sck->resp = nullptr;
   sck->resp_size = 0;
+  sck->spread = false;
   if (!thr) {  // a caller without a record reads without keeping leftovers
     thread_info local{};
     local.rcvtimeo_ms = -1;

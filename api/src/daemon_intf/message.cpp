@@ -69,6 +69,11 @@ static Int32 check_request(const request_buffer &rb) {
 }
 
 Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **msg, size_t *len) {
+  return frame_request(rb, opts, nullptr, 0, msg, len);
+}
+
+Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 *place, size_t cap,
+                    Uint8 **msg, size_t *len) {
   *msg = nullptr;
   *len = 0;
   if (Int32 r = check_request(rb)) return r;
@@ -77,8 +82,10 @@ Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **
   const Uint64 total =
       OZV_REQ_FIXED_LEN + Uint64{OZV_SEG_DESC_LEN} * nseg + sum_sizes(rb.insize, rb.incnt);
   const Uint64 expected = sum_sizes(rb.outsize, rb.outcnt);
-  Uint8 *buf =
-      total <= SIZE_MAX ? static_cast<Uint8 *>(malloc(static_cast<size_t>(total))) : nullptr;
+  const bool in_place = place && total <= cap;
+  Uint8 *buf = in_place            ? place
+               : total <= SIZE_MAX ? static_cast<Uint8 *>(malloc(static_cast<size_t>(total)))
+                                   : nullptr;
   if (!buf) {
     printf("y5dev_calloc failed: size %llu :while sending message to Daemon socket\n",
            static_cast<unsigned long long>(total));
@@ -116,7 +123,10 @@ Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **
       memset(buf + at + rb.inoffset[i], 0, rb.insize[i] - rb.inoffset[i]);
   }
   if (!w.ok() || w.size() != total) {  // cannot happen: the length was computed above
-    free_wiped(buf, static_cast<size_t>(total));
+    if (in_place)
+      explicit_bzero(buf, static_cast<size_t>(total));
+    else
+      free_wiped(buf, static_cast<size_t>(total));
     return TESSALINE_MALLOC_FAIL;
   }
   *msg = buf;

@@ -26,24 +26,33 @@ inline void free_wiped(void *p, size_t n) {
   explicit_bzero(p, n);
   free(p);
 }
-// Owns a malloc'd buffer of n bytes and wipes it when done.
+// Wipes n bytes when done, and frees them when they were malloc'd (owned);
+// otherwise they belong to a buffer that lives on (a connection's).
 class WipedBuffer {
  public:
   WipedBuffer() = default;
-  WipedBuffer(Uint8 *p, size_t n) : p_(p), n_(n) {}
-  ~WipedBuffer() { free_wiped(p_, n_); }
+  WipedBuffer(Uint8 *p, size_t n, bool owned = true) : p_(p), n_(n), owned_(owned) {}
+  ~WipedBuffer() { release(); }
   WipedBuffer(const WipedBuffer &) = delete;
   WipedBuffer &operator=(const WipedBuffer &) = delete;
   Uint8 *get() const { return p_; }
-  void reset(Uint8 *p = nullptr, size_t n = 0) {
-    free_wiped(p_, n_);
+  void reset(Uint8 *p = nullptr, size_t n = 0, bool owned = true) {
+    release();
     p_ = p;
     n_ = n;
+    owned_ = owned;
   }
 
  private:
+  void release() {
+    if (owned_)
+      free_wiped(p_, n_);
+    else if (p_)
+      explicit_bzero(p_, n_);
+  }
   Uint8 *p_ = nullptr;
   size_t n_ = 0;
+  bool owned_ = true;
 };
 
 // ---- message framing and spreading (message.cpp) ----
@@ -59,6 +68,10 @@ struct FrameOptions {
 // an expected payload above 0xFFFFFFFF; TESSALINE_MALLOC_FAIL when the
 // message cannot be allocated. *msg is released with free_wiped(*msg, *len).
 Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 **msg, size_t *len);
+// The same into buf when the message fits in cap bytes (*msg == buf: the
+// caller wipes it), else on the heap as above.
+Int32 frame_request(const request_buffer &rb, const FrameOptions &opts, Uint8 *buf, size_t cap,
+                    Uint8 **msg, size_t *len);
 // Header-only message of a control operation.
 ozv_msg_fixed frame_control(op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type);
 void set_message_req_id(Uint8 *msg, Uint32 req_id);
@@ -78,6 +91,14 @@ Uint32 next_blocking_id(thread_info *t);
 Uint32 next_nonblocking_id(thread_info *t);
 
 // ---- the exchange (exchange.cpp) ----
+// Output segments an awaited answer's payload may be spread over straight
+// from the receive buffer (spread_payload's rules), sparing a copy.
+struct PayloadSink {
+  const Uint64 *outptr;
+  Uint32 *outsize;
+  Uint16 outcnt;
+  bool cut_sizes;
+};
 struct sock_snd_info {
   size_t req_len;        // bytes of req to send
   Uint64 resp_len;       // 56 + expected payload; informational
@@ -92,6 +113,11 @@ struct sock_snd_info {
   ozv_msg_fixed resp_hdr;  // out: header of the awaited answer
   request_type req_type;   // 1: send only / poll time-out; 0: blocking
   pending *pend;
+  // Optional: when the whole awaited payload is in the receive buffer it is
+  // spread over sink's segments from there; then spread is set and resp
+  // stays null (resp_size still counts the bytes used).
+  const PayloadSink *sink;
+  bool spread;
 };
 // Sends sck->req; for a blocking request then receives the awaited answer.
 Int32 socket_send(sock_snd_info *sck, thread_info *thr);
