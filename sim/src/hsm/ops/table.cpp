@@ -11,6 +11,8 @@ const HandlerTable &handlers() {
     add_info_ops(t);
     add_object_store_ops(t);
     add_keygen_ops(t);
+    add_wrap_host_buffer_ops(t);
+    add_wrap_key_ops(t);
     return t;
   }();
   return table;
