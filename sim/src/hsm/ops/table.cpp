@@ -8,9 +8,9 @@ const HandlerTable &handlers() {
     add_application_ops(t);
     add_session_ops(t);
     add_login_ops(t);
+    add_keygen_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
-    add_keygen_ops(t);
     add_wrap_host_buffer_ops(t);
     add_wrap_key_ops(t);
     return t;

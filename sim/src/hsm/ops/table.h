@@ -48,9 +48,9 @@ const HandlerTable &handlers();
 void add_application_ops(HandlerTable &);
 void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
+void add_keygen_ops(HandlerTable &);  // key generation, creation and derivation
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);      // key objects, attributes, search, masked objects
-void add_keygen_ops(HandlerTable &);            // key generation, creation and derivation
 void add_wrap_host_buffer_ops(HandlerTable &);  // AES key wrap of host bytes
 void add_wrap_key_ops(HandlerTable &);          // wrap and export of key objects
 
