@@ -16,5 +16,6 @@
 #include "qel2_sdk.h"
 #include "qel2_template.h"
 #include "qel2_transport.h"
+#include "qel2_wrap.h"
 
 #endif

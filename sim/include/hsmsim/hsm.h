@@ -221,6 +221,9 @@ class Hsm {
   uint32_t object_count(const std::string &partition,
                         bool token) const;  // live token or session objects
   size_t open_searches() const;             // continuation contexts of searches still held
+  // The value of the fixed wrapping key (handle 4 of every partition, AES-256);
+  // false for another length.
+  bool set_fixed_wrapping_key(std::span<const uint8_t> key);
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

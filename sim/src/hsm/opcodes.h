@@ -85,6 +85,7 @@ inline constexpr uint16_t kFindAllObjectsUsingCount = 206;
 inline constexpr uint16_t kAuthorizeSession = 221;
 inline constexpr uint16_t kWrapKey2 = 225;
 inline constexpr uint16_t kUnwrapKey2 = 226;
+inline constexpr uint16_t kNistAesWrapUnwrap2 = 227;
 inline constexpr uint16_t kExtractMaskedObjectUser = 240;
 inline constexpr uint16_t kInsertMaskedObjectUser = 241;
 inline constexpr uint16_t kFindAllObjectsInRange = 242;

@@ -128,6 +128,13 @@ std::optional<std::vector<uint8_t>> Hsm::object_all_attributes(uint64_t handle) 
   return obj::all_attributes_data(*o);
 }
 
+bool Hsm::set_fixed_wrapping_key(std::span<const uint8_t> key) {
+  if (key.size() != 32) return false;
+  std::lock_guard lock(state_->mu);
+  state_->objects.set_fixed_wrapping_key({key.begin(), key.end()});
+  return true;
+}
+
 bool Hsm::destroy_object(uint64_t handle) {
   std::lock_guard lock(state_->mu);
   return state_->objects.erase(handle);

@@ -33,7 +33,10 @@ void SearchContexts::end_session(uint32_t session) {
   std::erase_if(ctx_, [&](const auto &kv) { return kv.second.session == session; });
 }
 
-ObjectStore::ObjectStore() : masking_key_(random_key(32)), attestation_key_(random_key(32)) {}
+ObjectStore::ObjectStore()
+    : masking_key_(random_key(32)),
+      attestation_key_(random_key(32)),
+      fixed_wrapping_key_(random_key(32)) {}
 
 Object *ObjectStore::find(uint64_t handle) {
   auto it = objects_.find(handle & kHandleMask);

@@ -70,6 +70,11 @@ class ObjectStore {
   SearchContexts &searches() { return searches_; }
   std::span<const uint8_t> masking_key() const { return masking_key_.bytes(); }
   std::span<const uint8_t> attestation_key() const { return attestation_key_.bytes(); }
+  // The AES-256 key at handle 4 of every partition (wrap and unwrap, never extracted).
+  std::span<const uint8_t> fixed_wrapping_key() const { return fixed_wrapping_key_.bytes(); }
+  void set_fixed_wrapping_key(std::vector<uint8_t> k) {
+    fixed_wrapping_key_ = Secret(std::move(k));
+  }
 
  private:
   uint64_t free_handle();
@@ -79,6 +84,7 @@ class ObjectStore {
   SearchContexts searches_;
   Secret masking_key_;      // AES-256 key wrap of masked objects
   Secret attestation_key_;  // HMAC key of attestations
+  Secret fixed_wrapping_key_;
 };
 
 }  // namespace hsmsim::hsm::obj

@@ -16,6 +16,8 @@ const HandlerTable &handlers() {
     add_admin_policy_ops(t);
     add_admin_hsm_ops(t);
     add_admin_audit_ops(t);
+    add_wrap_host_buffer_ops(t);
+    add_wrap_key_ops(t);
     return t;
   }();
   return table;

@@ -57,5 +57,7 @@ void add_admin_partition_ops(HandlerTable &);
 void add_admin_policy_ops(HandlerTable &);
 void add_admin_hsm_ops(HandlerTable &);
 void add_admin_audit_ops(HandlerTable &);
+void add_wrap_host_buffer_ops(HandlerTable &);  // AES key wrap of host bytes
+void add_wrap_key_ops(HandlerTable &);          // wrap and export of key objects
 
 }  // namespace hsmsim::hsm
