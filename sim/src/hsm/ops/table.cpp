@@ -10,6 +10,8 @@ const HandlerTable &handlers() {
     add_login_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
+    add_crypto_digest_ops(t);
+    add_crypto_cipher_ops(t);
     return t;
   }();
   return table;

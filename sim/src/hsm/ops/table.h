@@ -51,6 +51,8 @@ void add_application_ops(HandlerTable &);
 void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
 void add_info_ops(HandlerTable &);
-void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
+void add_object_store_ops(HandlerTable &);   // key objects, attributes, search, masked objects
+void add_crypto_digest_ops(HandlerTable &);  // random, digests, HMAC
+void add_crypto_cipher_ops(HandlerTable &);  // 3DES, AES: CBC, ECB, CTR
 
 }  // namespace hsmsim::hsm

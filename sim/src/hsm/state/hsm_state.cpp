@@ -26,6 +26,7 @@ void HsmState::seed() {
   sessions.clear();
   faults.clear();
   objects.clear();
+  contexts.clear();
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

@@ -7,6 +7,7 @@
 #include <hsmsim/hsm.h>
 
 #include "hsm/objects/store.h"
+#include "hsm/ops/crypto_engine.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
@@ -22,7 +23,8 @@ struct HsmState {
   Applications apps;
   Sessions sessions;
   Faults faults;
-  obj::ObjectStore objects;  // key objects of every partition
+  obj::ObjectStore objects;   // key objects of every partition
+  crypto::Contexts contexts;  // hash, RC4 and result contexts of the raw cryptographic requests
 
   HsmState() { seed(); }
 
