@@ -49,6 +49,11 @@ bool on_this_stack(uint64_t p) {
   return p >= lo && p < lo + size;
 }
 
+// What the completion callback saw of the converted output.
+Uint32 g_seen_by_callback = 0;
+Uint32 *g_value = nullptr;
+void record_callback(void *) { g_seen_by_callback = *g_value; }
+
 // An operation of the usual shape: command and response record in its own
 // frame, the response's word at 16 converted when the answer is collected.
 Uint32 send_nonblocking(Uint32 *id, Uint32 *value, Uint32 *finished) {
@@ -56,10 +61,14 @@ Uint32 send_nonblocking(Uint32 *id, Uint32 *value, Uint32 *finished) {
   qel2::mgmt::put_session_header(cmd.w, 0x1234);
   uint8_t resp[20] = {};
   MgmtRequest rq(KQ_GET_SESSION_INFO, 0x1234);
-  rq.command(cmd).out_local(resp, sizeof resp).on_complete([=](const Completion &c) {
-    ++*finished;
-    if (c.answered && c.received(0) == 20) *value = qel2::be32_at(c.seg(0) + 16);
-  });
+  g_value = value;
+  rq.command(cmd)
+      .out_local(resp, sizeof resp)
+      .on_complete([=](const Completion &c) {
+        ++*finished;
+        if (c.answered && c.received(0) == 20) *value = qel2::be32_at(c.seg(0) + 16);
+      })
+      .callback(record_callback, nullptr);
   rq.send(OSTREL_NON_BLOCKING, id);
   return rq.async_result();
 }
@@ -81,6 +90,7 @@ TEST_F(RequestHelper, NonBlockingOutputsBelongToThePendingRequest) {
   EXPECT_EQ(0u, collect(id));
   EXPECT_EQ(1u, finished);
   EXPECT_EQ(0xC0FFEE01u, value);
+  EXPECT_EQ(0xC0FFEE01u, g_seen_by_callback);  // outputs are finished before the callback
 }
 
 TEST_F(RequestHelper, DroppedRequestsFinishWithoutCopying) {

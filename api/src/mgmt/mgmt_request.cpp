@@ -10,6 +10,7 @@
 #include "daemon_intf/pending_work.h"
 #include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
+#include "qel2_objects.h"
 
 namespace qel2::mgmt {
 
@@ -119,6 +120,14 @@ MgmtRequest &MgmtRequest::out_local(void *buf, uint32_t size) {
   return *this;
 }
 
+MgmtRequest &MgmtRequest::out_std_response() {
+  const unsigned i = rb_.outcnt;
+  if (i >= MAX_SEGMENTS) return out(nullptr, kResponseHeaderLen);
+  out(owned().alloc(kResponseHeaderLen), kResponseHeaderLen);
+  kind_[i] = SegKind::kOwned;
+  return *this;
+}
+
 MgmtRequest &MgmtRequest::out_discard(uint32_t size) { return out(nullptr, size); }
 
 MgmtRequest &MgmtRequest::out_copy(void *dest, uint32_t dest_len, uint32_t seg_size) {
@@ -215,6 +224,10 @@ void MgmtRequest::reset_outputs() {
 
 uint32_t MgmtRequest::send(uint32_t req_type) {
   if (overflow_ || bad_record_) return ERR_INVALID_INPUT;
+  // Requests about one object go to the server holding it (blocking only).
+  if (object_set_ && opcode_traits(rb_.opcode).server_directed)
+    return send_to_server(
+        static_cast<uint8_t>((object_ >> QEL2_OBJECT_SERVER_SHIFT) & QEL2_OBJECT_SERVER_MASK));
   fill_lengths();
   reset_outputs();
   nonblocking_ = req_type != OSTREL_BLOCKING;
@@ -289,6 +302,12 @@ uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
   }
   complete_blocking();
   return transport_;
+}
+
+uint32_t MgmtRequest::send_to_server(uint8_t serveridx, Uint32 *request_id) {
+  uint32_t t = send_to_server(serveridx);
+  if (request_id) *request_id = rb_.request_id;
+  return t;
 }
 
 uint32_t MgmtRequest::send(uint32_t req_type, Uint32 *request_id) {

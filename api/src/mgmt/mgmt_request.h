@@ -21,6 +21,9 @@ inline constexpr uint32_t kMgmtTimeout = 120;   // seconds
 inline constexpr uint32_t kLongTimeout = 1080;  // session encryption, key pairs
 inline constexpr uint32_t kMaxDataLen = 8192;   // bytes of command data
 inline constexpr size_t kResponseHeaderLen = sizeof(ResponseHeader);
+// A segment's size travels in 16 bits: no answer to one output segment is
+// longer, and nothing sized by an answer's length is allocated beyond it.
+inline constexpr uint32_t kMaxSegmentLen = 0xFFFF;
 
 inline uint32_t masked_session(uint32_t handle) { return handle & QEL2_SESSION_HANDLE_MASK; }
 inline uint32_t masked_app(uint32_t app_id) { return app_id & QEL2_APP_ID_MASK; }
@@ -81,9 +84,18 @@ struct OwnedOutputs;
 //   uint8_t resp[sizeof(SomeResponse)] = {};
 //   MgmtRequest rq(KQ_SOMETHING, masked_session(h));
 //   rq.command(cmd).out_local(resp, sizeof resp);      // + in()/out() for variable data
-//   rq.send();                                         // or send(req_type, request_id)
+//   rq.send(req_type, request_id);                     // stores the id; refuses an
+//                                                      // uncollectable non-blocking send
+//   if (req_type) return rq.async_result();            // pending: nothing to decode
 //   if (uint32_t r = rq.result()) return r;            // three layers, cluster rule, whole record
 //   *out = be32_at(resp + 16);
+//
+// A request whose answer is only a StdResponse uses out_std_response(); a
+// server-directed opcode names its object with object(handle) and send()
+// routes it. A non-blocking output that must be converted when it arrives
+// (a big-endian length word into the caller's Uint32) is an out_local
+// segment with an on_complete finisher that reads it through
+// Completion::seg().
 //
 // The result rule reads the opcode's traits (common/opcode_traits.h): a
 // layer holding RET_CLUSTER_OPERATION_INCOMPLETE passes for the opcodes that
@@ -123,6 +135,16 @@ class MgmtRequest {
   // the bytes go to zeroed scratch owned by the pending request and buf is
   // never written.
   MgmtRequest &out_local(void *buf, uint32_t size);
+  // Output segment 0 as a bare StdResponse held by the request, for the
+  // requests whose answer is only the response header.
+  MgmtRequest &out_std_response();
+  // Names the object a server-directed opcode (see its traits) is about:
+  // send() then goes to the cluster server in bits 27-31 of the handle.
+  MgmtRequest &object(uint64_t handle) {
+    object_ = handle;
+    object_set_ = true;
+    return *this;
+  }
   // Output segment whose bytes nobody reads: the transport advances over them.
   MgmtRequest &out_discard(uint32_t size);
   // Output segment of seg_size bytes received into owned zeroed scratch; on
@@ -176,6 +198,8 @@ class MgmtRequest {
   // Sends blocking to one cluster server (the server-directed route of the
   // requests about one object); returns the transport status.
   uint32_t send_to_server(uint8_t serveridx);
+  // The same, storing the request id when a pointer is given.
+  uint32_t send_to_server(uint8_t serveridx, Uint32 *request_id);
   // The argument handed to the transport beside the request (an event buffer).
   MgmtRequest &callback_args(void *args) {
     cb_args_ = args;
@@ -239,6 +263,8 @@ class MgmtRequest {
   bool overflow_ = false;
   bool bad_record_ = false;
   bool record_len_set_ = false;
+  bool object_set_ = false;
+  uint64_t object_ = 0;
   uint32_t record_len_ = 0;
   SegKind kind_[MAX_SEGMENTS] = {};
   std::unique_ptr<OwnedOutputs> owned_;
