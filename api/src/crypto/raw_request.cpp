@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "common/be_codec.h"
 #include "mgmt/app_state.h"
@@ -121,9 +122,14 @@ RawRequest &RawRequest::in_rounded(const void *data, uint32_t len) {
   const uint32_t size = r8(len);
   const void *src = data;
   if (len % 8 != 0 && data) {
-    scratch_.push_back(std::make_unique<uint8_t[]>(size));  // zeroed
-    std::memcpy(scratch_.back().get(), data, len);
-    src = scratch_.back().get();
+    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size]());  // zeroed
+    if (!copy) {
+      alloc_failed_ = true;
+      return *this;
+    }
+    std::memcpy(copy.get(), data, len);
+    src = copy.get();
+    scratch_.push_back(std::move(copy));
   }
   if (len && !data) null_segment_ = true;
   rq_.in(src, size);
@@ -167,6 +173,7 @@ RawRequest &RawRequest::length_without_word(std::function<void(uint16_t)> write,
 }
 
 uint32_t RawRequest::send(uint32_t req_type, Uint32 *request_id) {
+  if (alloc_failed_) return ERR_DEVICE_MEMORY;
   if (null_segment_) return ERR_ARGUMENTS_BAD;
   const bool nonblocking = req_type != OSTREL_BLOCKING;
   if (nonblocking && write_len_) {

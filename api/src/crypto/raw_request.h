@@ -97,7 +97,8 @@ class RawRequest {
   RawRequest &key(uint64_t handle);
   // Rounded input: R8(len) bytes with meaningful length len. A caller
   // buffer of len bytes is never read past its end: when len is not a
-  // multiple of 8 the bytes go from a zero-padded copy.
+  // multiple of 8 the bytes go from a zero-padded copy (send() then answers
+  // ERR_DEVICE_MEMORY when it could not be made).
   RawRequest &in_rounded(const void *data, uint32_t len);
 
   // Output segment into a caller buffer: size bytes, meaningful length
@@ -140,6 +141,7 @@ class RawRequest {
   unsigned word_seg_ = 0;
   bool len_transport_counts_ = false;
   bool null_segment_ = false;
+  bool alloc_failed_ = false;
 };
 
 }  // namespace qel2::crypto
