@@ -50,7 +50,7 @@ std::vector<Record> load(const std::string &rel, size_t max, Keep keep) {
     cur = Record{};
     cur.section = section;
   };
-  while (std::getline(in, line)) {
+  while (out.size() < max && std::getline(in, line)) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
     if (line.empty()) {
       flush();
@@ -63,9 +63,13 @@ std::vector<Record> load(const std::string &rel, size_t max, Keep keep) {
       cur.section = section;
       continue;
     }
-    const auto eq = line.find(" = ");
-    if (eq == std::string::npos) continue;
-    cur.f[line.substr(0, eq)] = line.substr(eq + 3);
+    // "Name = value", "Name =" for an empty value, or a bare word ("FAIL").
+    const auto eq = line.find(" =");
+    if (eq == std::string::npos) {
+      cur.f[line] = "";
+      continue;
+    }
+    cur.f[line.substr(0, eq)] = eq + 3 <= line.size() ? line.substr(eq + 3) : "";
   }
   flush();
   return out;

@@ -12,6 +12,7 @@ const HandlerTable &handlers() {
     add_object_store_ops(t);
     add_crypto_digest_ops(t);
     add_crypto_cipher_ops(t);
+    add_crypto_gcm_ops(t);
     return t;
   }();
   return table;

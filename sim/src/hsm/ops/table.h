@@ -52,5 +52,6 @@ void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);   // key objects, attributes, search, masked objects
 void add_crypto_digest_ops(HandlerTable &);  // random, digests, HMAC
 void add_crypto_cipher_ops(HandlerTable &);  // 3DES, AES: CBC, ECB, CTR
+void add_crypto_gcm_ops(HandlerTable &);     // AES-GCM, GMAC
 
 }  // namespace hsmsim::hsm
