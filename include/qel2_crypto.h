@@ -11,6 +11,13 @@
 #include "qel2_defs.h"
 #include "qel2_transport.h"
 
+/* The C type of the CRT flags, spelt so that C++ callers share it. */
+#ifdef __cplusplus
+typedef bool Qel2Bool;
+#else
+typedef _Bool Qel2Bool;
+#endif
+
 QEL2_EXTERN_C_BEGIN
 
 typedef unsigned long Ulong;
@@ -168,6 +175,139 @@ QEL2_EXPORT Uint32 Qel2DecryptAesGcm2(Uint32 session_handle, request_type reques
                                       Uint64 key_handle, Uint16 aad_len, Uint8 *aad, Uint16 length,
                                       Uint8 *input, Uint16 tag_length, Uint8 *tag, Uint8 *output,
                                       Ulong *output_data_len, Uint32 *request_id);
+
+/* ---- RSA PKCS#1 v1.5 ---- */
+QEL2_EXPORT Uint32 Qel2Pkcs1v15Enc(Uint32 session_handle, request_type request_type,
+                                   Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                   Uint16 datalength, Uint8 *data, Uint8 *result,
+                                   Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15CrtEnc(Uint32 session_handle, request_type request_type,
+                                      Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                      Uint16 datalength, Uint8 *data, Uint8 *result,
+                                      Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15Enc2(Uint32 session_handle, request_type request_type,
+                                    Uint64 key_handle, RsaBlockType block_type, Uint16 datalength,
+                                    Uint8 *data, Uint8 *result, Ulong *result_len_ptr,
+                                    Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15CrtEnc2(Uint32 session_handle, request_type request_type,
+                                       Uint64 key_handle, RsaBlockType block_type,
+                                       Uint16 datalength, Uint8 *data, Uint8 *result,
+                                       Ulong *result_len_ptr, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15Dec(Uint32 session_handle, request_type request_type,
+                                   Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                   Uint8 *data, Uint8 *result, Uint32 result_location,
+                                   Uint16 *out_length, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15CrtDec(Uint32 session_handle, request_type request_type,
+                                      Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                      Uint8 *data, Uint8 *result, Uint32 result_loc,
+                                      Uint16 *out_length, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15Dec2(Uint32 session_handle, request_type request_type,
+                                    Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                    Uint8 *data, Uint8 *result, Uint32 result_location,
+                                    Uint16 *out_length, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v15CrtDec2(Uint32 session_handle, request_type request_type,
+                                       Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
+                                       Uint8 *data, Uint8 *result, Uint32 result_loc,
+                                       Ulong *out_length_ptr, Uint32 *request_id);
+
+/* ---- RSA PKCS#1 v2.2 and modular exponentiation ---- */
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Enc(Uint32 session_handle, request_type request_type,
+                                   Uint64 key_handle, RsaPaddingType padding_type,
+                                   HashType hash_type, Qel2Bool isCRT, Uint16 modlength,
+                                   Uint16 datalength, Uint8 *data, Uint8 *result,
+                                   Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Enc2(Uint32 session_handle, request_type request_type,
+                                    Uint64 key_handle, RsaPaddingType padding_type,
+                                    HashType hash_type, Qel2Bool isCRT, Uint16 datalength,
+                                    Uint8 *data, Uint8 *result, Ulong *result_len_ptr,
+                                    Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Dec(Uint32 session_handle, request_type request_type,
+                                   Uint64 key_handle, RsaPaddingType padding_type,
+                                   HashType hash_type, Qel2Bool isCRT, Uint16 modlength,
+                                   Uint8 *data, Uint8 *result, Uint32 *result_len,
+                                   Uint32 result_location, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Dec2(Uint32 session_handle, request_type request_type,
+                                    Uint64 key_handle, RsaPaddingType padding_type,
+                                    HashType hash_type, Qel2Bool isCRT, Uint16 modlength,
+                                    Uint8 *data, Uint8 *result, Ulong *result_len,
+                                    Uint32 result_location, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Sign(Uint32 session_handle, request_type request_type,
+                                    Uint64 key_handle, RsaPaddingType padding_type,
+                                    HashType hash_type, Qel2Bool isCRT, Uint16 modlength,
+                                    Uint16 mHashLen, Uint8 *mHash, Uint8 *pSignature,
+                                    Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Sign2(Uint32 session_handle, request_type request_type,
+                                     Uint64 key_handle, RsaPaddingType padding_type,
+                                     HashType hash_type, Qel2Bool isCRT, Uint16 mHashLen,
+                                     Uint8 *mHash, Uint8 *pSignature, Ulong *pSignature_len,
+                                     Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Verify(Uint32 session_handle, request_type request_type,
+                                      Uint64 key_handle, RsaPaddingType padding_type,
+                                      HashType hash_type, Uint16 modlength, Uint16 mHashLen,
+                                      Uint8 *mHash, Uint8 *pSignature, Uint8 *pDecSignature,
+                                      Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2Pkcs1v22Verify2(Uint32 session_handle, request_type request_type,
+                                       Uint64 key_handle, RsaPaddingType padding_type,
+                                       HashType hash_type, Uint16 modlength, Uint16 mHashLen,
+                                       Uint8 *mHash, Uint8 *pSignature, Uint8 *pDecSignature,
+                                       Ulong *pDecSign_len, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ModExp(Uint32 session_handle, request_type request_type, Uint16 alen,
+                              Uint8 *a, Uint16 elen, Uint8 *e, Uint16 mlen, Uint8 *m, Uint8 *r,
+                              Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ModExpCrt(Uint32 session_handle, request_type request_type, Uint16 alen,
+                                 Uint8 *a, Uint16 crt_len, Uint8 *crt_components, Uint16 mlen,
+                                 Uint8 *m, Uint8 *r, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ModExpWithKeyOnHSM(Uint32 session_handle, request_type request_type,
+                                          Uint64 key_handle, Qel2Bool isCRT, Uint16 alen, Uint8 *a,
+                                          Uint16 mlen, Uint8 *r, Uint32 *request_id);
+
+/* ---- RC4 with its state in an HSM context ---- */
+QEL2_EXPORT Uint32 Qel2InitializeRc4(Uint32 session_handle, request_type request_type,
+                                     Uint64 context_handle, Uint64 key_handle, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2EncryptRc4(Uint32 session_handle, request_type request_type,
+                                  Uint64 context_handle, ContextUpdate context_update,
+                                  Uint16 length, Uint8 *input, Uint8 *output, Uint32 *request_id);
+
+/* ---- end-to-end record tunnel ---- */
+QEL2_EXPORT Uint32 Qel2E2ESubmitRecord(Uint32 session_handle, request_type request_type,
+                                       Uint8 *host_write_seq, Uint8 *host_inp_record,
+                                       Uint16 inp_record_sz, Uint8 *fw_write_seq,
+                                       Uint8 *fw_outp_record, Uint16 outp_record_sz, Uint32 timeout,
+                                       Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2E2ESubmitRecordErr(Uint32 session_handle, request_type request_type,
+                                          Uint8 *host_write_seq, Uint8 *host_inp_record,
+                                          Uint16 inp_record_sz, Uint8 *fw_write_seq,
+                                          Uint8 *fw_outp_record, Uint16 outp_record_sz,
+                                          Uint8 *err_info, Uint16 *updated_rlen, Uint32 timeout,
+                                          Uint32 *request_id);
+
+/* ---- elliptic-curve points and ECDSA ---- */
+QEL2_EXPORT Uint32 Qel2PointAdd(Uint32 session_handle, request_type request_type, CurveId cid,
+                                Uint8 *prime, Uint8 *p1x, Uint8 *p1y, Uint8 *p2x, Uint8 *p2y,
+                                Uint8 *p3x, Uint8 *p3y, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2PointDouble(Uint32 session_handle, request_type request_type, CurveId cid,
+                                   Uint8 *prime, Uint8 *p1x, Uint8 *p1y, Uint8 *p2x, Uint8 *p2y,
+                                   Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2PointMul(Uint32 session_handle, request_type request_type, CurveId cid,
+                                Uint8 *prime, Uint8 *scalar, Uint32 scalar_length, Uint8 *p1x,
+                                Uint8 *p1y, Uint8 *p2x, Uint8 *p2y, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2PointMulWithScalarOnHSM(Uint32 session_handle, request_type request_type,
+                                               CurveId cid, Uint8 *prime, Uint64 key_handle_le,
+                                               Uint8 *p1x, Uint8 *p1y, Uint8 *p2x, Uint8 *p2y,
+                                               Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ECDSASign(Uint32 session_handle, request_type request_type, CurveId cid,
+                                 Uint64 key_handle_le, Uint8 *k, Uint16 ulKLen, Uint8 *pHash,
+                                 Uint16 ulHashLen, Uint8 *r, Uint8 *s, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ECDSASign2(Uint32 session_handle, request_type request_type,
+                                  Uint64 key_handle_le, Uint8 *k, Uint16 *prime_len, Uint8 *pHash,
+                                  Uint16 ulHashLen, Uint8 *r, Uint8 *s, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ECDSAVerify2(Uint32 session_handle, request_type request_type,
+                                    Uint16 prime_length, Uint64 key_handle_le, Uint8 *pHash,
+                                    Uint16 ulHashLen, Uint8 *r, Uint8 *s,
+                                    Uint8 key_operation_checks_only, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ECDSAVerify(Uint32 session_handle, request_type request_type, CurveId cid,
+                                   Uint8 *Qx, Uint8 *Qy, Uint8 *pHash, Uint16 ulHashLen, Uint8 *r,
+                                   Uint8 *s, Uint32 *request_id);
 
 QEL2_EXTERN_C_END
 

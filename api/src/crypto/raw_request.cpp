@@ -36,6 +36,16 @@ bool modulus_ok(uint32_t modlength, bool crt) {
 
 uint8_t rsa_major(uint32_t modlength) { return modlength <= 128 ? major::kRsa : major::kRsaLarge; }
 
+uint32_t result_place(uint32_t result_location, const Uint8 *result, ResultPlace &out) {
+  out = ResultPlace{};
+  if (result_location != RES_CTX) return 0;
+  if (!result) return ERR_ARGUMENTS_BAD;
+  out.to_context = true;
+  std::memcpy(&out.ctx, result, sizeof out.ctx);
+  out.command_type = KQ_VNX_CTX_KEY_CMD;
+  return 0;
+}
+
 Sha2Iv get_sha2_iv(HashType t) {
   static constexpr uint64_t k384[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17,
                                        0x152fecd8f70e5939, 0x67332667ffc00b31, 0x8eb44a8768581511,

@@ -67,6 +67,17 @@ bool modulus_ok(uint32_t modlength, bool crt);
 // Major opcode by the modulus length.
 uint8_t rsa_major(uint32_t modlength);
 
+// Context-result rule of RSA decryption: RES_CTX sends the request with
+// command type 7 and the context handle held in the first 8 bytes of the
+// result buffer (host order), and no output segment.
+struct ResultPlace {
+  bool to_context = false;
+  uint64_t ctx = 0;
+  uint16_t command_type = KQ_NON_SSL_VANTOR_CMD;
+};
+// ERR_ARGUMENTS_BAD when the context form has no buffer to read the handle from.
+uint32_t result_place(uint32_t result_location, const Uint8 *result, ResultPlace &out);
+
 // The FIPS 180-4 initial hash value of SHA-384, SHA-512 and SHA-224 as the
 // requests send it (64, 64 and 32 bytes); empty for any other type.
 struct Sha2Iv {

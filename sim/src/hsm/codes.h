@@ -16,6 +16,7 @@ inline constexpr uint32_t kBadRecord = 0x02;  // ERR_BAD_RECORD: segments not as
 inline constexpr uint32_t kPointAtInfinity = 0x06;    // ERR_POINT_AT_INFINITY
 inline constexpr uint32_t kUnsupportedOpcode = 0x07;  // ERR_UNSUPPORTED_OPCODE
 inline constexpr uint32_t kUnsupportedCurve = 0x08;   // ERR_UNSUPPORTED_CURVE
+inline constexpr uint32_t kUnsupportedPrime = 0x09;   // ERR_UNSUPPORTED_PRIME
 inline constexpr uint32_t kBadAdnlLen = 0x0A;         // ERR_BAD_ADNL_LEN
 inline constexpr uint32_t kBadHmacDigest = 0x0C;      // ERR_BAD_HMAC_DIGEST
 inline constexpr uint32_t kBadPadLen = 0x0E;          // ERR_BAD_PAD_LEN

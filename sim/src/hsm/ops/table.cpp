@@ -13,6 +13,9 @@ const HandlerTable &handlers() {
     add_crypto_digest_ops(t);
     add_crypto_cipher_ops(t);
     add_crypto_gcm_ops(t);
+    add_crypto_rsa_ops(t);
+    add_crypto_rc4_ops(t);
+    add_crypto_tunnel_ops(t);
     return t;
   }();
   return table;

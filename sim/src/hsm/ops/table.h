@@ -53,5 +53,8 @@ void add_object_store_ops(HandlerTable &);   // key objects, attributes, search,
 void add_crypto_digest_ops(HandlerTable &);  // random, digests, HMAC
 void add_crypto_cipher_ops(HandlerTable &);  // 3DES, AES: CBC, ECB, CTR
 void add_crypto_gcm_ops(HandlerTable &);     // AES-GCM, GMAC
+void add_crypto_rsa_ops(HandlerTable &);     // PKCS#1 v1.5 and v2.2, modular exponentiation
+void add_crypto_rc4_ops(HandlerTable &);     // RC4 with its state in a context
+void add_crypto_tunnel_ops(HandlerTable &);  // end-to-end record tunnel (an echo)
 
 }  // namespace hsmsim::hsm
