@@ -17,7 +17,8 @@ using Bytes = std::vector<uint8_t>;
 
 inline const char *kVectorRoot = "/usr/lib/python3/dist-packages/cryptography_vectors/";
 
-inline Bytes hex(const std::string &s) {
+inline Bytes hex(std::string s) {
+  if (s.size() % 2) s.insert(s.begin(), '0');  // "7" is 07
   Bytes out;
   for (size_t i = 0; i + 1 < s.size(); i += 2)
     out.push_back(uint8_t(std::stoul(s.substr(i, 2), nullptr, 16)));

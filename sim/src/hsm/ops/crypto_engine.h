@@ -76,6 +76,7 @@ class RawCall {
     c_.refuse(code);
     return false;
   }
+  uint32_t status() const { return c_.status; }
   // A result of the engine: true for 0, else the request is refused with it.
   bool ok(uint32_t engine_code) { return engine_code == 0 || fail(engine_code); }
 

@@ -16,6 +16,7 @@ const HandlerTable &handlers() {
     add_crypto_rsa_ops(t);
     add_crypto_rc4_ops(t);
     add_crypto_tunnel_ops(t);
+    add_crypto_ec_ops(t);
     return t;
   }();
   return table;

@@ -56,5 +56,6 @@ void add_crypto_gcm_ops(HandlerTable &);     // AES-GCM, GMAC
 void add_crypto_rsa_ops(HandlerTable &);     // PKCS#1 v1.5 and v2.2, modular exponentiation
 void add_crypto_rc4_ops(HandlerTable &);     // RC4 with its state in a context
 void add_crypto_tunnel_ops(HandlerTable &);  // end-to-end record tunnel (an echo)
+void add_crypto_ec_ops(HandlerTable &);      // EC points, ECDSA
 
 }  // namespace hsmsim::hsm
