@@ -93,6 +93,21 @@ TEST_F(RequestHelper, NonBlockingOutputsBelongToThePendingRequest) {
   EXPECT_EQ(0xC0FFEE01u, g_seen_by_callback);  // outputs are finished before the callback
 }
 
+TEST_F(RequestHelper, ListPollsFinishTheOutputsToo) {
+  d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO, payload(resp(0).u32(0x0BADCAFE)));
+  Uint32 id = 0, value = 0, finished = 0;
+  ASSERT_EQ(ERR_REQUEST_PENDING, send_nonblocking(&id, &value, &finished));
+  request_status rs{id, 0, 0};
+  Uint32 done = 0;
+  for (int i = 0; i < 500 && done == 0; ++i) {
+    ASSERT_EQ(0u, Qel2GetAllResults(0, &rs, sizeof rs, &done));
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(1u, done);
+  EXPECT_EQ(1u, finished);
+  EXPECT_EQ(0x0BADCAFEu, value);
+}
+
 TEST_F(RequestHelper, DroppedRequestsFinishWithoutCopying) {
   d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO, [] {
     hsmsim::Answer a;
