@@ -5,6 +5,7 @@
 #include "qel2_admin.h"
 #include "qel2_attributes.h"
 #include "qel2_console.h"
+#include "qel2_crypto.h"
 #include "qel2_defs.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"

@@ -9,20 +9,6 @@
 
 QEL2_EXTERN_C_BEGIN
 
-/* ---- digest types ---- */
-#ifndef QEL2_HASH_TYPE_DEFINED
-#define QEL2_HASH_TYPE_DEFINED
-typedef enum HashType {
-  UNSUPPORTED_HASH = -1,
-  MD5_TYPE = 1,
-  SHA1_TYPE = 2,
-  SHA256_TYPE = 3,
-  SHA384_TYPE = 4,
-  SHA512_TYPE = 5,
-  SHA224_TYPE = 6,
-  AESCMAC_TYPE = 7
-} HashType;
-#endif
 
 /* ---- HSM initialisation and configuration ---- */
 typedef enum BoardFipsState { KQ_NON_FIPS = 0, KQ_FIPS_LVL2 = 2, KQ_FIPS_LVL3 = 3 } BoardFipsState;

@@ -30,4 +30,16 @@ typedef int16_t Int16;
 typedef int32_t Int32;
 typedef int64_t Int64;
 
+/* Digest types of the hash, HMAC, signing and digest requests. */
+typedef enum HashType {
+  UNSUPPORTED_HASH = -1,
+  MD5_TYPE = 1,
+  SHA1_TYPE = 2,
+  SHA256_TYPE = 3,
+  SHA384_TYPE = 4,
+  SHA512_TYPE = 5,
+  SHA224_TYPE = 6,
+  AESCMAC_TYPE = 7
+} HashType;
+
 #endif

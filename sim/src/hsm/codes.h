@@ -16,14 +16,19 @@ inline constexpr uint32_t kBadRecord = 0x02;  // ERR_BAD_RECORD: segments not as
 inline constexpr uint32_t kPointAtInfinity = 0x06;    // ERR_POINT_AT_INFINITY
 inline constexpr uint32_t kUnsupportedOpcode = 0x07;  // ERR_UNSUPPORTED_OPCODE
 inline constexpr uint32_t kUnsupportedCurve = 0x08;   // ERR_UNSUPPORTED_CURVE
+inline constexpr uint32_t kUnsupportedPrime = 0x09;   // ERR_UNSUPPORTED_PRIME
+inline constexpr uint32_t kBadAdnlLen = 0x0A;         // ERR_BAD_ADNL_LEN
 inline constexpr uint32_t kBadHmacDigest = 0x0C;      // ERR_BAD_HMAC_DIGEST
 inline constexpr uint32_t kBadPadLen = 0x0E;          // ERR_BAD_PAD_LEN
 inline constexpr uint32_t kBadLength = 0x0F;          // ERR_BAD_LENGTH
 inline constexpr uint32_t kBadGcmKeyLength = 0x10;    // ERR_BAD_GCM_KEY_LENGTH
 inline constexpr uint32_t kSignatureMismatch = 0x12;  // ERR_SIGNATURE_MISMATCH_V2
+inline constexpr uint32_t kBadAuthType = 0x18;        // ERR_BAD_AUTH_TYPE: hash type
+inline constexpr uint32_t kBadEncryptType = 0x19;     // ERR_BAD_ENCRYPT_TYPE: mode or padding word
 inline constexpr uint32_t kBadPkcsData = 0x1B;        // ERR_BAD_PKCS_DATA
 inline constexpr uint32_t kBadAesType = 0x24;         // ERR_BAD_AES_TYPE
 inline constexpr uint32_t kBadPublicKey = 0x28;       // ERR_BAD_PUBLIC_KEY
+inline constexpr uint32_t kBadDsivParam = 0x3C;       // ERR_BAD_DSIV_INCORRECT_PARAM: strict checks
 
 // The firmware.
 inline constexpr uint32_t kError = 0x80;           // RET_ERROR

@@ -18,6 +18,13 @@ const HandlerTable &handlers() {
     add_admin_audit_ops(t);
     add_wrap_host_buffer_ops(t);
     add_wrap_key_ops(t);
+    add_crypto_digest_ops(t);
+    add_crypto_cipher_ops(t);
+    add_crypto_gcm_ops(t);
+    add_crypto_rsa_ops(t);
+    add_crypto_rc4_ops(t);
+    add_crypto_tunnel_ops(t);
+    add_crypto_ec_ops(t);
     return t;
   }();
   return table;

@@ -59,5 +59,12 @@ void add_admin_hsm_ops(HandlerTable &);
 void add_admin_audit_ops(HandlerTable &);
 void add_wrap_host_buffer_ops(HandlerTable &);  // AES key wrap of host bytes
 void add_wrap_key_ops(HandlerTable &);          // wrap and export of key objects
+void add_crypto_digest_ops(HandlerTable &);     // random, digests, HMAC
+void add_crypto_cipher_ops(HandlerTable &);     // 3DES, AES: CBC, ECB, CTR
+void add_crypto_gcm_ops(HandlerTable &);        // AES-GCM, GMAC
+void add_crypto_rsa_ops(HandlerTable &);        // PKCS#1 v1.5 and v2.2, modular exponentiation
+void add_crypto_rc4_ops(HandlerTable &);        // RC4 with its state in a context
+void add_crypto_tunnel_ops(HandlerTable &);     // end-to-end record tunnel (an echo)
+void add_crypto_ec_ops(HandlerTable &);         // EC points, ECDSA
 
 }  // namespace hsmsim::hsm

@@ -28,6 +28,7 @@ void HsmState::seed() {
   slow_ops.clear();
   objects.clear();
   admin = AdminState{};
+  contexts.clear();
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

@@ -12,6 +12,7 @@
 #include <hsmsim/hsm.h>
 
 #include "hsm/objects/store.h"
+#include "hsm/ops/crypto_engine.h"
 #include "hsm/state/admin.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
@@ -36,8 +37,9 @@ struct HsmState {
   Applications apps;
   Sessions sessions;
   Faults faults;
-  obj::ObjectStore objects;  // key objects of every partition
-  AdminState admin;          // lifecycle, configuration, policies, audit logs
+  obj::ObjectStore objects;   // key objects of every partition
+  AdminState admin;           // lifecycle, configuration, policies, audit logs
+  crypto::Contexts contexts;  // hash, RC4 and result contexts of the raw cryptographic requests
 
   HsmState() { seed(); }
 

@@ -1,0 +1,453 @@
+// Random bytes, digests and HMAC: known answers from the NIST and RFC files,
+// the requests as framed, the argument checks, non-blocking windows and the
+// stand-in's strict checks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "crypto_fixture.h"
+#include "mgmt/app_state.h"
+
+using namespace crypto_test;
+
+namespace {
+
+// The message of a NIST/RFC record: Len is in bits, "Msg = 00" for Len 0.
+Bytes message(const Record &r) {
+  Bytes m = r.bytes("Msg");
+  m.resize(std::stoul(r["Len"]) / 8);
+  return m;
+}
+
+struct HashFile {
+  HashType type;
+  const char *file;
+};
+const HashFile kShaFiles[] = {{SHA1_TYPE, "hashes/SHA1/SHA1ShortMsg.rsp"},
+                              {SHA224_TYPE, "hashes/SHA2/SHA224ShortMsg.rsp"},
+                              {SHA256_TYPE, "hashes/SHA2/SHA256ShortMsg.rsp"},
+                              {SHA384_TYPE, "hashes/SHA2/SHA384ShortMsg.rsp"},
+                              {SHA512_TYPE, "hashes/SHA2/SHA512ShortMsg.rsp"}};
+
+// A handful per file: empty, one byte, one block and beyond.
+std::vector<Record> sha_records(const char *file) {
+  return load(file, 6, [](const Record &r) {
+    const auto len = std::stoul(r["Len"]);
+    return len == 0 || len == 8 || len == 440 || len == 512 || len == 1024 || len == 1536;
+  });
+}
+
+class Digest : public CryptoTest {
+ protected:
+  // The three steps over a context: first third with the start, the middle
+  // in an update, the rest with the finish.
+  Uint32 three_steps(HashType t, Bytes m, Bytes &out, uint64_t ctx = 0x1000) {
+    const Uint16 a = Uint16(m.size() / 3), b = Uint16(m.size() - m.size() / 3);
+    out.assign(64, 0);
+    m.push_back(0);  // a readable byte even for an empty message
+    if (Uint32 r = Qel2HashStart(session_, OSTREL_BLOCKING, ctx, t, a, m.data(), nullptr)) return r;
+    if (Uint32 r =
+            Qel2HashUpdate(session_, OSTREL_BLOCKING, ctx, t, Uint16(b - a), m.data() + a, nullptr))
+      return r;
+    const Uint16 rest = Uint16(m.size() - 1 - b);
+    Uint32 r =
+        Qel2HashFinish(session_, OSTREL_BLOCKING, ctx, t, rest, m.data() + b, out.data(), nullptr);
+    out.resize(get_hash_size(t));
+    return r;
+  }
+};
+
+TEST_F(Digest, ShaKnownAnswersOneShotAndInThreeSteps) {
+  for (const auto &f : kShaFiles) {
+    auto recs = sha_records(f.file);
+    SKIP_WITHOUT(recs, f.file);
+    for (const auto &r : recs) {
+      Bytes m = message(r);
+      Bytes out(get_hash_size(f.type));
+      ASSERT_EQ(0u, Qel2Hash(session_, OSTREL_BLOCKING, f.type, Uint16(m.size()), m.data(),
+                             out.data(), nullptr))
+          << f.file << " Len " << r["Len"];
+      EXPECT_EQ(r.bytes("MD"), out) << f.file << " Len " << r["Len"];
+      Bytes stepped;
+      ASSERT_EQ(0u, three_steps(f.type, m, stepped)) << f.file;
+      EXPECT_EQ(r.bytes("MD"), stepped) << f.file << " Len " << r["Len"];
+    }
+  }
+}
+
+TEST_F(Digest, Md5OnlyInThreeSteps) {
+  auto recs = load("hashes/MD5/rfc-1321.txt", 7);
+  SKIP_WITHOUT(recs, "rfc-1321.txt");
+  for (const auto &r : recs) {
+    Bytes out;
+    ASSERT_EQ(0u, three_steps(MD5_TYPE, message(r), out));
+    EXPECT_EQ(r.bytes("MD"), out) << "Len " << r["Len"];
+  }
+  Uint8 h[16];
+  Uint8 m[1] = {0x61};
+  EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD),
+            Qel2Hash(session_, OSTREL_BLOCKING, MD5_TYPE, 1, m, h, nullptr));
+}
+
+TEST_F(Digest, HmacRfc4231) {
+  const HashFile files[] = {{SHA224_TYPE, "HMAC/rfc-4231-sha224.txt"},
+                            {SHA256_TYPE, "HMAC/rfc-4231-sha256.txt"},
+                            {SHA384_TYPE, "HMAC/rfc-4231-sha384.txt"},
+                            {SHA512_TYPE, "HMAC/rfc-4231-sha512.txt"}};
+  for (const auto &f : files) {
+    auto recs = load(f.file, 10);
+    SKIP_WITHOUT(recs, f.file);
+    for (const auto &r : recs) {
+      const uint64_t key = secret(16, r.bytes("Key"));
+      Bytes m = r.bytes("Msg"), out(get_hash_size(f.type));
+      ASSERT_EQ(0u, Qel2Hmac(session_, OSTREL_BLOCKING, f.type, key, Uint16(m.size()), m.data(),
+                             out.data(), nullptr))
+          << f.file;
+      EXPECT_EQ(r.bytes("MD"), out) << f.file << " key " << r["Key"];
+    }
+  }
+}
+
+TEST_F(Digest, RandomBytes) {
+  Bytes a(48, 0), b(48, 0);
+  ASSERT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 48, a.data(), nullptr));
+  ASSERT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 48, b.data(), nullptr));
+  EXPECT_NE(a, b);
+  EXPECT_NE(Bytes(48, 0), a);
+  Uint8 none[1];
+  EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 0, none, nullptr));
+  EXPECT_EQ(0u, last().out[0].size);
+}
+
+TEST_F(Digest, RandomRefusesANullBufferAndAShortAnswer) {
+  EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD), Qel2Random(session_, OSTREL_BLOCKING, 16, nullptr, nullptr));
+  EXPECT_EQ(0u, sent());
+  hsmsim::Answer a;
+  a.payload = Bytes(5, 0xAB);
+  a.count = 1;
+  d().script(KQ_VANTOR_CMD, 0x0101, a);
+  Bytes out(16, 0);
+  EXPECT_NE(0u, Qel2Random(session_, OSTREL_BLOCKING, 16, out.data(), nullptr));
+}
+
+// The requests as framed, byte for byte where the convention fixes them.
+TEST_F(Digest, RequestLayouts) {
+  Uint8 msg[5] = {1, 2, 3, 4, 5}, out[64];
+  const uint64_t key = secret(16, Bytes(32, 7));
+  struct Case {
+    const char *name;
+    std::function<Uint32()> call;
+    uint16_t command_type, opcode, param1, param2, dlen, rlen;
+    std::vector<uint16_t> in_sizes, out_sizes;
+    uint16_t out_offset;
+  };
+  const Case cases[] = {
+      {"SHA-256",
+       [&] {
+         return Qel2Hash(session_ | 0x40000000, OSTREL_BLOCKING, SHA256_TYPE, 5, msg, out, nullptr);
+       },
+       1,
+       0x0606,
+       0,
+       3,
+       5,
+       32,
+       {5},
+       {32},
+       24},
+      {"SHA-384",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA384_TYPE, 5, msg, out, nullptr); },
+       1,
+       0x0606,
+       0,
+       4,
+       69,
+       48,
+       {64, 5},
+       {48},
+       24},
+      {"SHA-224",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA224_TYPE, 5, msg, out, nullptr); },
+       1,
+       0x0606,
+       0,
+       6,
+       37,
+       28,
+       {32, 5},
+       {28},
+       24},
+      {"empty message",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA1_TYPE, 0, nullptr, out, nullptr); },
+       1,
+       0x0606,
+       0,
+       2,
+       0,
+       20,
+       {0},
+       {20},
+       24},
+      {"HMAC SHA-256",
+       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, SHA256_TYPE, key, 5, msg, out, nullptr); },
+       4,
+       0x0607,
+       8,
+       3,
+       13,
+       32,
+       {8, 5},
+       {32},
+       24},
+      {"HMAC SHA-512",
+       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, SHA512_TYPE, key, 5, msg, out, nullptr); },
+       4,
+       0x0607,
+       8,
+       5,
+       77,
+       64,
+       {64, 8, 5},
+       {64},
+       24},
+      {"random",
+       [&] { return Qel2Random(session_, OSTREL_BLOCKING, 40, out, nullptr); },
+       1,
+       0x0101,
+       40,
+       0,
+       0,
+       40,
+       {},
+       {40},
+       40},
+      {"start MD5",
+       [&] {
+         return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, MD5_TYPE, 0, nullptr, nullptr);
+       },
+       1,
+       0x0206,
+       0,
+       1,
+       0,
+       0,
+       {},
+       {},
+       0},
+      {"start SHA-512",
+       [&] {
+         return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 5, msg, nullptr);
+       },
+       1,
+       0x0206,
+       0,
+       5,
+       69,
+       0,
+       {64, 5},
+       {},
+       0},
+      {"update, empty",
+       [&] {
+         return Qel2HashUpdate(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, msg, nullptr);
+       },
+       1,
+       0x0006,
+       0,
+       5,
+       0,
+       0,
+       {0},
+       {},
+       0},
+      {"finish",
+       [&] {
+         return Qel2HashFinish(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, nullptr, out,
+                               nullptr);
+       },
+       1,
+       0x0406,
+       0,
+       5,
+       0,
+       64,
+       {},
+       {64},
+       24},
+  };
+  for (const auto &c : cases) {
+    d().clear_captured();
+    EXPECT_EQ(0u, c.call()) << c.name;
+    const Wire w = last();
+    EXPECT_EQ(c.command_type, w.command_type) << c.name;
+    EXPECT_EQ(0x57, w.msg_type) << c.name;
+    EXPECT_EQ(c.opcode, w.opcode) << c.name;
+    EXPECT_EQ(c.param1, w.param1) << c.name;
+    EXPECT_EQ(c.param2, w.param2) << c.name;
+    EXPECT_EQ(c.dlen, w.dlen) << c.name;
+    EXPECT_EQ(c.rlen, w.rlen) << c.name;
+    EXPECT_EQ(10u, w.timeout) << c.name;
+    EXPECT_EQ(session_ & 0x3FFFFFFF, w.sess_handle) << c.name;
+    std::vector<uint16_t> ins, outs;
+    for (const auto &s : w.in) ins.push_back(s.size);
+    for (const auto &s : w.out) outs.push_back(s.size);
+    EXPECT_EQ(c.in_sizes, ins) << c.name;
+    EXPECT_EQ(c.out_sizes, outs) << c.name;
+    if (!w.out.empty()) {
+      EXPECT_EQ(c.out_offset, w.out[0].offset) << c.name;
+    }
+  }
+  // SHA-384's initial value, big-endian: H0 first.
+  d().clear_captured();
+  Qel2Hash(session_, OSTREL_BLOCKING, SHA384_TYPE, 5, msg, out, nullptr);
+  const Bytes iv = last().in[0].bytes;
+  EXPECT_EQ((Bytes{0xcb, 0xbb, 0x9d, 0x5d, 0xc1, 0x05, 0x9e, 0xd8}),
+            Bytes(iv.begin(), iv.begin() + 8));
+  // The key segment: the handle big-endian, and in host order in the descriptor.
+  d().clear_captured();
+  Qel2Hmac(session_, OSTREL_BLOCKING, SHA1_TYPE, key, 5, msg, out, nullptr);
+  EXPECT_EQ(key, be64(last().in[0].bytes));
+  EXPECT_EQ(key, last().key_handle);
+  EXPECT_EQ(0u, last().ctx_ptr);
+}
+
+TEST_F(Digest, DmaBit) {
+  Uint8 msg[3] = {1, 2, 3}, out[64];
+  const uint64_t key = secret(16, Bytes(20, 9));
+  global_dma_mode = OSTREL_SCATTER_GATHER;
+  EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 4, out, nullptr));
+  EXPECT_EQ(0x0181, last().opcode);
+  EXPECT_EQ(0, last().dma_mode);
+  EXPECT_EQ(0u, Qel2Hmac(session_, OSTREL_BLOCKING, SHA1_TYPE, key, 3, msg, out, nullptr));
+  EXPECT_EQ(0x0687, last().opcode);
+  EXPECT_EQ(1, last().dma_mode);
+  global_dma_mode = OSTREL_DIRECT;
+}
+
+TEST_F(Digest, ArgumentChecksSendNothing) {
+  Uint8 msg[4] = {}, out[64];
+  Uint32 id = 0;
+  struct Case {
+    const char *name;
+    std::function<Uint32()> call;
+    Uint32 want;
+  };
+  const Case cases[] = {
+      {"hash: null message with a length",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA256_TYPE, 5, nullptr, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"hash: null output",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA256_TYPE, 4, msg, nullptr, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"hash: non-blocking without id",
+       [&] { return Qel2Hash(session_, OSTREL_NON_BLOCKING, SHA256_TYPE, 4, msg, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"hash: speed mode without id",
+       [&] { return Qel2Hash(session_, OSTREL_SPEED, SHA256_TYPE, 4, msg, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"hash: type 7",
+       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, AESCMAC_TYPE, 4, msg, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"start: type 0",
+       [&] { return Qel2HashStart(session_, OSTREL_BLOCKING, 8, HashType(0), 4, msg, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"start: context 0",
+       [&] { return Qel2HashStart(session_, OSTREL_BLOCKING, 0, SHA1_TYPE, 4, msg, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"start: null message with a length",
+       [&] { return Qel2HashStart(session_, OSTREL_BLOCKING, 8, SHA1_TYPE, 4, nullptr, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"update: null message",
+       [&] { return Qel2HashUpdate(session_, OSTREL_BLOCKING, 8, SHA1_TYPE, 0, nullptr, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"finish: null output",
+       [&] {
+         return Qel2HashFinish(session_, OSTREL_BLOCKING, 8, SHA1_TYPE, 0, nullptr, nullptr,
+                               nullptr);
+       },
+       ERR_ARGUMENTS_BAD},
+      {"finish: null message with a length",
+       [&] {
+         return Qel2HashFinish(session_, OSTREL_BLOCKING, 8, SHA1_TYPE, 2, nullptr, out, nullptr);
+       },
+       ERR_ARGUMENTS_BAD},
+      {"hmac: MD5",
+       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, MD5_TYPE, 16, 4, msg, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"hmac: null output",
+       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, SHA1_TYPE, 16, 4, msg, nullptr, nullptr); },
+       ERR_ARGUMENTS_BAD},
+      {"random: non-blocking without id",
+       [&] { return Qel2Random(session_, OSTREL_NON_BLOCKING, 4, out, nullptr); },
+       ERR_ARGUMENTS_BAD},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
+  EXPECT_EQ(0u, sent());
+  // A blocking call with an id pointer reports the id it used.
+  EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 4, out, &id));
+  EXPECT_NE(0u, id);
+}
+
+// A window of non-blocking digests and HMACs, collected in reverse order:
+// each output arrives where its caller asked, after the call returned.
+TEST_F(Digest, NonBlockingWindowCollectedOutOfOrder) {
+  const uint64_t key = secret(16, Bytes(24, 0x42));
+  constexpr int kN = 12;
+  std::vector<Bytes> msgs(kN), outs(kN, Bytes(64, 0));
+  std::vector<Uint32> ids(kN);
+  for (int i = 0; i < kN; ++i) {
+    msgs[i] = Bytes(size_t(i * 13), uint8_t(i));
+    msgs[i].push_back(uint8_t(i));
+    const HashType t = HashType(2 + i % 5);
+    const Uint32 r = i % 2 ? Qel2Hmac(session_, OSTREL_NON_BLOCKING, t, key, Uint16(msgs[i].size()),
+                                      msgs[i].data(), outs[i].data(), &ids[i])
+                           : Qel2Hash(session_, OSTREL_NON_BLOCKING, t, Uint16(msgs[i].size()),
+                                      msgs[i].data(), outs[i].data(), &ids[i]);
+    ASSERT_EQ(Uint32(ERR_REQUEST_PENDING), r);
+  }
+  for (int i = kN - 1; i >= 0; --i) ASSERT_EQ(0u, collect(ids[i])) << i;
+  for (int i = 0; i < kN; ++i) {
+    const HashType t = HashType(2 + i % 5);
+    Bytes want(64, 0);
+    if (i % 2)
+      Qel2Hmac(session_, OSTREL_BLOCKING, t, key, Uint16(msgs[i].size()), msgs[i].data(),
+               want.data(), nullptr);
+    else
+      Qel2Hash(session_, OSTREL_BLOCKING, t, Uint16(msgs[i].size()), msgs[i].data(), want.data(),
+               nullptr);
+    EXPECT_EQ(want, outs[i]) << i;
+  }
+}
+
+// What the stand-in refuses: a key segment in the wrong byte order, a SHA-2
+// initial value that is not the standard one, and steps without a start.
+TEST_F(Digest, StandInStrictChecks) {
+  const uint64_t key = secret(16, Bytes(16, 1));
+  Bytes le(8), msg(4, 0x55);
+  for (int i = 0; i < 8; ++i) le[i] = uint8_t(key >> (8 * i));
+  hsmsim::HsmRequest rq;
+  rq.command_type = 4;
+  rq.opcode = 0x0607;
+  rq.param1 = 8;
+  rq.param2 = SHA256_TYPE;
+  rq.session_handle = session_;
+  rq.key_handle = key;
+  rq.inputs = {le, msg};
+  rq.output_sizes = {32};
+  EXPECT_EQ(0x3Cu, d().hsm().execute(rq).status);
+  Bytes iv(64, 0);
+  rq.command_type = 1;
+  rq.opcode = 0x0606;
+  rq.param2 = SHA384_TYPE;
+  rq.inputs = {iv, msg};
+  EXPECT_EQ(0x3Cu, d().hsm().execute(rq).status);
+  Uint8 out[32];
+  EXPECT_EQ(0x81u,
+            Qel2HashUpdate(session_, OSTREL_BLOCKING, 0x3000, SHA256_TYPE, 4, msg.data(), nullptr));
+  EXPECT_EQ(0x81u, Qel2HashFinish(session_, OSTREL_BLOCKING, 0x3000, SHA256_TYPE, 0, nullptr, out,
+                                  nullptr));
+}
+
+}  // namespace
