@@ -278,6 +278,15 @@ TEST_F(GetTemplateCalls, FailuresPrintAndReturnNull) {
   EXPECT_NE(std::string::npos, out.find(": Memory alloction failed for attributes\n")) << out;
   EXPECT_EQ(7u, size);
   EXPECT_EQ(7u, count);
+
+  // A length no answer to one segment can have is not allocated, nor read.
+  d().clear_captured();
+  answer(KQ_GET_ALL_ATTRIBUTE_SIZE, Be{}.bytes(resp(0)).u32(0x10000000u), 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(nullptr, GetTemplate(session_, 1, &size, &count));
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, out.find(": Memory alloction failed for attributes\n")) << out;
+  EXPECT_TRUE(requests(KQ_GET_ALL_ATTRIBUTE_VALUE).empty());
 }
 
 }  // namespace

@@ -4,16 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/device_index.h"
 #include "daemon_intf/sdk_state.h"
 #include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
 
 namespace {
 
-bool valid_device(Uint32 dev_id) { return dev_id < QEL2_MAX_DEVICES; }
+bool valid_device(Uint32 dev_id) { return qel2::valid_device_index(dev_id); }
 
 Uint32 bad_device(Uint32 dev_id) {
-  printf("Invalid device id %u, valid [0 to %d]\n", dev_id, QEL2_MAX_DEVICES - 1);
+  printf("Invalid device id %u, valid [0 to %d]\n", dev_id,
+         static_cast<int>(qel2::kMaxDevices - 1));
   return ERR_ARGUMENTS_BAD;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/be_codec.h"
+#include "common/opcode_traits.h"
 #include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
 #include "qel2_opcodes.h"
@@ -22,14 +23,7 @@ namespace {
 // never allocates.
 __thread volatile int timed_out __attribute__((tls_model("initial-exec"))) = 0;
 
-constexpr Uint16 kObjectCreatingOpcodes[] = {
-    KQ_CREATE_OBJECT,    KQ_GENERATE_KEY, KQ_GENERATE_KEY_PAIR,
-    KQ_UNWRAP_KEY,       KQ_DERIVE_KEY,   KQ_INSERT_MASKED_OBJECT,
-    KQ_GENERATE_PBE_KEY, KQ_UNWRAP_KEY2,  KQ_INSERT_MASKED_OBJECT_USER,
-};
-
 constexpr Uint32 kRequestMarginSeconds = 30;
-constexpr Uint32 kReplicatedMarginSeconds = 300;
 
 // How a full request goes out: through the plain send or to one server.
 struct Route {
@@ -46,9 +40,8 @@ Uint8 take_token_flags() {
 }
 
 Uint64 exchange_seconds(const request_buffer &rb) {
-  Uint64 t = Uint64{rb.timeout} + kRequestMarginSeconds;
-  if (is_valid_ha_op(rb.opcode) || rb.opcode == KQ_DESTROY_OBJECT) t += kReplicatedMarginSeconds;
-  return t;
+  const Uint64 t = Uint64{rb.timeout} + kRequestMarginSeconds;
+  return t + qel2::opcode_extra_wait(rb.opcode);
 }
 
 Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking, callback_fn cb,
@@ -273,9 +266,7 @@ Int32 dispatch(void *data, op_type op, Uint32 req_type, callback_fn cb, void *ar
 }  // namespace
 
 bool is_object_creating_opcode(Uint16 opcode) {
-  for (Uint16 op : kObjectCreatingOpcodes)
-    if (op == opcode) return true;
-  return false;
+  return qel2::opcode_traits(opcode).object_creating;
 }
 
 Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
@@ -317,18 +308,15 @@ void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header)
     const Uint32 low = static_cast<Uint32>(qel2::be64_at(out + off));
     qel2::put_be64(out + off, Uint64{low | server_bits});
   };
-  switch (buffer->opcode) {
-    case KQ_GENERATE_KEY_PAIR:
+  switch (qel2::opcode_traits(buffer->opcode).marks) {
+    case qel2::HandleMarks::kTwoAt16And24:
       mark(16);
       mark(24);
       break;
-    case KQ_CREATE_OBJECT:
-    case KQ_GENERATE_KEY:
-    case KQ_UNWRAP_KEY:
-    case KQ_GENERATE_PBE_KEY:
+    case qel2::HandleMarks::kOneAt16:
       mark(16);
       break;
-    default:
+    case qel2::HandleMarks::kNone:
       break;
   }
 }

@@ -1,21 +1,55 @@
 // Status entries of non-blocking requests, answers that arrive while the
 // thread waits for something else, and the polls that collect results.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon_intf/pending_work.h"
 #include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
 
 namespace {
 
+// Every status entry is allocated with the outputs it owns behind it; the
+// transport and callbacks see only the req_status at its head.
+struct Entry {
+  req_status e;
+  PendingWork *work;
+  Uint32 received;
+};
+static_assert(offsetof(Entry, e) == 0, "the status entry heads its box");
+
+Entry *box_of(req_status *e) { return reinterpret_cast<Entry *>(e); }
+
+thread_local PendingWork *t_offered = nullptr;
+
+// Finishes and frees what the entry owns, once.
+void finish_work(req_status *e, bool answered) {
+  Entry *b = box_of(e);
+  PendingWork *w = b->work;
+  b->work = nullptr;
+  if (!w) return;
+  w->finish(answered, e->status, b->received);
+  delete w;
+}
+
+void fill_entry(req_status *e, const Uint8 *data, Uint32 len, Int32 status) {
+  spread_payload(data, len, e->outptr, e->outsize, e->outcnt, false);
+  box_of(e)->received = static_cast<Uint32>(std::min<Uint64>(len, req_stat_capacity(e)));
+  e->status = status;
+}
+
 req_hash &list_of(thread_info *thr, Uint32 req_id) {
   return thr->reqs_table[req_id % REQS_TABLE_SIZE];
 }
 
+// Collecting an answered entry: its outputs are finished first, so the
+// callback sees them as the caller will.
 void run_callback(req_status *e) {
+  finish_work(e, true);
   if (e->callback_fn) e->callback_fn(e);
 }
 
@@ -41,8 +75,11 @@ req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
 
 req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
                          void *args) {
-  auto *e = static_cast<req_status *>(calloc(1, sizeof(req_status)));
-  if (!e) return nullptr;
+  auto *box = static_cast<Entry *>(calloc(1, sizeof(Entry)));
+  if (!box) return nullptr;
+  box->work = t_offered;
+  t_offered = nullptr;
+  req_status *e = &box->e;
   e->req_id = req_id;
   e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
   e->outcnt = rb.outcnt <= MAX_SEGMENTS ? rb.outcnt : MAX_SEGMENTS;
@@ -78,19 +115,29 @@ void del_req_stat(req_status *req_stat, thread_info *thr_info) {
       head.next = req_stat->next;
     if (req_stat->next) req_stat->next->prev = req_stat->prev;
   }
-  free(req_stat);
+  finish_work(req_stat, false);
+  free(box_of(req_stat));
 }
 
 void free_all_req_stats(thread_info *thr) {
   for (req_hash &head : thr->reqs_table) {
     while (req_status *e = head.next) {
       head.next = e->next;
-      free(e);
+      finish_work(e, false);
+      free(box_of(e));
     }
   }
 }
 
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
+
+void offer_pending_work(PendingWork *w) { t_offered = w; }
+
+PendingWork *reclaim_pending_work() {
+  PendingWork *w = t_offered;
+  t_offered = nullptr;
+  return w;
+}
 
 void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
                        Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited) {
@@ -110,8 +157,7 @@ void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *
     e->status = static_cast<Int32>(TESSALINE_MALLOC_FAIL);
     return;
   }
-  spread_payload(data, data_len, e->outptr, e->outsize, e->outcnt, false);
-  e->status = static_cast<Int32>(hdr.status);
+  fill_entry(e, data, data_len, static_cast<Int32>(hdr.status));
 }
 
 Int32 poll_one(thread_info *thr, request_status *rs) {
@@ -135,9 +181,8 @@ Int32 poll_one(thread_info *thr, request_status *rs) {
     return r == TESSALINE_SOCKET_RCV_TIMEOUT ? 0 : r;
   }
   const bool had_payload = payload_len(sck.resp_hdr) > 0;
-  spread_payload(sck.resp, sck.resp_size, e->outptr, e->outsize, e->outcnt, false);
+  fill_entry(e, sck.resp, sck.resp_size, static_cast<Int32>(sck.resp_hdr.status));
   free_wiped(sck.resp, sck.resp_size);
-  e->status = static_cast<Int32>(sck.resp_hdr.status);  // what the callback sees
   rs->status = sck.resp_hdr.status;
   run_callback(e);
   del_req_stat(e, thr);

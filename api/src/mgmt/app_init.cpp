@@ -22,11 +22,10 @@ constexpr int kInitFailLine = 1018;
 
 // AppInitCommandNew: no-session head with nonce 0, then the partition name,
 // cut to 15 characters and NUL-padded (at most 15 bytes of the name are read).
-void build_app_init(uint8_t (&cmd)[sizeof(AppInitCommandNew)], const char *partition_name) {
+void build_app_init(CommandRecord<sizeof(AppInitCommandNew)> &cmd, const char *partition_name) {
   size_t n = strnlen(partition_name, QEL2_PARTITION_NAME_FIELD - 1);
-  BeWriter w(cmd, sizeof cmd);
-  put_nosession_header(w, 0);
-  w.fixed(partition_name, n, QEL2_PARTITION_NAME_FIELD);
+  put_nosession_header(cmd.w, 0);
+  cmd.w.fixed(partition_name, n, QEL2_PARTITION_NAME_FIELD);
 }
 
 // A failed application initialise drops every connection of the process;
@@ -49,11 +48,11 @@ Uint32 Qel2InitializeCommon(int dev_id, Int32 /*driver_handle*/, DmaMode dma_mod
   if (pulAppID == nullptr || partition_name == nullptr) return ERR_INVALID_INPUT;
   if (Uint32 r = GetPeerVersion(dev_id, pulAppID)) return r;
 
-  uint8_t cmd[sizeof(AppInitCommandNew)];
+  CommandRecord<sizeof(AppInitCommandNew)> cmd;
   build_app_init(cmd, partition_name);
   uint8_t resp[sizeof(AppInitResponse)] = {};
   MgmtRequest rq(KQ_APP_INITIALIZE, 0);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_local(resp, sizeof resp);
   rq.send();
   Uint32 r = rq.result();
   if (r != 0) return fail_init(r, pulAppID);

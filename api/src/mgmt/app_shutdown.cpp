@@ -39,13 +39,11 @@ Uint32 Qel2ShutdownCommon(Uint32 ulAppID) {
   // forked child leaves the parent's application and connections alone.
   if (getpid() != process_id) return 0;
 
-  uint8_t cmd[sizeof(AppFinalizeCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_nosession_header(w, 0);
-  w.u32(masked_app(ulAppID)).u32(nonce_for(ulAppID));
-  uint8_t resp[sizeof(StdResponse)] = {};
+  CommandRecord<sizeof(AppFinalizeCommand)> cmd;
+  put_nosession_header(cmd.w, 0);
+  cmd.w.u32(masked_app(ulAppID)).u32(nonce_for(ulAppID));
   MgmtRequest rq(KQ_APP_FINALIZE, masked_app(ulAppID));
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_std_response();
   rq.send();
   Uint32 r = rq.result();
   if (r == 0) forget_sdk_start();

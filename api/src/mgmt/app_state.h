@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "common/device_index.h"
 #include "qel2_records.h"
 #include "qel2_transport.h"
 
@@ -18,7 +19,7 @@ extern DmaMode global_dma_mode;
 
 namespace qel2::mgmt {
 
-inline bool valid_device(int dev_id) { return dev_id >= 0 && dev_id < QEL2_MAX_DEVICES; }
+inline bool valid_device(int dev_id) { return valid_device_index(dev_id); }
 inline uint32_t device_of(uint32_t id) { return id >> QEL2_DEVICE_SHIFT; }
 inline uint32_t app_index_of(uint32_t id) {
   return (id >> QEL2_APP_INDEX_SHIFT) & QEL2_APP_INDEX_MASK;

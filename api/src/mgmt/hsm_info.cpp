@@ -77,7 +77,11 @@ QEL2_EXPORT Uint32 Qel2FWVersion(Uint32 ulSessionHandle, Uint8 *version, Uint32 
   rq.out(version, *version_length);
   rq.send();
   *version_length = QEL2_FW_VERSION_LEN;
-  return rq.status_result();
+  if (Uint32 r = rq.status_result()) return r;
+  // A success reports no more text than arrived, and carries some.
+  if (rq.received(0) == 0) return TESSALINE_INVALID_MSG;
+  if (rq.received(0) < *version_length) *version_length = rq.received(0);
+  return 0;
 }
 
 }  // extern "C"

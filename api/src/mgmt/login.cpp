@@ -38,8 +38,9 @@ Uint32 send_with_retry(MgmtRequest &rq, Uint32 *request_id) {
   return t != 0 ? t : rq.result();
 }
 
+// A stated length beyond the name field is refused before any byte is read.
 Uint32 check_name(const Uint8 *name, Uint32 name_len) {
-  if (bounded_name_len(name, name_len, kNameLimit) != name_len) {
+  if (name_len > kNameLimit || bounded_name_len(name, name_len, kNameLimit) != name_len) {
     printf("Invalid input of username or password length");
     return ERR_INVALID_INPUT;
   }
@@ -66,34 +67,30 @@ Uint32 Qel2LoginHSMCommon(Uint32 ulSessionHandle, Uint32 ulUserType, const Uint8
 
   Uint32 handle = masked_session(ulSessionHandle);
   bool signed_login = pSignature != nullptr || ulUserType == KQ_2FA_CRYPTO_USER;
-  uint8_t cmd[sizeof(LoginCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle, signed_login ? QEL2_LOGIN_FLAG_SIGNED : 0);
-  w.u32(ulUserType == KQ_2FA_CRYPTO_USER ? Uint32{KQ_CRYPTO_USER} : ulUserType)
+  CommandRecord<sizeof(LoginCommand)> cmd;
+  put_session_header(cmd.w, handle, signed_login ? QEL2_LOGIN_FLAG_SIGNED : 0);
+  cmd.w.u32(ulUserType == KQ_2FA_CRYPTO_USER ? Uint32{KQ_CRYPTO_USER} : ulUserType)
       .u32(name_len)
       .fixed(name, name_len, QEL2_LOGIN_NAME_FIELD)
       .u32(enc_pswd_len);
 
   Uint8 block = ucBlock_unauth_sess;
-  uint8_t resp[sizeof(LoginResponse)] = {};
   MgmtRequest rq(KQ_LOGIN, handle);
-  rq.in(cmd, sizeof cmd);
+  rq.command(cmd);
   if (enc_pswd_len != 0) rq.in(enc_pswd, enc_pswd_len);
   if (pSignature) rq.in(pSignature, QEL2_LOGIN_SIGNATURE_LEN);
   rq.in(kZeroFiller, static_cast<uint32_t>(QEL2_LOGIN_SECRET_ROOM - secret_len)).in(&block, 1);
-  rq.out(resp, sizeof resp);
+  rq.out_std_response();
   if (Uint32 r = rq.check_data_len()) return r;
   return send_with_retry(rq, request_id);
 }
 
 Uint32 Qel2LogoutHSMCommon(Uint32 ulSessionHandle, Uint32 *request_id) {
   Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(LogoutCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  uint8_t resp[sizeof(StdResponse)] = {};
+  CommandRecord<sizeof(LogoutCommand)> cmd;
+  put_session_header(cmd.w, handle);
   MgmtRequest rq(KQ_LOGOUT, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_std_response();
   return send_with_retry(rq, request_id);
 }
 

@@ -29,14 +29,15 @@ QEL2_EXPORT Uint32 Qel2GetLoginFailureCount(Uint32 ulSessionHandle, Uint32 ulUse
     return ERR_INVALID_INPUT;
   if (userNameLength == QEL2_LOGIN_NAME_FIELD) return ERR_INVALID_STRING_OP;
 
-  uint8_t cmd[sizeof(GetLFCRequest)];
-  BeWriter w(cmd, sizeof cmd);
-  w.u32(ulUserType)
+  CommandRecord<sizeof(GetLFCRequest)> cmd;
+  cmd.w.u32(ulUserType)
       .fixed(userName, strnlen(reinterpret_cast<const char *>(userName), userNameLength),
              QEL2_LOGIN_NAME_FIELD);
-  uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_GET_LOGIN_FAILURE_CNT, masked_session(ulSessionHandle));
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).lengths(sizeof cmd, sizeof resp).params(0, 0);
+  rq.command(cmd)
+      .out_std_response()
+      .lengths(sizeof(GetLFCRequest), sizeof(StdResponse))
+      .params(0, 0);
   rq.send();
   Uint32 r = rq.result();
   ResponseHead head;

@@ -4,19 +4,64 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "common/opcode_traits.h"
+#include "daemon_intf/pending_work.h"
 #include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
+#include "qel2_objects.h"
 
 namespace qel2::mgmt {
 
 namespace {
 std::atomic<uint32_t> g_retry_pause_us{200000};
 
-bool passes_as_cluster_incomplete(uint16_t opcode, uint32_t code) {
-  return is_valid_cluster_ha_op_response(opcode, code) != 0;
-}
+uint8_t *seg_ptr(uint64_t p) { return reinterpret_cast<uint8_t *>(static_cast<uintptr_t>(p)); }
 }  // namespace
+
+// Scratch segments, copy-outs and finishers of one request. A blocking
+// request keeps them until it is destroyed; a non-blocking one hands them to
+// its status entry, which finishes them when the request is collected.
+struct OwnedOutputs final : PendingWork {
+  struct Copy {
+    unsigned seg;
+    void *dest;
+    uint32_t len;
+  };
+  std::vector<std::pair<std::unique_ptr<uint8_t[]>, uint32_t>> bufs;
+  std::vector<Copy> copies;
+  std::vector<Finisher> finishers;
+  uint16_t outcnt = 0;
+  uint8_t *ptrs[MAX_SEGMENTS] = {};
+  uint32_t caps[MAX_SEGMENTS] = {};
+
+  ~OwnedOutputs() override {
+    for (auto &b : bufs) explicit_bzero(b.first.get(), b.second);
+  }
+  uint8_t *alloc(uint32_t n) {
+    bufs.emplace_back(std::make_unique<uint8_t[]>(n ? n : 1), n);  // zeroed
+    return bufs.back().first.get();
+  }
+  void run(const Completion &c) {
+    if (c.answered)
+      for (const Copy &k : copies)
+        if (c.seg(k.seg) && k.dest)
+          memcpy(k.dest, c.seg(k.seg), std::min(c.received(k.seg), k.len));
+    for (const Finisher &f : finishers) f(c);
+  }
+  void finish(bool answered, Int32 status, Uint32 received) override {
+    Completion c;
+    c.answered = answered && status == 0;
+    c.status = static_cast<uint32_t>(status);
+    for (unsigned i = 0; i < outcnt; ++i) {
+      c.segs[i] = ptrs[i];
+      c.got[i] = answered ? std::min(caps[i], received) : 0;
+      received -= c.got[i];
+    }
+    run(c);
+  }
+};
 
 uint32_t retry_pause_us() { return g_retry_pause_us.load(std::memory_order_relaxed); }
 void set_retry_pause_us(uint32_t us) { g_retry_pause_us.store(us, std::memory_order_relaxed); }
@@ -41,7 +86,7 @@ void put_session_header(BeWriter &w, uint32_t session_handle, uint32_t flags, ui
 void put_nosession_header(BeWriter &w, uint32_t login_nonce) { w.zeros(12).u32(login_nonce); }
 
 uint32_t check_request_id_arg(uint32_t req_type, const Uint32 *request_id) {
-  if (req_type == OSTREL_NON_BLOCKING && request_id == nullptr) {
+  if (req_type != OSTREL_BLOCKING && request_id == nullptr) {
     printf("null request_id pointer in non blocking request");
     return ERR_ARGUMENTS_BAD;
   }
@@ -54,6 +99,50 @@ MgmtRequest::MgmtRequest(uint16_t opcode, uint32_t session_handle, uint16_t comm
   rb_.session_handle = session_handle;
   rb_.command_type = command_type;
   rb_.timeout = timeout;
+}
+
+MgmtRequest::~MgmtRequest() = default;
+
+OwnedOutputs &MgmtRequest::owned() {
+  if (!owned_) owned_ = std::make_unique<OwnedOutputs>();
+  return *owned_;
+}
+
+MgmtRequest &MgmtRequest::command(const uint8_t *bytes, const BeWriter &w) {
+  if (!w.ok() || w.size() != w.capacity()) bad_record_ = true;
+  return in(bytes, static_cast<uint32_t>(w.capacity()));
+}
+
+MgmtRequest &MgmtRequest::out_local(void *buf, uint32_t size) {
+  const unsigned i = rb_.outcnt;
+  out(buf, size);
+  if (i < MAX_SEGMENTS && rb_.outcnt > i) kind_[i] = SegKind::kLocal;
+  return *this;
+}
+
+MgmtRequest &MgmtRequest::out_std_response() {
+  const unsigned i = rb_.outcnt;
+  if (i >= MAX_SEGMENTS) return out(nullptr, kResponseHeaderLen);
+  out(owned().alloc(kResponseHeaderLen), kResponseHeaderLen);
+  kind_[i] = SegKind::kOwned;
+  return *this;
+}
+
+MgmtRequest &MgmtRequest::out_discard(uint32_t size) { return out(nullptr, size); }
+
+MgmtRequest &MgmtRequest::out_copy(void *dest, uint32_t dest_len, uint32_t seg_size) {
+  const unsigned i = rb_.outcnt;
+  if (i >= MAX_SEGMENTS) return out(nullptr, seg_size);  // marks the overflow
+  OwnedOutputs &o = owned();
+  out(o.alloc(seg_size), seg_size);
+  kind_[i] = SegKind::kOwned;
+  o.copies.push_back({i, dest, dest_len});
+  return *this;
+}
+
+MgmtRequest &MgmtRequest::on_complete(Finisher f) {
+  owned().finishers.push_back(std::move(f));
+  return *this;
 }
 
 MgmtRequest &MgmtRequest::in(const void *data, uint32_t size) {
@@ -134,19 +223,67 @@ void MgmtRequest::reset_outputs() {
 }
 
 uint32_t MgmtRequest::send(uint32_t req_type) {
-  if (overflow_) return ERR_INVALID_INPUT;
+  if (overflow_ || bad_record_) return ERR_INVALID_INPUT;
+  // Requests about one object go to the server holding it (blocking only).
+  if (object_set_ && opcode_traits(rb_.opcode).server_directed)
+    return send_to_server(
+        static_cast<uint8_t>((object_ >> QEL2_OBJECT_SERVER_SHIFT) & QEL2_OBJECT_SERVER_MASK));
   fill_lengths();
   reset_outputs();
   nonblocking_ = req_type != OSTREL_BLOCKING;
   rb_.req_type = static_cast<request_type>(req_type);
-  transport_ = static_cast<uint32_t>(orx_tessaline_cli_send_daemon(
-      &rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, nullptr, cb_args_));
+  if (nonblocking_) prepare_nonblocking();
+  transport_ = static_cast<uint32_t>(
+      orx_tessaline_cli_send_daemon(&rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, cb_, cb_args_));
   sent_ = true;
+  if (nonblocking_) {
+    // Work no entry took (the send was refused first) is dropped here.
+    if (PendingWork *w = reclaim_pending_work()) {
+      w->finish(false, 0, 0);
+      delete w;
+    }
+    // Whatever the entry owns is no longer this request's to touch.
+    for (unsigned i = 0; i < rb_.outcnt; ++i)
+      if (kind_[i] == SegKind::kOwned) rb_.outptr[i] = 0;
+  } else {
+    complete_blocking();
+  }
   return transport_;
 }
 
+// The owned outputs move to the pending entry: local segments are pointed at
+// owned scratch, and nothing of this frame is left in the entry.
+void MgmtRequest::prepare_nonblocking() {
+  bool any = owned_ != nullptr;
+  for (unsigned i = 0; i < rb_.outcnt; ++i) any = any || kind_[i] == SegKind::kLocal;
+  if (!any) return;
+  OwnedOutputs &o = owned();
+  for (unsigned i = 0; i < rb_.outcnt; ++i) {
+    if (kind_[i] == SegKind::kLocal) {
+      rb_.outptr[i] = reinterpret_cast<uintptr_t>(o.alloc(out_cap_[i]));
+      kind_[i] = SegKind::kOwned;
+    }
+    o.ptrs[i] = seg_ptr(rb_.outptr[i]);
+    o.caps[i] = out_cap_[i];
+  }
+  o.outcnt = rb_.outcnt;
+  offer_pending_work(owned_.release());
+}
+
+void MgmtRequest::complete_blocking() {
+  if (!owned_) return;
+  Completion c;
+  c.answered = decodable();
+  c.status = request_status();
+  for (unsigned i = 0; i < rb_.outcnt; ++i) {
+    c.segs[i] = seg_ptr(rb_.outptr[i]);
+    c.got[i] = received(i);
+  }
+  owned_->run(c);
+}
+
 uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
-  if (overflow_) return ERR_INVALID_INPUT;
+  if (overflow_ || bad_record_) return ERR_INVALID_INPUT;
   fill_lengths();
   reset_outputs();
   nonblocking_ = false;
@@ -163,7 +300,14 @@ uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
       got -= rb_.outsize[i];
     }
   }
+  complete_blocking();
   return transport_;
+}
+
+uint32_t MgmtRequest::send_to_server(uint8_t serveridx, Uint32 *request_id) {
+  uint32_t t = send_to_server(serveridx);
+  if (request_id) *request_id = rb_.request_id;
+  return t;
 }
 
 uint32_t MgmtRequest::send(uint32_t req_type, Uint32 *request_id) {
@@ -176,7 +320,7 @@ uint32_t MgmtRequest::send(uint32_t req_type, Uint32 *request_id) {
 uint32_t MgmtRequest::received(unsigned i) const {
   if (!sent_ || nonblocking_ || i >= rb_.outcnt) return 0;
   // After a transport failure nothing was copied and outsize still holds the capacity.
-  if (transport_ != 0 && !passes_as_cluster_incomplete(rb_.opcode, transport_)) return 0;
+  if (transport_ != 0 && !passes(transport_)) return 0;
   return rb_.outsize[i];
 }
 
@@ -188,22 +332,46 @@ bool MgmtRequest::response_head(ResponseHead *out) const {
                             n, out);
 }
 
+// The cluster rule belongs to management opcodes; other command types number
+// their opcodes apart.
+bool MgmtRequest::passes(uint32_t code) const {
+  return rb_.command_type == KQ_MGMT_CMD && is_valid_cluster_ha_op_response(rb_.opcode, code) != 0;
+}
+
+bool MgmtRequest::record_whole() const {
+  const uint32_t need = record_len_set_ ? record_len_ : out_cap_[0];
+  return rb_.outcnt > 0 && received(0) >= std::min(need, out_cap_[0]);
+}
+
 uint32_t MgmtRequest::result() const {
   if (!sent_) return ERR_INVALID_INPUT;
+  if (is_raw_command_type(rb_.command_type)) return status_result();
   uint32_t passed = 0;
   if (transport_ != 0) {
-    if (!passes_as_cluster_incomplete(rb_.opcode, transport_)) return transport_;
+    if (!passes(transport_)) return transport_;
     passed = transport_;
   }
   uint32_t status = request_status();
   if (status != 0) {
-    if (!passes_as_cluster_incomplete(rb_.opcode, status)) return status;
+    if (!passes(status)) return status;
     passed = status;
   }
   ResponseHead head;
   if (!response_head(&head)) return TESSALINE_INVALID_MSG;
   if (head.code != 0) return head.code;
-  return passed;
+  // A success whose record did not arrive whole would decode as zeros.
+  if (!record_whole()) return TESSALINE_INVALID_MSG;
+  return opcode_traits(rb_.opcode).cluster == ClusterRule::kResponseCode ? 0 : passed;
+}
+
+MgmtRequest::Decode MgmtRequest::decode() const {
+  const uint32_t r = result();
+  if (r == RET_RESULT_SIZE) return record_whole() ? Decode::kSize : Decode::kNo;
+  return r == 0 || passes(r) ? Decode::kYes : Decode::kNo;
+}
+
+uint32_t MgmtRequest::check_arrived(unsigned seg, uint64_t claimed) const {
+  return claimed > received(seg) ? static_cast<uint32_t>(TESSALINE_INVALID_MSG) : 0u;
 }
 
 uint32_t MgmtRequest::status_result() const {
@@ -219,7 +387,7 @@ uint32_t MgmtRequest::async_result() const {
 
 bool MgmtRequest::decodable() const {
   uint32_t r = result();
-  return r == 0 || passes_as_cluster_incomplete(rb_.opcode, r);
+  return r == 0 || passes(r);
 }
 
 }  // namespace qel2::mgmt

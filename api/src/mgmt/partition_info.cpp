@@ -24,15 +24,13 @@ Uint32 Qel2GetPartitionInfoCommon(Uint32 ulSessionHandle, const Uint8 *name, Uin
     return ERR_INVALID_INPUT;
   }
   Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(GetPartitionInfoCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.fixed(name, name_len, QEL2_PARTITION_NAME_FIELD);
+  CommandRecord<sizeof(GetPartitionInfoCommand)> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.fixed(name, name_len, QEL2_PARTITION_NAME_FIELD);
   uint8_t resp[sizeof(GetPartitionInfoResponse)] = {};
   MgmtRequest rq(KQ_PARTITION_INFO, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
-  rq.send();
-  if (request_id) *request_id = rq.request_id();
+  rq.command(cmd).out_local(resp, sizeof resp);
+  rq.send(OSTREL_BLOCKING, request_id);
   Uint32 r = rq.result();
   if (r == 0) std::memcpy(info, resp + kInfoOffset, sizeof *info);
   return r;

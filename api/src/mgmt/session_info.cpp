@@ -23,11 +23,10 @@ QEL2_EXPORT Uint32 Qel2GetSessionInfo2(Uint32 ulSessionHandle,
   }
   if (Uint32 r = check_request_id_arg(req_type, request_id)) return r;
 
-  uint8_t cmd[sizeof(GetSessionInfoCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, masked_session(ulSessionHandle));
+  CommandRecord<sizeof(GetSessionInfoCommand)> cmd;
+  put_session_header(cmd.w, masked_session(ulSessionHandle));
   MgmtRequest rq(KQ_GET_SESSION_INFO, masked_session(ulSessionHandle));
-  rq.in(cmd, sizeof cmd).out(respGetSessionInfo, sizeof *respGetSessionInfo);
+  rq.command(cmd).out(respGetSessionInfo, sizeof *respGetSessionInfo);
   rq.send(req_type, request_id);
   return rq.async_result();
 }

@@ -17,12 +17,9 @@ namespace {
 constexpr uint32_t kMaxPartitionNameLen = QEL2_PARTITION_NAME_FIELD - 1;
 constexpr char kPartitionZero[] = "PARTITION_0";
 
-// Sends a command whose answer is a bare StdResponse.
-Uint32 send_std(Uint16 opcode, Uint32 session_handle, const uint8_t *cmd, uint32_t cmd_len) {
-  uint8_t resp[sizeof(StdResponse)] = {};
-  MgmtRequest rq(opcode, session_handle);
-  if (cmd) rq.in(cmd, cmd_len);
-  rq.out(resp, sizeof resp);
+// Sends a request whose answer is a bare StdResponse.
+Uint32 send_std(MgmtRequest &rq) {
+  rq.out_std_response();
   rq.send();
   return rq.result();
 }
@@ -37,18 +34,18 @@ bool drops_connections(Uint32 masked_handle, const Uint8 *name, Uint8 name_len) 
 }  // namespace
 
 Uint32 Qel2AuthorizeSessionCommon(Uint32 ulSessionHandle, Uint32 ulTargetSessionHandle) {
-  uint8_t cmd[sizeof(AuthorizeSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, masked_session(ulSessionHandle));
-  w.u32(ulTargetSessionHandle);
-  return send_std(KQ_AUTHORIZE_SESSION, masked_session(ulSessionHandle), cmd, sizeof cmd);
+  CommandRecord<sizeof(AuthorizeSessionCommand)> cmd;
+  put_session_header(cmd.w, masked_session(ulSessionHandle));
+  cmd.w.u32(ulTargetSessionHandle);
+  MgmtRequest rq(KQ_AUTHORIZE_SESSION, masked_session(ulSessionHandle));
+  return send_std(rq.command(cmd));
 }
 
 Uint32 Qel2CloseSessionCommon(Uint32 ulSessionHandle) {
-  uint8_t cmd[sizeof(CloseSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, masked_session(ulSessionHandle), nonce_for(ulSessionHandle));
-  return send_std(KQ_CLOSE_SESSION, masked_session(ulSessionHandle), cmd, sizeof cmd);
+  CommandRecord<sizeof(CloseSessionCommand)> cmd;
+  put_session_header(cmd.w, masked_session(ulSessionHandle), nonce_for(ulSessionHandle));
+  MgmtRequest rq(KQ_CLOSE_SESSION, masked_session(ulSessionHandle));
+  return send_std(rq.command(cmd));
 }
 
 extern "C" {
@@ -63,7 +60,8 @@ QEL2_EXPORT Uint32 Qel2CloseSession(Uint32 ulSessionHandle) {
 
 QEL2_EXPORT Uint32 Qel2CloseAllSessions(Uint32 ulSessionHandle) {
   // No command record: the handle travels in the message header only.
-  return send_std(KQ_CLOSE_ALL_SESSIONS, masked_session(ulSessionHandle), nullptr, 0);
+  MgmtRequest rq(KQ_CLOSE_ALL_SESSIONS, masked_session(ulSessionHandle));
+  return send_std(rq);
 }
 
 QEL2_EXPORT Uint32 Qel2ClosePartitionSessions(Uint32 ulSessionHandle, const Uint8 *name,
@@ -75,11 +73,11 @@ QEL2_EXPORT Uint32 Qel2ClosePartitionSessions(Uint32 ulSessionHandle, const Uint
     return ERR_INVALID_INPUT;
   }
   Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(ClosePartitionSessionsCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.fixed(name, name_len, QEL2_PARTITION_NAME_FIELD);
-  Uint32 r = send_std(KQ_CLOSE_PARTITION_SESSIONS, handle, cmd, sizeof cmd);
+  CommandRecord<sizeof(ClosePartitionSessionsCommand)> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.fixed(name, name_len, QEL2_PARTITION_NAME_FIELD);
+  MgmtRequest rq(KQ_CLOSE_PARTITION_SESSIONS, handle);
+  Uint32 r = send_std(rq.command(cmd));
   if (r != 0) return r;
   if (drops_connections(handle, name, name_len)) orx_tessaline_cli_delete_threads_table();
   return 0;

@@ -14,11 +14,10 @@ namespace {
 
 constexpr Uint16 kDefaultSlot = 1;
 
-void build_open_session(uint8_t (&cmd)[sizeof(OpenSessionCommand)], Uint16 slotID, Uint32 ulAppID,
-                        Uint32 ulFlags, Uint8 ucMakeMaster) {
-  BeWriter w(cmd, sizeof cmd);
-  put_nosession_header(w, nonce_for(ulAppID));
-  w.u32(ulFlags).u16(slotID).u16(0).u32(0).u32(masked_app(ulAppID)).u8(ucMakeMaster).zeros(3);
+void build_open_session(CommandRecord<sizeof(OpenSessionCommand)> &cmd, Uint16 slotID,
+                        Uint32 ulAppID, Uint32 ulFlags, Uint8 ucMakeMaster) {
+  put_nosession_header(cmd.w, nonce_for(ulAppID));
+  cmd.w.u32(ulFlags).u16(slotID).u16(0).u32(0).u32(masked_app(ulAppID)).u8(ucMakeMaster).zeros(3);
 }
 
 }  // namespace
@@ -28,11 +27,11 @@ Uint32 Qel2OpenSessionCommon(Uint16 slotID, Uint32 ulAppID, Uint32 ulFlags,
   if (pulSessionHandle == nullptr) return ERR_INVALID_INPUT;
   if (masked_app(ulAppID) == 0) return ERR_LIB_NOT_INITIALIZED;
 
-  uint8_t cmd[sizeof(OpenSessionCommand)];
+  CommandRecord<sizeof(OpenSessionCommand)> cmd;
   build_open_session(cmd, slotID, ulAppID, ulFlags, ucMakeMaster);
   uint8_t resp[sizeof(OpenSessionResponse)] = {};
   MgmtRequest rq(KQ_OPEN_SESSION, masked_app(ulAppID));
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_local(resp, sizeof resp);
   if (server_random) rq.out(server_random, QEL2_SERVER_RANDOM_LEN);
   rq.send();
   Uint32 r = rq.result();
@@ -85,10 +84,10 @@ QEL2_EXPORT Uint32 Qel2OpenEncryptSession2(Uint32 ulAppID, request_type req_type
   if (masked_app(ulAppID) == 0) return ERR_LIB_NOT_INITIALIZED;
   if (respOpenSession == nullptr) return ERR_INVALID_INPUT;
 
-  uint8_t cmd[sizeof(OpenSessionCommand)];
+  CommandRecord<sizeof(OpenSessionCommand)> cmd;
   build_open_session(cmd, kDefaultSlot, ulAppID, FLAG_RW_SESSION, ucMakeMaster);
   MgmtRequest rq(KQ_OPEN_SESSION, masked_app(ulAppID));
-  rq.in(cmd, sizeof cmd).out(respOpenSession, sizeof *respOpenSession);
+  rq.command(cmd).out(respOpenSession, sizeof *respOpenSession);
   if (server_random) rq.out(server_random, QEL2_SERVER_RANDOM_LEN);
   rq.send(req_type, request_id);
   return rq.async_result();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "common/opcode_traits.h"
 #include "qel2_errors.h"
 
 namespace {
@@ -26,42 +27,6 @@ static_assert(sorted_and_unique(), "the status table must be sorted by code with
 constexpr const char kUnknownText[] =
     "Error: new error from underlying FW/SW, might need to upgrade to new SW to decode";
 
-// Opcodes the HSM cluster replicates to every server.
-constexpr uint16_t kReplicatedOpcodes[] = {
-    9,    // KQ_CHANGE_PSWD
-    13,   // KQ_LOGIN
-    14,   // KQ_LOGOUT
-    15,   // KQ_CREATE_OBJECT
-    18,   // KQ_SHARE_OBJECT
-    21,   // KQ_MODIFY_OBJECT
-    23,   // KQ_GENERATE_KEY
-    25,   // KQ_GENERATE_KEY_PAIR
-    27,   // KQ_UNWRAP_KEY
-    45,   // KQ_TOMBSTONE_OBJECT
-    69,   // KQ_DERIVE_KEY
-    130,  // KQ_INSERT_MASKED_OBJECT
-    155,  // KQ_GENERATE_PBE_KEY
-    191,  // KQ_FIND_OBJECTS_FROM_INDEX
-    205,  // KQ_FIND_OBJECTS_USING_COUNT
-    218,  // KQ_GET_TOKEN
-    219,  // KQ_APPROVE_TOKEN
-    220,  // KQ_LIST_TOKENS
-    222,  // KQ_DELETE_TOKEN
-    226,  // KQ_UNWRAP_KEY2
-    241,  // KQ_INSERT_MASKED_OBJECT_USER
-};
-
-// The replicated opcodes that change objects: an incomplete cluster result on
-// them still carries the HSM's answer.
-constexpr uint16_t kObjectChangingOpcodes[] = {
-    15, 18, 21, 23, 25, 27, 69, 130, 155, 218, 219, 220, 222, 226, 241,
-};
-
-template <size_t N>
-constexpr bool contains(const uint16_t (&list)[N], uint16_t opcode) {
-  return std::find(std::begin(list), std::end(list), opcode) != std::end(list);
-}
-
 }  // namespace
 
 extern "C" {
@@ -81,11 +46,12 @@ QEL2_EXPORT Uint8 tessaline_error_code(Uint32 ret) {
 }
 
 QEL2_EXPORT uint8_t is_valid_ha_op(uint16_t opcode) {
-  return contains(kReplicatedOpcodes, opcode) ? 1 : 0;
+  return qel2::opcode_traits(opcode).replicated ? 1 : 0;
 }
 
 QEL2_EXPORT uint8_t is_valid_cluster_ha_op_response(uint16_t opcode, uint32_t cond_code) {
-  return cond_code == RET_CLUSTER_OPERATION_INCOMPLETE && contains(kObjectChangingOpcodes, opcode)
+  return cond_code == RET_CLUSTER_OPERATION_INCOMPLETE &&
+                 qel2::opcode_traits(opcode).cluster != qel2::ClusterRule::kNone
              ? 1
              : 0;
 }

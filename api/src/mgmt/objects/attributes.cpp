@@ -26,15 +26,18 @@ Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, co
                        Uint32 ulFlags, Uint8 *buf, Uint32 capacity, Uint8 *attestedResponse,
                        Uint32 *attestedLength, Uint32 *request_id, Uint32 *data_len) {
   const uint32_t session = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(GetAttributeCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, session, 0, read_flags_word(ulFlags));
-  w.u32(0).u64(ulObj64);
-  if (attr_id) w.u32(*attr_id);
-  const uint32_t cmd_len = attr_id ? sizeof(GetAttributeCommand) : sizeof(GetAllAttributeCommand);
+  CommandRecord<sizeof(GetAttributeCommand)> one;
+  CommandRecord<sizeof(GetAllAttributeCommand)> all;
+  BeWriter &w = attr_id ? one.w : all.w;
+  put_object_command(w, session, ulObj64, read_flags_word(ulFlags));
+  if (attr_id) w.u32(*attr_id).zeros(4);  // the attribute, then the record's padding
   uint8_t resp[kReadResponseLen] = {};
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, cmd_len).out(resp, sizeof resp).key_handle(ulObj64);
+  if (attr_id)
+    rq.command(one);
+  else
+    rq.command(all);
+  rq.out_local(resp, sizeof resp).key_handle(ulObj64);
   if (buf) rq.out(buf, capacity);
 
   if (attestedResponse && attestedLength) {
@@ -44,10 +47,12 @@ Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, co
     rq.send();
   }
   if (request_id) *request_id = rq.request_id();
-  const Uint32 r = rq.result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (rq.decode() == MgmtRequest::Decode::kNo) return rq.result();
   *data_len = be32_at(resp + offsetof(GetAttributeResponse, ulAttrLen));
-  return r;
+  // Data the buffer could hold must have arrived in full.
+  if (buf && *data_len <= capacity)
+    if (Uint32 bad = rq.check_arrived(1, *data_len)) return bad;
+  return rq.result();
 }
 
 // A value larger than the caller's buffer turns success into a short

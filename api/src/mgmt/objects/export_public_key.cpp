@@ -13,20 +13,21 @@ QEL2_EXPORT Uint32 Qel2ExportPublicKey2(Uint32 ulSessionHandle, Uint64 ulPubKey,
   const uint32_t session = masked_session(ulSessionHandle);
   const Uint32 capacity = *pulBufLen;
 
-  uint8_t cmd[sizeof(ExportPublicKeyCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_object_command(w, session, ulPubKey);
-  uint8_t resp[sizeof(StdResponse)] = {};
-  uint8_t trailer = 0;  // one byte the HSM sends after the key; dropped
+  CommandRecord<sizeof(ExportPublicKeyCommand)> cmd;
+  put_object_command(cmd.w, session, ulPubKey);
   MgmtRequest rq(KQ_EXPORT_PUB_KEY, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulPubKey);
-  if (pKeyBuf) rq.out(pKeyBuf, capacity).out(&trailer, sizeof trailer);
+  rq.command(cmd).out_std_response().key_handle(ulPubKey);
+  // One byte the HSM sends after the key is dropped.
+  if (pKeyBuf) rq.out(pKeyBuf, capacity).out_discard(1);
   rq.send(OSTREL_BLOCKING, request_id);
 
   const Uint32 r = rq.result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (rq.decode() == MgmtRequest::Decode::kNo) return r;
   ResponseHead head;
-  if (!rq.response_head(&head)) return TESSALINE_INVALID_MSG;
+  rq.response_head(&head);
+  // Key bytes the buffer could hold must have arrived.
+  if (r == 0 && pKeyBuf && head.buffer_size <= capacity)
+    if (Uint32 bad = rq.check_arrived(1, head.buffer_size)) return bad;
   *pulBufLen = head.buffer_size;
   // A success that claims more key bytes than the buffer took is a short buffer.
   if (r == 0 && pKeyBuf && head.buffer_size > capacity) return ERR_BUFFER_TOO_SMALL;

@@ -27,15 +27,10 @@ uint32_t search_partition(Uint32 ulSessionHandle, Uint32 ulPartitionNo) {
   return ulPartitionNo != 0 ? ulPartitionNo : partition_of(ulSessionHandle);
 }
 
-// The search index sits in the reserved words: 32 bits at the front for the
-// count search, a 64-bit value for the others.
-void put_find_command(BeWriter &w, Uint16 opcode, uint32_t index, uint32_t session,
-                      uint32_t last_word) {
-  if (opcode == KQ_FIND_OBJECTS_USING_COUNT)
-    w.u32(index).u32(0);
-  else
-    w.u64(index);
-  w.u32(0).u32(session).u32(last_word);
+// A search template must fit the request's data beside the command and the
+// Object head.
+Uint32 check_template_size(Uint32 size) {
+  return kFindFixedLen + size > kMaxDataLen ? static_cast<Uint32>(ERR_BUFFER_TOO_BIG) : 0u;
 }
 
 bool reserved_label(const Uint8 *label, Uint32 len) {
@@ -49,48 +44,44 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
                                      const Uint8 *pTemplate, Uint32 ulTemplateSize,
                                      Uint32 ulAttributeCount) {
   if (!pTemplate || !query.num_keys) return ERR_INVALID_INPUT;
-  if (ulTemplateSize > kMaxDataLen || kFindFixedLen + ulTemplateSize > kMaxDataLen)
-    return ERR_BUFFER_TOO_BIG;
+  if (Uint32 r = check_template_size(ulTemplateSize)) return r;
   const uint32_t session = masked_session(ulSessionHandle);
 
-  uint8_t cmd[kFindCommandLen] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_find_command(w, query.opcode, query.index, session,
-                   search_partition(ulSessionHandle, query.partition));
-  uint8_t head[sizeof(Object)] = {};
-  BeWriter h(head, sizeof head);
-  h.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
+  CommandRecord<kFindCommandLen> cmd;
+  put_search_command(cmd.w, query.opcode == KQ_FIND_OBJECTS_USING_COUNT, query.index, session,
+                     search_partition(ulSessionHandle, query.partition));
+  CommandRecord<sizeof(Object)> head;
+  head.w.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
   uint8_t resp[kFindHeadLen] = {};
 
   const Uint32 room = *query.num_keys;
   const Uint32 asked = std::min(room, kMaxFindHandles);
   MgmtRequest rq(query.opcode, session);
-  rq.in(cmd, sizeof cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out(resp, sizeof resp);
+  rq.command(cmd).command(head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
   rq.callback_args(query.buffer_ev);
   if (query.keys && room > 0)
     rq.out(query.keys, asked * 8u);
   else if (query.buffer_ev)
-    rq.out(nullptr, kEventHandlesLen);  // declared as before; nothing is kept
+    rq.out_discard(kEventHandlesLen);  // declared as before; nothing is kept
   if (query.ctx) rq.raw().ctx = *query.ctx;
-  rq.send();
-  if (query.buffer_ev) return rq.transport_status();
-
-  if (query.request_id) *query.request_id = rq.request_id();
+  if (query.buffer_ev) return rq.send();
+  rq.send(OSTREL_BLOCKING, query.request_id);
   if (query.ctx) *query.ctx = rq.raw().ctx;
-  const Uint32 r = rq.result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (rq.decode() == MgmtRequest::Decode::kNo) return rq.result();
 
   const Uint32 matches = be32_at(resp + offsetof(FindObjectsResponse, ulNumHandles));
   if (!query.keys) {
     *query.num_keys = matches;
   } else if (room > 0) {
-    // Only the handles that arrived; the rest of the array stays the caller's.
-    const Uint32 arrived = std::min<Uint32>(asked, rq.received(1) / 8u);
-    for (Uint32 i = 0; i < arrived; ++i) query.keys[i] = from_be64(query.keys[i]);
-    // More matches than room: the caller goes on from the next index.
-    *query.num_keys = matches < asked ? matches : asked;
+    // More matches than room: the caller goes on from the next index. The
+    // handles reported must have arrived; the rest of the array stays the
+    // caller's.
+    const Uint32 reported = matches < asked ? matches : asked;
+    if (Uint32 bad = rq.check_arrived(1, uint64_t{reported} * 8u)) return bad;
+    for (Uint32 i = 0; i < reported; ++i) query.keys[i] = from_be64(query.keys[i]);
+    *query.num_keys = reported;
   }
-  return r;
+  return rq.result();
 }
 
 Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &a) {
@@ -163,9 +154,11 @@ struct Kcv64 {
   bool given;
 };
 
-// Template searches check the caller's template first.
+// Template searches check the caller's template first, its stated size
+// before any byte of it is read.
 Uint32 find_with_checked_template(Uint32 ulSessionHandle, const FindSpec &query,
                                   Uint32 ulTemplateSize, Uint8 *pTemplate) {
+  if (Uint32 r = check_template_size(ulTemplateSize)) return r;
   Uint32 count = 0;
   if (validateTemplateFromUser2(ulTemplateSize, pTemplate, &count, TEMPLATE_MODE_FIND) != 0)
     return ERR_INVALID_INPUT;

@@ -25,19 +25,21 @@ Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSea
   }
 
   const uint32_t session = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(FindObjectsCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  w.u32(ulSearchIndex).u32(0).u32(0).u32(session).u32(ulUser);
+  CommandRecord<sizeof(FindObjectsCommand)> cmd;
+  put_search_command(cmd.w, true, ulSearchIndex, session, ulUser);
   uint8_t resp[sizeof(FindObjectsResponse)] = {};
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_local(resp, sizeof resp);
   if (records) rq.out(records.get(), static_cast<uint32_t>(room * kRecordLen));
   rq.send();
-  const Uint32 r = rq.result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (rq.decode() == MgmtRequest::Decode::kNo) return rq.result();
 
   const Uint32 matches = be32_at(resp + offsetof(FindObjectsResponse, ulNumHandles));
   if (records && (pulKeys || pulKeyInfo)) {
+    // The records reported must have arrived; the rest of the zero-filled
+    // buffer is handed over as it is.
+    const Uint32 reported = matches < room ? matches : room;
+    if (Uint32 bad = rq.check_arrived(1, uint64_t{reported} * kRecordLen)) return bad;
     BeReader rd(records.get(), room * kRecordLen);
     for (Uint32 i = 0; i < room; ++i) {
       const Uint64 handle = rd.u64();
@@ -45,11 +47,11 @@ Uint32 Qel2FindAllKeysCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint32 ulSea
       if (pulKeys) pulKeys[i] = handle;
       if (pulKeyInfo) pulKeyInfo[i] = status;
     }
-    if (matches < room) *pulNumOfKeys = matches;
+    *pulNumOfKeys = reported;
   } else {
     *pulNumOfKeys = matches;
   }
-  return r;
+  return rq.result();
 }
 
 extern "C" {

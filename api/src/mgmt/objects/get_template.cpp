@@ -195,8 +195,9 @@ Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTempla
            reinterpret_cast<const char *>(Qel2ResultAsString(r)));
     return nullptr;
   }
-  mgmt::FreedBuffer attrs(len == UINT32_MAX ? nullptr
-                                            : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
+  // No answer to one output segment is longer than a segment's 16-bit size.
+  mgmt::FreedBuffer attrs(
+      len > mgmt::kMaxSegmentLen ? nullptr : static_cast<Uint8 *>(calloc(1, size_t{len} + 1)));
   if (!attrs) {
     printf("%s:%d: Memory alloction failed for attributes\n", __func__, __LINE__);
     return nullptr;

@@ -27,18 +27,20 @@ Uint32 Qel2ExtractMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint
   const Uint32 capacity = *pulMaskedObjectLen;
 
   // The class sits in byte 16, the top byte of the header's last word.
-  uint8_t cmd[sizeof(ExtractMaskedObjectCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, session, 0, uint32_t{ObjectClass} << 24);
-  w.u32(0).u64(ulObjectHandle).u32(0);
+  CommandRecord<sizeof(ExtractMaskedObjectCommand)> cmd;
+  put_object_command(cmd.w, session, ulObjectHandle, uint32_t{ObjectClass} << 24);
+  cmd.w.u32(0).zeros(4);  // masking mechanism, then the record's padding
   uint8_t resp[sizeof(ExtractMaskedObjectResponse)] = {};
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulObjectHandle);
+  rq.command(cmd).out_local(resp, sizeof resp).key_handle(ulObjectHandle);
   if (capacity != 0) rq.out(pMaskedObject, capacity);
   rq.send(OSTREL_BLOCKING, request_id);
   if (Uint32 r = rq.result()) return r;
 
   const Uint32 object_len = be32_at(resp + offsetof(ExtractMaskedObjectResponse, ulObjectLen));
+  // A length that fits the buffer must have arrived: stale bytes are no object.
+  if (capacity != 0 && object_len <= capacity)
+    if (Uint32 bad = rq.check_arrived(1, object_len)) return bad;
   *pulMaskedObjectLen = object_len;
   // An answer claiming more than the buffer took would leave the caller
   // reading bytes that never arrived.
@@ -54,18 +56,16 @@ Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint6
   if (uint64_t{ulMaskedObjectLen} + kInsertFixedLen > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   const uint32_t session = masked_session(ulSessionHandle);
 
-  uint8_t cmd[sizeof(InsertMaskedObjectCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, session, 0, ulForceInsert);
-  w.u32(0).u64(*pulObjectHandle);
+  CommandRecord<sizeof(InsertMaskedObjectCommand)> cmd;
+  put_object_command(cmd.w, session, *pulObjectHandle, ulForceInsert);
   uint8_t len_word[4];
   put_be32(len_word, ulMaskedObjectLen);
   uint8_t resp[sizeof(InsertMaskedObjectResponse)] = {};
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, sizeof cmd)
+  rq.command(cmd)
       .in(len_word, sizeof len_word)
       .in(pMaskedObject, ulMaskedObjectLen)
-      .out(resp, sizeof resp);
+      .out_local(resp, sizeof resp);
   rq.send(OSTREL_BLOCKING, request_id);
   // A cluster that stored the object on some servers only still names it.
   const Uint32 r = rq.result();

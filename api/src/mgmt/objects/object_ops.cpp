@@ -12,7 +12,6 @@ using namespace qel2::mgmt;
 
 namespace {
 
-constexpr size_t kStdResponseLen = sizeof(StdResponse);
 constexpr size_t kObjectCommandLen = sizeof(GetObjectInfoCommand);
 // The answer has room for this many sessions and users.
 constexpr size_t kMaxShareEntries = 8;
@@ -58,15 +57,12 @@ size_t build_share_list(uint8_t *list, size_t cap, const Uint32 *sessions, uint8
 Uint32 send_object_command(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulKeyHandle,
                            bool whole_handle_in_descriptor, Uint32 *request_id) {
   const uint32_t session = masked_session(ulSessionHandle);
-  uint8_t cmd[kObjectCommandLen] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_object_command(w, session, object_local_handle(ulKeyHandle));
-  uint8_t resp[kStdResponseLen] = {};
+  CommandRecord<kObjectCommandLen> cmd;
+  put_object_command(cmd.w, session, object_local_handle(ulKeyHandle));
   MgmtRequest rq(opcode, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out_std_response().object(ulKeyHandle);
   if (whole_handle_in_descriptor) rq.key_handle(ulKeyHandle);
-  rq.send_to_server(object_server(ulKeyHandle));
-  if (request_id) *request_id = rq.request_id();
+  rq.send(OSTREL_BLOCKING, request_id);
   return rq.result();
 }
 
@@ -78,14 +74,13 @@ Uint32 Qel2GetKeyInfoCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *
   if (!pSessCount || !pUserCount || !pMValue) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(ulSessionHandle);
   // The HSM reads a 68-byte command: the record, then zeros.
-  uint8_t cmd[QEL2_GET_OBJECT_INFO_SEGMENT] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_object_command(w, session, object_local_handle(ulKeyHandle));
+  CommandRecord<QEL2_GET_OBJECT_INFO_SEGMENT> cmd;
+  put_object_command(cmd.w, session, object_local_handle(ulKeyHandle));
+  cmd.w.zeros(QEL2_GET_OBJECT_INFO_SEGMENT - kObjectCommandLen);
   uint8_t resp[sizeof(GetObjectInfoResponse)] = {};
   MgmtRequest rq(KQ_GET_OBJECT_INFO, session);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp).key_handle(ulKeyHandle);
-  rq.send_to_server(object_server(ulKeyHandle));
-  if (request_id) *request_id = rq.request_id();
+  rq.command(cmd).out_local(resp, sizeof resp).key_handle(ulKeyHandle).object(ulKeyHandle);
+  rq.send(OSTREL_BLOCKING, request_id);
   if (Uint32 r = rq.result()) return r;
 
   const uint8_t sess_count = resp[offsetof(GetObjectInfoResponse, SessCount)];
@@ -115,17 +110,15 @@ Uint32 Qel2ShareKeyCommon(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 shar
   if (list_len == 0) return ERR_INVALID_INPUT;
 
   const uint32_t session = masked_session(ulSessionHandle);
-  uint8_t cmd[kObjectCommandLen] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_object_command(w, session, object_local_handle(ulKeyHandle), share ? 1u : 0u);
-  uint8_t resp[kStdResponseLen] = {};
+  CommandRecord<kObjectCommandLen> cmd;
+  put_object_command(cmd.w, session, object_local_handle(ulKeyHandle), share ? 1u : 0u);
   MgmtRequest rq(KQ_SHARE_OBJECT, session);
-  rq.in(cmd, sizeof cmd)
+  rq.command(cmd)
       .in(list, static_cast<uint32_t>(list_len))
-      .out(resp, sizeof resp)
-      .key_handle(ulKeyHandle);
-  rq.send_to_server(object_server(ulKeyHandle));
-  if (request_id) *request_id = rq.request_id();
+      .out_std_response()
+      .key_handle(ulKeyHandle)
+      .object(ulKeyHandle);
+  rq.send(OSTREL_BLOCKING, request_id);
   return rq.result();
 }
 

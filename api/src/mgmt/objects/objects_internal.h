@@ -29,6 +29,19 @@ inline void put_object_command(BeWriter &w, uint32_t session, uint64_t handle,
   w.u32(0).u64(handle);
 }
 
+// The session header of the search commands: the search index sits in the
+// reserved words (32 bits at the front in the count form, else a 64-bit
+// value), then the flags word, the session and the last word (the partition
+// or the user).
+inline void put_search_command(BeWriter &w, bool count_form, uint32_t index, uint32_t session,
+                               uint32_t last_word) {
+  if (count_form)
+    w.u32(index).u32(0);
+  else
+    w.u64(index);
+  w.u32(0).u32(session).u32(last_word);
+}
+
 // Adds the 256-byte attestation segment (pointing just past the answer's
 // copy in attestedResponse), sends the request and copies the answer's
 // segments in front of the attestation. Returns the transport status, or the

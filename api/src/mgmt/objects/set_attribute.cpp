@@ -24,20 +24,16 @@ Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
   if (Uint32 r = validate_setAttribute_template(session, ulObj64, ulAttrID, pAttrBuf, ulBufLen))
     return r;
 
-  uint8_t cmd[sizeof(SetAttributeCommand)] = {};
-  BeWriter w(cmd, sizeof cmd);
-  put_object_command(w, session, ulObj64);
-  uint8_t head[sizeof(Attribute)] = {};
-  put_be32(head, ulAttrID);
-  put_be32(head + 4, ulBufLen);
-  uint8_t resp[sizeof(StdResponse)] = {};
+  CommandRecord<sizeof(SetAttributeCommand)> cmd;
+  put_object_command(cmd.w, session, ulObj64);
+  CommandRecord<sizeof(Attribute)> head;
+  head.w.u32(ulAttrID).u32(ulBufLen);
   MgmtRequest rq(KQ_MODIFY_OBJECT, session);
-  rq.in(cmd, sizeof cmd).in(head, sizeof head);
+  rq.command(cmd).command(head);
   if (ulBufLen != 0) rq.in(pAttrBuf, ulBufLen);
-  rq.out(resp, sizeof resp).key_handle(ulObj64).callback_args(buffer_ev);
-  rq.send();
-  if (buffer_ev) return rq.transport_status();
-  if (request_id) *request_id = rq.request_id();
+  rq.out_std_response().key_handle(ulObj64).callback_args(buffer_ev);
+  if (buffer_ev) return rq.send();
+  rq.send(OSTREL_BLOCKING, request_id);
   return rq.result();
 }
 

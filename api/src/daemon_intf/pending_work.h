@@ -1,0 +1,29 @@
+// Outputs that belong to a non-blocking request rather than to the frame
+// that sent it: scratch segments, length words converted on collection,
+// rounded copies of caller buffers. The request helper hands them to the
+// transport, which keeps them with the request's status entry and finishes
+// them when the entry is collected (single poll or list poll, before the
+// completion callback) or dropped (send failure, record removed, table
+// deleted).
+#ifndef QEL2_DAEMON_INTF_PENDING_WORK_H
+#define QEL2_DAEMON_INTF_PENDING_WORK_H
+
+#include "qel2_transport.h"
+
+class PendingWork {
+ public:
+  virtual ~PendingWork() = default;
+  // answered: the answer arrived (status: its status; received: payload
+  // bytes spread over the entry's segments, in order). Otherwise the request
+  // is dropped and nothing may be copied out.
+  virtual void finish(bool answered, Int32 status, Uint32 received) = 0;
+};
+
+// Hands w to the next non-blocking status entry the calling thread creates;
+// the entry then owns it.
+void offer_pending_work(PendingWork *w);
+// Takes back work no entry claimed (a blocking send, a send refused before
+// its entry existed); null when an entry took it.
+PendingWork *reclaim_pending_work();
+
+#endif
