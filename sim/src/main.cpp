@@ -32,6 +32,13 @@ bool parse_number(const char *s, unsigned long max, unsigned long &out) {
   return true;
 }
 
+// A bad command line: says what was wrong, then how to call.
+int refuse(const std::string &what) {
+  std::fprintf(stderr, "hsm-sim: %s\n", what.c_str());
+  usage();
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -39,22 +46,27 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     unsigned long v = 0;
-    if (a == "--daemon-id" && i + 1 < argc && parse_number(argv[i + 1], 2147483646, v) && v != 0) {
+    if (a == "--help" || a == "-h") {
+      usage();
+      return 0;
+    } else if (a == "--daemon-id") {
+      if (i + 1 >= argc) return refuse("--daemon-id needs a number");
+      if (!parse_number(argv[i + 1], 2147483646, v) || v == 0)
+        return refuse("--daemon-id \"" + std::string(argv[i + 1]) +
+                      "\": not a number from 1 to 2147483646");
       opts.daemon_id = static_cast<uint32_t>(v);
       ++i;
     } else if (a == "--tcp") {
       opts.tcp = true;
       if (i + 1 < argc && argv[i + 1][0] != '-') {
-        if (!parse_number(argv[i + 1], 65535, v)) {
-          usage();
-          return 2;
-        }
+        if (!parse_number(argv[i + 1], 65535, v))
+          return refuse("--tcp \"" + std::string(argv[i + 1]) +
+                        "\": not a port number from 0 to 65535");
         opts.port = static_cast<uint16_t>(v);
         ++i;
       }
     } else {
-      usage();
-      return a == "--help" || a == "-h" ? 0 : 2;
+      return refuse("unknown option \"" + a + "\"");
     }
   }
 
@@ -71,10 +83,9 @@ int main(int argc, char **argv) {
     daemon.set_capture(false);
     std::printf("hsm-sim listening on %s\n", daemon.endpoint().c_str());
     std::printf("  export tessaline_daemon_id=%u\n", daemon.daemon_id());
-    if (daemon.tcp()) {
-      std::printf("  export tessaline_daemon_socket_type=TCPSOCKET\n");
-      std::printf("  export tessaline_daemon_tcp_port=%u\n", daemon.port());
-    }
+    std::printf("  export tessaline_daemon_socket_type=%s\n",
+                daemon.tcp() ? "TCPSOCKET" : "UNIXSOCKET");
+    if (daemon.tcp()) std::printf("  export tessaline_daemon_tcp_port=%u\n", daemon.port());
     namespace def = hsmsim::defaults;
     std::printf("partitions and users:\n");
     std::printf("  %s  crypto user     \"%s\" password \"%s\"\n", def::kPartition, def::kUserName,

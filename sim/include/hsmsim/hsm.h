@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -192,6 +193,11 @@ class Hsm {
   void inject_request_status(uint16_t opcode, uint32_t status, int times,
                              uint16_t command_type = 0);
   void inject_retry(uint16_t opcode, int times);  // TESSALINE_RETRY_OP 0x40000053
+  // Requests of (command_type, opcode) run `work` in place of a handler, as a
+  // long operation (key-pair generation) runs: holding only their partition's
+  // lock, not the HSM's state lock; then status 0, no payload. An empty
+  // `work` removes it; reset() removes all.
+  void set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work);
 
   // ---- observation ----
   std::vector<SessionView> sessions() const;

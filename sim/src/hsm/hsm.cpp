@@ -1,5 +1,6 @@
 // The public face of the stand-in HSM: dispatch through the handler table
-// under the state lock, and the configuration and observation calls of tests.
+// under the request's partition lock and the state lock, and the
+// configuration and observation calls of tests.
 #include <hsmsim/hsm.h>
 
 #include "hsm/codes.h"
@@ -14,17 +15,36 @@ using namespace hsmsim::hsm;
 Hsm::Hsm() : state_(std::make_unique<HsmState>()) {}
 Hsm::~Hsm() = default;
 
+namespace {
+uint32_t op_key(uint16_t command_type, uint16_t opcode) {
+  return uint32_t{command_type} << 16 | opcode;
+}
+}  // namespace
+
 HsmReply Hsm::execute(const HsmRequest &req) {
-  std::lock_guard lock(state_->mu);
+  HandlerTable::Entry entry = handlers().entry(req.command_type, req.opcode);
+  std::shared_mutex &partition = state_->partition_locks[(req.session_handle >> 24) & 0x3F];
+  std::shared_lock shared(partition, std::defer_lock);
+  std::unique_lock whole(partition, std::defer_lock);
+  if (entry.lock == PartitionLock::Whole)
+    whole.lock();
+  else
+    shared.lock();
+  std::unique_lock lock(state_->mu);
+
   HsmReply reply;
   if (auto injected = state_->faults.take(req.command_type, req.opcode)) {
     reply.status = *injected;
     return reply;
   }
-  Call call(req);
-  if (Handler h = handlers().find(req.command_type, req.opcode)) {
-    h(*state_, call);
-  } else if (req.command_type == kMgmtCommand) {
+  Call call(req, &lock);
+  if (auto slow = state_->slow_ops.find(op_key(req.command_type, req.opcode));
+      slow != state_->slow_ops.end()) {
+    std::function<void()> work = slow->second;
+    call.unlocked(work);
+  } else if (entry.handler) {
+    entry.handler(*state_, call);
+  } else if (is_management_form(req.command_type)) {
     call.fail(code::kInvalidCommand);
   } else {
     call.status = code::kInvalidCommand;
@@ -159,6 +179,14 @@ void Hsm::inject_request_status(uint16_t opcode, uint32_t status, int times,
                                 uint16_t command_type) {
   std::lock_guard lock(state_->mu);
   state_->faults.add(command_type, opcode, status, times);
+}
+
+void Hsm::set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work) {
+  std::lock_guard lock(state_->mu);
+  if (work)
+    state_->slow_ops[op_key(command_type, opcode)] = std::move(work);
+  else
+    state_->slow_ops.erase(op_key(command_type, opcode));
 }
 
 void Hsm::inject_retry(uint16_t opcode, int times) {

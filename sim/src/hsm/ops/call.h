@@ -1,13 +1,17 @@
 // One request on its way through a handler: its command bytes, the output
-// segments to fill, and the request status.
+// segments to fill, and the request status. Serves both request forms:
+// management records (respond/fail/ok) and the raw form of cryptographic
+// requests (input/put/refuse).
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
 #include <hsmsim/hsm.h>
 
+#include "hsm/opcodes.h"
 #include "hsm/records.h"
 #include "wire/be_codec.h"
 
@@ -21,7 +25,8 @@ struct Call {
   uint32_t status = 0;  // request status
   uint64_t op_ctx = 0;
 
-  explicit Call(const HsmRequest &r) : req(r), out(r.output_sizes) {
+  explicit Call(const HsmRequest &r, std::unique_lock<std::mutex> *state_lock = nullptr)
+      : req(r), out(r.output_sizes), state_lock_(state_lock) {
     if (r.inputs.size() == 1) {
       body_ = r.inputs[0];
     } else {
@@ -31,6 +36,8 @@ struct Call {
   }
   Call(const Call &) = delete;
   Call &operator=(const Call &) = delete;
+
+  // ---- management form ----
 
   // Management records may span several input segments: they are read as
   // the input segments back to back.
@@ -48,9 +55,62 @@ struct Call {
   void fail(uint32_t code) { respond(std_response(code)); }
   void ok() { respond(std_response(0)); }
 
+  // ---- raw form: no records; segments are operands and results, the
+  // HSM's verdict is the request status ----
+
+  bool raw() const { return !is_management_form(req.command_type); }
+  size_t input_count() const { return req.inputs.size(); }
+  // Input segment i as sent (empty when the request has fewer).
+  std::span<const uint8_t> input(size_t i) const {
+    return i < req.inputs.size() ? req.inputs[i] : std::span<const uint8_t>{};
+  }
+  // The big-endian 64-bit handle of the key segment i; false when it is not 8 bytes.
+  bool key_handle(size_t i, uint64_t &handle) const {
+    auto s = input(i);
+    if (s.size() != 8) return false;
+    handle = 0;
+    for (uint8_t b : s) handle = handle << 8 | b;
+    return true;
+  }
+  // Result bytes into output segment i. A request without that segment, or
+  // with one too small, gets RET_RESULT_SIZE and false; nothing is written.
+  bool put(size_t i, std::span<const uint8_t> bytes) {
+    if (i >= out.count() || bytes.size() > out.capacity(i)) {
+      status = 0xB7;
+      return false;
+    }
+    out.segment(i).assign(bytes.begin(), bytes.end());
+    return true;
+  }
+  // The engine's (or firmware's) code as the request status; the outputs
+  // written so far are dropped, so a failure carries no payload.
+  void refuse(uint32_t code) {
+    status = code;
+    for (size_t i = 0; i < out.count(); ++i) out.segment(i).clear();
+  }
+
+  // ---- long operations ----
+
+  // Runs `work` without the HSM's state lock (the request keeps its
+  // partition lock), so requests of other connections go on meanwhile.
+  // `work` must not touch HsmState; whatever the handler found before
+  // (sessions, objects, partitions) may be gone afterwards and must be
+  // looked up again.
+  template <typename F>
+  decltype(auto) unlocked(F &&work) {
+    if (!state_lock_) return work();
+    struct Relock {
+      std::unique_lock<std::mutex> *l;
+      ~Relock() { l->lock(); }
+    } relock{state_lock_};
+    state_lock_->unlock();
+    return work();
+  }
+
  private:
   std::vector<uint8_t> joined_;
   std::span<const uint8_t> body_;
+  std::unique_lock<std::mutex> *state_lock_;
 };
 
 using Handler = void (*)(HsmState &, Call &);

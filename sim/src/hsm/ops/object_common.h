@@ -14,27 +14,7 @@
 
 namespace hsmsim::hsm::objop {
 
-inline constexpr uint16_t kGetObjectInfo = 16;
-inline constexpr uint16_t kDestroyObject = 17;
-inline constexpr uint16_t kShareObject = 18;
-inline constexpr uint16_t kGetAttributeValue = 19;
-inline constexpr uint16_t kGetAttributeSize = 20;
-inline constexpr uint16_t kModifyObject = 21;
-inline constexpr uint16_t kFindObjects = 22;
-inline constexpr uint16_t kExportPubKey = 31;
-inline constexpr uint16_t kGetAllAttributeSize = 33;
-inline constexpr uint16_t kGetAllAttributeValue = 34;
-inline constexpr uint16_t kTombstoneObject = 45;
-inline constexpr uint16_t kDeleteTombstonedObject = 46;
-inline constexpr uint16_t kExtractMaskedObject = 129;
-inline constexpr uint16_t kInsertMaskedObject = 130;
-inline constexpr uint16_t kFindObjectsFromIndex = 191;
-inline constexpr uint16_t kFindObjectsUsingCount = 205;
-inline constexpr uint16_t kFindAllObjectsUsingCount = 206;
-inline constexpr uint16_t kExtractMaskedObjectUser = 240;
-inline constexpr uint16_t kInsertMaskedObjectUser = 241;
-inline constexpr uint16_t kFindAllObjectsInRange = 242;
-inline constexpr uint16_t kFindAllObjects = 243;
+using namespace hsmsim::hsm::op;  // the opcodes
 
 inline constexpr size_t kAttestationSize = 256;
 

@@ -5,44 +5,42 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "hsm/opcodes.h"
 #include "hsm/ops/admin_opcodes.h"
 #include "hsm/ops/call.h"
 
 namespace hsmsim::hsm {
 
-// Management opcodes served so far.
-namespace op {
-inline constexpr uint16_t kLogin = 13;
-inline constexpr uint16_t kLogout = 14;
-inline constexpr uint16_t kOpenSession = 36;
-inline constexpr uint16_t kCloseAllSessions = 37;
-inline constexpr uint16_t kCloseSession = 38;
-inline constexpr uint16_t kGetSessionInfo = 39;
-inline constexpr uint16_t kClosePartitionSessions = 43;
-inline constexpr uint16_t kAppInitialize = 146;
-inline constexpr uint16_t kAppFinalize = 147;
-inline constexpr uint16_t kTokenInfo = 148;
-inline constexpr uint16_t kGetVersion = 152;
-inline constexpr uint16_t kPartitionInfo = 162;
-inline constexpr uint16_t kAuthorizeSession = 221;
-inline constexpr uint16_t kGetLoginFailureCount = 254;
-}  // namespace op
-
-inline constexpr uint16_t kMgmtCommand = 0;
+// How a request holds its partition's lock (the partition of its session
+// handle): shared, so requests of a partition run side by side and a long
+// one does not stall the others; or whole, for changes to the partition as a
+// whole, which wait until its running requests have finished.
+enum class PartitionLock { Shared, Whole };
 
 class HandlerTable {
  public:
-  void add(uint16_t command_type, uint16_t opcode, Handler h) {
-    map_[key(command_type, opcode)] = h;
+  struct Entry {
+    Handler handler = nullptr;
+    PartitionLock lock = PartitionLock::Shared;
+  };
+
+  void add(uint16_t command_type, uint16_t opcode, Handler h,
+           PartitionLock lock = PartitionLock::Shared) {
+    map_[key(command_type, opcode)] = Entry{h, lock};
+  }
+  // Raw-form opcodes are found without their DMA bit.
+  Entry entry(uint16_t command_type, uint16_t opcode) const {
+    if (!is_management_form(command_type)) opcode &= static_cast<uint16_t>(~kDmaBit);
+    auto it = map_.find(key(command_type, opcode));
+    return it == map_.end() ? Entry{} : it->second;
   }
   Handler find(uint16_t command_type, uint16_t opcode) const {
-    auto it = map_.find(key(command_type, opcode));
-    return it == map_.end() ? nullptr : it->second;
+    return entry(command_type, opcode).handler;
   }
 
  private:
   static uint32_t key(uint16_t ct, uint16_t op) { return (uint32_t{ct} << 16) | op; }
-  std::unordered_map<uint32_t, Handler> map_;
+  std::unordered_map<uint32_t, Entry> map_;
 };
 
 const HandlerTable &handlers();

@@ -25,6 +25,7 @@ void HsmState::seed() {
   apps.clear();
   sessions.clear();
   faults.clear();
+  slow_ops.clear();
   objects.clear();
   admin = AdminState{};
 

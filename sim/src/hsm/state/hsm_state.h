@@ -1,8 +1,13 @@
-// Everything the stand-in HSM knows, by topic. Guarded by one lock, taken
-// for each request.
+// Everything the stand-in HSM knows, by topic. `mu` guards all of it; a
+// request holds it except while it runs a long computation (Call::unlocked).
+// Each request also holds its partition's lock (see PartitionLock).
 #pragma once
 
+#include <array>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <shared_mutex>
 
 #include <hsmsim/hsm.h>
 
@@ -18,6 +23,10 @@ namespace hsmsim::hsm {
 
 struct HsmState {
   mutable std::mutex mu;
+  // By partition number (session handle bits 24-29); taken before `mu`.
+  std::array<std::shared_mutex, 64> partition_locks;
+  // Test hook: long operations by (command type << 16 | opcode), run outside `mu`.
+  std::map<uint32_t, std::function<void()>> slow_ops;
   Identity id;
   Partitions partitions;
   Applications apps;

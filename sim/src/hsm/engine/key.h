@@ -1,0 +1,65 @@
+// The crypto engine's key material: secret keys as bytes (wiped when the
+// last copy goes), RSA, DSA and EC keys as OpenSSL EVP_PKEY objects. Handlers
+// get a Key from an object (key_of) or from generation (generate.h), and
+// hand it to the operations of crypto.h.
+#pragma once
+
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "hsm/state/secret.h"
+
+namespace hsmsim::hsm::obj {
+struct Object;
+}
+
+namespace hsmsim::hsm::engine {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class Kind : uint8_t { None, Secret, Rsa, Dsa, Ec };
+
+class Key {
+ public:
+  Key() = default;
+  static Key secret(std::span<const uint8_t> bytes);
+  // Takes ownership of `pkey`; an algorithm other than RSA, DSA or EC gives an empty Key.
+  static Key adopt(EVP_PKEY *pkey);
+
+  Kind kind() const { return kind_; }
+  bool empty() const { return kind_ == Kind::None; }
+  // Secret keys: the value.
+  std::span<const uint8_t> bytes() const {
+    return secret_ ? secret_->bytes() : std::span<const uint8_t>{};
+  }
+  // RSA, DSA, EC: the OpenSSL key (null for secret keys).
+  EVP_PKEY *pkey() const { return pkey_.get(); }
+  // Whether the private half is present (secret keys: always).
+  bool has_private() const;
+  // Secret keys: bits of the value; RSA: modulus; DSA: prime p; EC: group order.
+  uint32_t bits() const;
+
+ private:
+  Kind kind_ = Kind::None;
+  std::shared_ptr<const Secret> secret_;
+  std::shared_ptr<EVP_PKEY> pkey_;
+};
+
+// The key material of a key object, from its class, key type, value and
+// attributes in the formats of values.h: 0, or RET_KEY_TYPE_INCONSISTENT
+// (no usable material: a public key asked for its private half, a missing
+// attribute, a value that does not decode).
+uint32_t key_of(const obj::Object &, Key &out);
+
+// OpenSSL's curve number of a CurveId of the cryptographic requests
+// (0 P-192, 1 P-224, 2 P-256, 3 P-384, 4 P-521, 5 secp256k1); 0 for others.
+int curve_nid(uint32_t curve_id);
+// The OpenSSL digest name of a HashType (1 MD5, 2 SHA-1, 3 SHA-256, 4
+// SHA-384, 5 SHA-512, 6 SHA-224); null for others (AES-CMAC 7 included).
+const char *digest_name(uint32_t hash_type);
+
+}  // namespace hsmsim::hsm::engine

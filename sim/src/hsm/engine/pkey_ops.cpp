@@ -1,0 +1,261 @@
+// Public-key operations: signatures, RSA encryption, modular
+// exponentiation, key agreement and elliptic-curve point arithmetic.
+#include <openssl/ec.h>
+
+#include "hsm/codes.h"
+#include "hsm/engine/crypto.h"
+#include "hsm/engine/ossl.h"
+
+namespace hsmsim::hsm::engine {
+
+using ossl::Ptr;
+
+namespace {
+
+bool asymmetric(const Key &k) { return k.pkey() != nullptr; }
+
+// Applies the RSA padding choices to an initialised context; DSA and EC
+// take only the digest.
+bool set_padding(EVP_PKEY_CTX *ctx, const Key &k, const RsaPadding &p, bool signing) {
+  if (k.kind() != Kind::Rsa) {
+    Ptr<EVP_MD> md(p.md && signing ? EVP_MD_fetch(nullptr, p.md, nullptr) : nullptr);
+    return !md || EVP_PKEY_CTX_set_signature_md(ctx, md.get()) == 1;
+  }
+  if (EVP_PKEY_CTX_set_rsa_padding(ctx, p.mode) != 1) return false;
+  const char *mgf1 = p.mgf1_md ? p.mgf1_md : p.md;
+  if (p.mode == RSA_PKCS1_OAEP_PADDING) {
+    if (p.md && EVP_PKEY_CTX_set_rsa_oaep_md_name(ctx, p.md, nullptr) != 1) return false;
+    if (mgf1 && EVP_PKEY_CTX_set_rsa_mgf1_md_name(ctx, mgf1, nullptr) != 1) return false;
+    if (!p.label.empty()) {
+      // The context takes ownership of its own copy.
+      auto *copy = static_cast<unsigned char *>(OPENSSL_memdup(p.label.data(), p.label.size()));
+      if (!copy ||
+          EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, copy, static_cast<int>(p.label.size())) != 1) {
+        OPENSSL_free(copy);
+        return false;
+      }
+    }
+    return true;
+  }
+  if (signing && p.md) {
+    Ptr<EVP_MD> md(EVP_MD_fetch(nullptr, p.md, nullptr));
+    if (!md || EVP_PKEY_CTX_set_signature_md(ctx, md.get()) != 1) return false;
+  }
+  if (p.mode == RSA_PKCS1_PSS_PADDING) {
+    if (mgf1 && EVP_PKEY_CTX_set_rsa_mgf1_md_name(ctx, mgf1, nullptr) != 1) return false;
+    if (EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx, p.salt_len) != 1) return false;
+  }
+  return true;
+}
+
+Ptr<EVP_PKEY_CTX> ctx_of(const Key &k) {
+  return Ptr<EVP_PKEY_CTX>(EVP_PKEY_CTX_new_from_pkey(nullptr, k.pkey(), nullptr));
+}
+
+}  // namespace
+
+uint32_t sign(const Key &k, const RsaPadding &p, In digest, Bytes &sig) {
+  if (!asymmetric(k) || !k.has_private()) return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
+  if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, true))
+    return code::kUnsupportedOpcode;
+  size_t n = 0;
+  if (EVP_PKEY_sign(ctx.get(), nullptr, &n, digest.data(), digest.size()) != 1)
+    return code::kBadLength;
+  sig.assign(n, 0);
+  if (EVP_PKEY_sign(ctx.get(), sig.data(), &n, digest.data(), digest.size()) != 1) {
+    sig.clear();
+    return code::kBadLength;
+  }
+  sig.resize(n);
+  return code::kOk;
+}
+
+uint32_t verify(const Key &k, const RsaPadding &p, In digest, In sig) {
+  if (!asymmetric(k)) return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
+  if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, true))
+    return code::kUnsupportedOpcode;
+  return EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), digest.data(), digest.size()) == 1
+             ? code::kOk
+             : code::kSignatureMismatch;
+}
+
+uint32_t sign_message(const Key &k, const char *md, const RsaPadding &p, In msg, Bytes &sig) {
+  Bytes h;
+  if (uint32_t r = digest(md, msg, h)) return r;
+  RsaPadding with = p;
+  with.md = md;
+  return sign(k, with, h, sig);
+}
+
+uint32_t verify_message(const Key &k, const char *md, const RsaPadding &p, In msg, In sig) {
+  Bytes h;
+  if (uint32_t r = digest(md, msg, h)) return r;
+  RsaPadding with = p;
+  with.md = md;
+  return verify(k, with, h, sig);
+}
+
+uint32_t rsa_encrypt(const Key &k, const RsaPadding &p, In data, Bytes &out) {
+  if (k.kind() != Kind::Rsa) return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
+  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, false))
+    return code::kUnsupportedOpcode;
+  size_t n = 0;
+  if (EVP_PKEY_encrypt(ctx.get(), nullptr, &n, data.data(), data.size()) != 1)
+    return code::kBadLength;
+  out.assign(n, 0);
+  if (EVP_PKEY_encrypt(ctx.get(), out.data(), &n, data.data(), data.size()) != 1) {
+    out.clear();
+    return code::kBadLength;
+  }
+  out.resize(n);
+  return code::kOk;
+}
+
+uint32_t rsa_decrypt(const Key &k, const RsaPadding &p, In data, Bytes &out) {
+  if (k.kind() != Kind::Rsa || !k.has_private()) return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
+  if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, false))
+    return code::kUnsupportedOpcode;
+  size_t n = 0;
+  if (EVP_PKEY_decrypt(ctx.get(), nullptr, &n, data.data(), data.size()) != 1)
+    return code::kBadLength;
+  out.assign(n, 0);
+  if (EVP_PKEY_decrypt(ctx.get(), out.data(), &n, data.data(), data.size()) != 1) {
+    explicit_bzero(out.data(), out.size());
+    out.clear();
+    return p.mode == RSA_NO_PADDING ? code::kBadLength : code::kBadPkcsData;
+  }
+  out.resize(n);
+  return code::kOk;
+}
+
+uint32_t modexp(In base, In exponent, In modulus, Bytes &out) {
+  Ptr<BIGNUM> b = ossl::bn(base), e = ossl::bn(exponent), m = ossl::bn(modulus);
+  Ptr<BIGNUM> r(BN_new());
+  Ptr<BN_CTX> ctx(BN_CTX_new());
+  if (!b || !e || !m || !r || !ctx) return code::kError;
+  if (BN_is_zero(m.get()) || !BN_is_odd(m.get()) || BN_cmp(b.get(), m.get()) >= 0)
+    return code::kBadLength;
+  if (BN_mod_exp(r.get(), b.get(), e.get(), m.get(), ctx.get()) != 1) return code::kError;
+  out = ossl::bytes(r.get(), static_cast<size_t>(BN_num_bytes(m.get())));
+  return code::kOk;
+}
+
+bool ecdsa_raw(In der, size_t width, Bytes &raw) {
+  const unsigned char *p = der.data();
+  ECDSA_SIG *sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der.size()));
+  if (!sig) return false;
+  const BIGNUM *r = nullptr, *s = nullptr;
+  ECDSA_SIG_get0(sig, &r, &s);
+  Bytes br = ossl::bytes(r, width), bs = ossl::bytes(s, width);
+  ECDSA_SIG_free(sig);
+  if (br.empty() || bs.empty() || p != der.data() + der.size()) return false;
+  raw = std::move(br);
+  raw.insert(raw.end(), bs.begin(), bs.end());
+  return true;
+}
+
+bool ecdsa_der(In raw, Bytes &der) {
+  if (raw.empty() || raw.size() % 2) return false;
+  size_t w = raw.size() / 2;
+  ECDSA_SIG *sig = ECDSA_SIG_new();
+  BIGNUM *r = BN_bin2bn(raw.data(), static_cast<int>(w), nullptr);
+  BIGNUM *s = BN_bin2bn(raw.data() + w, static_cast<int>(w), nullptr);
+  if (!sig || !r || !s || ECDSA_SIG_set0(sig, r, s) != 1) {
+    BN_free(r);
+    BN_free(s);
+    ECDSA_SIG_free(sig);
+    return false;
+  }
+  int n = i2d_ECDSA_SIG(sig, nullptr);
+  bool ok = n > 0;
+  if (ok) {
+    der.assign(static_cast<size_t>(n), 0);
+    unsigned char *p = der.data();
+    ok = i2d_ECDSA_SIG(sig, &p) == n;
+  }
+  ECDSA_SIG_free(sig);
+  return ok;
+}
+
+uint32_t derive(const Key &mine, const Key &peer, Bytes &secret) {
+  if (!asymmetric(mine) || !asymmetric(peer) || !mine.has_private() || mine.kind() != peer.kind())
+    return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(mine);
+  size_t n = 0;
+  if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1) return code::kUnsupportedOpcode;
+  if (EVP_PKEY_derive_set_peer(ctx.get(), peer.pkey()) != 1) return code::kBadPublicKey;
+  if (EVP_PKEY_derive(ctx.get(), nullptr, &n) != 1) return code::kError;
+  secret.assign(n, 0);
+  if (EVP_PKEY_derive(ctx.get(), secret.data(), &n) != 1) {
+    secret.clear();
+    return code::kError;
+  }
+  secret.resize(n);
+  return code::kOk;
+}
+
+namespace {
+
+struct Curve {
+  Ptr<EC_GROUP> g;
+  Ptr<BN_CTX> bn{BN_CTX_new()};
+  explicit Curve(int nid) : g(EC_GROUP_new_by_curve_name(nid)) {}
+  bool ok() const { return g && bn; }
+
+  Ptr<EC_POINT> point(In enc) const {
+    Ptr<EC_POINT> p(EC_POINT_new(g.get()));
+    size_t fb = (EC_GROUP_get_degree(g.get()) + 7) / 8;
+    if (!p || enc.size() != 1 + 2 * fb || enc[0] != 4 ||
+        EC_POINT_oct2point(g.get(), p.get(), enc.data(), enc.size(), bn.get()) != 1)
+      return nullptr;
+    return p;
+  }
+  uint32_t encode(const EC_POINT *p, Bytes &out) const {
+    if (EC_POINT_is_at_infinity(g.get(), p)) return code::kPointAtInfinity;
+    out.assign(1 + 2 * ((EC_GROUP_get_degree(g.get()) + 7) / 8), 0);
+    if (EC_POINT_point2oct(g.get(), p, POINT_CONVERSION_UNCOMPRESSED, out.data(), out.size(),
+                           bn.get()) != out.size())
+      return code::kError;
+    return code::kOk;
+  }
+};
+
+}  // namespace
+
+uint32_t ec_mul(int curve_nid, In scalar, In point, Bytes &out) {
+  Curve c(curve_nid);
+  if (!c.ok()) return code::kUnsupportedCurve;
+  Ptr<BIGNUM> k = ossl::bn(scalar);
+  Ptr<EC_POINT> r(EC_POINT_new(c.g.get()));
+  if (!k || !r) return code::kError;
+  int ok = 0;
+  if (point.empty()) {
+    ok = EC_POINT_mul(c.g.get(), r.get(), k.get(), nullptr, nullptr, c.bn.get());
+  } else {
+    Ptr<EC_POINT> p = c.point(point);
+    if (!p) return code::kBadPublicKey;
+    ok = EC_POINT_mul(c.g.get(), r.get(), nullptr, p.get(), k.get(), c.bn.get());
+  }
+  if (ok != 1) return code::kError;
+  return c.encode(r.get(), out);
+}
+
+uint32_t ec_add(int curve_nid, In a, In b, Bytes &out) {
+  Curve c(curve_nid);
+  if (!c.ok()) return code::kUnsupportedCurve;
+  Ptr<EC_POINT> pa = c.point(a);
+  Ptr<EC_POINT> pb = b.empty() ? nullptr : c.point(b);
+  if (!pa || (!b.empty() && !pb)) return code::kBadPublicKey;
+  Ptr<EC_POINT> r(EC_POINT_new(c.g.get()));
+  if (!r) return code::kError;
+  int ok = pb ? EC_POINT_add(c.g.get(), r.get(), pa.get(), pb.get(), c.bn.get())
+              : EC_POINT_dbl(c.g.get(), r.get(), pa.get(), c.bn.get());
+  if (ok != 1) return code::kError;
+  return c.encode(r.get(), out);
+}
+
+}  // namespace hsmsim::hsm::engine

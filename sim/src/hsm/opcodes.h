@@ -1,0 +1,95 @@
+// The command types and opcodes the stand-in HSM serves: management opcodes
+// (command type 0, big-endian records) and the raw-form opcode word of the
+// cryptographic requests.
+#pragma once
+
+#include <cstdint>
+
+namespace hsmsim::hsm {
+
+// Command types (request descriptor).
+inline constexpr uint16_t kMgmtCommand = 0;          // KQ_MGMT_CMD: management records
+inline constexpr uint16_t kCryptoCommand = 1;        // KQ_VANTOR_CMD: raw form, no key object
+inline constexpr uint16_t kMgmtVnxCommand = 2;       // KQ_MGMT_VNX_CMD: management records
+inline constexpr uint16_t kTlsKeyCommand = 3;        // KQ_VNX_KEY_CMD: TLS with a key object
+inline constexpr uint16_t kCryptoKeyCommand = 4;     // KQ_NON_SSL_VANTOR_CMD: raw form, key object
+inline constexpr uint16_t kCryptoCtxKeyCommand = 7;  // KQ_VNX_CTX_KEY_CMD: result kept in a context
+inline constexpr uint16_t kTunnelCommand = 0xEEE0;   // FW_TUNNEL_INPUT_CMD
+
+// Requests of the management form answer a ResponseHeader record in output
+// segment 0; every other command type is of the raw form (Call::raw()).
+inline constexpr bool is_management_form(uint16_t command_type) {
+  return command_type == kMgmtCommand || command_type == kMgmtVnxCommand;
+}
+
+// Raw-form opcode word: minor << 8 | DMA bit << 7 | major. Handlers are
+// registered under raw_opcode(major, minor); the DMA bit of a request is
+// not part of the lookup.
+inline constexpr uint16_t kDmaBit = 0x80;
+inline constexpr uint16_t raw_opcode(uint8_t major, uint8_t minor) {
+  return static_cast<uint16_t>(minor << 8 | (major & 0x7F));
+}
+inline constexpr uint8_t major_of(uint16_t opcode) { return opcode & 0x7F; }
+inline constexpr uint8_t minor_of(uint16_t opcode) { return static_cast<uint8_t>(opcode >> 8); }
+
+// Major operations of the raw form.
+namespace major {
+inline constexpr uint8_t kRandom = 0x01;  // also RC4 key load (minor 9)
+inline constexpr uint8_t kRsaLarge = 0x02;
+inline constexpr uint8_t kRsa = 0x04;
+inline constexpr uint8_t kHash = 0x06;
+inline constexpr uint8_t kHmac = 0x07;
+inline constexpr uint8_t kTunnel = 0x0D;
+inline constexpr uint8_t kCipher = 0x0E;
+inline constexpr uint8_t kAesCtr = 0x18;
+inline constexpr uint8_t kEc = 0x1E;
+}  // namespace major
+
+// Management opcodes.
+namespace op {
+inline constexpr uint16_t kLogin = 13;
+inline constexpr uint16_t kLogout = 14;
+inline constexpr uint16_t kCreateObject = 15;
+inline constexpr uint16_t kGetObjectInfo = 16;
+inline constexpr uint16_t kDestroyObject = 17;
+inline constexpr uint16_t kShareObject = 18;
+inline constexpr uint16_t kGetAttributeValue = 19;
+inline constexpr uint16_t kGetAttributeSize = 20;
+inline constexpr uint16_t kModifyObject = 21;
+inline constexpr uint16_t kFindObjects = 22;
+inline constexpr uint16_t kGenerateKey = 23;
+inline constexpr uint16_t kGenerateKeyPair = 25;
+inline constexpr uint16_t kUnwrapKey = 27;
+inline constexpr uint16_t kExportPubKey = 31;
+inline constexpr uint16_t kGetAllAttributeSize = 33;
+inline constexpr uint16_t kGetAllAttributeValue = 34;
+inline constexpr uint16_t kOpenSession = 36;
+inline constexpr uint16_t kCloseAllSessions = 37;
+inline constexpr uint16_t kCloseSession = 38;
+inline constexpr uint16_t kGetSessionInfo = 39;
+inline constexpr uint16_t kClosePartitionSessions = 43;
+inline constexpr uint16_t kTombstoneObject = 45;
+inline constexpr uint16_t kDeleteTombstonedObject = 46;
+inline constexpr uint16_t kDeriveKey = 69;
+inline constexpr uint16_t kExtractMaskedObject = 129;
+inline constexpr uint16_t kInsertMaskedObject = 130;
+inline constexpr uint16_t kAppInitialize = 146;
+inline constexpr uint16_t kAppFinalize = 147;
+inline constexpr uint16_t kTokenInfo = 148;
+inline constexpr uint16_t kGetVersion = 152;
+inline constexpr uint16_t kGeneratePbeKey = 155;
+inline constexpr uint16_t kPartitionInfo = 162;
+inline constexpr uint16_t kFindObjectsFromIndex = 191;
+inline constexpr uint16_t kFindObjectsUsingCount = 205;
+inline constexpr uint16_t kFindAllObjectsUsingCount = 206;
+inline constexpr uint16_t kAuthorizeSession = 221;
+inline constexpr uint16_t kWrapKey2 = 225;
+inline constexpr uint16_t kUnwrapKey2 = 226;
+inline constexpr uint16_t kExtractMaskedObjectUser = 240;
+inline constexpr uint16_t kInsertMaskedObjectUser = 241;
+inline constexpr uint16_t kFindAllObjectsInRange = 242;
+inline constexpr uint16_t kFindAllObjects = 243;
+inline constexpr uint16_t kGetLoginFailureCount = 254;
+}  // namespace op
+
+}  // namespace hsmsim::hsm
