@@ -15,6 +15,8 @@ const HandlerTable &handlers() {
     add_admin_policy_ops(t);
     add_admin_hsm_ops(t);
     add_admin_audit_ops(t);
+    add_admin2_private_data_ops(t);
+    add_admin2_mofn_ops(t);
     return t;
   }();
   return table;

@@ -56,5 +56,7 @@ void add_admin_partition_ops(HandlerTable &);
 void add_admin_policy_ops(HandlerTable &);
 void add_admin_hsm_ops(HandlerTable &);
 void add_admin_audit_ops(HandlerTable &);
+void add_admin2_private_data_ops(HandlerTable &);
+void add_admin2_mofn_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

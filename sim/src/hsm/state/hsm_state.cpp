@@ -28,6 +28,7 @@ void HsmState::seed() {
   slow_ops.clear();
   objects.clear();
   admin = AdminState{};
+  admin2 = Admin2State{};
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

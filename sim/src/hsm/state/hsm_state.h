@@ -13,6 +13,7 @@
 
 #include "hsm/objects/store.h"
 #include "hsm/state/admin.h"
+#include "hsm/state/admin2.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
@@ -34,6 +35,7 @@ struct HsmState {
   Faults faults;
   obj::ObjectStore objects;  // key objects of every partition
   AdminState admin;          // lifecycle, configuration, policies, audit logs
+  Admin2State admin2;        // private data, certificates, M-of-N, backups
 
   HsmState() { seed(); }
 
