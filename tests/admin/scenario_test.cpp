@@ -57,6 +57,11 @@ TEST_F(Scenario, ZeroiseInitialiseAndAdminister) {
   ASSERT_EQ(0u, Qel2GetPartitionInfo(admin, u8(defaults::kAdminPartition), 11, &pi));
   EXPECT_STREQ("blue", reinterpret_cast<char *>(pi.g_id));
   EXPECT_EQ(0x04, reinterpret_cast<uint8_t *>(&pi)[84]);  // audit enabled
+  EXPECT_EQ(42u, __builtin_bswap32(pi.node_id));
+  HSMInfo hi;
+  ASSERT_EQ(0u, Qel2GetHSMInfo2(admin, &hi));
+  EXPECT_STREQ("day_one", reinterpret_cast<char *>(hi.label));
+  EXPECT_EQ(20u, __builtin_bswap32(hi.uiUserLoginFailureCount));  // the pair form's default
 
   // A partition, its officer, two users who each log in.
   ASSERT_EQ(0u, Qel2CreatePartition(admin, u8("sales"), 5, 2000, 8, 1, 0));

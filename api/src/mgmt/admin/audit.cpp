@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mgmt/admin/header_command.h"
 #include "mgmt/mgmt_common.h"
 #include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
@@ -67,15 +68,9 @@ extern "C" {
 
 QEL2_EXPORT Uint32 Qel2GetAuditLogInfo(Uint32 ulSessionHandle, Uint32 *numLogs) {
   if (numLogs == nullptr) return RET_INVALID_INPUT;
-  const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(StdSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
   uint8_t resp[kAuditInfoRespLen] = {};
-  MgmtRequest rq(KQ_PARTN_GET_AUDIT_DETAILS, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
-  rq.send();
-  const Uint32 r = rq.result();
+  const Uint32 r = header_command(KQ_PARTN_GET_AUDIT_DETAILS, masked_session(ulSessionHandle), resp,
+                                  sizeof resp);
   if (r == 0) *numLogs = be32_at(resp + 16);
   return r;
 }
@@ -91,15 +86,9 @@ QEL2_EXPORT Uint32 Qel2GetAuditLogsNonBlocking(Uint32 ulSessionHandle, Uint32 *n
 
 QEL2_EXPORT Uint32 Qel2GetAuditLogSign(Uint32 ulSessionHandle, Uint8 *sign) {
   if (sign == nullptr) return ERR_INVALID_INPUT;
-  const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(AuditSignCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
   uint8_t resp[kSignRespLen] = {};
-  MgmtRequest rq(KQ_PARTN_GET_AUDIT_SIGN, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
-  rq.send();
-  const Uint32 r = rq.result();
+  const Uint32 r =
+      header_command(KQ_PARTN_GET_AUDIT_SIGN, masked_session(ulSessionHandle), resp, sizeof resp);
   if (r == 0) std::memcpy(sign, resp + sizeof(ResponseHeader), QEL2_AUDIT_SIGN_LEN);
   return r;
 }

@@ -1,5 +1,6 @@
 // Whole-HSM operations: node id, digests over key handles, shutdown,
 // zeroise (plain and with a reset type) and the slave configuration.
+#include "mgmt/admin/header_command.h"
 #include "mgmt/admin/teardown.h"
 #include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
@@ -42,14 +43,8 @@ Uint32 send_hash_request(MgmtRequest &rq, HashType type, Uint8 *hash) {
 
 // A command that is the session header alone, answered by a StdResponse.
 Uint32 send_header_only(uint16_t opcode, Uint32 handle) {
-  uint8_t cmd[sizeof(StdSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
   uint8_t resp[sizeof(StdResponse)] = {};
-  MgmtRequest rq(opcode, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
-  rq.send();
-  return rq.result();
+  return header_command(opcode, handle, resp, sizeof resp);
 }
 
 Uint32 after_zeroise(Uint32 r) {

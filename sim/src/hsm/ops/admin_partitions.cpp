@@ -22,8 +22,12 @@ constexpr size_t kRawTable = 1024;
 constexpr uint32_t kForceDelete = 1;
 
 struct Usage {
-  uint32_t keys = 0, ssl = 0, acclr = 0;
+  uint64_t keys = 0, ssl = 0, acclr = 0;
 };
+
+// What is left of a resource; none when partitions added by the test API
+// took more than the HSM has.
+uint32_t left(uint32_t total, uint64_t used) { return used >= total ? 0 : total - uint32_t(used); }
 
 Usage used(const HsmState &st) {
   Usage u;
@@ -56,8 +60,8 @@ void create_partition(HsmState &st, Call &c) {
   if (st.partitions.by_name(name)) return c.fail(code::kPartitionExists);
   if (st.partitions.count() >= kPartitionSlots) return c.fail(code::kMaxPartitions);
   Usage u = used(st);
-  if (keys == 0 || keys > kTotalKeys - u.keys || ssl > kTotalSslContexts - u.ssl ||
-      acclr > kTotalAcclrDevs - u.acclr || acclr > 0xFF)
+  if (keys == 0 || keys > left(kTotalKeys, u.keys) || ssl > left(kTotalSslContexts, u.ssl) ||
+      acclr > left(kTotalAcclrDevs, u.acclr) || acclr > 0xFF)
     return c.fail(code::kInvalidPartitionSize);
   Partition *p = index ? st.partitions.add(name, index) : st.partitions.add(name);
   if (!p) return c.fail(index ? code::kPartitionExists : code::kMaxPartitions);
@@ -77,9 +81,9 @@ void create_partition(HsmState &st, Call &c) {
   wire::BeWriter(rec)
       .u8(static_cast<uint8_t>(kPartitionSlots - st.partitions.count()))
       .zeros(3)
-      .u32(kTotalKeys - u.keys)
-      .u32(kTotalSslContexts - u.ssl)
-      .u32(kTotalAcclrDevs - u.acclr);
+      .u32(left(kTotalKeys, u.keys))
+      .u32(left(kTotalSslContexts, u.ssl))
+      .u32(left(kTotalAcclrDevs, u.acclr));
   c.respond(std::move(rec));
 }
 
@@ -133,9 +137,9 @@ void resize_partition(HsmState &st, Call &c) {
   const uint32_t ssl = size[1] ? size[1] : p->max_ssl_contexts;
   const uint32_t acclr = size[2] ? size[2] : p->max_acclr_devs;
   const uint32_t stored = st.objects.count(p->index, true) + st.objects.count(p->index, false);
-  if (keys < stored || keys > kTotalKeys - (u.keys - p->max_keys) ||
-      ssl > kTotalSslContexts - (u.ssl - p->max_ssl_contexts) ||
-      acclr > kTotalAcclrDevs - (u.acclr - p->max_acclr_devs) || acclr > 0xFF)
+  if (keys < stored || keys > left(kTotalKeys, u.keys - p->max_keys) ||
+      ssl > left(kTotalSslContexts, u.ssl - p->max_ssl_contexts) ||
+      acclr > left(kTotalAcclrDevs, u.acclr - p->max_acclr_devs) || acclr > 0xFF)
     return c.fail(code::kInvalidPartitionSize);
   p->max_keys = keys;
   p->max_ssl_contexts = ssl;
@@ -143,9 +147,9 @@ void resize_partition(HsmState &st, Call &c) {
   u = used(st);
   auto rec = std_response(code::kOk);
   wire::BeWriter(rec)
-      .u32(kTotalKeys - u.keys)
-      .u32(kTotalSslContexts - u.ssl)
-      .u32(kTotalAcclrDevs - u.acclr);
+      .u32(left(kTotalKeys, u.keys))
+      .u32(left(kTotalSslContexts, u.ssl))
+      .u32(left(kTotalAcclrDevs, u.acclr));
   c.respond(std::move(rec));
 }
 
@@ -155,8 +159,9 @@ void all_partition_info(HsmState &st, Call &c) {
   const auto count = static_cast<uint8_t>(st.partitions.count());
   auto rec = std_response(code::kOk);
   wire::BeWriter w(rec);
-  w.u32(kTotalKeys).u32(kTotalKeys - u.keys).u32(kTotalSslContexts).u32(kTotalSslContexts - u.ssl);
-  w.u8(kTotalAcclrDevs).u8(static_cast<uint8_t>(kTotalAcclrDevs - u.acclr));
+  w.u32(kTotalKeys).u32(left(kTotalKeys, u.keys)).u32(kTotalSslContexts);
+  w.u32(left(kTotalSslContexts, u.ssl));
+  w.u8(kTotalAcclrDevs).u8(static_cast<uint8_t>(left(kTotalAcclrDevs, u.acclr)));
   w.u8(count).u8(static_cast<uint8_t>(kPartitionSlots - count));
   for (uint8_t i = 0; i < kPartitionSlots; ++i) {
     Partition *p = st.partitions.at(i);

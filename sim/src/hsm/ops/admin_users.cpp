@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint32_t kPublicKeyFlag = 0x40000000;
 constexpr size_t kPublicKeyLen = 512;
-constexpr size_t kUserInfoLen = 44;
 
 // CreateUserCommand / SetPINCommand after the header.
 struct UserRecord {
