@@ -143,7 +143,8 @@ QEL2_EXPORT Uint32 validate_template_from_user_ext(Uint32 ulTemplate_size, Uint8
 QEL2_EXPORT Uint32 template_validate_attribute(Attribute *attr, Uint32 ulKeyClass, Uint32 ulKeyType,
                                                Uint8 mode);
 QEL2_EXPORT Uint32 validate_common_attribute(Attribute *attr, Uint8 mode);
-/* `pObj` points at an Object head; its obj_size bounds the walk. */
+/* `pObj` points at an Object head; its obj_size (at most 8192) bounds the walk;
+ * null is ERR_INVALID_INPUT. */
 QEL2_EXPORT Uint32 validate_wrap_unwrap_template(Uint32 attr_type, Uint8 *pObj);
 QEL2_EXPORT Uint32 validate_setAttribute_template(Uint32 ulSessionHandle, Uint64 ulKeyHandle,
                                                   Uint32 ulAttrID, Uint8 *pAttrBuf,

@@ -49,6 +49,11 @@ bool on_this_stack(uint64_t p) {
   return p >= lo && p < lo + size;
 }
 
+// What the completion callback saw of the converted output.
+Uint32 g_seen_by_callback = 0;
+Uint32 *g_value = nullptr;
+void record_callback(void *) { g_seen_by_callback = *g_value; }
+
 // An operation of the usual shape: command and response record in its own
 // frame, the response's word at 16 converted when the answer is collected.
 Uint32 send_nonblocking(Uint32 *id, Uint32 *value, Uint32 *finished) {
@@ -56,10 +61,14 @@ Uint32 send_nonblocking(Uint32 *id, Uint32 *value, Uint32 *finished) {
   qel2::mgmt::put_session_header(cmd.w, 0x1234);
   uint8_t resp[20] = {};
   MgmtRequest rq(KQ_GET_SESSION_INFO, 0x1234);
-  rq.command(cmd).out_local(resp, sizeof resp).on_complete([=](const Completion &c) {
-    ++*finished;
-    if (c.answered && c.received(0) == 20) *value = qel2::be32_at(c.seg(0) + 16);
-  });
+  g_value = value;
+  rq.command(cmd)
+      .out_local(resp, sizeof resp)
+      .on_complete([=](const Completion &c) {
+        ++*finished;
+        if (c.answered && c.received(0) == 20) *value = qel2::be32_at(c.seg(0) + 16);
+      })
+      .callback(record_callback, nullptr);
   rq.send(OSTREL_NON_BLOCKING, id);
   return rq.async_result();
 }
@@ -81,6 +90,22 @@ TEST_F(RequestHelper, NonBlockingOutputsBelongToThePendingRequest) {
   EXPECT_EQ(0u, collect(id));
   EXPECT_EQ(1u, finished);
   EXPECT_EQ(0xC0FFEE01u, value);
+  EXPECT_EQ(0xC0FFEE01u, g_seen_by_callback);  // outputs are finished before the callback
+}
+
+TEST_F(RequestHelper, ListPollsFinishTheOutputsToo) {
+  d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO, payload(resp(0).u32(0x0BADCAFE)));
+  Uint32 id = 0, value = 0, finished = 0;
+  ASSERT_EQ(ERR_REQUEST_PENDING, send_nonblocking(&id, &value, &finished));
+  request_status rs{id, 0, 0};
+  Uint32 done = 0;
+  for (int i = 0; i < 500 && done == 0; ++i) {
+    ASSERT_EQ(0u, Qel2GetAllResults(0, &rs, sizeof rs, &done));
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(1u, done);
+  EXPECT_EQ(1u, finished);
+  EXPECT_EQ(0x0BADCAFEu, value);
 }
 
 TEST_F(RequestHelper, DroppedRequestsFinishWithoutCopying) {

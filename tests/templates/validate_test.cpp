@@ -256,7 +256,16 @@ TEST(ValidateTemplate, NestedTemplates) {
 TEST(ValidateTemplate, NestedEntryPointBoundByItsHead) {
   Bytes good = object({{OBJ_ATTR_CLASS, "4"}, {OBJ_ATTR_KEY_TYPE, "31"}});
   EXPECT_EQ(validate_wrap_unwrap_template(OBJ_ATTR_UNWRAP_TEMPLATE, good.data()), 0u);
-  EXPECT_EQ(validate_wrap_unwrap_template(OBJ_ATTR_UNWRAP_TEMPLATE, nullptr), 0u);
+  // A missing template is refused, not passed.
+  EXPECT_EQ(validate_wrap_unwrap_template(OBJ_ATTR_UNWRAP_TEMPLATE, nullptr), ERR_INVALID_INPUT);
+  // A head stating a size no request can carry is refused before the walk
+  // (under ASan, reading past the 20-byte template would fail the test).
+  Bytes huge = good;
+  huge[8] = 0x7F;
+  printed([&] {
+    EXPECT_EQ(validate_wrap_unwrap_template(OBJ_ATTR_UNWRAP_TEMPLATE, huge.data()),
+              RET_INVALID_INPUT);
+  });
   // obj_size says 12: the attribute after the head lies outside it.
   Bytes lying = good;
   lying[11] = 12;

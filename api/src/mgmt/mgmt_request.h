@@ -84,9 +84,18 @@ struct OwnedOutputs;
 //   uint8_t resp[sizeof(SomeResponse)] = {};
 //   MgmtRequest rq(KQ_SOMETHING, masked_session(h));
 //   rq.command(cmd).out_local(resp, sizeof resp);      // + in()/out() for variable data
-//   rq.send();                                         // or send(req_type, request_id)
+//   rq.send(req_type, request_id);                     // stores the id; refuses an
+//                                                      // uncollectable non-blocking send
+//   if (req_type) return rq.async_result();            // pending: nothing to decode
 //   if (uint32_t r = rq.result()) return r;            // three layers, cluster rule, whole record
 //   *out = be32_at(resp + 16);
+//
+// A request whose answer is only a StdResponse uses out_std_response(); a
+// server-directed opcode names its object with object(handle) and send()
+// routes it. A non-blocking output that must be converted when it arrives
+// (a big-endian length word into the caller's Uint32) is an out_local
+// segment with an on_complete finisher that reads it through
+// Completion::seg().
 //
 // The result rule reads the opcode's traits (common/opcode_traits.h): a
 // layer holding RET_CLUSTER_OPERATION_INCOMPLETE passes for the opcodes that

@@ -277,6 +277,9 @@ Uint32 validate_attribute(const AttrView &a, uint32_t key_class, uint32_t key_ty
 
 namespace {
 
+// No request carries more than 8192 bytes of data, so no nested template is larger.
+constexpr uint32_t kMaxNestedTemplate = 8192;
+
 // A view of a caller's Attribute record, trusted to hold its stated size.
 qel2::tmpl::AttrView view_of(const Attribute *attr) {
   const uint8_t *head = reinterpret_cast<const uint8_t *>(attr);
@@ -364,9 +367,15 @@ QEL2_EXPORT Uint32 validate_common_attribute(Attribute *attr, Uint8 mode) {
 }
 
 QEL2_EXPORT Uint32 validate_wrap_unwrap_template(Uint32 attr_type, Uint8 *pObj) {
-  if (!pObj) return 0;
-  // Without a length from the caller the head's own size bounds the walk.
+  // A missing template is no valid one.
+  if (!pObj) return ERR_INVALID_INPUT;
+  // Without a length from the caller the head's own size bounds the walk; a
+  // size no request could carry is refused before anything past the head is read.
   const uint32_t obj_size = qel2::be32_at(pObj + 8);
+  if (obj_size > kMaxNestedTemplate) {
+    printf("\n\t%s is larger than a request can carry\n", qel2::tmpl::name_of(attr_type));
+    return RET_INVALID_INPUT;
+  }
   const size_t len =
       obj_size < qel2::tmpl::kObjectHeadSize ? qel2::tmpl::kObjectHeadSize : obj_size;
   return qel2::tmpl::validate_nested_template(attr_type, pObj, len);
