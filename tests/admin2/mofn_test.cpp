@@ -26,7 +26,9 @@ class MofN : public AdminTest {
     Uint32 n = sizeof *t;
     Uint32 r = Qel2GetToken(session_, service, 0x1122334455667788ull,
                             const_cast<Int8 *>(reinterpret_cast<const Int8 *>(user)), t, &n, 0);
-    if (r == 0) EXPECT_EQ(htonl(80), n);  // ulTotalSize as its bytes arrived
+    if (r == 0) {
+      EXPECT_EQ(htonl(80), n);  // ulTotalSize as its bytes arrived
+    }
     return r;
   }
   static std::vector<uint8_t> approval(const std::string &who) {
