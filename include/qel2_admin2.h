@@ -24,6 +24,43 @@ QEL2_EXPORT Uint32 Qel2GetPartnPriveData(Uint32 ulSessionHandle, Uint8 *pname, U
                                          Uint8 *pdata, Uint32 *ulDataLen, Uint32 ulOffset);
 QEL2_EXPORT Uint32 Qel2DeletePartnPriveData(Uint32 ulSessionHandle, Uint8 *pname, Uint32 name_len);
 
+/* ---- certificate-based authentication ---- */
+typedef enum CertSubject {
+  OSTREL_CERT = 1,
+  HSM_CERT = 2,
+  PARTITION_OWNER_CERT = 4,
+  PARTITION_CERT = 8,
+  PARTITION_CERT_ISSUED_BY_HSM = 16,
+  HSM_OWNER_CERT = 32,
+  HSM_CERT_ISSUED_BY_HO = 64
+} CertSubject;
+
+#define QEL2_CERT_RANDOM_LEN 64u
+
+QEL2_EXPORT Uint32 Qel2CertAuthPeerCertVerify(Uint32 ulSessionHandle, Uint8 *cert, Uint32 cert_len,
+                                              Uint8 srv_type, Uint8 *random, Uint32 *rand_len);
+QEL2_EXPORT Uint32 Qel2CertAuthSecureBoot(Uint32 dev_id, Uint8 *sig, Uint32 sig_len);
+QEL2_EXPORT Uint32 Qel2StoreCert(Uint32 ulSessionHandle, CertSubject subject, Uint8 *pCert,
+                                 Uint32 ulCertLen);
+QEL2_EXPORT Uint32 Qel2GetCertReq(Uint32 ulSessionHandle, CertSubject subject, Uint8 *pCertReq,
+                                  Uint32 *ulCertReqLen);
+QEL2_EXPORT Uint32 Qel2GetCert(Uint32 ulSessionHandle, CertSubject subject, Uint8 *pCert,
+                               Uint32 *ulCertLen);
+QEL2_EXPORT Uint32 Qel2GetSourceRandom(Uint32 ulSessionHandle, Uint8 targetPartitionNo,
+                                       Uint8 *pSourceRandom);
+QEL2_EXPORT Uint32 Qel2ValidateCert(Uint32 ulSessionHandle, Uint8 targetPartitionNo,
+                                    Uint8 *pTargetCert, Uint32 ulTargetCertLen,
+                                    Uint8 *pTargetRandom, Uint8 *pTargetKeyExchange,
+                                    Uint32 ulTargetKeyExchangeLen, Uint8 *pSourceRandom,
+                                    Uint8 *pSourceKeyExchange, Uint32 *ulSourceKeyExchangeLen);
+QEL2_EXPORT Uint32 Qel2SourceKeyExchange(Uint32 ulSessionHandle, Uint8 targetPartitionNo,
+                                         Uint8 *pSourceKeyExchange, Uint32 *ulSourceKeyExchangeLen);
+QEL2_EXPORT Uint32 Qel2TargetKeyExchange(Uint32 ulSessionHandle, Uint8 targetPartitionNo,
+                                         Uint8 *pTargetKeyExchange, Uint32 ulTargetKeyExchangeLen);
+QEL2_EXPORT Uint32 Qel2StoreKBKShare(Uint32 ulSessionHandle, Uint32 ulKeyType, Uint32 plain_key_len,
+                                     Uint8 owner, Uint8 *enc_key, Uint32 enc_key_len, Uint8 *sig,
+                                     Uint32 sig_len);
+
 /* ---- M-of-N quorum tokens ---- */
 typedef enum Service {
   BACKUP_BY_CU = 0,

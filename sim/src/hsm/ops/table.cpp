@@ -17,6 +17,7 @@ const HandlerTable &handlers() {
     add_admin_audit_ops(t);
     add_admin2_private_data_ops(t);
     add_admin2_mofn_ops(t);
+    add_admin2_certificate_ops(t);
     return t;
   }();
   return table;

@@ -58,5 +58,6 @@ void add_admin_hsm_ops(HandlerTable &);
 void add_admin_audit_ops(HandlerTable &);
 void add_admin2_private_data_ops(HandlerTable &);
 void add_admin2_mofn_ops(HandlerTable &);
+void add_admin2_certificate_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

@@ -1,6 +1,6 @@
 // What the second part of administration keeps: partition private data by
 // partition and name (with the write in progress of each), and the M-of-N
-// values and tokens of each partition.
+// values and tokens of each partition, and the certificates stored.
 #pragma once
 
 #include <array>
@@ -47,11 +47,13 @@ struct MofNPartition {
 struct Admin2State {
   std::map<std::pair<uint8_t, std::string>, PrivateBlob> private_data;  // (partition, name)
   std::map<uint8_t, MofNPartition> mofn;                                // by partition
+  std::map<std::pair<uint8_t, uint16_t>, std::vector<uint8_t>> certs;   // (partition, subject)
 
   // What a deleted partition kept goes with it.
   void drop_partition(uint8_t index) {
     std::erase_if(private_data, [&](const auto &e) { return e.first.first == index; });
     mofn.erase(index);
+    std::erase_if(certs, [&](const auto &e) { return e.first.first == index; });
   }
 };
 
