@@ -1,6 +1,7 @@
 /* HSM administration, second part: partition private data, certificates,
- * M-of-N quorum tokens and M values, and the printing of tokens. Records
- * the HSM produces travel big-endian and are kept so by the caller. */
+ * key backup keys, M-of-N quorum tokens and M values, and the printing of
+ * tokens. Records the HSM produces travel big-endian and are kept so by the
+ * caller. */
 #ifndef QEL2_ADMIN2_H
 #define QEL2_ADMIN2_H
 
@@ -60,6 +61,14 @@ QEL2_EXPORT Uint32 Qel2TargetKeyExchange(Uint32 ulSessionHandle, Uint8 targetPar
 QEL2_EXPORT Uint32 Qel2StoreKBKShare(Uint32 ulSessionHandle, Uint32 ulKeyType, Uint32 plain_key_len,
                                      Uint8 owner, Uint8 *enc_key, Uint32 enc_key_len, Uint8 *sig,
                                      Uint32 sig_len);
+
+/* ---- key backup key export and import ---- */
+QEL2_EXPORT Uint32 Qel2ExportKBK(Uint32 ulSessionHandle, Uint8 *pWrappedKey_1,
+                                 Uint32 *pulWrappedKeyLen_1, Uint32 *pulWrappedKeyLen_2,
+                                 Uint32 *pulWrappedKeyLen_3, Uint32 partition_no, Uint32 ulMech);
+QEL2_EXPORT Uint32 Qel2ImportKBK(Uint32 ulSessionHandle, Uint8 *pkey_1, Uint8 *pkey_2,
+                                 Uint8 *pkey_3, Uint32 ulKeyLen_1, Uint32 ulKeyLen_2,
+                                 Uint32 ulKeyLen_3, Uint32 partition_no, Uint32 ulMech);
 
 /* ---- M-of-N quorum tokens ---- */
 typedef enum Service {

@@ -16,6 +16,8 @@ inline constexpr uint16_t kListTokens = 220;
 inline constexpr uint16_t kDeleteToken = 222;
 inline constexpr uint16_t kTokenTimeout = 224;
 inline constexpr uint16_t kStoreKbkShare = 217;
+inline constexpr uint16_t kWrapKbk = 166;
+inline constexpr uint16_t kUnwrapKbk = 167;
 
 // Command type KQ_CERT_AUTH_CMD: the opcode is the sub-operation.
 inline constexpr uint16_t kCertAuthCommand = 9;

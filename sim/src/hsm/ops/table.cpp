@@ -18,6 +18,7 @@ const HandlerTable &handlers() {
     add_admin2_private_data_ops(t);
     add_admin2_mofn_ops(t);
     add_admin2_certificate_ops(t);
+    add_admin2_kbk_ops(t);
     return t;
   }();
   return table;

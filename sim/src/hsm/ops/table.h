@@ -59,5 +59,6 @@ void add_admin_audit_ops(HandlerTable &);
 void add_admin2_private_data_ops(HandlerTable &);
 void add_admin2_mofn_ops(HandlerTable &);
 void add_admin2_certificate_ops(HandlerTable &);
+void add_admin2_kbk_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

@@ -1,6 +1,7 @@
 // What the second part of administration keeps: partition private data by
 // partition and name (with the write in progress of each), and the M-of-N
-// values and tokens of each partition, and the certificates stored.
+// values and tokens of each partition, the certificates stored, and the key
+// backup keys.
 #pragma once
 
 #include <array>
@@ -48,12 +49,15 @@ struct Admin2State {
   std::map<std::pair<uint8_t, std::string>, PrivateBlob> private_data;  // (partition, name)
   std::map<uint8_t, MofNPartition> mofn;                                // by partition
   std::map<std::pair<uint8_t, uint16_t>, std::vector<uint8_t>> certs;   // (partition, subject)
+  std::map<uint8_t, std::vector<uint8_t>> kbk;  // key backup key by partition, made when first used
+  std::vector<uint8_t> kbk_wrapping;  // the HSM's key over exported KBKs, made when first used
 
   // What a deleted partition kept goes with it.
   void drop_partition(uint8_t index) {
     std::erase_if(private_data, [&](const auto &e) { return e.first.first == index; });
     mofn.erase(index);
     std::erase_if(certs, [&](const auto &e) { return e.first.first == index; });
+    kbk.erase(index);
   }
 };
 
