@@ -195,9 +195,11 @@ class Hsm {
   void inject_retry(uint16_t opcode, int times);  // TESSALINE_RETRY_OP 0x40000053
   // Requests of (command_type, opcode) run `work` in place of a handler, as a
   // long operation (key-pair generation) runs: holding only their partition's
-  // lock, not the HSM's state lock; then status 0, no payload. An empty
-  // `work` removes it; reset() removes all.
-  void set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work);
+  // lock (shared, or alone with `whole_partition`), not the HSM's state
+  // lock; then status 0, no payload. An empty `work` removes it; reset()
+  // removes all.
+  void set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work,
+                          bool whole_partition = false);
 
   // ---- observation ----
   std::vector<SessionView> sessions() const;

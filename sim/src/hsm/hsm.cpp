@@ -23,6 +23,12 @@ uint32_t op_key(uint16_t command_type, uint16_t opcode) {
 
 HsmReply Hsm::execute(const HsmRequest &req) {
   HandlerTable::Entry entry = handlers().entry(req.command_type, req.opcode);
+  const uint32_t key = op_key(req.command_type, req.opcode);
+  {
+    std::lock_guard peek(state_->mu);
+    if (auto slow = state_->slow_ops.find(key); slow != state_->slow_ops.end())
+      entry.lock = slow->second.whole_partition ? PartitionLock::Whole : PartitionLock::Shared;
+  }
   std::shared_mutex &partition = state_->partition_locks[(req.session_handle >> 24) & 0x3F];
   std::shared_lock shared(partition, std::defer_lock);
   std::unique_lock whole(partition, std::defer_lock);
@@ -38,9 +44,8 @@ HsmReply Hsm::execute(const HsmRequest &req) {
     return reply;
   }
   Call call(req, &lock);
-  if (auto slow = state_->slow_ops.find(op_key(req.command_type, req.opcode));
-      slow != state_->slow_ops.end()) {
-    std::function<void()> work = slow->second;
+  if (auto slow = state_->slow_ops.find(key); slow != state_->slow_ops.end()) {
+    std::function<void()> work = slow->second.work;
     call.unlocked(work);
   } else if (entry.handler) {
     entry.handler(*state_, call);
@@ -181,10 +186,11 @@ void Hsm::inject_request_status(uint16_t opcode, uint32_t status, int times,
   state_->faults.add(command_type, opcode, status, times);
 }
 
-void Hsm::set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work) {
+void Hsm::set_slow_operation(uint16_t command_type, uint16_t opcode, std::function<void()> work,
+                             bool whole_partition) {
   std::lock_guard lock(state_->mu);
   if (work)
-    state_->slow_ops[op_key(command_type, opcode)] = std::move(work);
+    state_->slow_ops[op_key(command_type, opcode)] = {std::move(work), whole_partition};
   else
     state_->slow_ops.erase(op_key(command_type, opcode));
 }

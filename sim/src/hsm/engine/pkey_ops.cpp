@@ -48,34 +48,54 @@ bool set_padding(EVP_PKEY_CTX *ctx, const Key &k, const RsaPadding &p, bool sign
   return true;
 }
 
+// An OpenSSL call of the (out, &len) shape: once for the size, then for the
+// bytes. A failure leaves `out` empty.
+template <typename F>
+bool sized(F call, Bytes &out) {
+  size_t n = 0;
+  if (call(nullptr, &n) != 1) return false;
+  out.assign(n, 0);
+  if (call(out.data(), &n) != 1) {
+    explicit_bzero(out.data(), out.size());
+    out.clear();
+    return false;
+  }
+  out.resize(n);
+  return true;
+}
+
+// One EVP_PKEY_sign, _encrypt or _decrypt of `in` into `out`.
+using OneShot = int (*)(EVP_PKEY_CTX *, unsigned char *, size_t *, const unsigned char *, size_t);
+bool run(EVP_PKEY_CTX *ctx, OneShot op, In in, Bytes &out) {
+  return sized([&](uint8_t *o, size_t *n) { return op(ctx, o, n, in.data(), in.size()); }, out);
+}
+
 Ptr<EVP_PKEY_CTX> ctx_of(const Key &k) {
   return Ptr<EVP_PKEY_CTX>(EVP_PKEY_CTX_new_from_pkey(nullptr, k.pkey(), nullptr));
+}
+
+// A context of the key for one operation (its init function), padded; null
+// when OpenSSL refuses either.
+Ptr<EVP_PKEY_CTX> ready(const Key &k, int (*init)(EVP_PKEY_CTX *), const RsaPadding &p,
+                        bool signing) {
+  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
+  if (!ctx || init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, signing)) return nullptr;
+  return ctx;
 }
 
 }  // namespace
 
 uint32_t sign(const Key &k, const RsaPadding &p, In digest, Bytes &sig) {
   if (!asymmetric(k) || !k.has_private()) return code::kKeyTypeInconsistent;
-  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
-  if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, true))
-    return code::kUnsupportedOpcode;
-  size_t n = 0;
-  if (EVP_PKEY_sign(ctx.get(), nullptr, &n, digest.data(), digest.size()) != 1)
-    return code::kBadLength;
-  sig.assign(n, 0);
-  if (EVP_PKEY_sign(ctx.get(), sig.data(), &n, digest.data(), digest.size()) != 1) {
-    sig.clear();
-    return code::kBadLength;
-  }
-  sig.resize(n);
-  return code::kOk;
+  Ptr<EVP_PKEY_CTX> ctx = ready(k, EVP_PKEY_sign_init, p, true);
+  if (!ctx) return code::kUnsupportedOpcode;
+  return run(ctx.get(), EVP_PKEY_sign, digest, sig) ? code::kOk : code::kBadLength;
 }
 
 uint32_t verify(const Key &k, const RsaPadding &p, In digest, In sig) {
   if (!asymmetric(k)) return code::kKeyTypeInconsistent;
-  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
-  if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, true))
-    return code::kUnsupportedOpcode;
+  Ptr<EVP_PKEY_CTX> ctx = ready(k, EVP_PKEY_verify_init, p, true);
+  if (!ctx) return code::kUnsupportedOpcode;
   return EVP_PKEY_verify(ctx.get(), sig.data(), sig.size(), digest.data(), digest.size()) == 1
              ? code::kOk
              : code::kSignatureMismatch;
@@ -99,37 +119,17 @@ uint32_t verify_message(const Key &k, const char *md, const RsaPadding &p, In ms
 
 uint32_t rsa_encrypt(const Key &k, const RsaPadding &p, In data, Bytes &out) {
   if (k.kind() != Kind::Rsa) return code::kKeyTypeInconsistent;
-  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
-  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, false))
-    return code::kUnsupportedOpcode;
-  size_t n = 0;
-  if (EVP_PKEY_encrypt(ctx.get(), nullptr, &n, data.data(), data.size()) != 1)
-    return code::kBadLength;
-  out.assign(n, 0);
-  if (EVP_PKEY_encrypt(ctx.get(), out.data(), &n, data.data(), data.size()) != 1) {
-    out.clear();
-    return code::kBadLength;
-  }
-  out.resize(n);
-  return code::kOk;
+  Ptr<EVP_PKEY_CTX> ctx = ready(k, EVP_PKEY_encrypt_init, p, false);
+  if (!ctx) return code::kUnsupportedOpcode;
+  return run(ctx.get(), EVP_PKEY_encrypt, data, out) ? code::kOk : code::kBadLength;
 }
 
 uint32_t rsa_decrypt(const Key &k, const RsaPadding &p, In data, Bytes &out) {
   if (k.kind() != Kind::Rsa || !k.has_private()) return code::kKeyTypeInconsistent;
-  Ptr<EVP_PKEY_CTX> ctx = ctx_of(k);
-  if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 || !set_padding(ctx.get(), k, p, false))
-    return code::kUnsupportedOpcode;
-  size_t n = 0;
-  if (EVP_PKEY_decrypt(ctx.get(), nullptr, &n, data.data(), data.size()) != 1)
-    return code::kBadLength;
-  out.assign(n, 0);
-  if (EVP_PKEY_decrypt(ctx.get(), out.data(), &n, data.data(), data.size()) != 1) {
-    explicit_bzero(out.data(), out.size());
-    out.clear();
-    return p.mode == RSA_NO_PADDING ? code::kBadLength : code::kBadPkcsData;
-  }
-  out.resize(n);
-  return code::kOk;
+  Ptr<EVP_PKEY_CTX> ctx = ready(k, EVP_PKEY_decrypt_init, p, false);
+  if (!ctx) return code::kUnsupportedOpcode;
+  if (run(ctx.get(), EVP_PKEY_decrypt, data, out)) return code::kOk;
+  return p.mode == RSA_NO_PADDING ? code::kBadLength : code::kBadPkcsData;
 }
 
 uint32_t modexp(In base, In exponent, In modulus, Bytes &out) {
@@ -185,17 +185,10 @@ uint32_t derive(const Key &mine, const Key &peer, Bytes &secret) {
   if (!asymmetric(mine) || !asymmetric(peer) || !mine.has_private() || mine.kind() != peer.kind())
     return code::kKeyTypeInconsistent;
   Ptr<EVP_PKEY_CTX> ctx = ctx_of(mine);
-  size_t n = 0;
   if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1) return code::kUnsupportedOpcode;
   if (EVP_PKEY_derive_set_peer(ctx.get(), peer.pkey()) != 1) return code::kBadPublicKey;
-  if (EVP_PKEY_derive(ctx.get(), nullptr, &n) != 1) return code::kError;
-  secret.assign(n, 0);
-  if (EVP_PKEY_derive(ctx.get(), secret.data(), &n) != 1) {
-    secret.clear();
-    return code::kError;
-  }
-  secret.resize(n);
-  return code::kOk;
+  bool ok = sized([&](uint8_t *o, size_t *n) { return EVP_PKEY_derive(ctx.get(), o, n); }, secret);
+  return ok ? code::kOk : code::kError;
 }
 
 namespace {

@@ -27,7 +27,11 @@ struct HsmState {
   // By partition number (session handle bits 24-29); taken before `mu`.
   std::array<std::shared_mutex, 64> partition_locks;
   // Test hook: long operations by (command type << 16 | opcode), run outside `mu`.
-  std::map<uint32_t, std::function<void()>> slow_ops;
+  struct SlowOp {
+    std::function<void()> work;
+    bool whole_partition = false;
+  };
+  std::map<uint32_t, SlowOp> slow_ops;
   Identity id;
   Partitions partitions;
   Applications apps;
