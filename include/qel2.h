@@ -3,6 +3,7 @@
 #define QEL2_H
 
 #include "qel2_admin.h"
+#include "qel2_admin2.h"
 #include "qel2_attributes.h"
 #include "qel2_console.h"
 #include "qel2_crypto.h"

@@ -65,10 +65,11 @@ constexpr Row kRows[] = {
     {KQ_GENERATE_PBE_KEY, creating(HandleMarks::kOneAt16)},
     {KQ_FIND_OBJECTS_FROM_INDEX, replicated()},
     {KQ_FIND_OBJECTS_USING_COUNT, replicated()},
-    {KQ_GET_TOKEN, changing()},
-    {KQ_APPROVE_TOKEN, changing()},
-    {KQ_LIST_TOKENS, changing()},
-    {KQ_DELETE_TOKEN, changing()},
+    // M-of-N tokens: an incomplete cluster operation still yields the HSM's verdict.
+    {KQ_GET_TOKEN, changing(ClusterRule::kResponseCode)},
+    {KQ_APPROVE_TOKEN, changing(ClusterRule::kResponseCode)},
+    {KQ_LIST_TOKENS, changing(ClusterRule::kResponseCode)},
+    {KQ_DELETE_TOKEN, changing(ClusterRule::kResponseCode)},
     {KQ_UNWRAP_KEY2, creating()},
     {KQ_INSERT_MASKED_OBJECT_USER, creating()},
 };

@@ -113,6 +113,7 @@ void delete_partition(HsmState &st, Call &c) {
     if (a.partition == index) apps.push_back(i);
   for (uint16_t i : apps) st.apps.remove(i);
   st.admin.audit.erase(index);
+  st.admin2.drop_partition(index);
   st.partitions.remove(index);
   c.ok();
 }

@@ -25,6 +25,10 @@ const HandlerTable &handlers() {
     add_crypto_rc4_ops(t);
     add_crypto_tunnel_ops(t);
     add_crypto_ec_ops(t);
+    add_admin2_private_data_ops(t);
+    add_admin2_mofn_ops(t);
+    add_admin2_certificate_ops(t);
+    add_admin2_kbk_ops(t);
     return t;
   }();
   return table;

@@ -66,5 +66,9 @@ void add_crypto_rsa_ops(HandlerTable &);        // PKCS#1 v1.5 and v2.2, modular
 void add_crypto_rc4_ops(HandlerTable &);        // RC4 with its state in a context
 void add_crypto_tunnel_ops(HandlerTable &);     // end-to-end record tunnel (an echo)
 void add_crypto_ec_ops(HandlerTable &);         // EC points, ECDSA
+void add_admin2_private_data_ops(HandlerTable &);
+void add_admin2_mofn_ops(HandlerTable &);
+void add_admin2_certificate_ops(HandlerTable &);
+void add_admin2_kbk_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

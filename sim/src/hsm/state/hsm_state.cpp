@@ -29,6 +29,7 @@ void HsmState::seed() {
   objects.clear();
   admin = AdminState{};
   contexts.clear();
+  admin2 = Admin2State{};
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

@@ -14,6 +14,7 @@
 #include "hsm/objects/store.h"
 #include "hsm/ops/crypto_engine.h"
 #include "hsm/state/admin.h"
+#include "hsm/state/admin2.h"
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
@@ -40,6 +41,7 @@ struct HsmState {
   obj::ObjectStore objects;   // key objects of every partition
   AdminState admin;           // lifecycle, configuration, policies, audit logs
   crypto::Contexts contexts;  // hash, RC4 and result contexts of the raw cryptographic requests
+  Admin2State admin2;         // private data, certificates, M-of-N, backups
 
   HsmState() { seed(); }
 
