@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "qel2.h"
 
@@ -71,6 +72,61 @@ void show_session(const SessionInfo &s) {
               s.flags, s.deviceError);
 }
 
+// A DER public key as PEM (base64 in lines of 64 characters).
+void print_pem(const std::vector<Uint8> &der) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string b64;
+  for (size_t i = 0; i < der.size(); i += 3) {
+    const uint32_t n = uint32_t{der[i]} << 16 | (i + 1 < der.size() ? der[i + 1] << 8 : 0) |
+                       (i + 2 < der.size() ? der[i + 2] : 0);
+    const size_t rem = der.size() - i;
+    b64 += kAlphabet[(n >> 18) & 63];
+    b64 += kAlphabet[(n >> 12) & 63];
+    b64 += rem > 1 ? kAlphabet[(n >> 6) & 63] : '=';
+    b64 += rem > 2 ? kAlphabet[n & 63] : '=';
+  }
+  std::printf("  -----BEGIN PUBLIC KEY-----\n");
+  for (size_t i = 0; i < b64.size(); i += 64) std::printf("  %s\n", b64.substr(i, 64).c_str());
+  std::printf("  -----END PUBLIC KEY-----\n");
+}
+
+// Generates an AES key and an RSA and an EC key pair; prints the handles and
+// the public keys.
+bool make_keys(Uint32 session) {
+  Uint8 label[] = {'d', 'e', 'm', 'o'};
+  Uint64 aes = 0, pub = 0, priv = 0;
+  bool ok = step("generate an AES-256 key",
+                 Qel2GenerateSymmetricKey(session, KEY_TYPE_AES, 32, nullptr, 0, nullptr, 0, 0,
+                                          nullptr, 0, label, sizeof label, STORAGE_RAM, &aes));
+  if (ok) std::printf("  AES key handle %llu\n", static_cast<unsigned long long>(aes));
+  struct {
+    const char *what;
+    Uint32 type, bits, curve;
+  } pairs[] = {{"generate an RSA-2048 key pair", KEY_TYPE_RSA, 2048, 0},
+               {"generate an EC P-256 key pair", KEY_TYPE_EC, 0, 415}};
+  for (const auto &p : pairs) {
+    if (!step(p.what,
+              Qel2GenerateKeyPair(session, p.type, p.bits, 65537, p.curve, 0, nullptr, 0, nullptr,
+                                  nullptr, 0, nullptr, 0, nullptr, 0, label, sizeof label, label,
+                                  sizeof label, STORAGE_RAM, &pub, &priv))) {
+      ok = false;
+      continue;
+    }
+    std::printf("  public key handle %llu, private key handle %llu\n",
+                static_cast<unsigned long long>(pub), static_cast<unsigned long long>(priv));
+    std::vector<Uint8> der(2048);
+    Uint32 len = static_cast<Uint32>(der.size());
+    if (!step("read the public key", Qel2ExportPublicKey(session, pub, der.data(), &len))) {
+      ok = false;
+      continue;
+    }
+    der.resize(len);
+    print_pem(der);
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -127,6 +183,7 @@ int main(int argc, char **argv) {
   else
     ok = false;
 
+  if (logged_in && !make_keys(session)) ok = false;
   if (logged_in && !step("log out", Qel2LogoutHSM2(session))) ok = false;
   if (!step("close the session", Qel2CloseSession(session))) ok = false;
   if (!step("shut down", Qel2Shutdown2(app_id))) {

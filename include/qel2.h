@@ -7,6 +7,7 @@
 #include "qel2_defs.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"
+#include "qel2_keys.h"
 #include "qel2_objects.h"
 #include "qel2_opcodes.h"
 #include "qel2_openssl_util.h"

@@ -10,6 +10,7 @@ const HandlerTable &handlers() {
     add_login_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
+    add_keygen_ops(t);
     return t;
   }();
   return table;

@@ -50,5 +50,6 @@ void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
+void add_keygen_ops(HandlerTable &);        // key generation, creation and derivation
 
 }  // namespace hsmsim::hsm
