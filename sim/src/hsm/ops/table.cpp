@@ -11,6 +11,7 @@ const HandlerTable &handlers() {
     add_info_ops(t);
     add_object_store_ops(t);
     add_keygen_ops(t);
+    add_sign_ops(t);
     return t;
   }();
   return table;
