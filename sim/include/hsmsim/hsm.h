@@ -222,6 +222,13 @@ class Hsm {
                         bool token) const;  // live token or session objects
   size_t open_searches() const;             // continuation contexts of searches still held
 
+  // ---- SSL contexts (for tests) ----
+  // The secret a context holds (premaster or ECDH shared secret); none for
+  // an unknown context or one without a secret. Tests only: the HSM never
+  // returns it.
+  std::optional<std::vector<uint8_t>> ssl_context_secret(uint64_t handle) const;
+  size_t ssl_context_count(const std::string &partition) const;
+
  private:
   std::unique_ptr<hsm::HsmState> state_;
 };

@@ -12,6 +12,7 @@ const HandlerTable &handlers() {
     add_object_store_ops(t);
     add_keygen_ops(t);
     add_sign_ops(t);
+    add_ssl_ctx_ops(t);
     return t;
   }();
   return table;

@@ -17,6 +17,7 @@
 #include "hsm/state/identity.h"
 #include "hsm/state/partitions.h"
 #include "hsm/state/sessions.h"
+#include "hsm/state/ssl_contexts.h"
 
 namespace hsmsim::hsm {
 
@@ -36,6 +37,7 @@ struct HsmState {
   Sessions sessions;
   Faults faults;
   obj::ObjectStore objects;  // key objects of every partition
+  SslContexts ssl_contexts;
 
   HsmState() { seed(); }
 
