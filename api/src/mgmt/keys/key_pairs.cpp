@@ -44,10 +44,10 @@ Uint32 check_pair_label(const Uint8 *label, Uint32 len) {
   return reserved_label(label, len) ? ERR_BAD_LABEL : 0;
 }
 
-// Length the attribute data of both new objects needs, read only from the
-// `got` bytes that arrived. When the caller's buffer cannot hold the public
-// object and the private head, the public object's length is reported (a
-// caller sizing by it learns the rest on the next call).
+}  // namespace
+
+namespace qel2::mgmt {
+
 uint32_t key_pair_needed(const Uint8 *data, uint64_t got, Uint32 capacity, uint64_t *needed) {
   const uint64_t head = tmpl::kObjectHeadSize;
   if (got < head) {
@@ -66,7 +66,7 @@ uint32_t key_pair_needed(const Uint8 *data, uint64_t got, Uint32 capacity, uint6
   return 0;
 }
 
-}  // namespace
+}  // namespace qel2::mgmt
 
 Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech,
                                              Uint8 *pPubTemplate, Uint32 ulPubTemplateSize,

@@ -40,6 +40,12 @@ bool reserved_label(const Uint8 *label, Uint32 len);
 // the head did not arrive whole.
 bool one_object_needed(const Uint8 *data, uint64_t got, uint64_t *needed);
 
+// Length the attribute data of a key pair needs, read only from the `got`
+// bytes that arrived: 0 and the length (the public object's alone when
+// `capacity` cannot hold it and the private head), or TESSALINE_INVALID_MSG
+// when a buffer that could hold what was read received less.
+uint32_t key_pair_needed(const Uint8 *data, uint64_t got, Uint32 capacity, uint64_t *needed);
+
 // Stores the needed length and gives ERR_BUFFER_TOO_SMALL (with its
 // message) when the caller's buffer is shorter, else 0.
 uint32_t report_attr_len(AttrOut attrs, uint64_t needed, const char *message);

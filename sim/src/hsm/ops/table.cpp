@@ -8,9 +8,9 @@ const HandlerTable &handlers() {
     add_application_ops(t);
     add_session_ops(t);
     add_login_ops(t);
+    add_keygen_ops(t);
     add_info_ops(t);
     add_object_store_ops(t);
-    add_keygen_ops(t);
     add_sign_ops(t);
     add_ssl_ctx_ops(t);
     return t;

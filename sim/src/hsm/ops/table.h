@@ -48,9 +48,9 @@ const HandlerTable &handlers();
 void add_application_ops(HandlerTable &);
 void add_session_ops(HandlerTable &);
 void add_login_ops(HandlerTable &);
+void add_keygen_ops(HandlerTable &);  // key generation, creation and derivation
 void add_info_ops(HandlerTable &);
 void add_object_store_ops(HandlerTable &);  // key objects, attributes, search, masked objects
-void add_keygen_ops(HandlerTable &);        // key generation, creation and derivation
 void add_sign_ops(HandlerTable &);          // signing and verifying with key objects
 void add_ssl_ctx_ops(HandlerTable &);       // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
 
