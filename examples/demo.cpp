@@ -5,6 +5,9 @@
 // Missing arguments come from QEL2_DEMO_PARTITION, QEL2_DEMO_USER and
 // QEL2_DEMO_PASSWORD, then from the stand-in HSM's defaults. The daemon is
 // found through tessaline_daemon_id (and the socket-type variables).
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +94,32 @@ void print_pem(const std::vector<Uint8> &der) {
   std::printf("  -----END PUBLIC KEY-----\n");
 }
 
+// Signs a message with the private key on the HSM and checks the signature
+// on the host with OpenSSL and the exported public key; prints the verdict.
+bool sign_and_check(Uint32 session, Uint64 priv, const std::vector<Uint8> &der) {
+  static const char kMessage[] = "a message signed on the HSM";
+  Uint8 *msg = reinterpret_cast<Uint8 *>(const_cast<char *>(kMessage));
+  const size_t msg_len = sizeof kMessage - 1;
+  std::vector<Uint8> sig(1024);
+  Uint32 len = static_cast<Uint32>(sig.size());
+  if (!step("sign on the HSM (SHA-256)", Qel2Sign(session, msg, static_cast<Uint32>(msg_len),
+                                                  sig.data(), &len, priv, MECH_SHA256_RSA_PKCS)))
+    return false;
+  std::printf("  signature of %u bytes\n", len);
+  const unsigned char *p = der.data();
+  EVP_PKEY *pub = d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size()));
+  EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+  const bool valid =
+      pub && ctx &&
+      EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", nullptr, nullptr, pub, nullptr) == 1 &&
+      EVP_DigestVerify(ctx, sig.data(), len, msg, msg_len) == 1;
+  EVP_MD_CTX_free(ctx);
+  EVP_PKEY_free(pub);
+  std::printf("%-28s %s\n", "verify on the host",
+              valid ? "the signature is valid" : "the signature is NOT valid");
+  return valid;
+}
+
 // Generates an AES key and an RSA and an EC key pair; prints the handles and
 // the public keys.
 bool make_keys(Uint32 session) {
@@ -123,6 +152,7 @@ bool make_keys(Uint32 session) {
     }
     der.resize(len);
     print_pem(der);
+    if (p.type == KEY_TYPE_RSA && !sign_and_check(session, priv, der)) ok = false;
   }
   return ok;
 }

@@ -16,6 +16,7 @@
 #include "qel2_openssl_util.h"
 #include "qel2_records.h"
 #include "qel2_sdk.h"
+#include "qel2_sign.h"
 #include "qel2_template.h"
 #include "qel2_transport.h"
 #include "qel2_wrap.h"

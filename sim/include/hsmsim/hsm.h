@@ -225,6 +225,13 @@ class Hsm {
   // false for another length.
   bool set_fixed_wrapping_key(std::span<const uint8_t> key);
 
+  // ---- SSL contexts (for tests) ----
+  // The secret a context holds (premaster or ECDH shared secret); none for
+  // an unknown context or one without a secret. Tests only: the HSM never
+  // returns it.
+  std::optional<std::vector<uint8_t>> ssl_context_secret(uint64_t handle) const;
+  size_t ssl_context_count(const std::string &partition) const;
+
  private:
   std::unique_ptr<hsm::HsmState> state_;
 };

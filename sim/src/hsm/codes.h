@@ -71,6 +71,9 @@ inline constexpr uint32_t kFunctionNotPermitted = 0x119;    // RET_FUNCTION_NOT_
 inline constexpr uint32_t kKeyUnextractable = 0x11E;        // RET_KEY_UNEXTRACTABLE
 inline constexpr uint32_t kInvalidCryptoMechanism = 0x11F;  // RET_INVALID_CRYPTO_MECHANISM
 
+// The verdict of a management-form verification.
+inline constexpr uint32_t kSignatureVerificationFailed = 0xEF;  // RET_SIGNATURE_VERIFICATION_FAILED
+
 // The daemon.
 inline constexpr uint32_t kRetryOp = 0x40000053;  // TESSALINE_RETRY_OP, a request status
 

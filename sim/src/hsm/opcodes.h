@@ -70,7 +70,12 @@ inline constexpr uint16_t kGetSessionInfo = 39;
 inline constexpr uint16_t kClosePartitionSessions = 43;
 inline constexpr uint16_t kTombstoneObject = 45;
 inline constexpr uint16_t kDeleteTombstonedObject = 46;
+inline constexpr uint16_t kSign = 49;
+inline constexpr uint16_t kVerify = 50;
+inline constexpr uint16_t kEccDh = 51;
 inline constexpr uint16_t kDeriveKey = 69;
+inline constexpr uint16_t kPacKeyHs = 96;
+inline constexpr uint16_t kExportSks = 97;
 inline constexpr uint16_t kExtractMaskedObject = 129;
 inline constexpr uint16_t kInsertMaskedObject = 130;
 inline constexpr uint16_t kAppInitialize = 146;
@@ -92,5 +97,13 @@ inline constexpr uint16_t kFindAllObjectsInRange = 242;
 inline constexpr uint16_t kFindAllObjects = 243;
 inline constexpr uint16_t kGetLoginFailureCount = 254;
 }  // namespace op
+
+// Opcodes of command type KQ_MGMT_VNX_CMD (management records).
+namespace vnx {
+inline constexpr uint16_t kAllocSslCtx = 1;
+inline constexpr uint16_t kFreeSslCtx = 2;
+inline constexpr uint16_t kGenPmk = 4;
+inline constexpr uint16_t kFipsRand = 5;
+}  // namespace vnx
 
 }  // namespace hsmsim::hsm

@@ -29,6 +29,8 @@ const HandlerTable &handlers() {
     add_admin2_mofn_ops(t);
     add_admin2_certificate_ops(t);
     add_admin2_kbk_ops(t);
+    add_sign_ops(t);
+    add_ssl_ctx_ops(t);
     return t;
   }();
   return table;

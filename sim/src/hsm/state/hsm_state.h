@@ -20,6 +20,7 @@
 #include "hsm/state/identity.h"
 #include "hsm/state/partitions.h"
 #include "hsm/state/sessions.h"
+#include "hsm/state/ssl_contexts.h"
 
 namespace hsmsim::hsm {
 
@@ -42,6 +43,7 @@ struct HsmState {
   AdminState admin;           // lifecycle, configuration, policies, audit logs
   crypto::Contexts contexts;  // hash, RC4 and result contexts of the raw cryptographic requests
   Admin2State admin2;         // private data, certificates, M-of-N, backups
+  SslContexts ssl_contexts;
 
   HsmState() { seed(); }
 
