@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "hsm/codes.h"
+#include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
-#include "hsm/ops/admin2_opcodes.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/random.h"
 

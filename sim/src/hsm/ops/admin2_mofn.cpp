@@ -4,10 +4,9 @@
 // bytes is carried, not checked.
 #include <algorithm>
 
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
+#include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
-#include "hsm/ops/admin2_opcodes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/random.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "hsm/codes.h"
+#include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
-#include "hsm/ops/admin2_opcodes.h"
 #include "hsm/ops/table.h"
 
 namespace hsmsim::hsm {

@@ -7,7 +7,6 @@
 #include <openssl/evp.h>
 #include <time.h>
 
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/audit_log.h"

@@ -1,6 +1,5 @@
 #include "hsm/ops/admin_common.h"
 
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 
 namespace hsmsim::hsm {

@@ -4,7 +4,6 @@
 // handles, which any officer of the partition may ask for.
 #include <openssl/evp.h>
 
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"

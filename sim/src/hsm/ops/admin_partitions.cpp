@@ -2,7 +2,6 @@
 // officer), delete (forced or only when empty), resize within the HSM's
 // resources, all partitions' information, the count and sizes, the label,
 // the firmware's raw partition table and its translation.
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/info_records.h"

@@ -1,6 +1,5 @@
 // The HSM's policy set: read whole (raw answer, 183 as the request status
 // when the buffer is short) and changed one policy at a time.
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"

@@ -3,7 +3,6 @@
 // change a password (also the logged-in user's own).
 #include <algorithm>
 
-#include "hsm/admin_codes.h"
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"

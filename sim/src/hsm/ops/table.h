@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "hsm/opcodes.h"
-#include "hsm/ops/admin_opcodes.h"
 #include "hsm/ops/call.h"
 
 namespace hsmsim::hsm {
