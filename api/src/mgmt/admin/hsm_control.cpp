@@ -4,6 +4,7 @@
 #include "mgmt/admin/teardown.h"
 #include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
+#include "qel2_crypto.h"
 #include "qel2_errors.h"
 
 using namespace qel2;
@@ -11,30 +12,10 @@ using namespace qel2::mgmt;
 
 namespace {
 
-// Digest size of a hash type; 0 for any other type (AES-CMAC included).
-uint32_t digest_size(int type) {
-  switch (type) {
-    case MD5_TYPE:
-      return 16;
-    case SHA1_TYPE:
-      return 20;
-    case SHA256_TYPE:
-      return 32;
-    case SHA384_TYPE:
-      return 48;
-    case SHA512_TYPE:
-      return 64;
-    case SHA224_TYPE:
-      return 28;
-    default:
-      return 0;
-  }
-}
-
 // The response head, then the digest straight into the caller's buffer.
 Uint32 send_hash_request(MgmtRequest &rq, HashType type, Uint8 *hash) {
   uint8_t head[sizeof(ResponseHeader)] = {};
-  const uint32_t size = digest_size(type);
+  const uint32_t size = get_hash_size(type);  // 0 for AES-CMAC and unknown types
   rq.out(head, sizeof head);
   if (size != 0) rq.out(hash, size);
   rq.send();
