@@ -1,5 +1,7 @@
 #include "common/opcode_traits.h"
 
+#include <array>
+#include <cstddef>
 #include <iterator>
 
 #include "qel2_opcodes.h"
@@ -84,12 +86,28 @@ static_assert(unique_rows(), "one row per opcode");
 
 constexpr OpcodeTraits kNoTraits{};
 
+// Looked up on every request: a direct index instead of a scan.
+// kIndex[opcode] is the row's position + 1, 0 for an opcode without a row.
+constexpr size_t kIndexed = 256;
+constexpr std::array<uint8_t, kIndexed> make_index() {
+  std::array<uint8_t, kIndexed> index{};
+  for (size_t i = 0; i < std::size(kRows); ++i)
+    index[kRows[i].opcode] = static_cast<uint8_t>(i + 1);
+  return index;
+}
+constexpr bool rows_indexable() {
+  for (const Row &r : kRows)
+    if (r.opcode >= kIndexed) return false;
+  return std::size(kRows) < 255;
+}
+static_assert(rows_indexable(), "every row's opcode fits the index");
+constexpr std::array<uint8_t, kIndexed> kIndex = make_index();
+
 }  // namespace
 
 const OpcodeTraits &opcode_traits(uint16_t opcode) {
-  for (const Row &r : kRows)
-    if (r.opcode == opcode) return r.traits;
-  return kNoTraits;
+  if (opcode >= kIndexed || kIndex[opcode] == 0) return kNoTraits;
+  return kRows[kIndex[opcode] - 1].traits;
 }
 
 bool is_raw_command_type(uint16_t command_type) {
