@@ -9,7 +9,6 @@
 
 QEL2_EXTERN_C_BEGIN
 
-
 /* ---- HSM initialisation and configuration ---- */
 typedef enum BoardFipsState { KQ_NON_FIPS = 0, KQ_FIPS_LVL2 = 2, KQ_FIPS_LVL3 = 3 } BoardFipsState;
 

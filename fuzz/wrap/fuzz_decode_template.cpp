@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (len) std::memcpy(blob.get(), data + 1, len);
   Uint8 *tmpl = nullptr;
   Uint32 t_len = 0, count = 0;
-  const Uint32 off = decodeTemplate(blob.get(), static_cast<Uint32>(len), location, mech, &tmpl,
-                                    &t_len, &count);
+  const Uint32 off =
+      decodeTemplate(blob.get(), static_cast<Uint32>(len), location, mech, &tmpl, &t_len, &count);
   if (off == 0) {
     if (len && std::memcmp(blob.get(), data + 1, len) != 0) abort();
     return 0;
