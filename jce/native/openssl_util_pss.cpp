@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "openssl_util_pss.h"
 #include "qel2_crypto.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
@@ -45,13 +46,8 @@ bool is_valid_hash_for_pss(HashType type) { return type >= SHA1_TYPE && type <= 
 
 enum class Direction { kAdd, kVerify };
 
-// Steps 1 to 4 of both helpers: the argument limits.
-int check_arguments(Direction dir, const unsigned char *EM, const unsigned char *mHash,
-                    HashType hType, int modSize, int sLen) {
-  if (!EM || !mHash) {
-    puts("NULL mHash or EM");
-    return ERR_ARGUMENTS_BAD;
-  }
+// The limits on hash type, modulus size and salt length.
+int check_limits(Direction dir, HashType hType, int modSize, int sLen) {
   if (!is_valid_hash_for_pss(hType)) {
     puts("Invalid hashType");
     return ERR_ARGUMENTS_BAD;
@@ -70,6 +66,16 @@ int check_arguments(Direction dir, const unsigned char *EM, const unsigned char 
     return ERR_ARGUMENTS_BAD;
   }
   return 0;
+}
+
+// Steps 1 to 4 of both helpers.
+int check_arguments(Direction dir, const unsigned char *EM, const unsigned char *mHash,
+                    HashType hType, int modSize, int sLen) {
+  if (!EM || !mHash) {
+    puts("NULL mHash or EM");
+    return ERR_ARGUMENTS_BAD;
+  }
+  return check_limits(dir, hType, modSize, sLen);
 }
 
 // H = Hash(8 zero bytes || mHash || salt).
@@ -146,6 +152,12 @@ bool check(const EVP_MD *md, const unsigned char *EM, const unsigned char *mHash
 }
 
 }  // namespace
+
+namespace jce {
+bool pss_verify_limits_hold(HashType hType, int modSize, int sLen) {
+  return check_limits(Direction::kVerify, hType, modSize, sLen) == 0;
+}
+}  // namespace jce
 
 extern "C" {
 

@@ -5,6 +5,7 @@
 
 #include "com_ostrel_qel2_Signatures.h"
 #include "jniutils.h"
+#include "openssl_util_pss.h"
 #include "qel2_crypto.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
@@ -118,6 +119,8 @@ class pss_sign_verify {
 
   jint verify() {
     if (!hash_out_ptr.pin()) return kUnusableArgument;
+    if (!pss_verify_limits_hold(static_cast<HashType>(hash_type), mod_length, salt_len))
+      return ERR_BAD_PKCS_DATA;
     if (sig_length <= 0 || !fits_u16_length(sig_length)) return kUnusableArgument;
     const size_t sig_len = static_cast<size_t>(sig_length);
     // The exponentiation writes sig_length bytes; the check reads mod_length.

@@ -336,6 +336,15 @@ public final class CryptoTest {
                     () -> Signatures.rsaSignPSS(s, key, SHA256, 128, new byte[0], sig128, 0), sig128),
             refusal("rsaSignPSS signature shorter than the modulus", UNUSABLE,
                     () -> Signatures.rsaSignPSS(s, key, SHA256, 256, h32, sig255, 32), sig255),
+            refusal("rsaVerifyPSS salt 33 with SHA-256 and 128 bytes", ERR_BAD_PKCS_DATA,
+                    () -> Signatures.rsaVerifyPSS(s, key, SHA256, 128, h32, sig128, hashOut128, 33, 128),
+                    hashOut128),
+            refusal("rsaVerifyPSS with MD5", ERR_BAD_PKCS_DATA,
+                    () -> Signatures.rsaVerifyPSS(s, key, 1, 128, random(16), sig128, hashOut128, 16, 128),
+                    hashOut128),
+            refusal("rsaVerifyPSS modulus of 127 bytes", ERR_BAD_PKCS_DATA,
+                    () -> Signatures.rsaVerifyPSS(s, key, SHA256, 127, h32, sig128, hashOut128, 32, 128),
+                    hashOut128),
             refusal("rsaVerifyPSS work array shorter than the modulus", UNUSABLE,
                     () -> Signatures.rsaVerifyPSS(s, key, SHA256, 256, h32, out256, hashOut128, 32, 128),
                     hashOut128),
@@ -619,6 +628,15 @@ public final class CryptoTest {
             check("ecdsaVerify of a changed hash fails",
                   Signatures.ecdsaVerify(session, ecPriv, P256, other, r, s) != 0);
         }
+        // Through rsaSign with an ECDSA mechanism the HSM's r || s arrives as it is.
+        byte[] rs = filled(72);
+        int[] rsLen = {0};
+        checkEq("rsaSign ECDSA with SHA-256", 0, Signatures.rsaSign(session, 4163, msg, ecPriv, rs, rsLen));
+        checkEq("rsaSign ECDSA: r || s length", 64, rsLen[0]);
+        Signature v = Signature.getInstance("SHA256withECDSA");
+        v.initVerify(ecPublic);
+        v.update(msg);
+        check("rsaSign ECDSA r || s verified by the JDK", v.verify(derSignature(slice(rs, 0, 32), slice(rs, 32, 32))));
         byte[] x = filled(32), y = filled(32);
         checkEq("getECPublicPoint", 0, Util.getECPublicPoint(session, ecPriv, P256, x, y));
         checkBytes("public point x", fixed(ecPublic.getW().getAffineX(), 32), x);
