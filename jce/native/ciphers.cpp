@@ -1,5 +1,8 @@
 // Cryptography natives: AES and 3DES (CBC, ECB, CTR), the RSA operations,
 // AES-GCM, AES key wrap of a host buffer and ECDH, all with keys on the HSM.
+//
+// Arrays the natives only read are released with kDiscard whatever happens:
+// copying them back would overwrite what Java may have changed meanwhile.
 #include <algorithm>
 #include <cstring>
 
@@ -55,9 +58,9 @@ class process_aes_des {
                   const jbyteArray &output, const jbyteArray &iv, const jlong &key_handle,
                   jint operation)
       : session_handle(session_handle),
-        input_ptr(env, input, flag),
+        input_ptr(env, input, kDiscard),
         output_ptr(env, output, flag),
-        iv_ptr(env, iv, flag),
+        iv_ptr(env, iv, kDiscard),
         key_handle(key_handle),
         operation(operation) {}
 
@@ -114,9 +117,9 @@ class process_rsa_pkcs {
         modlength(modlength),
         block_type(block_type),
         hash_type(hash_type),
-        ciphertext_ptr(env, ciphertext, flag),
+        ciphertext_ptr(env, ciphertext, kDiscard),
         ciphertext_out_ptr(env, ciphertext_out, flag),
-        plaintext_ptr(env, plaintext, flag),
+        plaintext_ptr(env, plaintext, kDiscard),
         plaintext_out_ptr(env, plaintext_out, flag),
         plaintext_len_out_ptr(env, plaintext_len_out, flag) {}
 
@@ -241,13 +244,13 @@ class process_aes_gcm {
                   const jbyteArray &iv, const jlong &key_handle)
       : session_handle(session_handle),
         operation(operation),
-        input_ptr(env, input, flag),
+        input_ptr(env, input, kDiscard),
         output_ptr(env, output, flag),
-        output_len_ptr(env, output_len, flag),
-        aad_ptr(env, aad, flag),
-        aad_tag_ptr(env, aad_tag, flag),
+        output_len_ptr(env, output_len, kDiscard),
+        aad_ptr(env, aad, kDiscard),
+        aad_tag_ptr(env, aad_tag, kDiscard),
         aad_tag_out_ptr(env, aad_tag_out, flag),
-        iv_ptr(env, iv, flag),
+        iv_ptr(env, iv, operation == kEncrypt ? flag : kDiscard),
         key_handle(key_handle) {}
 
   jint call() {
@@ -325,7 +328,7 @@ class key_wrap {
       : op(op),
         session_handle(session_handle),
         key_handle(key_handle),
-        key_data_ptr(env, key_data, flag),
+        key_data_ptr(env, key_data, kDiscard),
         key_out_ptr(env, key_out, flag),
         key_out_len_ptr(env, key_out_len, flag) {}
 
@@ -371,9 +374,9 @@ class key_agreement {
                 const jlong &priv_key_handle, const jbyteArray &pub_x, const jbyteArray &pub_y)
       : session_handle(session_handle),
         cid(cid),
-        prime_ptr(env, prime, flag),
-        peer_pub_x_ptr(env, peer_pub_x, flag),
-        peer_pub_y_ptr(env, peer_pub_y, flag),
+        prime_ptr(env, prime, kDiscard),
+        peer_pub_x_ptr(env, peer_pub_x, kDiscard),
+        peer_pub_y_ptr(env, peer_pub_y, kDiscard),
         priv_key_handle(priv_key_handle),
         pub_x_ptr(env, pub_x, flag),
         pub_y_ptr(env, pub_y, flag) {}

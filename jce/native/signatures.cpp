@@ -1,6 +1,9 @@
 // Signatures natives: RSA by mechanism (the HSM hashes and pads), RSA-PSS
 // padded on the host around a raw exponentiation on the HSM, and ECDSA over
 // a hash with the caller's nonce.
+//
+// Arrays the natives only read are released with kDiscard whatever happens:
+// copying them back would overwrite what Java may have changed meanwhile.
 #include <algorithm>
 
 #include "com_ostrel_qel2_Signatures.h"
@@ -28,9 +31,9 @@ class rsa_sign {
       : op(op),
         session_id(session_id),
         mechanism(mechanism),
-        data_ptr(env, data, flag),
+        data_ptr(env, data, kDiscard),
         key_handle(key_handle),
-        output_ptr(env, output, flag),
+        output_ptr(env, output, op == SIGN ? flag : kDiscard),
         output_size_ptr(env, output_size, flag) {}
 
   jint call() {
@@ -84,9 +87,9 @@ class pss_sign_verify {
         key_handle(key_handle),
         hash_type(hash_type),
         mod_length(mod_length),
-        hash_ptr(env, hash, flag),
-        signature_ptr(env, signature, flag),
-        hash_out_ptr(env, hash_out, flag),
+        hash_ptr(env, hash, kDiscard),
+        signature_ptr(env, signature, op == SIGN ? flag : kDiscard),
+        hash_out_ptr(env, hash_out, kDiscard),
         salt_len(salt_len),
         sig_length(sig_length) {}
 
@@ -162,10 +165,10 @@ class ecdsa_sign {
         session_handle(session_handle),
         key_handle(key_handle),
         curve_id(curve_id),
-        data_ptr(env, data, flag),
-        random_ptr(env, random, flag),
-        r_ptr(env, r, flag),
-        s_ptr(env, s, flag) {}
+        data_ptr(env, data, kDiscard),
+        random_ptr(env, random, kDiscard),
+        r_ptr(env, r, op == SIGN ? flag : kDiscard),
+        s_ptr(env, s, op == SIGN ? flag : kDiscard) {}
 
   jint call() {
     if (!data_ptr.pin() || data_ptr.length() == 0) return kUnusableArgument;

@@ -1,6 +1,9 @@
 // Util natives for key material the Java provider builds its own key objects
 // from: RSA private key components, EC domain parameters, the point check
 // and the public point of an EC key held on the HSM.
+//
+// Arrays the natives only read are released with kDiscard whatever happens:
+// copying them back would overwrite what Java may have changed meanwhile.
 #define OPENSSL_API_COMPAT 30000
 #define OPENSSL_NO_DEPRECATED
 #include <openssl/bn.h>
@@ -29,7 +32,7 @@ class get_rsa_private_key_components {
   get_rsa_private_key_components(JNIEnv *env, const jbyteArray &encoded_key,
                                  const jbyteArray &components_out,
                                  const jintArray &components_len_out, const jintArray &mod_size_out)
-      : encoded_key_ptr(env, encoded_key, flag),
+      : encoded_key_ptr(env, encoded_key, kDiscard),
         components_out_ptr(env, components_out, flag),
         components_len_out_ptr(env, components_len_out, flag),
         mod_size_out_ptr(env, mod_size_out, flag) {}

@@ -778,6 +778,18 @@ public final class CryptoTest {
         byte[] want = c.doFinal(plain);
         checkBytes("20-byte tag array: the tag", Arrays.copyOfRange(want, 33, 49), Arrays.copyOf(tag20, 16));
         checkBytes("20-byte tag array: bytes 16-19 kept", filled(4), Arrays.copyOfRange(tag20, 16, 20));
+        // No data: the AAD alone is authenticated (GMAC).
+        byte[] gmacAad = random(20);
+        byte[] gmacIv = random(12);
+        byte[] gmacTag = filled(16);
+        checkEq("GMAC", 0,
+                Cryptography.processAESGCM(session, 1, null, new byte[0], null, gmacAad, null, gmacTag, gmacIv, aes));
+        Cipher g = Cipher.getInstance("AES/GCM/NoPadding");
+        g.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(aesValue, "AES"), new GCMParameterSpec(128, gmacIv));
+        g.updateAAD(gmacAad);
+        checkBytes("GMAC tag equals the JDK's", g.doFinal(), gmacTag);
+        checkEq("GMAC check", 0,
+                Cryptography.processAESGCM(session, 2, null, new byte[0], null, gmacAad, gmacTag, null, gmacIv, aes));
         // A 16-byte Java IV is staged whole; it round-trips.
         byte[] iv16 = random(16);
         byte[] tag = new byte[16];
