@@ -5,6 +5,7 @@
 // Arrays the natives only read are released with kDiscard whatever happens:
 // copying them back would overwrite what Java may have changed meanwhile.
 #include <algorithm>
+#include <vector>
 
 #include "com_ostrel_qel2_Signatures.h"
 #include "jniutils.h"
@@ -103,18 +104,21 @@ class pss_sign_verify {
 
  private:
   jint sign() {
-    // The block and the signature take mod_length bytes; the helper refuses
-    // sizes outside its range with 27 (the bound here keeps that order).
+    // The signature takes mod_length bytes; sizes the helper cannot take
+    // are its to refuse (27).
     if (fits_u16_length(mod_length) && !signature_ptr.holds(static_cast<size_t>(mod_length)))
       return kUnusableArgument;
-    Uint8 *sig = reinterpret_cast<Uint8 *>(signature_ptr.get());
-    if (tzl_add_rsa_pss_padding(sig, reinterpret_cast<Uint8 *>(hash_ptr.get()),
+    // The block is built natively, so that only the signature ever reaches
+    // the Java array, whatever the JVM pins.
+    std::vector<Uint8> block(fits_u16_length(mod_length) ? static_cast<size_t>(mod_length) : 0);
+    if (tzl_add_rsa_pss_padding(block.empty() ? nullptr : block.data(),
+                                reinterpret_cast<Uint8 *>(hash_ptr.get()),
                                 static_cast<HashType>(hash_type), mod_length, salt_len) != 0)
       return ERR_BAD_PKCS_DATA;
     const Uint16 len = static_cast<Uint16>(mod_length);
-    if (Uint32 r = Qel2ModExpWithKeyOnHSM(static_cast<Uint32>(session_handle), OSTREL_BLOCKING,
-                                          static_cast<Uint64>(key_handle), true, len, sig, len, sig,
-                                          nullptr))
+    if (Uint32 r = Qel2ModExpWithKeyOnHSM(
+            static_cast<Uint32>(session_handle), OSTREL_BLOCKING, static_cast<Uint64>(key_handle),
+            true, len, block.data(), len, reinterpret_cast<Uint8 *>(signature_ptr.get()), nullptr))
       return static_cast<jint>(r);
     flag = kCopyBack;
     return 0;
