@@ -134,7 +134,7 @@ class login_without_initialization {
 class sha256 {
  public:
   sha256(JNIEnv *env, const jbyteArray &input, const jbyteArray &output)
-      : input_ptr(env, input, flag), output_ptr(env, output, flag) {}
+      : input_ptr(env, input, kDiscard), output_ptr(env, output, flag) {}  // input only read
 
   jint call() {
     if (!input_ptr.pin() || !output_ptr.pin()) return static_cast<jint>(ERR_INVALID_INPUT);

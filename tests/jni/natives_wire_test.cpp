@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "com_ostrel_qel2_Cryptography.h"
+#include "com_ostrel_qel2_LoginManager.h"
 #include "com_ostrel_qel2_Signatures.h"
 #include "com_ostrel_qel2_Util.h"
 #include "crypto_fixture.h"
@@ -351,6 +352,18 @@ TEST_F(Natives, P521ValuesFillTheirJavaArraysExactly) {
   EXPECT_EQ(secret, of(sx).bytes);
   EVP_PKEY_free(peer);
   EVP_PKEY_free(k);
+}
+
+TEST_F(Natives, Sha256ReleasesItsInputWithoutCopyingBack) {
+  const Bytes msg = random_bytes(33);
+  jbyteArray input = bytes(msg), output = bytes(Bytes(32));
+  ASSERT_EQ(0, Java_com_ostrel_qel2_LoginManager_getSHA256Hash(&env_, nullptr, input, output));
+  Bytes want(32);
+  unsigned int n = 0;
+  ASSERT_EQ(1, EVP_Digest(msg.data(), msg.size(), want.data(), &n, EVP_sha256(), nullptr));
+  EXPECT_EQ(want, of(output).bytes);
+  released_with(input, JNI_ABORT, "input");
+  released_with(output, 0, "output");
 }
 
 }  // namespace
