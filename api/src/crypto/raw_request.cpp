@@ -163,6 +163,12 @@ RawRequest &RawRequest::out_rounded(void *dest, uint32_t len) {
   return *this;
 }
 
+RawRequest &RawRequest::discard(uint32_t size) {
+  rq_.out_discard(size);
+  set_out_offset(size);
+  return *this;
+}
+
 RawRequest &RawRequest::length_word(std::function<void(uint16_t)> write, bool transport_counts) {
   const unsigned seg = rq_.raw().outcnt;
   rq_.out_local(word_, sizeof word_);

@@ -119,6 +119,9 @@ class RawRequest {
   // Rounded output: R8(len) bytes into owned zeroed scratch, meaningful
   // length len; the first len bytes reach dest when the request succeeds.
   RawRequest &out_rounded(void *dest, uint32_t len);
+  // Output segment of size bytes nobody reads: the transport skips them, so
+  // no storage outlives (or dies before) a non-blocking answer.
+  RawRequest &discard(uint32_t size);
   // The 2-byte big-endian length word of the "2" variants, an output
   // segment owned by the request; write receives it in host order once the
   // request completes with status 0 or RET_RESULT_SIZE. With
