@@ -81,6 +81,8 @@ TlsRequest::TlsRequest(uint16_t command_type, uint16_t opcode, uint32_t session_
   rq_.ctx(ctx_ptr).dma_mode();
 }
 
+TlsRequest::~TlsRequest() { explicit_bzero(halves_, sizeof halves_); }
+
 TlsRequest &TlsRequest::params(uint16_t param1, uint16_t param2) {
   rq_.params(param1, param2);
   return *this;
@@ -138,6 +140,24 @@ TlsRequest &TlsRequest::sequence(SslVersion v, CipherType c, const Sequence &s) 
   in(s.server_seq, kSeqLen);
   if (iv) in(s.server_iv, iv);
   return *this;
+}
+
+TlsRequest &TlsRequest::premaster(SslVersion v, uint16_t len, const Uint8 *pms) {
+  if (!pms) return *this;
+  if (v == VER3_0) return in(pms, len);
+  if (!split_premaster(v)) return in_rounded(pms, len);
+  // RFC 2246, 5: halves of ceil(len / 2) bytes, sharing the middle byte
+  // when len is odd. The caller refused anything longer than 512 bytes.
+  const uint32_t half = (len + 1u) / 2, slot = crypto::r8(half);
+  if (2 * slot > sizeof halves_) return in(nullptr, 2 * slot);  // refused at send
+  std::memcpy(halves_, pms, half);
+  std::memcpy(halves_ + slot, pms + len - half, half);
+  return in(halves_, 2 * slot);
+}
+
+TlsRequest &TlsRequest::point(const Uint8 *x, const Uint8 *y, uint64_t key, const Uint8 *prime,
+                              uint32_t plen) {
+  return in_rounded(x, plen).in_rounded(y, plen).key(key).in_rounded(prime, plen);
 }
 
 TlsRequest &TlsRequest::hello(const Uint8 *client_random, const Uint8 *server_random,

@@ -99,6 +99,7 @@ uint16_t handshake_word(SslVersion v, CipherType c, HashType h, const Finished &
 class TlsRequest {
  public:
   TlsRequest(uint16_t command_type, uint16_t opcode, uint32_t session_handle, uint64_t ctx_ptr);
+  ~TlsRequest();
 
   TlsRequest &params(uint16_t param1, uint16_t param2);
   TlsRequest &in(const void *data, uint32_t n);
@@ -121,6 +122,15 @@ class TlsRequest {
                         const Sequence &s);
   // Sequence numbers and explicit IVs (explicit-IV versions only).
   TlsRequest &sequence(SslVersion v, CipherType c, const Sequence &s);
+  // The premaster-secret segment (nothing when pms is NULL): SSL 3.0 the
+  // secret as given; other versions up to 0x800 the two PRF halves, each at
+  // the start of a slot rounded to 8 bytes (at most 512 bytes in all);
+  // TLS 1.2 the secret rounded to 8 bytes with len meaningful.
+  TlsRequest &premaster(SslVersion v, uint16_t len, const Uint8 *pms);
+  // One point multiplication: x, y, the key, the prime, each coordinate
+  // and the prime plen bytes in a segment rounded to 8.
+  TlsRequest &point(const Uint8 *x, const Uint8 *y, uint64_t key, const Uint8 *prime,
+                    uint32_t plen);
   // The randoms and the handshake messages, as every handshake ends.
   TlsRequest &hello(const Uint8 *client_random, const Uint8 *server_random,
                     uint16_t handshake_length, const Uint8 *handshake);
@@ -155,6 +165,7 @@ class TlsRequest {
   uint8_t key_be_[8] = {};
   crypto::Sha2Iv ivs_[2];
   unsigned iv_count_ = 0;
+  uint8_t halves_[kMaxSplitPremaster] = {};  // wiped: a premaster secret
 };
 
 }  // namespace qel2::ssl
