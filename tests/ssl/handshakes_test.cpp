@@ -170,6 +170,11 @@ TEST_F(Handshakes, PremasterLayouts) {
          return other_verify(b, AES_128, SHA256_TYPE, SHA224_TYPE, VER_TLS1_2, 48, nullptr, false);
        },
        kVan, 0x000A, 48, 0x26AF, 0, cat({{{32, kIv224}}, kHello}), O{28}},
+      {"verify TLS 1.2 with PRF hash 7: its initial value is an empty segment",
+       [&](Bufs &b) {
+         return other_verify(b, AES_128, AESCMAC_TYPE, SHA256_TYPE, VER_TLS1_2, 48, nullptr, false);
+       },
+       kVan, 0x000A, 48, 0x63AF, 0, cat({{{0, kAny}}, kHello}), O{32}},
   });
 }
 

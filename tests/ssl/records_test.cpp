@@ -317,6 +317,19 @@ TEST_F(Records, DecryptStreamAndGcmLengths) {
   }
 }
 
+// The sink's bytes are skipped: the message starts after them and the
+// length is judged on the message segment alone.
+TEST_F(Records, BlockingDtlsDecryptSkipsTheSink) {
+  Bytes a(24, 0xEE);  // explicit IV + 8 under AES-CBC
+  const Bytes plain = cbc_plain(3, 48);
+  a.insert(a.end(), plain.begin(), plain.end());
+  answer(KQ_VANTOR_CMD, kApp, a);
+  Bufs b;
+  EXPECT_EQ(0u, D(b, AES_256, SHA1_TYPE, VER_DTLS1_2, SSL_SERVER, 48));
+  EXPECT_EQ(24, b.len);
+  EXPECT_EQ(plain, Bytes(b.out.b.begin(), b.out.b.begin() + 48));
+}
+
 TEST_F(Records, HsmRefusalLeavesTheLengthAlone) {
   answer(KQ_VANTOR_CMD, kApp, cbc_plain(3), 0x40000185);
   Bufs b;
