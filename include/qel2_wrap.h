@@ -180,6 +180,91 @@ QEL2_EXPORT Uint32 Qel2ExportPrivateKey(Uint32 ulSessionHandle, Uint64 ulKeyHand
                                         Uint64 ulWrappingKeyHandle, Uint8 *pKey, Uint32 *pulKeyLen,
                                         Uint64 ulIV);
 
+/* ---- key unwrap (opcode 226) ----
+ * A new key object from a wrapped key and an attribute template. PLAIN and
+ * PLAIN_RAW input is wrapped on the HSM with the unwrapping key first; the
+ * RAW bit travels in header.ulFlags. The new handle is written also when
+ * the unwrap fails (0 without an answer). With attestation, a session
+ * object (location 0) is marked by bit 0x02 of byte 21 of the attested
+ * copy. Location: 0 session object, 1 token object, 255 not given. */
+
+typedef struct UnwrapKeyCommand {
+  CommandHeaderWithSession header; /* reserved[0] = 1 asks for the attributes */
+  Uint32 ulGescMechCode;
+  Uint64 ulUnwrappingKey;
+  Uint32 pad_len;
+  Uint32 padding;
+} UnwrapKeyCommand;
+QEL2_STATIC_ASSERT(sizeof(UnwrapKeyCommand) == 40, "UnwrapKeyCommand is 40 bytes");
+
+typedef struct UnwrapKeyResponse {
+  ResponseHeader header;
+  Uint64 ulKeyHandle;
+} UnwrapKeyResponse;
+QEL2_STATIC_ASSERT(sizeof(UnwrapKeyResponse) == 24, "UnwrapKeyResponse is 24 bytes");
+
+/* The caller's template as given; IV, AES-GCM tag and additional data from
+ * pExtArgs. */
+QEL2_EXPORT Uint32 Qel2UnwrapWithTemplateExtended(
+    Uint32 ulSessionHandle, InputType KeyInput, Uint32 ulMech, Uint8 *pKey, Uint32 ulKeyLen,
+    Uint8 *pTemplate, Uint32 ulTemplateSize, Uint32 ulAttributeCount, Uint64 ulUnwrappingKeyHandle,
+    Uint64 *pulKeyHandleUnwrapped, Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint8 *attestedResponse,
+    Uint32 *attestedLength, Uint8 ucKeyLocation, extendedArgs *pExtArgs, Uint32 *request_id);
+/* The caller's template, checked in unwrap mode (its count is recounted);
+ * mechanism 4241 with an 8-byte IV. */
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                          Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                          Uint8 *pIV, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                          Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                          Uint8 *attestedResponse, Uint32 *attestedLength,
+                                          Uint32 *request_id, Uint8 ucKeyLocation);
+/* Mechanisms 1, 9, 306, 307, 309, 310, 4180, 4231, 4240, 4241 and 4242;
+ * the caller's IV, IV length and hash. */
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate2(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                           Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                           Uint8 *pIV, Uint32 ulIvLen, Uint32 ulMech,
+                                           Uint32 hashType, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                           Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                           Uint8 *attestedResponse, Uint32 *attestedLength,
+                                           Uint32 *request_id, Uint8 ucKeyLocation);
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate3(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                           Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                           Uint8 *pIV, Uint32 ulIvLen, Uint32 ulMech,
+                                           Uint32 hashType, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                           Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                           Uint8 *attestedResponse, Uint32 *attestedLength,
+                                           Uint32 *request_id, Uint8 *pAttrObj, Uint32 *ulAttrLen,
+                                           Uint8 ucKeyLocation);
+
+/* From a wrapped key with template (decodeTemplate; a refused blob is
+ * ERR_INVALID_INPUT). Qel2UnWrapKey: a token object, 4241 with a zero IV. */
+QEL2_EXPORT Uint32 Qel2UnWrapKey(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                 Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint64 *pulKeyHandle);
+/* Always 4241 with the caller's 8-byte IV; ulMech only selects the key-data
+ * rule of the decoding. */
+QEL2_EXPORT Uint32 Qel2UnWrapKey2(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint8 ucKeyLocation, Uint64 *pulKeyHandle);
+QEL2_EXPORT Uint32 Qel2UnWrapKey3(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint32 ulFormat, Uint8 ucKeyLocation,
+                                  Uint64 *pulKeyHandle);
+QEL2_EXPORT Uint32 Qel2UnWrapKeyNew(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                    Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                    Uint32 ulMech, Uint32 ulFormat, Uint8 ucKeyLocation,
+                                    Uint64 *pulKeyHandle);
+/* Mechanisms 4240, 4241, 4242, 4180, 1, 9 and 310 (tested after decoding). */
+QEL2_EXPORT Uint32 Qel2UnWrapKey5(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint32 hashtype, Uint32 ulFormat,
+                                  Uint8 ucKeyLocation, Uint64 *pulKeyHandle,
+                                  Uint8 *attestedResponse, Uint32 *attestedLength, Uint32 *req_id);
+QEL2_EXPORT Uint32 Qel2UnWrapKeyExtended(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                         Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint32 ulMech,
+                                         Uint32 ulFormat, Uint8 ucKeyLocation, Uint64 *pulKeyHandle,
+                                         Uint8 *attestedResponse, Uint32 *attestedLength,
+                                         extendedArgs *pExtArgs, Uint32 *request_id);
+
 /* ---- wrapped key with template: decoding ---- */
 
 /* Splits a wrapped key with template: stores the count, the template length
