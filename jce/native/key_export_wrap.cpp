@@ -1,7 +1,9 @@
-// Util natives that move key material out of the HSM: a public key's bytes,
-// a key's plain value through the fixed wrapping key, and a key wrapped
-// under another key on the HSM.
+// Util natives that move key material out of and into the HSM: a public
+// key's bytes, a key's plain value through the fixed wrapping key, a key
+// wrapped under another key on the HSM, and a wrapped key unwrapped into a
+// new key object.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -10,6 +12,7 @@
 #include "key_args.h"
 #include "qel2_errors.h"
 #include "qel2_objects.h"
+#include "qel2_template.h"
 #include "qel2_wrap.h"
 
 namespace jce {
@@ -185,6 +188,131 @@ class wrapkey {
   std::unique_ptr<staged_output> tag;
 };
 
+// Key types that unwrap into a private key or a secret key; others: none.
+Uint32 unwrap_key_class(Uint32 key_type) {
+  switch (key_type) {
+    case KEY_TYPE_RSA:
+    case KEY_TYPE_DSA:
+    case KEY_TYPE_EC:
+      return OBJ_CLASS_PRIVATE_KEY;
+    case KEY_TYPE_GENERIC_SECRET:
+    case KEY_TYPE_RC4:
+    case KEY_TYPE_DES3:
+    case KEY_TYPE_AES:
+      return OBJ_CLASS_SECRET_KEY;
+    default:
+      return 0;
+  }
+}
+
+constexpr size_t kGcmIvLen = 12;
+constexpr jint kMaxGcmTag = 16;
+
+// Util.unwrapKey: the wrapped key_data unwrapped under wrapping_kh into a
+// new key object described by a template the bridge builds.
+class unwrapkey {
+ public:
+  struct values {
+    Uint32 key_type;
+    jlong wrapping_kh;
+    jint wrap_mech, hash_type, tag_len, key_size;
+  };
+
+  unwrapkey(JNIEnv *env, const jint &session_handle, const values &v, const jbyteArray &key,
+            const jstring &label, const jboolean &persistent, const jboolean &extractable,
+            const jlongArray &key_out, const jbyteArray &iv)
+      : session_handle(session_handle),
+        v(v),
+        key_ptr(env, key, flag),
+        label_ptr(env, label),
+        persistent(persistent),
+        extractable(extractable),
+        key_out_ptr(env, key_out, flag),
+        iv_ptr(env, iv, flag) {}
+
+  jint call() {
+    // The new handle must have somewhere to go before the key is made.
+    if (!key_out_ptr.holds(1)) return kUnusableArgument;
+    if (!key_ptr.pin() || key_ptr.length() == 0 || !label_ptr.pin()) return kUnusableArgument;
+    if (!iv_ptr.is_null() && !iv_ptr.pin()) return kUnusableArgument;
+    const auto mech = static_cast<Uint32>(v.wrap_mech);
+    const jsize key_len = key_ptr.length();
+    if (mech == kMechAesGcm) {
+      if (!iv_ptr.holds(kGcmIvLen) || v.tag_len < 0 || v.tag_len > kMaxGcmTag ||
+          v.tag_len > key_len)
+        return kUnusableArgument;
+    } else if (!iv_ptr.is_null() && !iv_ptr.holds(get_key_wrap_iv_len(mech))) {
+      return kUnusableArgument;
+    }
+    const Uint32 key_class = unwrap_key_class(v.key_type);
+    if (key_class == 0) return static_cast<jint>(ERR_INVALID_INPUT);
+
+    const char *label = label_ptr.get();
+    const Uint8 location = key_location(persistent);
+    Uint32 size = 0, count = 0;
+    std::unique_ptr<Uint8, decltype(&free)> tmpl(
+        SetTemplate3(static_cast<int>(static_cast<Uint32>(session_handle) >> 30),
+                     TEMPLATE_MODE_UNWRAP, key_class, v.key_type, location, nullptr, 0, nullptr, 0,
+                     0, nullptr, 0, label_bytes(label), label_length(label), nullptr, 0,
+                     static_cast<Uint32>(v.key_size), 0, nullptr, 0, 0, 0, 0, nullptr, 0, nullptr,
+                     extractable ? 1 : 0, nullptr, &size, &count),
+        &free);
+    if (!tmpl) return static_cast<jint>(ERR_SET_TEMPLATE);
+
+    Uint64 handle = 0;
+    const Uint32 r = mech == kMechAesGcm
+                         ? unwrap_gcm(tmpl.get(), size, count, location, &handle)
+                         : unwrap_other(mech, tmpl.get(), size, count, location, &handle);
+    if (r != 0) return static_cast<jint>(r);
+    if (!put_handle(key_out_ptr, handle)) return kUnusableArgument;
+    flag = kCopyBack;
+    return 0;
+  }
+
+ private:
+  Uint32 unwrap_gcm(Uint8 *tmpl, Uint32 size, Uint32 count, Uint8 location, Uint64 *handle) {
+    // The Java data is the wrapped key followed by its tag.
+    const auto len = static_cast<Uint32>(key_ptr.length());
+    const auto tag_len = static_cast<Uint32>(v.tag_len);
+    auto *data = reinterpret_cast<Uint8 *>(key_ptr.get());
+    Uint8 iv_field[16] = {};
+    Uint8 tag[16] = {};
+    memcpy(iv_field, iv_ptr.get(), kGcmIvLen);
+    memcpy(tag, data + (len - tag_len), tag_len);
+    extendedArgs args{};
+    args.pIV = iv_field;
+    args.pGcmTag = tag;
+    args.IVLen = sizeof iv_field;
+    args.GcmTagLen = static_cast<Uint8>(tag_len);
+    return Qel2UnwrapWithTemplateExtended(static_cast<Uint32>(session_handle), ENCRYPTED,
+                                          kMechAesGcm, data, len - tag_len, tmpl, size, count,
+                                          static_cast<Uint64>(v.wrapping_kh), handle, nullptr,
+                                          nullptr, nullptr, nullptr, location, &args, nullptr);
+  }
+
+  Uint32 unwrap_other(Uint32 mech, Uint8 *tmpl, Uint32 size, Uint32 count, Uint8 location,
+                      Uint64 *handle) {
+    Uint8 *iv = mech == kMechRsaOaep || mech == kMechRsaAes
+                    ? const_cast<Uint8 *>(kZeroIv)
+                    : reinterpret_cast<Uint8 *>(iv_ptr.get());
+    return Qel2UnWrapWithTemplate2(
+        static_cast<Uint32>(session_handle), reinterpret_cast<Uint8 *>(key_ptr.get()),
+        static_cast<Uint32>(key_ptr.length()), static_cast<Uint64>(v.wrapping_kh), iv,
+        get_key_wrap_iv_len(mech), mech, static_cast<Uint32>(v.hash_type), tmpl, size, count,
+        handle, nullptr, nullptr, nullptr, location);
+  }
+
+  int flag = kDiscard;
+  const jint &session_handle;
+  const values v;
+  byte_array_pin key_ptr;
+  java_string_pin label_ptr;
+  const jboolean &persistent;
+  const jboolean &extractable;
+  long_array_pin key_out_ptr;
+  byte_array_pin iv_ptr;
+};
+
 }  // namespace
 }  // namespace jce
 
@@ -222,6 +350,19 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Util_wrapKey(JNIEnv *env, jclass, ji
   return jce::guarded_call([&] {
     jce::wrapkey cmd(env, session_handle, wraping_key_handle, wrap_key_handle, key_out, key_out_len,
                      wrap_mech, hash_type, iv, tag);
+    return cmd.call();
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Util_unwrapKey(
+    JNIEnv *env, jclass, jint session_handle, jint key_type, jbyteArray key_data, jstring label,
+    jboolean persistent, jboolean extractable, jlongArray key_out, jlong wrapping_kh,
+    jint wrap_mech, jbyteArray iv, jint hash_type, jint tag_len, jint key_size) {
+  return jce::guarded_call([&] {
+    const jce::unwrapkey::values v{
+        static_cast<Uint32>(key_type), wrapping_kh, wrap_mech, hash_type, tag_len, key_size};
+    jce::unwrapkey cmd(env, session_handle, v, key_data, label, persistent, extractable, key_out,
+                       iv);
     return cmd.call();
   });
 }

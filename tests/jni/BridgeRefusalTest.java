@@ -13,6 +13,8 @@ import java.util.function.IntSupplier;
 public final class BridgeRefusalTest extends BridgeTest {
     static final int S = 0x01004000;  // a session handle nobody opened
     static final long K = 0x1234;
+    static final byte[] RFC_IV = {(byte) 0xA6, (byte) 0xA6, (byte) 0xA6, (byte) 0xA6,
+                                  (byte) 0xA6, (byte) 0xA6, (byte) 0xA6, (byte) 0xA6};
 
     /** One refusal: what it is, the call, its status, the outputs it must not touch. */
     record Case(String name, IntSupplier call, int status, Object... outputs) {
@@ -108,6 +110,27 @@ public final class BridgeRefusalTest extends BridgeTest {
                     4240, iv4, -1, null), UNUSABLE, out40, len16, iv4),
             new Case("GCM wrap with a 256-byte tag", () -> Util.wrapKey(S, K, K, out40, len16, 4231, out16,
                     -1, tag256), UNUSABLE, out40, len16, out16),
+            // unwrap: the key type is judged before the template is built
+            new Case("unwrap key type 2", () -> Util.unwrapKey(S, 2, key16, "l", false, true, h1, K, 4240,
+                    RFC_IV, -1, 0, 16), ERR_INVALID_INPUT, h1),
+            new Case("unwrap null data", () -> Util.unwrapKey(S, 31, null, "l", false, true, h1, K, 4240,
+                    RFC_IV, -1, 0, 16), UNUSABLE, h1),
+            new Case("unwrap empty data", () -> Util.unwrapKey(S, 31, new byte[0], "l", false, true, h1, K,
+                    4240, RFC_IV, -1, 0, 16), UNUSABLE, h1),
+            new Case("unwrap null label", () -> Util.unwrapKey(S, 31, key16, null, false, true, h1, K, 4240,
+                    RFC_IV, -1, 0, 16), UNUSABLE, h1),
+            new Case("unwrap empty handle array", () -> Util.unwrapKey(S, 31, key16, "l", false, true, h0, K,
+                    4240, RFC_IV, -1, 0, 16), UNUSABLE),
+            new Case("unwrap IV shorter than the mechanism's", () -> Util.unwrapKey(S, 31, key16, "l", false,
+                    true, h1, K, 4240, iv4, -1, 0, 16), UNUSABLE, h1),
+            new Case("GCM unwrap tag of 17", () -> Util.unwrapKey(S, 31, out40, "l", false, true, h1, K, 4231,
+                    out16, -1, 17, 16), UNUSABLE, h1),
+            new Case("GCM unwrap tag longer than the data", () -> Util.unwrapKey(S, 31, filled(8), "l", false,
+                    true, h1, K, 4231, out16, -1, 12, 16), UNUSABLE, h1),
+            new Case("GCM unwrap IV of 11", () -> Util.unwrapKey(S, 31, out40, "l", false, true, h1, K, 4231,
+                    filled(11), -1, 16, 16), UNUSABLE, h1),
+            new Case("GCM unwrap negative tag", () -> Util.unwrapKey(S, 31, out40, "l", false, true, h1, K,
+                    4231, out16, -1, -1, 16), UNUSABLE, h1),
             // generation
             new Case("RSA pair null public label", () -> Generator.generateRSAKeyPair(S, 2048, 65537, null, "b",
                     true, false, h1, h1b), UNUSABLE, h1, h1b),

@@ -61,6 +61,7 @@ constexpr uint16_t kOpFindUsingCount = 205;
 constexpr uint16_t kOpWrapKey = 225;
 constexpr uint16_t kOpRandom = 0x0101;
 constexpr uint16_t kOpCreateObject = 15;
+constexpr uint16_t kOpUnwrapKey = 226;
 constexpr size_t kManyKeys = 8190;
 
 void seed_many_keys(hsmsim::Daemon &d) {
@@ -171,6 +172,11 @@ const Scenario kScenarios[] = {
     {"key_import", true, seed_user,
      [](const auto &seen) -> std::optional<std::string> {
        if (full_requests(seen, kOpCreateObject) == 0) return "no create request";
+       return std::nullopt;
+     }},
+    {"unwrap_import", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (full_requests(seen, kOpUnwrapKey) == 0) return "no unwrap request";
        return std::nullopt;
      }},
     {"bridge_refusals", true, [](hsmsim::Daemon &) {},
