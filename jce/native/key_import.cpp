@@ -6,6 +6,7 @@
 #include "key_args.h"
 #include "qel2_keys.h"
 #include "qel2_template.h"
+#include "qel2_wrap.h"
 
 namespace jce {
 namespace {
@@ -55,7 +56,12 @@ class import_key {
       return Qel2CreatePublicKey(session, KEY_TYPE_EC, 0, 0, static_cast<Uint32>(v.curve_id), 0,
                                  nullptr, 0, nullptr, bytes, len, nullptr, 0, nullptr, 0, nullptr,
                                  0, label_bytes(label), label_length(label), location, handle);
-    return static_cast<Uint32>(kUnusableArgument);
+    return Qel2ImportKey4(
+        session, v.key_type, PLAIN, bytes, len, 0, static_cast<Uint32>(v.public_exponent),
+        static_cast<Uint32>(v.mod_len_bits), static_cast<Uint32>(v.curve_id), nullptr, 0, nullptr,
+        0, nullptr, 0, label_bytes(label), label_length(label),
+        fixed_key_iv(static_cast<Uint32>(v.wrap_mech)), static_cast<Uint32>(v.wrap_mech), location,
+        kFixedWrappingKey, handle, nullptr, nullptr, v.extractable ? 1 : 0);
   }
 
   int flag = kDiscard;
@@ -87,6 +93,39 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_ImportKey_importECPublicKey(
     jboolean persistent, jlongArray key_out) {
   return jce::guarded_call([&] {
     const jce::import_values v{KEY_TYPE_EC, true, 0, 0, curve_id, 0, JNI_FALSE};
+    jce::import_key cmd(env, session_handle, v, key_data, label, persistent, key_out);
+    return cmd.call();
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_ImportKey_importSymmetricKey(
+    JNIEnv *env, jclass, jint session_handle, jint key_type, jbyteArray key_data, jstring label,
+    jboolean persistent, jboolean extractable, jlongArray key_out, jint wrap_mech) {
+  return jce::guarded_call([&] {
+    const jce::import_values v{
+        static_cast<Uint32>(key_type), false, 0, 0, 0, wrap_mech, extractable};
+    jce::import_key cmd(env, session_handle, v, key_data, label, persistent, key_out);
+    return cmd.call();
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_ImportKey_importRSAPrivateKey(
+    JNIEnv *env, jclass, jint session_handle, jbyteArray key_data, jstring label,
+    jint public_exponent, jint mod_len_bits, jboolean persistent, jboolean extractable,
+    jlongArray key_out, jint wrap_mech) {
+  return jce::guarded_call([&] {
+    const jce::import_values v{KEY_TYPE_RSA, false,      public_exponent, mod_len_bits, 0,
+                               wrap_mech,    extractable};
+    jce::import_key cmd(env, session_handle, v, key_data, label, persistent, key_out);
+    return cmd.call();
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_ostrel_qel2_ImportKey_importECPrivateKey(
+    JNIEnv *env, jclass, jint session_handle, jbyteArray key_data, jstring label, jint curve_id,
+    jboolean persistent, jboolean extractable, jlongArray key_out, jint wrap_mech) {
+  return jce::guarded_call([&] {
+    const jce::import_values v{KEY_TYPE_EC, false, 0, 0, curve_id, wrap_mech, extractable};
     jce::import_key cmd(env, session_handle, v, key_data, label, persistent, key_out);
     return cmd.call();
   });

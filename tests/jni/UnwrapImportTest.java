@@ -118,7 +118,12 @@ public final class UnwrapImportTest extends BridgeTest {
     }
 
     void imports() throws Exception {
-        for (int mech : new int[] {4240, 4241, 4242}) {
+        // Plain bytes reach the HSM through a padding wrap only.
+        long[] no = handles(1);
+        checkEq("importSymmetricKey with 4240 refused by the SDK", ERR_INVALID_INPUT,
+                ImportKey.importSymmetricKey(session, AES, random(32), "imported-aes", false, true, no, 4240));
+        checkEq("refused import: handle untouched", SENTINEL, no[0]);
+        for (int mech : new int[] {4241, 4242}) {
             byte[] value = random(32);
             long[] h = handles(1);
             checkEq("importSymmetricKey with " + mech, 0,
@@ -174,7 +179,7 @@ public final class UnwrapImportTest extends BridgeTest {
         UnwrapImportTest t = new UnwrapImportTest();
         t.login();
         t.unwraps();
-        // t.imports();
+        t.imports();
         t.logout();
         finish();
     }
