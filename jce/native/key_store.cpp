@@ -194,7 +194,8 @@ class get_key_attributes {
     const bool query = attributes_out_ptr.is_null();
     if (!query && !attributes_out_ptr.pin()) return kUnusableArgument;
 
-    staged_output stage(static_cast<size_t>(capacity));
+    // A size query stages nothing, whatever room element 0 states.
+    staged_output stage(query ? 0 : static_cast<size_t>(capacity));
     if (!query && !stage.ok()) return kUnusableArgument;
     Uint32 length = static_cast<Uint32>(capacity);
     const Uint32 r =

@@ -97,6 +97,9 @@ public final class KeyStoreTest extends BridgeTest {
         checkEq("attribute size query", RET_RESULT_SIZE, Util.getKeyAttributes(session, key, null, len));
         check("attribute length", len[0] > 0);
         int needed = len[0];
+        int[] huge = {Integer.MAX_VALUE};
+        checkEq("size query stating a huge room", RET_RESULT_SIZE, Util.getKeyAttributes(session, key, null, huge));
+        checkEq("size query stating a huge room: length", needed, huge[0]);
 
         // The stated length counts a 20-byte answer head beside the data.
         int data = needed - 20;
