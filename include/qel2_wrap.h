@@ -180,6 +180,191 @@ QEL2_EXPORT Uint32 Qel2ExportPrivateKey(Uint32 ulSessionHandle, Uint64 ulKeyHand
                                         Uint64 ulWrappingKeyHandle, Uint8 *pKey, Uint32 *pulKeyLen,
                                         Uint64 ulIV);
 
+/* ---- key unwrap (opcode 226) ----
+ * A new key object from a wrapped key and an attribute template. PLAIN and
+ * PLAIN_RAW input is wrapped on the HSM with the unwrapping key first; the
+ * RAW bit travels in header.ulFlags. The new handle is written also when
+ * the unwrap fails (0 without an answer). With attestation, a session
+ * object (location 0) is marked by bit 0x02 of byte 21 of the attested
+ * copy. Location: 0 session object, 1 token object, 255 not given. */
+
+typedef struct UnwrapKeyCommand {
+  CommandHeaderWithSession header; /* reserved[0] = 1 asks for the attributes */
+  Uint32 ulGescMechCode;
+  Uint64 ulUnwrappingKey;
+  Uint32 pad_len;
+  Uint32 padding;
+} UnwrapKeyCommand;
+QEL2_STATIC_ASSERT(sizeof(UnwrapKeyCommand) == 40, "UnwrapKeyCommand is 40 bytes");
+
+typedef struct UnwrapKeyResponse {
+  ResponseHeader header;
+  Uint64 ulKeyHandle;
+} UnwrapKeyResponse;
+QEL2_STATIC_ASSERT(sizeof(UnwrapKeyResponse) == 24, "UnwrapKeyResponse is 24 bytes");
+
+/* The caller's template as given; IV, AES-GCM tag and additional data from
+ * pExtArgs. */
+QEL2_EXPORT Uint32 Qel2UnwrapWithTemplateExtended(
+    Uint32 ulSessionHandle, InputType KeyInput, Uint32 ulMech, Uint8 *pKey, Uint32 ulKeyLen,
+    Uint8 *pTemplate, Uint32 ulTemplateSize, Uint32 ulAttributeCount, Uint64 ulUnwrappingKeyHandle,
+    Uint64 *pulKeyHandleUnwrapped, Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint8 *attestedResponse,
+    Uint32 *attestedLength, Uint8 ucKeyLocation, extendedArgs *pExtArgs, Uint32 *request_id);
+/* The caller's template, checked in unwrap mode (its count is recounted);
+ * mechanism 4241 with an 8-byte IV. */
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                          Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                          Uint8 *pIV, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                          Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                          Uint8 *attestedResponse, Uint32 *attestedLength,
+                                          Uint32 *request_id, Uint8 ucKeyLocation);
+/* Mechanisms 1, 9, 306, 307, 309, 310, 4180, 4231, 4240, 4241 and 4242;
+ * the caller's IV, IV length and hash. */
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate2(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                           Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                           Uint8 *pIV, Uint32 ulIvLen, Uint32 ulMech,
+                                           Uint32 hashType, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                           Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                           Uint8 *attestedResponse, Uint32 *attestedLength,
+                                           Uint32 *request_id, Uint8 ucKeyLocation);
+QEL2_EXPORT Uint32 Qel2UnWrapWithTemplate3(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                           Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                           Uint8 *pIV, Uint32 ulIvLen, Uint32 ulMech,
+                                           Uint32 hashType, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                           Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                           Uint8 *attestedResponse, Uint32 *attestedLength,
+                                           Uint32 *request_id, Uint8 *pAttrObj, Uint32 *ulAttrLen,
+                                           Uint8 ucKeyLocation);
+
+/* From a wrapped key with template (decodeTemplate; a refused blob is
+ * ERR_INVALID_INPUT). Qel2UnWrapKey: a token object, 4241 with a zero IV. */
+QEL2_EXPORT Uint32 Qel2UnWrapKey(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                 Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint64 *pulKeyHandle);
+/* Always 4241 with the caller's 8-byte IV; ulMech only selects the key-data
+ * rule of the decoding. */
+QEL2_EXPORT Uint32 Qel2UnWrapKey2(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint8 ucKeyLocation, Uint64 *pulKeyHandle);
+QEL2_EXPORT Uint32 Qel2UnWrapKey3(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint32 ulFormat, Uint8 ucKeyLocation,
+                                  Uint64 *pulKeyHandle);
+QEL2_EXPORT Uint32 Qel2UnWrapKeyNew(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                    Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                    Uint32 ulMech, Uint32 ulFormat, Uint8 ucKeyLocation,
+                                    Uint64 *pulKeyHandle);
+/* Mechanisms 4240, 4241, 4242, 4180, 1, 9 and 310 (tested after decoding). */
+QEL2_EXPORT Uint32 Qel2UnWrapKey5(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                  Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint32 hashtype, Uint32 ulFormat,
+                                  Uint8 ucKeyLocation, Uint64 *pulKeyHandle,
+                                  Uint8 *attestedResponse, Uint32 *attestedLength, Uint32 *req_id);
+QEL2_EXPORT Uint32 Qel2UnWrapKeyExtended(Uint32 ulSessionHandle, Uint64 ulUnwrappingKeyHandle,
+                                         Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen, Uint32 ulMech,
+                                         Uint32 ulFormat, Uint8 ucKeyLocation, Uint64 *pulKeyHandle,
+                                         Uint8 *attestedResponse, Uint32 *attestedLength,
+                                         extendedArgs *pExtArgs, Uint32 *request_id);
+
+/* ---- key import: an unwrap into a new object ----
+ * Plain input (PLAIN, PLAIN_RAW) is wrapped on the HSM with the unwrapping
+ * key first (4241 or 4242 only). The by-arguments forms build the template
+ * (key types 0, 1, 3, 16, 18, 21, 31; a label "public" or "private" is
+ * ERR_BAD_LABEL); the IV length is the mechanism's. */
+QEL2_EXPORT Uint32 Qel2ImportKey(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                 Uint8 *pKey, Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                 Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                 Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 *pID,
+                                 Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen, Uint8 *pIV,
+                                 Uint32 ulMech, Uint8 ucKeyLocation, Uint64 ulUnwrappingKeyHandle,
+                                 Uint64 *pulKeyHandleUnwrapped);
+QEL2_EXPORT Uint32 Qel2ImportKey2(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                  Uint8 *pKey, Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                  Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                  Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 *pID,
+                                  Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint8 ucKeyLocation, Uint64 ulUnwrappingKeyHandle,
+                                  Uint64 *pulKeyHandleUnwrapped, Uint8 *pAttrObj,
+                                  Uint32 *ulAttrLen);
+QEL2_EXPORT Uint32 Qel2ImportKey3(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                  Uint8 *pKey, Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                  Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                  Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 *pID,
+                                  Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint8 ucKeyLocation, Uint64 ulUnwrappingKeyHandle,
+                                  Uint64 *pulKeyHandleUnwrapped, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength);
+QEL2_EXPORT Uint32 Qel2ImportKey4(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                  Uint8 *pKey, Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                  Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                  Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 *pID,
+                                  Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen, Uint8 *pIV,
+                                  Uint32 ulMech, Uint8 ucKeyLocation, Uint64 ulUnwrappingKeyHandle,
+                                  Uint64 *pulKeyHandleUnwrapped, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength, Uint8 bExtractable);
+/* ulIVLen is not used: the mechanism's IV length is. */
+QEL2_EXPORT Uint32 Qel2ImportKey5(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                  Uint32 ulMech, Uint8 *pIV, Uint32 ulIVLen, Uint8 *pKey,
+                                  Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                  Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                  Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 *pID,
+                                  Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen,
+                                  Uint8 ucKeyLocation, extendedTemplateArgs *extArgs,
+                                  Uint64 ulUnwrappingKeyHandle, Uint64 *pulKeyHandleUnwrapped,
+                                  Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength, Uint32 *request_id);
+QEL2_EXPORT Uint32 Qel2ImportKey6(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                  Uint32 ulMech, Uint8 *pIV, Uint32 ulIVLen, Uint8 *pKey,
+                                  Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                  Uint32 ulModLenInBits, Uint32 ulCurveID, Uint32 *pSessions,
+                                  Uint8 ulSessCount, Uint16 *pUsers, Uint8 ulCount, Uint8 ulMValue,
+                                  Uint8 *pID, Uint32 ulIDLen, Uint8 *pLabel, Uint32 ulLabelLen,
+                                  Uint8 ucKeyLocation, extendedTemplateArgs *extArgs,
+                                  Uint64 ulUnwrappingKeyHandle, Uint64 *pulKeyHandleUnwrapped,
+                                  Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint8 *attestedResponse,
+                                  Uint32 *attestedLength, Uint32 *request_id);
+/* Plain keys as token objects, 4241 with a zero IV; kek and its size are
+ * not used. */
+QEL2_EXPORT Uint32 Qel2ImportRSAPrivateKey(Uint32 ulSessionHandle, Uint8 *kek, Uint32 kek_size,
+                                           Uint64 ulUnwrappingKeyHandle, Uint8 *pKey,
+                                           Uint32 ulKeyLen, Uint8 *pLabel, Uint32 ulLabelLen,
+                                           Uint32 ulCrtLen, Uint32 ulPubExp,
+                                           Uint64 *pulKeyHandleUnwrapped);
+QEL2_EXPORT Uint32 Qel2ImportDSAPrivateKey(Uint32 ulSessionHandle, Uint8 *kek, Uint32 kek_size,
+                                           Uint64 ulUnwrappingKeyHandle, Uint8 *pKey,
+                                           Uint32 ulKeyLen, Uint8 *pLabel, Uint32 ulLabelLen,
+                                           Uint32 ulModLenInBits, Uint64 *pulKeyHandleUnwrapped);
+QEL2_EXPORT Uint32 Qel2ImportECDSAPrivateKey(Uint32 ulSessionHandle, Uint8 *kek, Uint32 kek_size,
+                                             Uint64 ulUnwrappingKeyHandle, Uint8 *pKey,
+                                             Uint32 ulKeyLen, Uint8 *pLabel, Uint32 ulLabelLen,
+                                             Uint32 ulCurveID, Uint64 *pulKeyHandleUnwrapped);
+QEL2_EXPORT Uint32 Qel2ImportSymmetricKey(Uint32 ulSessionHandle, Uint8 *pKek, Uint32 ulKekSize,
+                                          Uint64 ulUnwrappingKeyHandle, Uint32 ulKeyType,
+                                          Uint8 *pKey, Uint32 ulKeyLen, Uint8 *pLabel,
+                                          Uint32 ulLabelLen, Uint64 *pulKeyHandleUnwrapped);
+/* The caller's template, checked in unwrap mode (a failure is
+ * ERR_INVALID_INPUT before any request). */
+QEL2_EXPORT Uint32 Qel2ImportKeyTemplate(Uint32 ulSessionHandle, InputType keyInput, Uint32 ulMech,
+                                         Uint8 *pIV, Uint8 *pKey, Uint32 ulKeySize,
+                                         Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                         Uint64 ulUnwrappingKeyHandle,
+                                         Uint64 *pulKeyHandleUnwrapped, Uint8 *attestedResponse,
+                                         Uint32 *attestedLength);
+/* ulKeyType, ulCrtLen, ulPubExp, ulModLenInBits and ulCurveID are not used. */
+QEL2_EXPORT Uint32 Qel2ImportKeyPkcs(Uint32 ulSessionHandle, Uint32 ulKeyType, InputType KeyInput,
+                                     Uint8 *pKey, Uint32 ulKeyLen, Uint32 ulCrtLen, Uint32 ulPubExp,
+                                     Uint32 ulModLenInBits, Uint32 ulCurveID, Uint8 *pIV,
+                                     Uint32 ulMech, Uint32 ulTemplateSize, Uint8 *pTemplate,
+                                     Uint64 ulUnwrappingKeyHandle, Uint64 *pulKeyHandleUnwrapped,
+                                     Uint8 *pAttrObj, Uint32 *ulAttrLen);
+/* A wrapped key (4241, the caller's 8-byte IV) with the caller's template
+ * and count as given. */
+QEL2_EXPORT Uint32 Qel2ImportUnWrapKey(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                       Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                       Uint8 *pIV, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                       Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                       Uint8 *attestedResponse, Uint32 *attestedLength,
+                                       Uint32 *request_id, Uint8 ucKeyLocation);
+
 /* ---- wrapped key with template: decoding ---- */
 
 /* Splits a wrapped key with template: stores the count, the template length

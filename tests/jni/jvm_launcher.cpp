@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <hsmsim/daemon.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -53,6 +54,26 @@ size_t full_requests(const std::vector<hsmsim::Captured> &seen, uint16_t opcode)
   for (const auto &c : seen)
     if (c.operation <= 1 && c.opcode == opcode) ++n;
   return n;
+}
+
+// Token keys of the test user labelled "many": more than one search answer
+// can carry (8188 handles).
+constexpr uint16_t kOpFindUsingCount = 205;
+constexpr uint16_t kOpWrapKey = 225;
+constexpr uint16_t kOpRandom = 0x0101;
+constexpr uint16_t kOpCreateObject = 15;
+constexpr uint16_t kOpUnwrapKey = 226;
+constexpr size_t kManyKeys = 8190;
+
+void seed_many_keys(hsmsim::Daemon &d) {
+  seed_user(d);
+  hsmsim::ObjectSeed s;
+  s.owner = kUser;
+  const std::string label = "many";
+  s.attributes = {hsmsim::ObjectAttr::number(0x0, 4), hsmsim::ObjectAttr::number(0x100, 31),
+                  hsmsim::ObjectAttr::number(0x161, 16), hsmsim::ObjectAttr::text(0x3, label)};
+  for (size_t i = 0; i < kManyKeys; ++i)
+    if (d.hsm().seed_object(s).code != 0) throw std::runtime_error("cannot seed a key");
 }
 
 struct Scenario {
@@ -134,6 +155,49 @@ const Scenario kScenarios[] = {
      }},
     // CryptoTest: host-side natives and refusals only; nothing may be sent.
     {"crypto_host", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (!seen.empty())
+         return std::to_string(seen.size()) + " requests reached the daemon; expected none";
+       return std::nullopt;
+     }},
+    // Key store, hash and random, key generation with export and wrap, and
+    // the refusals before any request (BridgeTest programs).
+    {"key_store", true, seed_many_keys,
+     [](const auto &seen) -> std::optional<std::string> {
+       // findKey sends its label with the NUL: attribute size 13 for 12 characters.
+       static const char kLabelAttr[] =
+           "\0\0\0\x03\0\0\0\x0d"
+           "nothing-here";
+       for (const auto &c : seen)
+         if (c.opcode == kOpFindUsingCount &&
+             std::search(c.bytes.begin(), c.bytes.end(), kLabelAttr,
+                         kLabelAttr + sizeof kLabelAttr) != c.bytes.end())
+           return std::nullopt;
+       return "no search sent findKey's label with its NUL";
+     }},
+    {"hash_random", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       // 100000 bytes in two requests, then two of 16 bytes.
+       const size_t n = full_requests(seen, kOpRandom);
+       if (n != 4) return std::to_string(n) + " random requests; expected 4";
+       return std::nullopt;
+     }},
+    {"key_gen_wrap", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (full_requests(seen, kOpWrapKey) == 0) return "no wrap request";
+       return std::nullopt;
+     }},
+    {"key_import", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (full_requests(seen, kOpCreateObject) == 0) return "no create request";
+       return std::nullopt;
+     }},
+    {"unwrap_import", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (full_requests(seen, kOpUnwrapKey) == 0) return "no unwrap request";
+       return std::nullopt;
+     }},
+    {"bridge_refusals", true, [](hsmsim::Daemon &) {},
      [](const auto &seen) -> std::optional<std::string> {
        if (!seen.empty())
          return std::to_string(seen.size()) + " requests reached the daemon; expected none";

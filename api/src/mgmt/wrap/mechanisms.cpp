@@ -40,6 +40,67 @@ uint64_t iv_value(const Uint8 *iv) {
   return v;
 }
 
+bool zero_iv_allowed(uint32_t mech) {
+  return mech == CRYPTO_MECH_AES_KEY_WRAP || mech == CRYPTO_MECH_AES_KEY_WRAP_PAD ||
+         mech == CRYPTO_MECH_AES_KEY_WRAP_PKCS_PAD || mech == CRYPTO_MECH_DES3_KEY_WRAP;
+}
+
+bool rsa_mech(uint32_t mech) {
+  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP || mech == CRYPTO_MECH_RSA_OAEP_KEY_WRAP ||
+         mech == CRYPTO_MECH_RSA_AES_KEY_WRAP;
+}
+
+uint32_t sent_mech(uint32_t mech) {
+  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP ? CRYPTO_MECH_RSA_OAEP_KEY_WRAP : mech;
+}
+
+uint32_t pkcs_flag(uint32_t mech) {
+  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP ? QEL2_WRAP_IS_PKCS_PAD : 0;
+}
+
+bool pick_iv(uint32_t mech, const Uint8 *iv, uint32_t iv_len, const Uint8 **out,
+             uint32_t *out_len) {
+  static const Uint8 kZeros[16] = {};
+  if (iv) {
+    *out = iv;
+    *out_len = iv_len;
+    return true;
+  }
+  *out = kZeros;
+  *out_len = 0;
+  if (zero_iv_allowed(mech)) {
+    *out_len = mech_info(mech).iv_len;
+    return true;
+  }
+  return rsa_mech(mech);
+}
+
+bool checked_key_mech(uint32_t mech) {
+  switch (mech) {
+    case CRYPTO_MECH_AES_KEY_WRAP:
+    case CRYPTO_MECH_AES_KEY_WRAP_PAD:
+    case CRYPTO_MECH_AES_KEY_WRAP_PKCS_PAD:
+    case CRYPTO_MECH_RSA_AES_KEY_WRAP:
+    case CRYPTO_MECH_RSA_PKCS_KEY_WRAP:
+    case CRYPTO_MECH_RSA_OAEP_KEY_WRAP:
+    case CRYPTO_MECH_DES3_KEY_WRAP:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool zero_iv8(const Uint8 *iv, uint32_t iv_len) {
+  if (!iv || iv_len < 8) return false;
+  for (int i = 0; i < 8; ++i)
+    if (iv[i]) return false;
+  return true;
+}
+
+void iv8_of(const Uint8 *iv, uint32_t iv_len, Uint8 out[8]) {
+  for (uint32_t i = 0; i < 8; ++i) out[i] = iv && i < iv_len ? iv[i] : 0;
+}
+
 }  // namespace qel2::wrap
 
 extern "C" {

@@ -18,48 +18,13 @@ namespace qel2::wrap {
 namespace {
 
 constexpr uint32_t kNoHash = 0xFFFFFFFF;
-constexpr uint32_t kMaxIv = 16;
 
 bool plain_output(uint32_t format) { return (format & ENCRYPTED) == 0; }
-
-// Mechanisms that wrap with a zero IV of the table's length when none is given.
-bool zero_iv_allowed(uint32_t mech) {
-  return mech == CRYPTO_MECH_AES_KEY_WRAP || mech == CRYPTO_MECH_AES_KEY_WRAP_PAD ||
-         mech == CRYPTO_MECH_AES_KEY_WRAP_PKCS_PAD || mech == CRYPTO_MECH_DES3_KEY_WRAP;
-}
-bool rsa_mech(uint32_t mech) {
-  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP || mech == CRYPTO_MECH_RSA_OAEP_KEY_WRAP ||
-         mech == CRYPTO_MECH_RSA_AES_KEY_WRAP;
-}
-uint32_t sent_mech(uint32_t mech) {
-  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP ? CRYPTO_MECH_RSA_OAEP_KEY_WRAP : mech;
-}
-uint32_t pkcs_flag(uint32_t mech) {
-  return mech == CRYPTO_MECH_RSA_PKCS_KEY_WRAP ? QEL2_WRAP_IS_PKCS_PAD : 0;
-}
 
 void put_wrap_command(BeWriter &w, uint32_t session, uint32_t common_flags, uint32_t mech,
                       uint64_t wrapping, uint64_t key) {
   put_session_header(w, session, 0, common_flags);
   w.u32(sent_mech(mech)).u64(wrapping).u64(key);
-}
-
-// The IV of a request: the caller's, else zero bytes of the table's length
-// for the mechanisms that allow it, none for RSA; false otherwise.
-bool pick_iv(uint32_t mech, const Uint8 *iv, uint32_t iv_len, const Uint8 *zeros, const Uint8 **out,
-             uint32_t *out_len) {
-  if (iv) {
-    *out = iv;
-    *out_len = iv_len;
-    return true;
-  }
-  *out = zeros;
-  *out_len = 0;
-  if (zero_iv_allowed(mech)) {
-    *out_len = mech_info(mech).iv_len;
-    return true;
-  }
-  return rsa_mech(mech);
 }
 
 // The length rules shared by both requests once the answer allows decoding,
@@ -87,14 +52,12 @@ Uint32 wrap_common(Uint32 session_handle, Uint64 wrapping, Uint64 key, const Uin
                    uint32_t iv_len, uint32_t mech, uint32_t hash, uint32_t format, Uint8 *out,
                    Uint32 *len) {
   if (!len) return ERR_INVALID_INPUT;
-  static const Uint8 kZeros[kMaxIv] = {};
   const Uint8 *use_iv = nullptr;
   uint32_t use_len = 0;
-  if (!pick_iv(mech, iv, iv_len, kZeros, &use_iv, &use_len)) return ERR_INVALID_INPUT;
+  if (!pick_iv(mech, iv, iv_len, &use_iv, &use_len)) return ERR_INVALID_INPUT;
   if (mech == CRYPTO_MECH_AES_KEY_WRAP_PAD) {
-    // The zero check reads 8 bytes: a shorter IV is no IV of this mechanism.
-    static const Uint8 kZero8[8] = {};
-    if (use_len != 8 || std::memcmp(use_iv, kZero8, 8) != 0) {
+    // The zero check reads 8 bytes: any other length is no IV of this mechanism.
+    if (use_len != 8 || !zero_iv8(use_iv, use_len)) {
       printf("IV must be zero for KEY_WRAP_PAD");
       return ERR_INVALID_INPUT;
     }
@@ -116,8 +79,8 @@ Uint32 wrap_common(Uint32 session_handle, Uint64 wrapping, Uint64 key, const Uin
       printf("Error : Mechanism %u not supported\n", m);
       return ERR_INVALID_INPUT;
     }
-    Uint8 iv8[8] = {};
-    std::memcpy(iv8, use_iv, std::min<uint32_t>(use_len, 8));
+    Uint8 iv8[8];
+    iv8_of(use_iv, use_len, iv8);
     return Qel2ExportUnwrapKey(session, out, key_len, out, len, wrapping, m, iv8, nullptr);
   });
 }
@@ -129,14 +92,11 @@ Uint32 wrap_common_extended(Uint32 session_handle, Uint64 wrapping, Uint64 key, 
   if (!len) return ERR_INVALID_INPUT;
   extendedArgs none{};
   extendedArgs &a = ext ? *ext : none;
-  static const Uint8 kZeros[kMaxIv] = {};
-  const Uint8 *use_iv = a.pIV;
-  uint32_t use_len = a.IVLen;
-  if (!a.pIV) {
-    if (!zero_iv_allowed(mech)) return ERR_INVALID_INPUT;
-    use_iv = kZeros;
-    use_len = mech_info(mech).iv_len;
-  }
+  const Uint8 *use_iv = nullptr;
+  uint32_t use_len = 0;
+  // Without an IV only the zero-IV mechanisms go (RSA included in none).
+  if (!a.pIV && !zero_iv_allowed(mech)) return ERR_INVALID_INPUT;
+  pick_iv(mech, a.pIV, a.IVLen, &use_iv, &use_len);
   const bool gcm = mech == CRYPTO_MECH_AES_GCM;
   if ((a.ulAadLen && !a.pAad) || (gcm && a.GcmTagLen && !a.pGcmTag)) return ERR_INVALID_INPUT;
   const uint32_t session = masked_session(session_handle);
@@ -155,8 +115,8 @@ Uint32 wrap_common_extended(Uint32 session_handle, Uint64 wrapping, Uint64 key, 
   if (out) rq.out(out, std::min<uint32_t>(capacity, kMaxSegmentLen - 64));
   rq.send(OSTREL_BLOCKING);
   return finish_wrap(rq, resp, out, len, capacity, format, out_seg, [&](Uint32 key_len) {
-    Uint8 iv8[8] = {};
-    std::memcpy(iv8, use_iv, std::min<uint32_t>(use_len, 8));
+    Uint8 iv8[8];
+    iv8_of(use_iv, use_len, iv8);
     return Qel2UnWrapHostKey2(session, out, key_len, out, len, wrapping, mech, iv8, nullptr);
   });
 }
@@ -257,18 +217,7 @@ QEL2_EXPORT Uint32 Qel2WrapKey5(Uint32 ulSessionHandle, Uint64 ulWrappingKeyHand
                                 Uint32 hashType, Uint32 ulFormat, Uint8 *pWrappedKey,
                                 Uint32 *pulWrappedKeyLen, Uint8 bNoTemplate,
                                 Uint32 * /*request_id: never filled*/) {
-  switch (ulMech) {
-    case CRYPTO_MECH_AES_KEY_WRAP:
-    case CRYPTO_MECH_AES_KEY_WRAP_PAD:
-    case CRYPTO_MECH_AES_KEY_WRAP_PKCS_PAD:
-    case CRYPTO_MECH_RSA_AES_KEY_WRAP:
-    case CRYPTO_MECH_RSA_PKCS_KEY_WRAP:
-    case CRYPTO_MECH_RSA_OAEP_KEY_WRAP:
-    case CRYPTO_MECH_DES3_KEY_WRAP:
-      break;
-    default:
-      return ERR_INVALID_INPUT;
-  }
+  if (!checked_key_mech(ulMech)) return ERR_INVALID_INPUT;
   return wrap_with_template(ulSessionHandle, ulWrappingKeyHandle, ulKeyHandleToWrap, pIV, ulMech,
                             hashType, ulFormat | ENCRYPTED, pWrappedKey, pulWrappedKeyLen,
                             bNoTemplate);

@@ -52,6 +52,10 @@ std::vector<uint8_t> keygen_attestation(HsmState &, uint16_t opcode,
 
 inline constexpr size_t kKeyGenAttestSize = 952;
 
+// A store_object finisher: the public parts (RSA modulus and exponent, DSA
+// domain, EC curve) of the engine::Key `arg` as the object's attributes.
+void add_public_parts(obj::Object &o, const void *arg);
+
 // Registration, one per handler file.
 void add_keygen_secret_ops(HandlerTable &);
 void add_keygen_pair_ops(HandlerTable &);

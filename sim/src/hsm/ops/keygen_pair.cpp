@@ -101,7 +101,8 @@ uint32_t generate(const Plan &p, engine::Key &key) {
   }
 }
 
-// The public parts both objects of the pair carry as attributes.
+}  // namespace
+
 void add_public_parts(obj::Object &o, const void *arg) {
   const auto &key = *static_cast<const engine::Key *>(arg);
   switch (key.kind()) {
@@ -125,6 +126,8 @@ void add_public_parts(obj::Object &o, const void *arg) {
       break;
   }
 }
+
+namespace {
 
 // Command (header, mechanism, two 16-bit offsets), then the public and the
 // private template, each behind its Object head.
