@@ -72,4 +72,7 @@ void add_admin2_kbk_ops(HandlerTable &);
 void add_sign_ops(HandlerTable &);     // signing and verifying with key objects
 void add_ssl_ctx_ops(HandlerTable &);  // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
 
+// Key-encryption and password-encryption keys.
+void add_admin2_kek_ops(HandlerTable &);
+
 }  // namespace hsmsim::hsm
