@@ -6,20 +6,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <initializer_list>
 
 #include "qel2_openssl_util.h"
 
 namespace {
 
-std::string file_path() {
-  static const std::string path = [] {
-    char tmpl[] = "/tmp/qel2-fuzz-kek.XXXXXX";
-    const int fd = mkstemp(tmpl);
-    if (fd >= 0) close(fd);
-    return std::string(tmpl);
+char g_path[] = "/tmp/qel2-fuzz-kek.XXXXXX";
+
+// One scratch file for the run, removed at exit.
+const char *file_path() {
+  static const bool made = [] {
+    const int fd = mkstemp(g_path);
+    if (fd < 0) return false;
+    close(fd);
+    atexit([] { unlink(g_path); });
+    return true;
   }();
-  return path;
+  return made ? g_path : nullptr;
 }
 
 }  // namespace
@@ -31,13 +35,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string path = file_path();
-  FILE *f = fopen(path.c_str(), "wb");
+  const char *path = file_path();
+  FILE *f = path ? fopen(path, "wb") : nullptr;
   if (!f) return 0;
   fwrite(data, 1, size, f);
   fclose(f);
   for (int format : {QEL2_KEY_FORMAT_DER, QEL2_KEY_FORMAT_PEM})
     for (int type : {QEL2_KEY_PUBLIC, QEL2_KEY_PRIVATE})
-      EVP_PKEY_free(load_pkey(path.c_str(), format, type));
+      EVP_PKEY_free(load_pkey(path, format, type));
   return 0;
 }

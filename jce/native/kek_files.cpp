@@ -48,7 +48,13 @@ struct Premaster {
 int no_password(char *, int, int, void *) { return 0; }
 
 // Both files of a key pair, created or truncated.
-bool open_pair(const char *priv_file, const char *pub_file, Ptr<BIO> &priv, Ptr<BIO> &pub) {
+bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &priv, Ptr<BIO> &pub) {
+  const char *priv_file = reinterpret_cast<const char *>(priv_key_file);
+  const char *pub_file = reinterpret_cast<const char *>(pub_key_file);
+  if (!priv_file || !pub_file) {
+    puts("no key file specified");
+    return false;
+  }
   priv.reset(BIO_new_file(priv_file, "w"));
   if (!priv) {
     printf("unable to open private key file: %s\n", priv_file);
@@ -140,14 +146,8 @@ Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file, Int8 *pu
     printf("unable to create curve: %s\n", curve);
     return RET_ERROR;
   }
-  if (!priv_key_file || !pub_key_file) {
-    puts("no key file specified");
-    return RET_ERROR;
-  }
   Ptr<BIO> priv, pub;
-  if (!open_pair(reinterpret_cast<const char *>(priv_key_file),
-                 reinterpret_cast<const char *>(pub_key_file), priv, pub))
-    return RET_ERROR;
+  if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
   Ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", OBJ_nid2sn(nid)));
   if (!key) {
     puts("failed to generate key");
@@ -161,14 +161,8 @@ Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file, Int8 *pu
 }
 
 Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file, Int8 *pub_key_file) {
-  if (!priv_key_file || !pub_key_file) {
-    puts("no key file specified");
-    return RET_ERROR;
-  }
   Ptr<BIO> priv, pub;
-  if (!open_pair(reinterpret_cast<const char *>(priv_key_file),
-                 reinterpret_cast<const char *>(pub_key_file), priv, pub))
-    return RET_ERROR;
+  if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
   // OpenSSL's default public exponent is 65537.
   Ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(mod_size)));
   if (!key) {

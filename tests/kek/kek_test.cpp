@@ -88,6 +88,12 @@ Bytes openssl_rsa_raw(EVP_PKEY *priv, const Bytes &in) {
   return out;
 }
 
+// The key-encryption key files of device 0, partition 1.
+struct KekFiles {
+  std::string priv = key_path(0, 1, "kek_pri_key.pem"), pub = key_path(0, 1, "kek_pub_key.pem"),
+              hsm = key_path(0, 1, "kek_hsm_pub_key.pem");
+};
+
 // A stand-in and a session of the child's own (see private_opt.h).
 struct Bench {
   hsmsim::Daemon d;
@@ -124,9 +130,8 @@ TEST(KekEstablish, EcdhOnEachCurveGivesTheHsmsMasterKey) {
   with_private_opt([] {
     Bench b;
     const Uint32 s = b.session();
-    const std::string priv = key_path(0, 1, "kek_pri_key.pem"),
-                      pub = key_path(0, 1, "kek_pub_key.pem"),
-                      hsm = key_path(0, 1, "kek_hsm_pub_key.pem");
+    const KekFiles f;
+    const std::string &priv = f.priv, &pub = f.pub, &hsm = f.hsm;
     for (const char *curve : {"prime256v1", "secp384r1", "secp521r1", "secp256k1"}) {
       SCOPED_TRACE(curve);
       ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8(curve), i8(priv), i8(pub)));
@@ -181,9 +186,8 @@ TEST(KekEstablish, RsaSecretAndLongerModuli) {
   with_private_opt([] {
     Bench b;
     const Uint32 s = b.session();
-    const std::string priv = key_path(0, 1, "kek_pri_key.pem"),
-                      pub = key_path(0, 1, "kek_pub_key.pem"),
-                      hsm = key_path(0, 1, "kek_hsm_pub_key.pem");
+    const KekFiles f;
+    const std::string &priv = f.priv, &pub = f.pub, &hsm = f.hsm;
     const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
     spill(hsm, earlier);
     struct Case {
