@@ -325,7 +325,7 @@ TEST(KekEstablish, AnswersThatHoldNoWholeKeyLeaveTheFileAlone) {
     const Uint32 s = b.session();
     const std::string hsm = key_path(0, 1, "kek_hsm_pub_key.pem");
     spill(key_path(0, 1, "kek_pub_key.pem"), Bytes(300, 'h'));  // room for a 300-byte key
-    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    const Bytes earlier(400, 'e');  // longer than the key that replaces it
     struct Case {
       const char *what;
       Bytes answer;
@@ -349,7 +349,7 @@ TEST(KekEstablish, AnswersThatHoldNoWholeKeyLeaveTheFileAlone) {
       EXPECT_EQ(c.expect, Qel2GenKeyEncKeyNew(s, 0, in.data(), &len, out.data()));
       EXPECT_EQ(earlier, slurp(hsm));
     }
-    // A whole answer writes exactly the key's bytes.
+    // A whole answer replaces the file with exactly the key's bytes.
     Bytes answer = kek_answer(0, 32 + 178, 32, 178);
     b.d.script(KQ_MGMT_CMD, KQ_GEN_KEY_ENC_KEY, payload(answer, 1));
     Bytes in = nonce_of(2), out(32);
