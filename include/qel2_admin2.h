@@ -172,6 +172,22 @@ QEL2_EXPORT int Qel2PrintTokenInfo2(uint8_t *info, uint32_t ti_size, int num_tok
 QEL2_EXPORT int Qel2PrintTokenInfo3(uint8_t *info, uint32_t ti_size, int num_tokens,
                                     Uint32 ulBeginIndex);
 
+/* ---- key-encryption and password-encryption key establishment ----
+ * The host's public key is read from "/opt/hsm/pxdv<dev>/<name>_<partition>"
+ * (device and partition from the session handle); method 0 (ECDH) stores the
+ * HSM's public key as "kek_hsm_pub_key.pem" beside it. nonce_in is 32 bytes;
+ * *nonce_out_len is the nonce buffer's size on entry and the HSM nonce's
+ * length on return. */
+#define QEL2_KEK_NONCE_LEN 32u
+#define QEL2_KEK_KEY_FILE_MAX 1024u /* longest host public key file */
+#define QEL2_KEK_RSA_NONCE_MIN 256u /* nonce buffer of method 1 */
+
+QEL2_EXPORT Uint32 Qel2GenKeyEncKeyNew(Uint32 ulSessionHandle, Uint8 kek_method, Uint8 *nonce_in,
+                                       Uint32 *nonce_out_len, Uint8 *nonce_out);
+QEL2_EXPORT Uint32 Qel2GenKeyEncKey(Uint32 ulSessionHandle, Uint8 *nonce_in, Uint8 *nonce_out);
+QEL2_EXPORT Uint32 Qel2GenPswdEncKey(Uint32 ulSessionHandle, Uint8 *nonce_in, Uint32 *nonce_out_len,
+                                     Uint8 *nonce_out);
+
 QEL2_EXTERN_C_END
 
 #endif

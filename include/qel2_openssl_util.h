@@ -86,6 +86,48 @@ QEL2_EXPORT int get_wrap_mechanism(Uint32 ulMech);
 QEL2_EXPORT int get_sign_mechanism(Uint32 ulMech);
 QEL2_EXPORT int get_derive_mechanism(Uint32 ulMech);
 
+/* ---- key-encryption key files and the master key ----
+ * The host's side of a key-encryption key: key pairs written as PEM files the
+ * caller names, keys read from PEM or DER files, and the 64-byte master key
+ * derived from what Qel2GenKeyEncKeyNew exchanged with the HSM. Results are
+ * 0 or RET_ERROR (128), after a message on standard output. */
+
+#define QEL2_KEK_MASTER_KEY_LEN 64
+#define QEL2_KEY_FORMAT_DER 1
+#define QEL2_KEY_FORMAT_PEM 2
+#define QEL2_KEY_PUBLIC 1
+#define QEL2_KEY_PRIVATE 2
+
+struct evp_pkey_st; /* OpenSSL's EVP_PKEY */
+
+/* EC key pair on the curve of that OpenSSL short name ("prime256v1"): the
+ * private file holds the curve parameters and the unencrypted private key,
+ * the public file the public key (PUBKEY). Files are created or truncated. */
+QEL2_EXPORT Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file,
+                                             Int8 *pub_key_file);
+/* RSA key pair of mod_size bits, public exponent 65537: the unencrypted
+ * private key (RSA PRIVATE KEY) and the public key (PUBKEY). */
+QEL2_EXPORT Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file,
+                                             Int8 *pub_key_file);
+/* The key in the file (format 1 DER, 2 PEM; key_type 1 public, 2 private),
+ * to be freed with EVP_PKEY_free; null when none could be read. */
+QEL2_EXPORT struct evp_pkey_st *load_pkey(const char *file, int format, int key_type);
+/* SHA-512 over four zero bytes, the premaster, the label up to its NUL, the
+ * host nonce, the target nonce and the serial number up to its NUL, into
+ * the 64 bytes at mk. g_id and g_pswd are not used. Always 0. */
+QEL2_EXPORT Uint32 KDF(Uint8 *pmk, Uint32 pmk_len, Uint8 *label, Uint32 host_nonce_len,
+                       Uint8 *s_nonce, Uint32 tgt_nonce_len, Uint8 *t_nonce, Uint8 *g_id,
+                       Uint8 *g_pswd, Uint8 *serial_number, Uint8 *mk);
+/* The master key of a key-encryption key, from the host's private key
+ * "/opt/hsm//pxdv<dev_id>/kek_pri_key.pem_<partition>" (partition from the
+ * session handle). Method 0 (ECDH) agrees with the HSM's key stored beside it
+ * and takes the 32 nonce bytes at nonce_out as the target nonce; any other
+ * method decrypts the nonce_out_len bytes at nonce_out (RSA, no padding) and
+ * takes as many as the secret is long. nonce_in is the host's 32-byte nonce. */
+QEL2_EXPORT Uint32 compute_master_key(int dev_id, Uint32 session_handle, Uint32 kek_method,
+                                      Uint8 *nonce_in, Uint8 *nonce_out, Uint32 nonce_out_len,
+                                      Uint8 *label, Uint8 *serial_number, Uint8 *mk);
+
 QEL2_EXTERN_C_END
 
 #endif

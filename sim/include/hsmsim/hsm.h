@@ -154,6 +154,15 @@ struct ObjectView {
   std::vector<uint8_t> public_data{};
 };
 
+// A key-encryption or password-encryption key as the HSM agreed it.
+struct KeyEstablishmentView {
+  uint8_t method = 0;                   // 0 ECDH, 1 RSA (from the host key's type)
+  std::vector<uint8_t> premaster{};     // ECDH shared secret, or the secret encrypted to the host
+  std::vector<uint8_t> master_key{};    // 64 bytes (see sim/README.md)
+  std::vector<uint8_t> host_nonce{};    // 32 bytes
+  std::vector<uint8_t> target_nonce{};  // the HSM's nonce (RSA: the encrypted secret)
+};
+
 class Hsm {
  public:
   Hsm();
@@ -231,6 +240,13 @@ class Hsm {
   // returns it.
   std::optional<std::vector<uint8_t>> ssl_context_secret(uint64_t handle) const;
   size_t ssl_context_count(const std::string &partition) const;
+
+  // ---- key-encryption keys (for tests) ----
+  // The last key-encryption (password_key false) or password-encryption key
+  // established for the partition; none before one. Tests only: the HSM
+  // never returns the secret.
+  std::optional<KeyEstablishmentView> key_establishment(const std::string &partition,
+                                                        bool password_key) const;
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -175,4 +175,10 @@ inline constexpr uint16_t kTargetKeyExchange = 8;
 }  // namespace cert
 }  // namespace op
 
+// Key-encryption and password-encryption key establishment.
+namespace op {
+inline constexpr uint16_t kGenKeyEncKey = 28;
+inline constexpr uint16_t kGenPswdEncKey = 29;
+}  // namespace op
+
 }  // namespace hsmsim::hsm

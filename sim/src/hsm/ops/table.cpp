@@ -32,6 +32,7 @@ const HandlerTable &handlers() {
     add_sign_ops(t);
     add_ssl_ctx_ops(t);
     add_unwrap_key_ops(t);
+    add_admin2_kek_ops(t);
     return t;
   }();
   return table;

@@ -74,4 +74,7 @@ void add_ssl_ctx_ops(HandlerTable &);  // SSL contexts, premaster, ECDH, EAP-FAS
 // Unwrap of wrapped keys into new key objects.
 void add_unwrap_key_ops(HandlerTable &);
 
+// Key-encryption and password-encryption keys.
+void add_admin2_kek_ops(HandlerTable &);
+
 }  // namespace hsmsim::hsm

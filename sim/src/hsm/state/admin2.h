@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "hsm/state/secret.h"
+
 namespace hsmsim::hsm {
 
 inline constexpr size_t kPrivDataMax = 1u << 20;  // bytes of one blob
@@ -45,12 +47,23 @@ struct MofNPartition {
   int32_t c_timeout = 300, a_timeout = 600;  // seconds
 };
 
+// The last key-encryption (or password-encryption) key established for a
+// partition: what the HSM agreed with the host, kept for the test hook.
+struct KeyEstablishment {
+  uint8_t method = 0;                 // 0 ECDH, 1 RSA
+  Secret premaster;                   // ECDH shared secret, or the secret encrypted to the host
+  Secret master_key;                  // 64 bytes
+  std::vector<uint8_t> host_nonce;    // 32 bytes
+  std::vector<uint8_t> target_nonce;  // the HSM's nonce (RSA: the encrypted secret)
+};
+
 struct Admin2State {
   std::map<std::pair<uint8_t, std::string>, PrivateBlob> private_data;  // (partition, name)
   std::map<uint8_t, MofNPartition> mofn;                                // by partition
   std::map<std::pair<uint8_t, uint16_t>, std::vector<uint8_t>> certs;   // (partition, subject)
   std::map<uint8_t, std::vector<uint8_t>> kbk;  // key backup key by partition, made when first used
   std::vector<uint8_t> kbk_wrapping;  // the HSM's key over exported KBKs, made when first used
+  std::map<std::pair<uint8_t, bool>, KeyEstablishment> kek;  // (partition, password key?)
 
   // What a deleted partition kept goes with it.
   void drop_partition(uint8_t index) {
@@ -58,6 +71,7 @@ struct Admin2State {
     mofn.erase(index);
     std::erase_if(certs, [&](const auto &e) { return e.first.first == index; });
     kbk.erase(index);
+    std::erase_if(kek, [&](const auto &e) { return e.first.first == index; });
   }
 };
 

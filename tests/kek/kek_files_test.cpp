@@ -1,0 +1,269 @@
+// The host-side key helpers on their own: key pair files checked with
+// OpenSSL, key loading in each format, the derivation's inputs, and the
+// master key's refusals (its key files under a private /opt/hsm).
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "private_opt.h"
+#include "qel2_errors.h"
+#include "qel2_openssl_util.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using kek_test::with_private_opt;
+
+struct Free {
+  void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
+  void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
+  void operator()(BIO *b) const { BIO_free(b); }
+  void operator()(BIGNUM *b) const { BN_free(b); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, Free>;
+
+std::string slurp(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+Int8 *i8(const std::string &s) { return reinterpret_cast<Int8 *>(const_cast<char *>(s.c_str())); }
+Uint8 *u8(const char *s) { return reinterpret_cast<Uint8 *>(const_cast<char *>(s)); }
+
+// The PEM block names of a file, in order.
+std::vector<std::string> blocks(const std::string &text) {
+  std::vector<std::string> out;
+  const std::string begin = "-----BEGIN ";
+  for (size_t p = text.find(begin); p != std::string::npos; p = text.find(begin, p + 1))
+    out.push_back(
+        text.substr(p + begin.size(), text.find("-----", p + begin.size()) - p - begin.size()));
+  return out;
+}
+
+template <class Fn>
+std::string printed(Fn fn) {
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  fn();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+class KeyFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qel2-kekfiles.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string at(const char *name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+TEST_F(KeyFiles, EcPairBlocksAndKeys) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  uint32_t r = 0;
+  EXPECT_EQ("unknown curve name: nosuchcurve\n",
+            printed([&] { r = generate_kek_ecc_key_pair(i8("nosuchcurve"), i8(priv), i8(pub)); }));
+  EXPECT_EQ(RET_ERROR, r);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));  // no file made
+
+  ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("secp384r1"), i8(priv), i8(pub)));
+  EXPECT_EQ((std::vector<std::string>{"EC PARAMETERS", "EC PRIVATE KEY"}), blocks(slurp(priv)));
+  EXPECT_EQ(std::vector<std::string>{"PUBLIC KEY"}, blocks(slurp(pub)));
+  Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  Pkey p(load_pkey(pub.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC));
+  ASSERT_TRUE(k && p);
+  EXPECT_EQ(1, EVP_PKEY_eq(k.get(), p.get()));
+  char group[32] = {};
+  ASSERT_EQ(1, EVP_PKEY_get_group_name(k.get(), group, sizeof group, nullptr));
+  EXPECT_STREQ("secp384r1", group);
+}
+
+TEST_F(KeyFiles, RsaPairBlocksAndExponent) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  ASSERT_EQ(0u, generate_kek_rsa_key_pair(2048, i8(priv), i8(pub)));
+  EXPECT_EQ(std::vector<std::string>{"RSA PRIVATE KEY"}, blocks(slurp(priv)));
+  EXPECT_EQ(std::vector<std::string>{"PUBLIC KEY"}, blocks(slurp(pub)));
+  Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  Pkey p(load_pkey(pub.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC));
+  ASSERT_TRUE(k && p);
+  EXPECT_EQ(1, EVP_PKEY_eq(k.get(), p.get()));
+  EXPECT_EQ(2048, EVP_PKEY_get_bits(k.get()));
+  BIGNUM *e = nullptr;
+  ASSERT_EQ(1, EVP_PKEY_get_bn_param(k.get(), OSSL_PKEY_PARAM_RSA_E, &e));
+  std::unique_ptr<BIGNUM, Free> owned(e);
+  EXPECT_TRUE(BN_is_word(e, 65537));
+  // A file that cannot be made.
+  uint32_t r = 0;
+  EXPECT_EQ("unable to open private key file: /nonexistent/dir/p\n", printed([&] {
+              r = generate_kek_rsa_key_pair(2048, i8("/nonexistent/dir/p"), i8(pub));
+            }));
+  EXPECT_EQ(RET_ERROR, r);
+}
+
+TEST_F(KeyFiles, LoadEachFormat) {
+  Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
+  ASSERT_TRUE(key);
+  auto write = [&](const char *name, const std::function<int(BIO *)> &w) {
+    std::unique_ptr<BIO, Free> b(BIO_new_file(at(name).c_str(), "w"));
+    ASSERT_TRUE(b && w(b.get()) == 1);
+  };
+  write("pub.der", [&](BIO *b) { return i2d_PUBKEY_bio(b, key.get()); });
+  write("priv.der", [&](BIO *b) { return i2d_PrivateKey_bio(b, key.get()); });
+  write("priv.pem", [&](BIO *b) {
+    return PEM_write_bio_PrivateKey(b, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  });
+  write("locked.pem", [&](BIO *b) {
+    return PEM_write_bio_PrivateKey(b, key.get(), EVP_aes_256_cbc(), nullptr, 0, nullptr,
+                                    const_cast<char *>("secret"));
+  });
+  const std::string missing = at("missing.pem");
+  struct Case {
+    const char *file;
+    int format, type;
+    bool loads;
+    std::string message;
+  } cases[] = {
+      {"pub.der", QEL2_KEY_FORMAT_DER, QEL2_KEY_PUBLIC, true, ""},
+      {"priv.der", QEL2_KEY_FORMAT_DER, QEL2_KEY_PRIVATE, true, ""},
+      {"priv.pem", QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE, true, ""},
+      {"priv.pem", QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC, false, "PEM_read_bio_Key failed\n"},
+      {"priv.pem", QEL2_KEY_FORMAT_PEM, 3, false, "PEM_read_bio_Key failed\n"},
+      {"priv.pem", 3, QEL2_KEY_PUBLIC, false, "bad input format specified for key file\n"},
+      // An encrypted key is refused, never prompted for.
+      {"locked.pem", QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE, false, "PEM_read_bio_Key failed\n"},
+      {"missing.pem", QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE, false,
+       "Error opening " + missing + " \n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + std::to_string(c.format) + std::to_string(c.type));
+    Pkey got;
+    EXPECT_EQ(c.message,
+              printed([&] { got.reset(load_pkey(at(c.file).c_str(), c.format, c.type)); }));
+    ASSERT_EQ(c.loads, got != nullptr);
+    if (c.loads) {
+      EXPECT_EQ(1, EVP_PKEY_eq(key.get(), got.get()));
+    }
+  }
+  EXPECT_EQ("no keyfile specified\n",
+            printed([] { EXPECT_EQ(nullptr, load_pkey(nullptr, 2, 1)); }));
+}
+
+TEST(Kdf, InputsInTheirOrder) {
+  Bytes pmk(48, 0x5A), hn(32), tn(256);
+  for (size_t i = 0; i < hn.size(); ++i) hn[i] = static_cast<uint8_t>(i);
+  for (size_t i = 0; i < tn.size(); ++i) tn[i] = static_cast<uint8_t>(255 - i);
+  auto kdf = [&](Bytes &host, Bytes &tgt, const char *serial) {
+    Bytes mk(64);
+    EXPECT_EQ(0u, KDF(pmk.data(), 48, u8("label"), static_cast<Uint32>(host.size()), host.data(),
+                      static_cast<Uint32>(tgt.size()), tgt.data(), u8("gid"), u8("gpw"), u8(serial),
+                      mk.data()));
+    return mk;
+  };
+  const Bytes mk = kdf(hn, tn, "SN-1");
+  EXPECT_EQ(mk, kdf(hn, tn, "SN-1"));
+  EXPECT_NE(mk, kdf(tn, hn, "SN-1"));  // the nonces are not interchangeable
+  EXPECT_NE(mk, kdf(hn, tn, "SN-2"));
+  // SHA-512 of the inputs as the table orders them.
+  Bytes all(4, 0);
+  all.insert(all.end(), pmk.begin(), pmk.end());
+  for (const char *s : {"label"}) all.insert(all.end(), s, s + 5);
+  all.insert(all.end(), hn.begin(), hn.end());
+  all.insert(all.end(), tn.begin(), tn.end());
+  all.insert(all.end(), {'S', 'N', '-', '1'});
+  Bytes expect(64);
+  unsigned n = 0;
+  ASSERT_EQ(1, EVP_Digest(all.data(), all.size(), expect.data(), &n, EVP_sha512(), nullptr));
+  EXPECT_EQ(expect, mk);
+  EXPECT_EQ(RET_ERROR, KDF(pmk.data(), 48, u8("l"), 32, hn.data(), 32, tn.data(), nullptr, nullptr,
+                           u8("s"), nullptr));
+}
+
+// Writes a key's PEM to path; the private key unencrypted.
+void write_key(const std::string &path, EVP_PKEY *k, bool priv) {
+  std::unique_ptr<BIO, Free> b(BIO_new_file(path.c_str(), "w"));
+  ASSERT_TRUE(b);
+  ASSERT_EQ(1, priv ? PEM_write_bio_PrivateKey(b.get(), k, nullptr, nullptr, 0, nullptr, nullptr)
+                    : PEM_write_bio_PUBKEY(b.get(), k));
+}
+
+TEST(ComputeMasterKey, KeysThatDoNotFitTheMethod) {
+  with_private_opt([] {
+    std::filesystem::create_directories("/opt/hsm/pxdv1");
+    const Uint32 s = 0x45000000;  // device 1, partition 5
+    const std::string priv = "/opt/hsm/pxdv1/kek_pri_key.pem_5",
+                      hsm = "/opt/hsm/pxdv1/kek_hsm_pub_key.pem_5";
+    Bytes in(32, 1), out(512, 2), mk(64, 0xC3);
+    auto derive = [&](Uint32 method, Uint32 out_len) {
+      return compute_master_key(1, s, method, in.data(), out.data(), out_len, u8("l"), u8("s"),
+                                mk.data());
+    };
+    uint32_t r = 0;
+    const std::string named = "/opt/hsm//pxdv1/kek_pri_key.pem_5";  // the same file
+    EXPECT_EQ("Error opening " + named + " \nFailed loading the key from the file " + named + "\n",
+              printed([&] { r = derive(0, 32); }));
+    EXPECT_EQ(RET_ERROR, r);
+
+    Pkey rsa(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+    Pkey p256(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
+    Pkey p384(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "secp384r1"));
+    struct Case {
+      const char *what;
+      EVP_PKEY *host, *peer;
+      Uint32 method, out_len;
+    } cases[] = {
+        {"ECDH with an RSA key", rsa.get(), p256.get(), 0, 32},
+        {"ECDH with an RSA peer", p256.get(), rsa.get(), 0, 32},
+        {"ECDH across curves", p256.get(), p384.get(), 0, 32},
+        {"RSA with an EC key", p256.get(), p256.get(), 1, 256},
+        {"RSA secret longer than the caller's bytes", rsa.get(), p256.get(), 1, 100},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      write_key(priv, c.host, true);
+      write_key(hsm, c.peer, false);
+      printed([&] { EXPECT_EQ(RET_ERROR, derive(c.method, c.out_len)); });
+      EXPECT_EQ(Bytes(64, 0xC3), mk);  // nothing written
+    }
+  });
+}
+
+// A 16384-bit key: its raw secret is 2048 bytes, twice a fixed 1024-byte buffer.
+TEST(ComputeMasterKey, RsaSecretAsWideAsALargeModulus) {
+  const std::string pem = slurp(KEK_TEST_DATA "/rsa16384.pem");
+  ASSERT_FALSE(pem.empty());
+  with_private_opt([&] {
+    std::filesystem::create_directories("/opt/hsm/pxdv0");
+    std::ofstream("/opt/hsm/pxdv0/kek_pri_key.pem_1") << pem;
+    Pkey k(load_pkey("/opt/hsm/pxdv0/kek_pri_key.pem_1", QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+    ASSERT_TRUE(k);
+    ASSERT_EQ(16384, EVP_PKEY_get_bits(k.get()));
+    Bytes secret(2048, 0x3C), enc(2048);
+    secret[0] = 0;
+    std::unique_ptr<EVP_PKEY_CTX, Free> c(EVP_PKEY_CTX_new(k.get(), nullptr));
+    size_t n = enc.size();
+    ASSERT_TRUE(c && EVP_PKEY_encrypt_init(c.get()) == 1 &&
+                EVP_PKEY_CTX_set_rsa_padding(c.get(), RSA_NO_PADDING) == 1 &&
+                EVP_PKEY_encrypt(c.get(), enc.data(), &n, secret.data(), secret.size()) == 1);
+    Bytes in(32, 7), mk(64), expect(64);
+    ASSERT_EQ(0u, compute_master_key(0, 0x01000000, 1, in.data(), enc.data(), 2048, u8("l"),
+                                     u8("sn"), mk.data()));
+    ASSERT_EQ(0u, KDF(secret.data(), 2048, u8("l"), 32, in.data(), 2048, enc.data(), nullptr,
+                      nullptr, u8("sn"), expect.data()));
+    EXPECT_EQ(expect, mk);
+  });
+}
+
+}  // namespace
