@@ -265,6 +265,19 @@ QEL2_EXPORT Uint32 Qel2UnWrapKeyExtended(Uint32 ulSessionHandle, Uint64 ulUnwrap
                                          Uint8 *attestedResponse, Uint32 *attestedLength,
                                          extendedArgs *pExtArgs, Uint32 *request_id);
 
+/* An AES-wrapped key (4240, 4241, 4242) into a new object of the stated type,
+ * size (0 for 4242) and modulus bits: the template from a wrapped key with
+ * template (bTemplateExists; checked against the stated values) or built
+ * from them and the label; OBJ_ATTR_VALUE_LEN with the stated size is added
+ * when the template has none. The IV is 8 bytes (none: zeros). */
+QEL2_EXPORT Uint32 Qel2UnWrapKeyWithSize(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                         Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                         Uint8 *pIV, Uint32 ulKeyType, Uint32 ulKeySize,
+                                         Uint32 ulModLenInBits, Uint8 bTemplateExists,
+                                         Uint8 *pLabel, Uint32 ulLabelLen, Uint64 *ulNewKey,
+                                         Uint8 ucKeyLocation, Uint8 bExtractable, Uint32 ulMech,
+                                         Uint32 *request_id);
+
 /* ---- key import: an unwrap into a new object ----
  * Plain input (PLAIN, PLAIN_RAW) is wrapped on the HSM with the unwrapping
  * key first (4241 or 4242 only). The by-arguments forms build the template

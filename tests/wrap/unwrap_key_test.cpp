@@ -3,6 +3,8 @@
 // and segments as they travel; the refusals of the library and of the HSM;
 // the attestation mark; a wrapped key with template carried to another
 // partition.
+#include <functional>
+
 #include "unwrap_fixture.h"
 
 using namespace unwrap_test;
@@ -320,6 +322,81 @@ TEST_F(Unwrap, WrappedKeyWithTemplateRecreatesTheKeyInAnotherPartition) {
   Bytes with_nul(label.begin(), label.end());
   with_nul.push_back(0);
   EXPECT_EQ(with_nul, d().hsm().object_attribute(copy, OBJ_ATTR_LABEL));
+}
+
+// The blob variants as they travel: the mechanism and IV each sends, the
+// RAW bit in ulFlags, the hash byte, and the location's token value.
+TEST_F(Unwrap, BlobVariantsOnTheWire) {
+  ObjectSeed s;
+  s.attributes = {ObjectAttr::number(OBJ_ATTR_CLASS, 4), ObjectAttr::number(OBJ_ATTR_KEY_TYPE, 31),
+                  ObjectAttr::text(OBJ_ATTR_ID, "blob"),
+                  ObjectAttr::flag(OBJ_ATTR_EXTRACTABLE, true)};
+  s.key = kValue;
+  const uint64_t key = d().hsm().seed_object(s).handle;
+  Bytes blob(4096);
+  Uint32 len = Uint32(blob.size());
+  ASSERT_EQ(0u, Qel2WrapKey(session_, QEL2_FIXED_WRAPPING_KEY, key, blob.data(), &len));
+  blob.resize(len);
+  const uint64_t kek = QEL2_FIXED_WRAPPING_KEY;
+  Bytes iv(8, 0);
+  struct Case {
+    const char *name;
+    std::function<Uint32(Bytes &, uint64_t *)> call;
+    uint32_t flags, common, mech;
+    char token;
+  } cases[] = {
+      {"UnWrapKey: token object, zero IV",
+       [&](Bytes &b, uint64_t *h) {
+         return Qel2UnWrapKey(session_, kek, b.data(), Uint32(b.size()), h);
+       },
+       0, 0x1FF, 4241, '1'},
+      {"UnWrapKey2 with 310: the 3DES rule, still 4241",
+       [&](Bytes &b, uint64_t *h) {
+         return Qel2UnWrapKey2(session_, kek, b.data(), Uint32(b.size()), iv.data(), 310, 0, h);
+       },
+       0, 0x1FF, 4241, '0'},
+      {"UnWrapKey3 RAW",
+       [&](Bytes &b, uint64_t *h) {
+         return Qel2UnWrapKey3(session_, kek, b.data(), Uint32(b.size()), iv.data(), 4241,
+                               ENCRYPTED_RAW, 1, h);
+       },
+       1, 0x1FF, 4241, '1'},
+      {"UnWrapKey5 with SHA-256",
+       [&](Bytes &b, uint64_t *h) {
+         return Qel2UnWrapKey5(session_, kek, b.data(), Uint32(b.size()), iv.data(), 4241, 3,
+                               ENCRYPTED, 0, h, nullptr, nullptr, nullptr);
+       },
+       0, 0x103, 4241, '0'},
+      {"UnWrapKeyExtended without an IV: 8 zero bytes",
+       [&](Bytes &b, uint64_t *h) {
+         extendedArgs ext{};
+         return Qel2UnWrapKeyExtended(session_, kek, b.data(), Uint32(b.size()), 4241, ENCRYPTED, 0,
+                                      h, nullptr, nullptr, &ext, nullptr);
+       },
+       0, 0x100, 4241, '0'},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    d().clear_captured();
+    Bytes b = blob;
+    uint64_t h = 0;
+    ASSERT_EQ(0u, c.call(b, &h));
+    EXPECT_EQ(kValue, value_of(h));
+    const Msg m = only(KQ_UNWRAP_KEY2);
+    EXPECT_EQ(c.flags, be32(m.inputs[0], 8));
+    EXPECT_EQ(c.common, be32(m.inputs[0], 16));
+    EXPECT_EQ(c.mech, be32(m.inputs[0], 20));
+    EXPECT_EQ(Bytes(8, 0), m.inputs[5]);
+    EXPECT_EQ(c.token == '1', d().hsm().object(h)->token);
+  }
+  // 4229 is refused after the decoding by the checked variant.
+  Bytes b = blob;
+  uint64_t h = 0;
+  d().clear_captured();
+  EXPECT_EQ(Uint32(ERR_INVALID_INPUT),
+            Qel2UnWrapKey5(session_, kek, b.data(), Uint32(b.size()), iv.data(), 4229, 3, ENCRYPTED,
+                           0, &h, nullptr, nullptr, nullptr));
+  EXPECT_EQ(0u, full_requests());
 }
 
 }  // namespace
