@@ -232,6 +232,12 @@ class Hsm {
   std::optional<std::vector<uint8_t>> ssl_context_secret(uint64_t handle) const;
   size_t ssl_context_count(const std::string &partition) const;
 
+  // ---- key backup keys (for tests) ----
+  // The HSM-wide key that wraps exported key backup keys (AES-256); two
+  // stand-ins given the same one take each other's exported KBKs, as HSMs of
+  // one domain do. False for another length.
+  bool set_kbk_wrapping_key(std::span<const uint8_t> key);
+
  private:
   std::unique_ptr<hsm::HsmState> state_;
 };

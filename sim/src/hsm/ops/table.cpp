@@ -31,6 +31,7 @@ const HandlerTable &handlers() {
     add_admin2_kbk_ops(t);
     add_sign_ops(t);
     add_ssl_ctx_ops(t);
+    add_admin2_backup_ops(t);
     return t;
   }();
   return table;

@@ -71,5 +71,6 @@ void add_admin2_certificate_ops(HandlerTable &);
 void add_admin2_kbk_ops(HandlerTable &);
 void add_sign_ops(HandlerTable &);     // signing and verifying with key objects
 void add_ssl_ctx_ops(HandlerTable &);  // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
+void add_admin2_backup_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "hsm/state/partitions.h"
+
 namespace hsmsim::hsm {
 
 inline constexpr size_t kPrivDataMax = 1u << 20;  // bytes of one blob
@@ -45,12 +47,24 @@ struct MofNPartition {
   int32_t c_timeout = 300, a_timeout = 600;  // seconds
 };
 
+// A backup or a restore under way: the SHA-256 chain over the blobs handed
+// out or taken in, in order, whose HMAC under the key backup key is the
+// integrity value; a restore also keeps the users to go back to.
+struct BackupRun {
+  bool restore = false;
+  std::array<uint8_t, 32> chain{};
+  uint32_t users_taken = 0;
+  std::vector<User> users_before;
+};
+inline constexpr uint16_t kHsmScopeRun = 0x100;  // key of the HSM scope's run
+
 struct Admin2State {
   std::map<std::pair<uint8_t, std::string>, PrivateBlob> private_data;  // (partition, name)
   std::map<uint8_t, MofNPartition> mofn;                                // by partition
   std::map<std::pair<uint8_t, uint16_t>, std::vector<uint8_t>> certs;   // (partition, subject)
   std::map<uint8_t, std::vector<uint8_t>> kbk;  // key backup key by partition, made when first used
   std::vector<uint8_t> kbk_wrapping;  // the HSM's key over exported KBKs, made when first used
+  std::map<uint16_t, BackupRun> backup_runs;  // by partition, kHsmScopeRun for the HSM's own
 
   // What a deleted partition kept goes with it.
   void drop_partition(uint8_t index) {
@@ -58,6 +72,7 @@ struct Admin2State {
     mofn.erase(index);
     std::erase_if(certs, [&](const auto &e) { return e.first.first == index; });
     kbk.erase(index);
+    backup_runs.erase(index);
   }
 };
 
