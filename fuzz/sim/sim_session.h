@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include <hsmsim/hsm.h>
@@ -45,6 +46,22 @@ inline Session open_session(hsmsim::Hsm &hsm) {
   hsmsim::wire::BeWriter(open).zeros(12).u32(s.nonce).u32(2).u16(1).u16(0).u32(0).u32(s.app).u32(0);
   s.handle = be32(hsm.execute(mgmt(36, open, {20}, s.app)).payload, 16);
   return s;
+}
+
+// Logs a user of that type in on the session.
+inline void login(hsmsim::Hsm &hsm, uint32_t sess, uint32_t type, const std::string &name,
+                  const std::string &pswd) {
+  std::vector<uint8_t> rec;
+  hsmsim::wire::BeWriter(rec)
+      .zeros(12)
+      .u32(sess)
+      .u32(0)
+      .u32(type)
+      .u32(static_cast<uint32_t>(name.size()))
+      .text(name, 32)
+      .u32(static_cast<uint32_t>(pswd.size()))
+      .text(pswd, pswd.size());
+  hsm.execute(mgmt(13, rec, {16}, sess));
 }
 
 }  // namespace simfuzz

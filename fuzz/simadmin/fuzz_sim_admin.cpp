@@ -32,17 +32,7 @@ uint32_t officer(Hsm &hsm, const std::string &partition, const std::string &name
   std::vector<uint8_t> open;
   hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
   const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
-  std::vector<uint8_t> login;
-  hsmsim::wire::BeWriter(login)
-      .zeros(12)
-      .u32(sess)
-      .u32(0)
-      .u32(2)
-      .u32(static_cast<uint32_t>(name.size()))
-      .text(name, 32)
-      .u32(static_cast<uint32_t>(pswd.size()))
-      .text(pswd, pswd.size());
-  hsm.execute(mgmt(13, login, {16}, sess));
+  simfuzz::login(hsm, sess, 2, name, pswd);
   return sess;
 }
 

@@ -25,7 +25,6 @@ namespace {
 namespace bk = backup;
 
 constexpr size_t kKbkLen = 32;
-constexpr size_t kIcvLen = 32;
 constexpr uint32_t kMaxRestoreUsers = 1024;
 constexpr uint16_t kCertPartitionOwner = 4, kCertPartition = 8;  // CertSubject
 constexpr uint8_t kClassPartitionData = 3;
