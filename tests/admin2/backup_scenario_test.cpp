@@ -348,8 +348,19 @@ TEST_F(BackupScenario, HsmScopeRoundTrip) {
   Uint32 hl = 512, pl = 512, ul = 1024, count = 0, il = 32;
   ASSERT_EQ(0u, Qel2BackupHSMConfig(a, hsm_cfg.data(), &hl, 0));
   ASSERT_EQ(0u, Qel2BackupHSMConfig(a, part_cfg.data(), &pl, src_no));
-  ASSERT_EQ(0u, Qel2BackupHSMUsers(a, users.data(), &ul, &count, KQ_CRYPTO_OFFICER, src_no));
+  // A buffer too small for one record: told so, and the page is not lost.
+  Uint32 index = 0, small = 100;
+  EXPECT_EQ(Uint32(ERR_BUFFER_TOO_SMALL),
+            Qel2BackupHSMUsersFromIndex(a, &index, users.data(), &small, &count, KQ_CRYPTO_OFFICER,
+                                        src_no));
+  EXPECT_EQ(0u, index);
+  EXPECT_EQ(1u, count);
+  EXPECT_LT(100u, small);  // one record's length
+  ASSERT_EQ(0u, Qel2BackupHSMUsersFromIndex(a, &index, users.data(), &ul, &count, KQ_CRYPTO_OFFICER,
+                                            src_no));
   ASSERT_EQ(1u, count);
+  EXPECT_EQ(small, ul);
+  EXPECT_EQ(1u, index);
   ASSERT_EQ(0u, Qel2BackupEnd2(a, 0, 1, icv.data(), &il));
   ASSERT_EQ(32u, il);
 
