@@ -48,20 +48,28 @@ inline Session open_session(hsmsim::Hsm &hsm) {
   return s;
 }
 
-// Logs a user of that type in on the session.
-inline void login(hsmsim::Hsm &hsm, uint32_t sess, uint32_t type, const std::string &name,
-                  const std::string &pswd) {
-  std::vector<uint8_t> rec;
-  hsmsim::wire::BeWriter(rec)
+// Application and session of a partition, its officer logged in.
+inline uint32_t officer(hsmsim::Hsm &hsm, const std::string &partition, const std::string &name,
+                        const std::string &pswd) {
+  std::vector<uint8_t> init;
+  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
+  auto a = hsm.execute(mgmt(146, init, {20}, 0));
+  const uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
+  std::vector<uint8_t> open;
+  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
+  const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
+  std::vector<uint8_t> login;
+  hsmsim::wire::BeWriter(login)
       .zeros(12)
       .u32(sess)
       .u32(0)
-      .u32(type)
+      .u32(2)
       .u32(static_cast<uint32_t>(name.size()))
       .text(name, 32)
       .u32(static_cast<uint32_t>(pswd.size()))
       .text(pswd, pswd.size());
-  hsm.execute(mgmt(13, rec, {16}, sess));
+  hsm.execute(mgmt(13, login, {16}, sess));
+  return sess;
 }
 
 }  // namespace simfuzz

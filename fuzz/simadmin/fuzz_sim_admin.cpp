@@ -17,24 +17,11 @@ namespace {
 using hsmsim::Hsm;
 using simfuzz::be32;
 using simfuzz::mgmt;
+using simfuzz::officer;
 
 constexpr uint16_t kAdmin[] = {0,   1,   3,   4,   6,   9,   32,  35,  47,  52,
                                113, 114, 149, 154, 158, 159, 160, 161, 165, 184,
                                189, 208, 209, 213, 223, 244, 252, 253};
-
-// Application and session of a partition, its officer logged in.
-uint32_t officer(Hsm &hsm, const std::string &partition, const std::string &name,
-                 const std::string &pswd) {
-  std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
-  auto a = hsm.execute(mgmt(146, init, {20}, 0));
-  const uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
-  std::vector<uint8_t> open;
-  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
-  const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
-  simfuzz::login(hsm, sess, 2, name, pswd);
-  return sess;
-}
 
 }  // namespace
 

@@ -36,21 +36,20 @@ void check(const HsmRequest &q, const hsmsim::HsmReply &r) {
 // Partition 1's officer logged in, its KBK the known one, a run begun.
 uint32_t prepare(Hsm &hsm, bool restore) {
   hsm.set_kbk_wrapping_key(kWrapping);
-  const simfuzz::Session s = simfuzz::open_session(hsm);
-  const std::string name = hsmsim::defaults::kOfficerName,
-                    pswd = hsmsim::defaults::kOfficerPassword;
-  simfuzz::login(hsm, s.handle, 2, name, pswd);
+  const uint32_t sess =
+      simfuzz::officer(hsm, hsmsim::defaults::kPartition, hsmsim::defaults::kOfficerName,
+                       hsmsim::defaults::kOfficerPassword);
   hsmsim::hsm::engine::Bytes wrapped;
   hsmsim::hsm::engine::cipher("id-aes256-wrap", kWrapping, {}, true, false, kKbk, wrapped);
   Bytes imp;
-  hsmsim::wire::BeWriter(imp).zeros(12).u32(s.handle).u32(0).u32(0x1090).u32(1);
+  hsmsim::wire::BeWriter(imp).zeros(12).u32(sess).u32(0).u32(0x1090).u32(1);
   hsmsim::wire::BeWriter(imp).u32(static_cast<uint32_t>(wrapped.size())).u32(0).u32(0);
   imp.insert(imp.end(), wrapped.begin(), wrapped.end());
-  hsm.execute(mgmt(167, imp, {16}, s.handle));
+  hsm.execute(mgmt(167, imp, {16}, sess));
   Bytes begin;
-  hsmsim::wire::BeWriter(begin).zeros(12).u32(s.handle).u32(0).u32(0).u32(1);
-  hsm.execute(mgmt(restore ? 176 : 168, begin, {16}, s.handle));
-  return s.handle;
+  hsmsim::wire::BeWriter(begin).zeros(12).u32(sess).u32(0).u32(0).u32(1);
+  hsm.execute(mgmt(restore ? 176 : 168, begin, {16}, sess));
+  return sess;
 }
 
 void parse_plain(uint8_t which, std::span<const uint8_t> b) {
