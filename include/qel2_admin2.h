@@ -187,6 +187,80 @@ QEL2_EXPORT Uint32 Qel2GenKeyEncKeyNew(Uint32 ulSessionHandle, Uint8 kek_method,
 QEL2_EXPORT Uint32 Qel2GenKeyEncKey(Uint32 ulSessionHandle, Uint8 *nonce_in, Uint8 *nonce_out);
 QEL2_EXPORT Uint32 Qel2GenPswdEncKey(Uint32 ulSessionHandle, Uint8 *nonce_in, Uint32 *nonce_out_len,
                                      Uint8 *nonce_out);
+/* ---- backup and restore ----
+ * Partition scope (isHSM 0) and HSM scope (isHSM non-zero). The blobs are
+ * the HSM's, kept by the caller and handed back in the same order; the
+ * HSM's refusals are the returned status. A partition number of 0 means the
+ * session's own partition. */
+typedef enum ObjectClass { ALL = 0, PUBLIC = 1, PRIVATE = 2, PARTITION_DATA = 3 } ObjectClass;
+typedef enum ObjectID {
+  UNKNOWN = 0,
+  PARTITION_KEY = 1,
+  PARTITION_CSR = 2,
+  PO_CERT = 3,
+  PARTITION_CERT_ISSUED_BY_PO = 4
+} ObjectID;
+
+#define QEL2_RESTORE_USERS_MAX 1024u      /* users one restore may announce */
+#define QEL2_RESTORE_USER_RECORD_MAX 608u /* bytes of one encrypted user record */
+#define QEL2_RESTORE_USERS_PER_REQUEST 30u
+
+QEL2_EXPORT Uint32 Qel2BackupBegin(Uint32 ulSessionHandle, Uint8 isHSM, Uint8 ulPartitionNo,
+                                   Uint8 *sig_data, Uint32 sig_len, Uint8 use_pre_shared_keys);
+QEL2_EXPORT Uint32 Qel2RestoreBegin(Uint32 ulSessionHandle, Uint8 p_no, Uint8 isHSM,
+                                    Uint8 *sig_data, Uint32 sig_len, Uint8 ulFlags8);
+QEL2_EXPORT Uint32 Qel2BackupEnd(Uint32 ulSessionHandle, Uint8 p_no, Uint8 isHSM);
+QEL2_EXPORT Uint32 Qel2BackupEnd2(Uint32 ulSessionHandle, Uint8 p_no, Uint8 isHSM, Uint8 *pICV,
+                                  Uint32 *pICVLen);
+QEL2_EXPORT Uint32 Qel2RestoreEnd(Uint32 ulSessionHandle, Uint8 p_no, Uint8 isHSM);
+QEL2_EXPORT Uint32 Qel2RestoreEnd2(Uint32 ulSessionHandle, Uint8 p_no, Uint8 isHSM, Uint8 *pICV,
+                                   Uint32 ulICVLen);
+QEL2_EXPORT Uint32 Qel2BackupConfig(Uint32 ulSessionHandle, Uint8 p_no, Uint8 *pEncConfig,
+                                    Uint32 *ulEncConfigLen);
+QEL2_EXPORT Uint32 Qel2BackupHSMConfig(Uint32 ulSessionHandle, Uint8 *pEncConfig,
+                                       Uint32 *ulEncConfigLen, Uint8 ulPartitionIndex);
+QEL2_EXPORT Uint32 Qel2RestoreConfig(Uint32 ulSessionHandle, Uint8 p_no, Uint8 *pConfig,
+                                     Uint32 ulConfigLen);
+QEL2_EXPORT Uint32 Qel2RestoreHSMConfig(Uint32 ulSessionHandle, Uint8 *pConfig, Uint32 ulConfigLen,
+                                        Uint32 ulPartitionIndex, Uint32 ulKeyStoreSize,
+                                        Uint32 ulSSLSize, Uint32 ulAcclrDevSize, Uint8 *pname);
+QEL2_EXPORT Uint32 Qel2BackupUsersFromIndex(Uint32 ulSessionHandle, Uint8 p_no, Uint32 *ulUserIndex,
+                                            Uint8 *pEncUserInfo, Uint32 *ulEncUserInfoLen,
+                                            Uint32 *ulUserCount, Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel2BackupUsers(Uint32 ulSessionHandle, Uint8 p_no, Uint8 *pEncUserInfo,
+                                   Uint32 *ulEncUserInfoLen, Uint32 *ulUserCount,
+                                   Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel2BackupHSMUsersFromIndex(Uint32 ulSessionHandle, Uint32 *ulUserIndex,
+                                               Uint8 *pEncUserInfo, Uint32 *ulEncUserInfoLen,
+                                               Uint32 *ulUserCount, Uint32 ulUserType,
+                                               Uint8 ulPartitionIndex);
+QEL2_EXPORT Uint32 Qel2BackupHSMUsers(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                      Uint32 *ulEncUserInfoLen, Uint32 *ulUserCount,
+                                      Uint32 ulUserType, Uint8 ulPartitionIndex);
+QEL2_EXPORT Uint32 Qel2RestoreUsersFromIndex(Uint32 ulSessionHandle, Uint8 p_no,
+                                             Uint8 *pEncUserInfo, Uint32 ulEncUserInfoLen,
+                                             Uint32 *restoredUserIndex, Uint32 ulUserCount,
+                                             Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel2RestoreUsers(Uint32 ulSessionHandle, Uint8 p_no, Uint8 *pEncUserInfo,
+                                    Uint32 ulEncUserInfoLen, Uint32 ulUserCount, Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel2RestoreHSMUsersFromIndex(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                                Uint32 ulEncUserInfoLen, Uint32 *restoredUserIndex,
+                                                Uint32 ulUserCount, Uint32 ulUserType,
+                                                Uint32 ulPartitionIndex);
+QEL2_EXPORT Uint32 Qel2RestoreHSMUsers(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                       Uint32 ulEncUserInfoLen, Uint32 ulUserCount,
+                                       Uint32 ulUserType, Uint32 ulPartitionIndex);
+QEL2_EXPORT Uint32 Qel2BackupKey(Uint32 ulSessionHandle, Uint32 partition_index, Uint64 ulKeyHandle,
+                                 Uint8 *pKeyData, Uint32 *pulKeyDataLen);
+QEL2_EXPORT Uint32 Qel2RestoreKey(Uint32 ulSessionHandle, Uint32 partition_index,
+                                  Uint8 preserve_handle, Uint8 *pKeyData, Uint32 ulKeyDataLen,
+                                  Uint64 *ulRestoredKeyHandle);
+QEL2_EXPORT Uint32 Qel2BackupObject(Uint32 ulSessionHandle, Uint32 partition_index,
+                                    ObjectClass Class, ObjectID ID, Uint8 *pObjectData,
+                                    Uint32 *pulObjectDataLen);
+QEL2_EXPORT Uint32 Qel2RestoreObject(Uint32 ulSessionHandle, Uint32 partition_index,
+                                     ObjectClass Class, ObjectID ID, Uint8 *pObjectData,
+                                     Uint32 ulObjectLen);
 
 QEL2_EXTERN_C_END
 

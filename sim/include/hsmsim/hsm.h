@@ -247,6 +247,11 @@ class Hsm {
   // never returns the secret.
   std::optional<KeyEstablishmentView> key_establishment(const std::string &partition,
                                                         bool password_key) const;
+  // ---- key backup keys (for tests) ----
+  // The HSM-wide key that wraps exported key backup keys (AES-256); two
+  // stand-ins given the same one take each other's exported KBKs, as HSMs of
+  // one domain do. False for another length.
+  bool set_kbk_wrapping_key(std::span<const uint8_t> key);
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -97,4 +97,10 @@ inline constexpr uint32_t kPartitionHasObjects = 0xE0;       // RET_PARTITION_AL
 inline constexpr uint32_t kPswdLenMismatch = 0xFF;           // RET_PSWD_LEN_MISMATCH
 inline constexpr uint32_t kLogEmpty = 0x106;                 // RET_LOG_EMPTY
 
+// ---- backup and restore ----
+inline constexpr uint32_t kOperationInProgress = 0xB8;    // RET_OPERATION_IN_PROGRESS
+inline constexpr uint32_t kKeyStoreFull = 0xD8;           // RET_PARTITION_KEY_STORE_FULL
+inline constexpr uint32_t kNoUsersToBackup = 0xDC;        // RET_NO_USERS_TO_BACKUP
+inline constexpr uint32_t kIntegrityCheckFailed = 0x104;  // RET_INTEGRITY_CHECK_FAILED
+
 }  // namespace hsmsim::code

@@ -181,4 +181,18 @@ inline constexpr uint16_t kGenKeyEncKey = 28;
 inline constexpr uint16_t kGenPswdEncKey = 29;
 }  // namespace op
 
+// Backup and restore: partition scope, then HSM scope where there is one.
+namespace op {
+inline constexpr uint16_t kBackupBegin = 168, kBackupHsmBegin = 169;
+inline constexpr uint16_t kBackupConfig = 170, kBackupHsmConfig = 171;
+inline constexpr uint16_t kBackupUsers = 172, kBackupHsmUsers = 173;
+inline constexpr uint16_t kBackupEnd = 174, kBackupHsmEnd = 175;
+inline constexpr uint16_t kRestoreBegin = 176, kRestoreHsmBegin = 177;
+inline constexpr uint16_t kRestoreConfig = 178, kRestoreHsmConfig = 183;
+inline constexpr uint16_t kRestoreUsers = 179, kRestoreHsmUsers = 182;
+inline constexpr uint16_t kRestoreEnd = 180, kRestoreHsmEnd = 181;
+inline constexpr uint16_t kBackupKey = 187, kRestoreKey = 188;
+inline constexpr uint16_t kBackupObject = 203, kRestoreObject = 204;
+}  // namespace op
+
 }  // namespace hsmsim::hsm

@@ -143,4 +143,14 @@ uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t>
   return deserialise(plain.v, out) ? rc::kOk : rc::kRestoreConsistency;
 }
 
+std::vector<uint8_t> object_bytes(const Object &o, bool user_info) {
+  std::vector<uint8_t> out;
+  serialise(o, user_info, out);
+  return out;
+}
+
+uint32_t object_from_bytes(std::span<const uint8_t> plain, Unmasked &out) {
+  return deserialise(plain, out) ? rc::kOk : rc::kRestoreConsistency;
+}
+
 }  // namespace hsmsim::hsm::obj

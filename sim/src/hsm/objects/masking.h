@@ -27,4 +27,11 @@ struct Unmasked {
 uint32_t unmask_object(std::span<const uint8_t> masked, std::span<const uint8_t> key,
                        Unmasked &out);
 
+// The serialised form that masking wraps, for callers that seal it under a
+// key of their own (backups); the caller wipes it.
+std::vector<uint8_t> object_bytes(const Object &o, bool user_info);
+// 0 and the object from its serialised form, or
+// RET_RESTORE_OBJECT_CONSISTENCY_ERR.
+uint32_t object_from_bytes(std::span<const uint8_t> plain, Unmasked &out);
+
 }  // namespace hsmsim::hsm::obj

@@ -33,6 +33,7 @@ const HandlerTable &handlers() {
     add_ssl_ctx_ops(t);
     add_unwrap_key_ops(t);
     add_admin2_kek_ops(t);
+    add_admin2_backup_ops(t);
     return t;
   }();
   return table;

@@ -76,5 +76,6 @@ void add_unwrap_key_ops(HandlerTable &);
 
 // Key-encryption and password-encryption keys.
 void add_admin2_kek_ops(HandlerTable &);
+void add_admin2_backup_ops(HandlerTable &);
 
 }  // namespace hsmsim::hsm

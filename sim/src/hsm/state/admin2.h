@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hsm/state/secret.h"
+#include "hsm/state/partitions.h"
 
 namespace hsmsim::hsm {
 
@@ -56,6 +57,16 @@ struct KeyEstablishment {
   std::vector<uint8_t> host_nonce;    // 32 bytes
   std::vector<uint8_t> target_nonce;  // the HSM's nonce (RSA: the encrypted secret)
 };
+// A backup or a restore under way: the SHA-256 chain over the blobs handed
+// out or taken in, in order, whose HMAC under the key backup key is the
+// integrity value; a restore also keeps the users to go back to.
+struct BackupRun {
+  bool restore = false;
+  std::array<uint8_t, 32> chain{};
+  uint32_t users_taken = 0;
+  std::vector<User> users_before;
+};
+inline constexpr uint16_t kHsmScopeRun = 0x100;  // key of the HSM scope's run
 
 struct Admin2State {
   std::map<std::pair<uint8_t, std::string>, PrivateBlob> private_data;  // (partition, name)
@@ -64,6 +75,7 @@ struct Admin2State {
   std::map<uint8_t, std::vector<uint8_t>> kbk;  // key backup key by partition, made when first used
   std::vector<uint8_t> kbk_wrapping;  // the HSM's key over exported KBKs, made when first used
   std::map<std::pair<uint8_t, bool>, KeyEstablishment> kek;  // (partition, password key?)
+  std::map<uint16_t, BackupRun> backup_runs;  // by partition, kHsmScopeRun for the HSM's own
 
   // What a deleted partition kept goes with it.
   void drop_partition(uint8_t index) {
@@ -72,6 +84,7 @@ struct Admin2State {
     std::erase_if(certs, [&](const auto &e) { return e.first.first == index; });
     kbk.erase(index);
     std::erase_if(kek, [&](const auto &e) { return e.first.first == index; });
+    backup_runs.erase(index);
   }
 };
 
