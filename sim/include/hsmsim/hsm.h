@@ -154,6 +154,15 @@ struct ObjectView {
   std::vector<uint8_t> public_data{};
 };
 
+// ---- maintenance (for tests; see sim/README.md "Maintenance") ----
+// A firmware or bootloader image the HSM accepted.
+struct InstalledImage {
+  bool bootloader = false;
+  uint32_t length = 0;
+  std::vector<uint8_t> sha256{};
+  uint32_t zeroize = 0;  // ZeroizeOnUpdate of its end
+};
+
 class Hsm {
  public:
   Hsm();
@@ -231,6 +240,15 @@ class Hsm {
   // returns it.
   std::optional<std::vector<uint8_t>> ssl_context_secret(uint64_t handle) const;
   size_t ssl_context_count(const std::string &partition) const;
+
+  // ---- maintenance (for tests) ----
+  std::vector<InstalledImage> installed_images() const;  // oldest first
+  // What a diagnostic dump streams from now on (by default a text of the HSM's state).
+  void set_diagnostic_dump(std::vector<uint8_t> bytes);
+  // Plants a core dump of file flag 1 or 2 under a backup number (0: the
+  // current one); empty bytes remove it. False for another flag or more than
+  // 8192 bytes.
+  bool set_core_dump(uint32_t which_file, uint32_t backup_num, std::vector<uint8_t> bytes);
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -97,4 +97,7 @@ inline constexpr uint32_t kPartitionHasObjects = 0xE0;       // RET_PARTITION_AL
 inline constexpr uint32_t kPswdLenMismatch = 0xFF;           // RET_PSWD_LEN_MISMATCH
 inline constexpr uint32_t kLogEmpty = 0x106;                 // RET_LOG_EMPTY
 
+// ---- maintenance: firmware, cloning, diagnostics ----
+inline constexpr uint32_t kZeroize = 0xFA;  // RET_ZEROIZE: a firmware update that zeroised the HSM
+
 }  // namespace hsmsim::code

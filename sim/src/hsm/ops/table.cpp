@@ -31,6 +31,9 @@ const HandlerTable &handlers() {
     add_admin2_kbk_ops(t);
     add_sign_ops(t);
     add_ssl_ctx_ops(t);
+    add_maintenance_firmware_ops(t);
+    add_maintenance_clone_ops(t);
+    add_maintenance_diag_ops(t);
     return t;
   }();
   return table;

@@ -71,5 +71,8 @@ void add_admin2_certificate_ops(HandlerTable &);
 void add_admin2_kbk_ops(HandlerTable &);
 void add_sign_ops(HandlerTable &);     // signing and verifying with key objects
 void add_ssl_ctx_ops(HandlerTable &);  // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
+void add_maintenance_firmware_ops(HandlerTable &);  // firmware and bootloader update
+void add_maintenance_clone_ops(HandlerTable &);     // cloning a partition's key backup key
+void add_maintenance_diag_ops(HandlerTable &);      // diagnostics, FIPS self-tests, core dumps
 
 }  // namespace hsmsim::hsm
