@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include <hsmsim/hsm.h>
@@ -45,6 +46,30 @@ inline Session open_session(hsmsim::Hsm &hsm) {
   hsmsim::wire::BeWriter(open).zeros(12).u32(s.nonce).u32(2).u16(1).u16(0).u32(0).u32(s.app).u32(0);
   s.handle = be32(hsm.execute(mgmt(36, open, {20}, s.app)).payload, 16);
   return s;
+}
+
+// Application and session of a partition with one of its officers logged in.
+inline uint32_t officer_session(hsmsim::Hsm &hsm, const std::string &partition,
+                                const std::string &name, const std::string &pswd) {
+  std::vector<uint8_t> init;
+  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
+  auto a = hsm.execute(mgmt(146, init, {20}, 0));
+  const uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
+  std::vector<uint8_t> open;
+  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
+  const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
+  std::vector<uint8_t> login;
+  hsmsim::wire::BeWriter(login)
+      .zeros(12)
+      .u32(sess)
+      .u32(0)
+      .u32(2)
+      .u32(static_cast<uint32_t>(name.size()))
+      .text(name, 32)
+      .u32(static_cast<uint32_t>(pswd.size()))
+      .text(pswd, pswd.size());
+  hsm.execute(mgmt(13, login, {16}, sess));
+  return sess;
 }
 
 }  // namespace simfuzz

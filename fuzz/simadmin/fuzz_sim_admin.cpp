@@ -22,39 +22,16 @@ constexpr uint16_t kAdmin[] = {0,   1,   3,   4,   6,   9,   32,  35,  47,  52,
                                113, 114, 149, 154, 158, 159, 160, 161, 165, 184,
                                189, 208, 209, 213, 223, 244, 252, 253};
 
-// Application and session of a partition, its officer logged in.
-uint32_t officer(Hsm &hsm, const std::string &partition, const std::string &name,
-                 const std::string &pswd) {
-  std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
-  auto a = hsm.execute(mgmt(146, init, {20}, 0));
-  const uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
-  std::vector<uint8_t> open;
-  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
-  const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
-  std::vector<uint8_t> login;
-  hsmsim::wire::BeWriter(login)
-      .zeros(12)
-      .u32(sess)
-      .u32(0)
-      .u32(2)
-      .u32(static_cast<uint32_t>(name.size()))
-      .text(name, 32)
-      .u32(static_cast<uint32_t>(pswd.size()))
-      .text(pswd, pswd.size());
-  hsm.execute(mgmt(13, login, {16}, sess));
-  return sess;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 4) return 0;
   Hsm hsm;
   namespace d = hsmsim::defaults;
-  const uint32_t sess = (data[1] & 16)
-                            ? officer(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
-                            : officer(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
+  const uint32_t sess =
+      (data[1] & 16)
+          ? simfuzz::officer_session(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
+          : simfuzz::officer_session(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
   const uint16_t opcode = kAdmin[data[0] % std::size(kAdmin)];
   std::vector<uint8_t> record(data + 4, data + size);
   if ((data[1] & 1) && record.size() >= 16) {  // aim the record at the live session

@@ -15,7 +15,6 @@ namespace hsmsim::hsm {
 
 namespace {
 
-constexpr size_t kHeaderLen = 20;
 constexpr uint32_t kBootloaderFlag = 2;
 constexpr size_t kDigestLen = 32;
 constexpr uint32_t kAuthCodeMax = 1024;
