@@ -70,6 +70,13 @@ Uint32 update_from_files(Uint32 session, const Int8 *image_file, Uint32 image_le
   return !boot && r == RET_ZEROIZE ? 0 : r;
 }
 
+// The worker of the three firmware forms.
+Uint32 Qel2FirmwareUpdateCommon(Uint32 session, const Int8 *firmware_file, Uint32 firmware_len,
+                                const Int8 *auth_file, Uint32 auth_len, Uint32 zeroize) {
+  return update_from_files(session, firmware_file, firmware_len, auth_file, auth_len,
+                           Image::kFirmware, zeroize);
+}
+
 }  // namespace
 
 extern "C" {
@@ -97,22 +104,22 @@ QEL2_EXPORT Uint32 Qel2FirmwareUpdateEnd(Uint32 ulSessionHandle, Uint8 *pChecksu
 
 QEL2_EXPORT Uint32 Qel2FirmwareUpdate(Uint32 ulSessionHandle, Int8 *firmware_file,
                                       Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len) {
-  return update_from_files(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
-                           Image::kFirmware, 0);
+  return Qel2FirmwareUpdateCommon(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
+                                  0);
 }
 
 QEL2_EXPORT Uint32 Qel2FirmwareUpdate2(Uint32 ulSessionHandle, Int8 *firmware_file,
                                        Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len,
                                        Uint32 ZeroizeOnUpdate) {
-  return update_from_files(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
-                           Image::kFirmware, ZeroizeOnUpdate);
+  return Qel2FirmwareUpdateCommon(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
+                                  ZeroizeOnUpdate);
 }
 
 QEL2_EXPORT Uint32 Qel2FirmwareUpdateNew(Uint32 ulSessionHandle, Int8 *firmware_file,
                                          Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len,
                                          Uint32 ZeroizeOnUpdate) {
-  return update_from_files(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
-                           Image::kFirmware, ZeroizeOnUpdate);
+  return Qel2FirmwareUpdateCommon(ulSessionHandle, firmware_file, firmware_len, auth_file, auth_len,
+                                  ZeroizeOnUpdate);
 }
 
 QEL2_EXPORT Uint32 Qel2BootloaderUpdate(Uint32 ulSessionHandle, Int8 *bootloader_file,
