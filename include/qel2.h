@@ -20,5 +20,6 @@
 #include "qel2_template.h"
 #include "qel2_transport.h"
 #include "qel2_wrap.h"
+#include "qel3.h"
 
 #endif

@@ -48,9 +48,9 @@ inline Session open_session(hsmsim::Hsm &hsm) {
   return s;
 }
 
-// Application and session of a partition with one of its officers logged in.
-inline uint32_t officer_session(hsmsim::Hsm &hsm, const std::string &partition,
-                                const std::string &name, const std::string &pswd) {
+// Application and session of a partition, its officer logged in.
+inline uint32_t officer(hsmsim::Hsm &hsm, const std::string &partition, const std::string &name,
+                        const std::string &pswd) {
   std::vector<uint8_t> init;
   hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
   auto a = hsm.execute(mgmt(146, init, {20}, 0));

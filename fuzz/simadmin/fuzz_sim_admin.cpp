@@ -17,6 +17,7 @@ namespace {
 using hsmsim::Hsm;
 using simfuzz::be32;
 using simfuzz::mgmt;
+using simfuzz::officer;
 
 constexpr uint16_t kAdmin[] = {0,   1,   3,   4,   6,   9,   32,  35,  47,  52,
                                113, 114, 149, 154, 158, 159, 160, 161, 165, 184,
@@ -28,10 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 4) return 0;
   Hsm hsm;
   namespace d = hsmsim::defaults;
-  const uint32_t sess =
-      (data[1] & 16)
-          ? simfuzz::officer_session(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
-          : simfuzz::officer_session(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
+  const uint32_t sess = (data[1] & 16)
+                            ? officer(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
+                            : officer(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
   const uint16_t opcode = kAdmin[data[0] % std::size(kAdmin)];
   std::vector<uint8_t> record(data + 4, data + size);
   if ((data[1] & 1) && record.size() >= 16) {  // aim the record at the live session

@@ -37,9 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Hsm hsm;
   namespace d = hsmsim::defaults;
   const uint32_t sess =
-      (data[0] & 1)
-          ? simfuzz::officer_session(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
-          : simfuzz::officer_session(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
+      (data[0] & 1) ? simfuzz::officer(hsm, d::kAdminPartition, d::kAdminName, d::kAdminPassword)
+                    : simfuzz::officer(hsm, d::kPartition, d::kOfficerName, d::kOfficerPassword);
   hsm.set_core_dump(2, 0, std::vector<uint8_t>(300, 0xC0));
   size_t pos = 1;
   for (int i = 0; i < 4 && pos + 4 <= size; ++i) {

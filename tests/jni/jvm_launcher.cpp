@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "jce_keys.h"
 
 extern char **environ;
 
@@ -119,6 +120,23 @@ const Scenario kScenarios[] = {
     {"demo", false, seed_user,
      [](const auto &seen) -> std::optional<std::string> {
        if (full_requests(seen, kOpLogin) == 0) return "no login request reached the daemon";
+       return std::nullopt;
+     }},
+    // CryptoTest: keys made on the host and seeded for the Java side.
+    {"crypto", true,
+     [](hsmsim::Daemon &d) {
+       seed_user(d);
+       jce_keys::seed_and_export(d, kUser);
+     },
+     [](const auto &seen) -> std::optional<std::string> {
+       if (full_requests(seen, kOpLogin) == 0) return "no login request reached the daemon";
+       return std::nullopt;
+     }},
+    // CryptoTest: host-side natives and refusals only; nothing may be sent.
+    {"crypto_host", true, seed_user,
+     [](const auto &seen) -> std::optional<std::string> {
+       if (!seen.empty())
+         return std::to_string(seen.size()) + " requests reached the daemon; expected none";
        return std::nullopt;
      }},
 };

@@ -147,8 +147,9 @@ void del_thread_info(pthread_t thread_id);
 // with sync_free_cli_th_tbl_lock held, or whoever holds its req_lock.
 void drop_connection(thread_info *t);
 // sync_free_cli_th_tbl_lock: held from a record's lookup until its req_lock
-// is taken (shared: lookups of different threads do not wait for each other),
-// and while records are unlinked for freeing (exclusive).
+// is taken (shared: lookups of different threads do not wait for each other,
+// and take a shard of their own), and while records are unlinked for freeing
+// (exclusive: every shard).
 class SyncFreeLock {
  public:
   enum Mode { kShared, kExclusive };
@@ -159,6 +160,7 @@ class SyncFreeLock {
   SyncFreeLock &operator=(const SyncFreeLock &) = delete;
 
  private:
+  pthread_rwlock_t *shard_;  // null when held exclusive
   bool held_;
 };
 

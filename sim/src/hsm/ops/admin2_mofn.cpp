@@ -17,7 +17,6 @@ namespace {
 
 constexpr size_t kHeader = 20;
 constexpr size_t kToken = 80;
-constexpr size_t kInfoHead = 84;
 constexpr size_t kName = 32;
 constexpr size_t kApproval = 289;
 constexpr uint32_t kInfoFlag = 1;

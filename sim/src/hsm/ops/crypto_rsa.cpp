@@ -116,7 +116,10 @@ void v22(RawCall &rc, engine::Key &k) {
   const auto data = rc.in(1);
   Bytes out;
   if (w == 0) {
-    if (rc.ok(private_op(k, data, out))) rc.put(0, out);
+    // A public key object exponentiates with the exponent it has (checking
+    // a signature padded on the host); a private one with its private half.
+    const uint32_t r = k.has_private() ? private_op(k, data, out) : public_op(k, data, out);
+    if (rc.ok(r)) rc.put(0, out);
     return;
   }
   const bool encrypt = (w & kEncryptBit) != 0;
