@@ -261,6 +261,113 @@ QEL2_EXPORT Uint32 Qel2BackupObject(Uint32 ulSessionHandle, Uint32 partition_ind
 QEL2_EXPORT Uint32 Qel2RestoreObject(Uint32 ulSessionHandle, Uint32 partition_index,
                                      ObjectClass Class, ObjectID ID, Uint8 *pObjectData,
                                      Uint32 ulObjectLen);
+/* ---- firmware and bootloader update ---- */
+#define QEL2_FW_CHUNK 8160u    /* image bytes of one chunk request */
+#define QEL2_FW_AUTH_MAX 1024u /* bytes of an authentication code */
+
+QEL2_EXPORT Uint32 Qel2FirmwareUpdateBegin(Uint32 ulSessionHandle, Uint32 ulFirmwareLen);
+QEL2_EXPORT Uint32 Qel2BootloaderUpdateBegin(Uint32 ulSessionHandle, Uint32 ulBootloaderLen);
+QEL2_EXPORT Uint32 Qel2FirmwareUpdateChunk(Uint32 ulSessionHandle, Uint8 *pFirmware,
+                                           Uint32 ulFirmwareLen);
+QEL2_EXPORT Uint32 Qel2FirmwareUpdateEnd(Uint32 ulSessionHandle, Uint8 *pChecksum,
+                                         Uint32 ulChecksumLen, Uint32 ZeroizeOnUpdate);
+QEL2_EXPORT Uint32 Qel2FirmwareUpdate(Uint32 ulSessionHandle, Int8 *firmware_file,
+                                      Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len);
+QEL2_EXPORT Uint32 Qel2FirmwareUpdate2(Uint32 ulSessionHandle, Int8 *firmware_file,
+                                       Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len,
+                                       Uint32 ZeroizeOnUpdate);
+QEL2_EXPORT Uint32 Qel2FirmwareUpdateNew(Uint32 ulSessionHandle, Int8 *firmware_file,
+                                         Uint32 firmware_len, Int8 *auth_file, Uint32 auth_len,
+                                         Uint32 ZeroizeOnUpdate);
+QEL2_EXPORT Uint32 Qel2BootloaderUpdate(Uint32 ulSessionHandle, Int8 *bootloader_file,
+                                        Uint32 bootloader_len, Int8 *auth_file, Uint32 auth_len);
+
+/* ---- cloning: each result length is in/out (buffer size in, blob length out) ---- */
+QEL2_EXPORT Uint32 Qel2CloneSourceInit(Uint32 ulSessionHandle, Uint8 *source_init_data,
+                                       Uint32 *source_init_dlen);
+QEL2_EXPORT Uint32 Qel2Clone2SourceInit(Uint32 ulSessionHandle, Uint8 part_no,
+                                        Uint8 *cert_auth_data, Uint32 cert_auth_data_len,
+                                        Uint8 *source_init_data, Uint32 *source_init_dlen);
+QEL2_EXPORT Uint32 Qel2CloneTargetInit(Uint32 ulSessionHandle, Uint8 *source_init_data,
+                                       Uint32 source_init_dlen, Uint8 *target_init_data,
+                                       Uint32 *target_init_dlen);
+QEL2_EXPORT Uint32 Qel2Clone2TargetInit(Uint32 ulSessionHandle, Uint8 part_no,
+                                        Uint8 *source_init_data, Uint32 source_init_dlen,
+                                        Uint8 *cert_auth_data, Uint32 cert_auth_data_len,
+                                        Uint8 *target_init_data, Uint32 *target_init_dlen);
+QEL2_EXPORT Uint32 Qel2CloneSourceStage1(Uint32 ulSessionHandle, Uint8 *target_init_data,
+                                         Uint32 target_init_dlen, Uint8 *source_stage1_data,
+                                         Uint32 *source_stage1_dlen);
+QEL2_EXPORT Uint32 Qel2Clone2SourceStage1(Uint32 ulSessionHandle, Uint8 part_no,
+                                          Uint8 *target_init_data, Uint32 target_init_dlen,
+                                          Uint8 *source_stage1_data, Uint32 *source_stage1_dlen);
+QEL2_EXPORT Uint32 Qel2CloneTargetStage1(Uint32 ulSessionHandle, Uint8 *source_stage1_data,
+                                         Uint32 source_stage1_dlen, Uint8 *target_stage1_data,
+                                         Uint32 *target_stage1_dlen);
+QEL2_EXPORT Uint32 Qel2Clone2TargetStage1(Uint32 ulSessionHandle, Uint8 part_no,
+                                          Uint8 *source_stage1_data, Uint32 source_stage1_dlen,
+                                          Uint8 *target_stage1_data, Uint32 *target_stage1_dlen);
+
+/* ---- diagnostics and core dumps ---- */
+typedef struct Diagnostics {
+  Uint32 total_dev_count;
+  Uint32 active_dev_count;
+  Uint32 tunnel_timeout_cnt;
+  Uint32 crypto_timeout_cnt;
+  Uint8 name[16];
+  Uint8 status;
+  Uint8 reserved[95];
+} Diagnostics;
+QEL2_STATIC_ASSERT(sizeof(Diagnostics) == 128, "Diagnostics is 128 bytes");
+
+/* As the HSM sends it: every number big-endian. */
+typedef struct HSMDiagInfo {
+  Uint32 fpa_que_available[4];
+  Uint32 uiTotalRAM;
+  Uint32 uiFreeRAM;
+  Uint32 uiNumFds;
+  Uint32 uiMgmtReboot;
+  Uint32 uiBPCounter;
+  Uint8 diag_version;
+  Uint8 ucPassthroughCoreFileExist;
+  Uint8 ucMgmtCoreFileExist;
+  Uint8 temperature;
+  Diagnostics stats[32];
+  Uint8 mmc_slc_health;
+  Uint8 mmc_mlc_health;
+  Uint8 mmc_eol;
+  Int8 rtcTime[128];
+  Uint8 reserved[1877];
+} HSMDiagInfo;
+QEL2_STATIC_ASSERT(sizeof(HSMDiagInfo) == 6144, "HSMDiagInfo is 6144 bytes");
+QEL2_STATIC_ASSERT(offsetof(HSMDiagInfo, stats) == 40, "stats at 40");
+QEL2_STATIC_ASSERT(offsetof(HSMDiagInfo, rtcTime) == 4139, "rtcTime at 4139");
+
+typedef enum CoreDumpFileFlag {
+  NO_CORE_FILE_FLAG = 0,
+  PASSTHROUGH_CORE_FILE_FLAG = 1,
+  MGMT_DAEMON_CORE_FILE_FLAG = 2
+} CoreDumpFileFlag;
+
+#define HSM_CORE_DUMP_GET 0
+#define HSM_CORE_DUMP_RESET 1
+typedef struct CoreDumpStatusStruct {
+  int operation;
+  int core_dump_flag;
+} CoreDumpStatusStruct;
+
+struct hb_diag; /* the daemon's health record (qel2_transport.h) */
+QEL2_EXPORT Uint32 Qel2HealthDump(int dev_id, struct hb_diag *buffer);
+QEL2_EXPORT Uint32 Qel2DumpItFetch(Uint32 ulSessionHandle, Int8 *diag, Uint32 *diag_len);
+QEL2_EXPORT Uint32 Qel2DumpIt(Uint32 ulSessionHandle, Int8 *diag_file);
+QEL2_EXPORT Uint32 Qel2InvokeFips(Uint32 ulSessionHandle);
+QEL2_EXPORT Uint32 Qel2GetHSMDiagInfo(Uint32 ulSessionHandle, HSMDiagInfo *stats);
+QEL2_EXPORT int Qel2GetCoreFlag(int ulSessionHandle);
+QEL2_EXPORT int Qel2ResetCoreFlag(int ulSessionHandle, CoreDumpFileFlag which_file);
+QEL2_EXPORT Uint32 Qel2GetCoreDump(Uint32 ulSessionHandle, char *dump_file,
+                                   CoreDumpFileFlag which_file, uint32_t backup_num, int cmd_flag);
+QEL2_EXPORT Uint32 Qel2DeleteCoreDump(Uint32 ulSessionHandle, CoreDumpFileFlag which_file,
+                                      int cmd_flag);
 
 QEL2_EXTERN_C_END
 

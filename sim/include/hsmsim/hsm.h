@@ -163,6 +163,15 @@ struct KeyEstablishmentView {
   std::vector<uint8_t> target_nonce{};  // the HSM's nonce (RSA: the encrypted secret)
 };
 
+// ---- maintenance (for tests; see sim/README.md "Maintenance") ----
+// A firmware or bootloader image the HSM accepted.
+struct InstalledImage {
+  bool bootloader = false;
+  uint32_t length = 0;
+  std::vector<uint8_t> sha256{};
+  uint32_t zeroize = 0;  // ZeroizeOnUpdate of its end
+};
+
 class Hsm {
  public:
   Hsm();
@@ -252,6 +261,14 @@ class Hsm {
   // stand-ins given the same one take each other's exported KBKs, as HSMs of
   // one domain do. False for another length.
   bool set_kbk_wrapping_key(std::span<const uint8_t> key);
+  // ---- maintenance (for tests) ----
+  std::vector<InstalledImage> installed_images() const;  // oldest first
+  // What a diagnostic dump streams from now on (by default a text of the HSM's state).
+  void set_diagnostic_dump(std::vector<uint8_t> bytes);
+  // Plants a core dump of file flag 1 or 2 under a backup number (0: the
+  // current one); empty bytes remove it. False for another flag or more than
+  // 8192 bytes.
+  bool set_core_dump(uint32_t which_file, uint32_t backup_num, std::vector<uint8_t> bytes);
 
  private:
   std::unique_ptr<hsm::HsmState> state_;

@@ -102,5 +102,7 @@ inline constexpr uint32_t kOperationInProgress = 0xB8;    // RET_OPERATION_IN_PR
 inline constexpr uint32_t kKeyStoreFull = 0xD8;           // RET_PARTITION_KEY_STORE_FULL
 inline constexpr uint32_t kNoUsersToBackup = 0xDC;        // RET_NO_USERS_TO_BACKUP
 inline constexpr uint32_t kIntegrityCheckFailed = 0x104;  // RET_INTEGRITY_CHECK_FAILED
+// ---- maintenance: firmware, cloning, diagnostics ----
+inline constexpr uint32_t kZeroize = 0xFA;  // RET_ZEROIZE: a firmware update that zeroised the HSM
 
 }  // namespace hsmsim::code

@@ -195,4 +195,21 @@ inline constexpr uint16_t kBackupKey = 187, kRestoreKey = 188;
 inline constexpr uint16_t kBackupObject = 203, kRestoreObject = 204;
 }  // namespace op
 
+// ---- maintenance (command type 0 unless stated) ----
+inline constexpr uint16_t kDiagCommand = 8;  // KQ_DIAG_CMD: the diagnostic dump, opcode 0
+namespace op {
+inline constexpr uint16_t kFwUpdate = 5;
+inline constexpr uint16_t kGetCoreDump = 7;
+inline constexpr uint16_t kDeleteCoreDump = 8;
+inline constexpr uint16_t kCloneSourceInit = 80;
+inline constexpr uint16_t kCloneTargetInit = 81;
+inline constexpr uint16_t kCloneSourceStage1 = 82;
+inline constexpr uint16_t kCloneTargetStage1 = 83;
+inline constexpr uint16_t kFwUpdateBegin = 150;
+inline constexpr uint16_t kFwUpdateEnd = 151;
+inline constexpr uint16_t kInvokeFips = 157;
+inline constexpr uint16_t kGetHsmDiagInfo = 229;
+inline constexpr uint16_t kDiagDump = 0;  // command type kDiagCommand
+}  // namespace op
+
 }  // namespace hsmsim::hsm

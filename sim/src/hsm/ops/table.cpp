@@ -34,6 +34,9 @@ const HandlerTable &handlers() {
     add_unwrap_key_ops(t);
     add_admin2_kek_ops(t);
     add_admin2_backup_ops(t);
+    add_maintenance_firmware_ops(t);
+    add_maintenance_clone_ops(t);
+    add_maintenance_diag_ops(t);
     return t;
   }();
   return table;

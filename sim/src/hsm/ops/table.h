@@ -77,5 +77,8 @@ void add_unwrap_key_ops(HandlerTable &);
 // Key-encryption and password-encryption keys.
 void add_admin2_kek_ops(HandlerTable &);
 void add_admin2_backup_ops(HandlerTable &);
+void add_maintenance_firmware_ops(HandlerTable &);  // firmware and bootloader update
+void add_maintenance_clone_ops(HandlerTable &);     // cloning a partition's key backup key
+void add_maintenance_diag_ops(HandlerTable &);      // diagnostics, FIPS self-tests, core dumps
 
 }  // namespace hsmsim::hsm

@@ -30,6 +30,7 @@ void HsmState::seed() {
   admin = AdminState{};
   contexts.clear();
   admin2 = Admin2State{};
+  maintenance = MaintenanceState{};
 
   Partition *admin = partitions.add(defaults::kAdminPartition, 0);
   admin->fips_state = static_cast<uint8_t>(defaults::kFipsState);

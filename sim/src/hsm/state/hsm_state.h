@@ -18,6 +18,7 @@
 #include "hsm/state/applications.h"
 #include "hsm/state/faults.h"
 #include "hsm/state/identity.h"
+#include "hsm/state/maintenance.h"
 #include "hsm/state/partitions.h"
 #include "hsm/state/sessions.h"
 #include "hsm/state/ssl_contexts.h"
@@ -44,6 +45,7 @@ struct HsmState {
   crypto::Contexts contexts;  // hash, RC4 and result contexts of the raw cryptographic requests
   Admin2State admin2;         // private data, certificates, M-of-N, backups
   SslContexts ssl_contexts;
+  MaintenanceState maintenance;  // firmware updates, clone exchanges, dumps
 
   HsmState() { seed(); }
 
