@@ -31,6 +31,8 @@ const HandlerTable &handlers() {
     add_admin2_kbk_ops(t);
     add_sign_ops(t);
     add_ssl_ctx_ops(t);
+    add_tls_handshake_ops(t);
+    add_tls_record_ops(t);
     return t;
   }();
   return table;

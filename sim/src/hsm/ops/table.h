@@ -69,7 +69,9 @@ void add_admin2_private_data_ops(HandlerTable &);
 void add_admin2_mofn_ops(HandlerTable &);
 void add_admin2_certificate_ops(HandlerTable &);
 void add_admin2_kbk_ops(HandlerTable &);
-void add_sign_ops(HandlerTable &);     // signing and verifying with key objects
-void add_ssl_ctx_ops(HandlerTable &);  // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
+void add_sign_ops(HandlerTable &);           // signing and verifying with key objects
+void add_ssl_ctx_ops(HandlerTable &);        // SSL contexts, premaster, ECDH, EAP-FAST, FIPS random
+void add_tls_handshake_ops(HandlerTable &);  // TLS handshakes on a context
+void add_tls_record_ops(HandlerTable &);     // TLS record protection with a context's write states
 
 }  // namespace hsmsim::hsm
