@@ -17,6 +17,7 @@
 #include "qel2_records.h"
 #include "qel2_sdk.h"
 #include "qel2_sign.h"
+#include "qel2_ssl.h"
 #include "qel2_template.h"
 #include "qel2_transport.h"
 #include "qel2_wrap.h"

@@ -80,6 +80,10 @@ RawRequest::RawRequest(uint16_t command_type, uint16_t opcode, uint32_t session_
   rq_.params(0, 0);
 }
 
+RawRequest::~RawRequest() {
+  for (Scratch &s : scratch_) explicit_bzero(s.bytes.get(), s.size);
+}
+
 RawRequest &RawRequest::params(uint16_t param1, uint16_t param2) {
   rq_.params(param1, param2);
   return *this;
@@ -139,7 +143,7 @@ RawRequest &RawRequest::in_rounded(const void *data, uint32_t len) {
     }
     std::memcpy(copy.get(), data, len);
     src = copy.get();
-    scratch_.push_back(std::move(copy));
+    scratch_.push_back({std::move(copy), size});
   }
   if (len && !data) null_segment_ = true;
   rq_.in(src, size);
@@ -160,6 +164,12 @@ RawRequest &RawRequest::out_rounded(void *dest, uint32_t len) {
   if (len && !dest) null_segment_ = true;
   rq_.out_copy(dest, len, r8(len));
   set_out_offset(len);
+  return *this;
+}
+
+RawRequest &RawRequest::discard(uint32_t size) {
+  rq_.out_discard(size);
+  set_out_offset(size);
   return *this;
 }
 

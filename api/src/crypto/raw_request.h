@@ -91,6 +91,9 @@ class RawRequest {
   // session_handle as sent (most operations mask it, see masked()).
   RawRequest(uint16_t command_type, uint16_t opcode, uint32_t session_handle,
              uint32_t timeout = kCryptoTimeout);
+  ~RawRequest();
+  RawRequest(const RawRequest &) = delete;
+  RawRequest &operator=(const RawRequest &) = delete;
   static uint32_t masked(uint32_t session_handle) { return session_handle & 0x3FFFFFFFu; }
 
   RawRequest &params(uint16_t param1, uint16_t param2);
@@ -119,6 +122,9 @@ class RawRequest {
   // Rounded output: R8(len) bytes into owned zeroed scratch, meaningful
   // length len; the first len bytes reach dest when the request succeeds.
   RawRequest &out_rounded(void *dest, uint32_t len);
+  // Output segment of size bytes nobody reads: the transport skips them, so
+  // no storage outlives (or dies before) a non-blocking answer.
+  RawRequest &discard(uint32_t size);
   // The 2-byte big-endian length word of the "2" variants, an output
   // segment owned by the request; write receives it in host order once the
   // request completes with status 0 or RET_RESULT_SIZE. With
@@ -144,7 +150,11 @@ class RawRequest {
   void set_out_offset(uint32_t meaningful);
 
   mgmt::MgmtRequest rq_;
-  std::vector<std::unique_ptr<uint8_t[]>> scratch_;  // padded copies of inputs
+  struct Scratch {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint32_t size;
+  };
+  std::vector<Scratch> scratch_;  // padded copies of inputs, wiped (they may be secrets)
   uint8_t key_be_[8] = {};
   uint8_t word_[2] = {};
   std::function<void(uint16_t)> write_len_;

@@ -1,0 +1,152 @@
+// A logged-in stand-in of the test's own, caller buffers filled with a tag
+// byte per role so that a segment read back from the wire tells which
+// buffer it came from, and tables of expected layouts.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "crypto_fixture.h"
+#include "mgmt/app_state.h"
+#include "qel2_ssl.h"
+
+namespace ssl_test {
+
+using namespace crypto_test;
+
+// Tags of the caller's input buffers; the SHA-2 initial values are told by
+// their own first bytes.
+enum Tag : uint8_t {
+  kAny = 0,
+  kCms = 0x11,  // client message sequence number
+  kCseq = 0x12,
+  kCiv = 0x13,
+  kSms = 0x21,
+  kSseq = 0x22,
+  kSiv = 0x23,
+  kCrand = 0x31,
+  kSrand = 0x32,
+  kHs = 0x40,
+  kEms = 0x48,
+  kMsg = 0x50,
+  kRec = 0x60,
+  kPms = 0x70,
+  kPrime = 0x80,
+  kPeerX = 0x81,
+  kPeerY = 0x82,
+  kGx = 0x83,
+  kGy = 0x84,
+  kKey = 0x5A,  // first byte of the test's key handles
+  kIv384 = 0xCB,
+  kIv512 = 0x6A,
+  kIv224 = 0xC1,
+};
+
+inline constexpr Uint64 kCtx = 0x10000;
+inline constexpr Uint64 kKeyHandle = 0x5A00'0000'0000'0042ull;
+
+struct Buf {
+  std::array<Uint8, 1024> b{};
+  explicit Buf(uint8_t tag = 0) { b.fill(tag); }
+  Uint8 *operator*() { return b.data(); }
+};
+
+// Every caller buffer an operation may take.
+struct Bufs {
+  Buf cms{kCms}, cseq{kCseq}, civ{kCiv}, sms{kSms}, sseq{kSseq}, siv{kSiv};
+  Buf crand{kCrand}, srand{kSrand}, hs{kHs}, ems{kEms}, msg{kMsg}, rec{kRec}, pms{kPms};
+  Buf prime{kPrime}, px{kPeerX}, py{kPeerY}, gx{kGx}, gy{kGy};
+  // Outputs.
+  Buf ec, es, uc, us, ems_out, vd, pubx, puby, out;
+  Uint16 len = 0xEEEE;
+  Uint32 id = 0;
+};
+
+// Expected input segment: size and the tag of its first byte.
+struct In {
+  uint16_t size;
+  uint8_t tag;
+};
+
+struct Layout {
+  std::string name;
+  std::function<Uint32(Bufs &)> call;
+  uint16_t command_type, opcode, param1, param2;
+  uint64_t ctx_offset;
+  std::vector<In> in;
+  std::vector<uint16_t> out;
+};
+
+class SslTest : public CryptoTest {
+ protected:
+  // A zero-length success for the opcode: the layout is what is looked at.
+  void answer_empty(uint16_t command_type, uint16_t opcode) {
+    hsmsim::Answer a;
+    a.payload = Bytes{};
+    d().script(command_type, opcode, a);
+  }
+  void answer(uint16_t command_type, uint16_t opcode, Bytes payload, uint32_t status = 0) {
+    hsmsim::Answer a;
+    a.payload = std::move(payload);
+    a.status = status;
+    d().script(command_type, opcode, a);
+  }
+
+  // Runs each row against a fresh capture and compares what was framed.
+  void check_layouts(const std::vector<Layout> &rows) {
+    for (const Layout &row : rows) {
+      SCOPED_TRACE(row.name);
+      d().clear_scripts();
+      d().clear_captured();
+      answer_empty(row.command_type, row.opcode);
+      Bufs b;
+      row.call(b);
+      const auto all = wires();
+      ASSERT_EQ(1u, all.size());
+      const Wire &w = all[0];
+      EXPECT_EQ(row.command_type, w.command_type);
+      EXPECT_EQ(row.opcode, w.opcode);
+      EXPECT_EQ(row.param1, w.param1);
+      EXPECT_EQ(row.param2, w.param2);
+      EXPECT_EQ(kCtx + row.ctx_offset, w.ctx_ptr);
+      EXPECT_EQ(0u, w.key_handle);
+      EXPECT_EQ(10u, w.timeout);
+      EXPECT_EQ(session_ & 0x3FFFFFFFu, w.sess_handle);
+      std::vector<uint16_t> in_sizes, out_sizes;
+      uint32_t dlen = 0, rlen = 0;
+      for (const Seg &s : w.in) in_sizes.push_back(s.size), dlen += s.size;
+      for (const Seg &s : w.out) out_sizes.push_back(s.size), rlen += s.size;
+      std::vector<uint16_t> want_in;
+      for (const In &i : row.in) want_in.push_back(i.size);
+      EXPECT_EQ(want_in, in_sizes);
+      EXPECT_EQ(row.out, out_sizes);
+      EXPECT_EQ(dlen, w.dlen);
+      EXPECT_EQ(rlen, w.rlen);
+      for (size_t i = 0; i < row.in.size() && i < w.in.size(); ++i) {
+        if (row.in[i].tag == kAny || w.in[i].bytes.empty()) continue;
+        EXPECT_EQ(row.in[i].tag, w.in[i].bytes[0]) << "input " << i;
+      }
+    }
+    d().clear_scripts();
+  }
+
+  // Runs each refusal and checks that nothing went out.
+  struct Refusal {
+    std::string name;
+    std::function<Uint32(Bufs &)> call;
+    Uint32 want;
+  };
+  void check_refusals(const std::vector<Refusal> &rows) {
+    for (const Refusal &row : rows) {
+      SCOPED_TRACE(row.name);
+      d().clear_captured();
+      Bufs b;
+      EXPECT_EQ(row.want, row.call(b));
+      EXPECT_EQ(0u, sent());
+    }
+  }
+};
+
+}  // namespace ssl_test
