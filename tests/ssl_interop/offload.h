@@ -58,10 +58,42 @@ struct Reply {
   std::vector<Bytes> outs;
 };
 
+// The HSM's half of a connection, through one of two roads: requests laid
+// out here (the stand-in on its own) or the SDK's calls.
 class Offload {
  public:
-  Offload(hsmsim::Hsm &hsm, uint32_t session, const Suite &s)
-      : hsm_(hsm), session_(session), s_(s) {}
+  explicit Offload(const Suite &s) : s_(s) {}
+  virtual ~Offload() = default;
+  // Server side, RSA key exchange, all four finished buffers and the sealed
+  // master secret: outs = sealed, encrypted client and server finished,
+  // plain client and server finished.
+  virtual Reply rsa_full(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr,
+                         const Bytes &sr, const Bytes &hs, const Bytes &civ, const Bytes &siv) = 0;
+  // Server side resumption from the sealed master secret: outs = plain
+  // client finished, encrypted server finished.
+  virtual Reply resume(uint64_t ctx, const Bytes &sealed, const Bytes &cr, const Bytes &sr,
+                       const Bytes &hs, const Bytes &civ, const Bytes &siv) = 0;
+  // Client side ECDH, generate form (P-256): outs = own x, own y, encrypted
+  // client finished, plain server finished.
+  virtual Reply ecdh(uint64_t ctx, uint64_t key, const Bytes &g, const Bytes &peer,
+                     const Bytes &prime, const Bytes &cr, const Bytes &sr, const Bytes &hs,
+                     const Bytes &civ, const Bytes &siv) = 0;
+  // Record protection with the client's or the server's write state; the
+  // fragment of a record body (explicit IV first), empty after a refusal.
+  virtual Bytes encrypt(uint64_t ctx, bool client_state, uint64_t seq, uint8_t message_type,
+                        const Bytes &msg) = 0;
+  virtual Bytes decrypt(uint64_t ctx, bool client_state, uint64_t seq, uint8_t message_type,
+                        const Bytes &body) = 0;
+
+ protected:
+  Suite s_;
+};
+
+// Requests laid out from the conventions and handed to the stand-in.
+class RawOffload : public Offload {
+ public:
+  RawOffload(hsmsim::Hsm &hsm, uint32_t session, const Suite &s)
+      : Offload(s), hsm_(hsm), session_(session) {}
 
   Reply run(uint16_t command_type, uint16_t opcode, uint16_t p1, uint16_t p2, uint64_t ctx,
             const std::vector<Bytes> &ins, const std::vector<uint32_t> &outs) {
@@ -78,9 +110,9 @@ class Offload {
     Reply out{r.status, {}};
     size_t pos = 0;
     for (uint32_t cap : outs) {
-      const size_t n = std::min<size_t>(cap, r.payload.size() - std::min(pos, r.payload.size()));
-      out.outs.emplace_back(r.payload.begin() + long(std::min(pos, r.payload.size())),
-                            r.payload.begin() + long(std::min(pos, r.payload.size()) + n));
+      const size_t at = std::min(pos, r.payload.size());
+      const size_t n = std::min<size_t>(cap, r.payload.size() - at);
+      out.outs.emplace_back(r.payload.begin() + long(at), r.payload.begin() + long(at + n));
       pos += cap;
     }
     return out;
@@ -94,10 +126,53 @@ class Offload {
   std::vector<Bytes> sha2() const {
     return s_.hash == 4 ? std::vector<Bytes>{sha384_iv()} : std::vector<Bytes>{};
   }
+  uint32_t fin() const { return uint32_t(s_.encrypted_size(16)); }
 
-  // Record protection with the client's (own) or the server's write state.
+  Reply rsa_full(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr, const Bytes &sr,
+                 const Bytes &hs, const Bytes &civ, const Bytes &siv) override {
+    std::vector<Bytes> ins = seq_block(civ, siv);
+    ins.push_back(be64(key | 1ull << 49));
+    ins.push_back(epms);
+    for (auto &b : sha2()) ins.push_back(b);
+    ins.insert(ins.end(), {cr, sr, hs});
+    const uint16_t opcode = uint16_t(0x6000 | (epms.size() <= 128 ? 5 : 3));
+    return run(3, opcode, uint16_t(epms.size()), s_.full_word(0x700), ctx, ins,
+               {48, fin(), fin(), 16, 16});
+  }
+  Reply resume(uint64_t ctx, const Bytes &sealed, const Bytes &cr, const Bytes &sr, const Bytes &hs,
+               const Bytes &civ, const Bytes &siv) override {
+    std::vector<Bytes> ins = seq_block(civ, siv);
+    ins.push_back(sealed);
+    for (auto &b : sha2()) ins.push_back(b);
+    ins.insert(ins.end(), {cr, sr, hs});
+    return run(1, 0x400C, s_.party(false), s_.full_word(0x100), ctx, ins, {16, fin()});
+  }
+  Reply ecdh(uint64_t ctx, uint64_t key, const Bytes &g, const Bytes &peer, const Bytes &prime,
+             const Bytes &cr, const Bytes &sr, const Bytes &hs, const Bytes &civ,
+             const Bytes &siv) override {
+    std::vector<Bytes> tls_part = seq_block(civ, siv);
+    for (auto &b : sha2()) tls_part.push_back(b);
+    tls_part.insert(tls_part.end(), {cr, sr, hs});
+    size_t dlen = 0;
+    for (const auto &b : tls_part) dlen += b.size();
+    const Bytes control =
+        cat({u16(0x200A), u16(s_.party(true) | 32), u16(s_.full_word(0x200)), u16(dlen)});
+    const Bytes k = be64(key);
+    std::vector<Bytes> ins = {control,
+                              Bytes(g.begin() + 1, g.begin() + 33),
+                              Bytes(g.begin() + 33, g.end()),
+                              k,
+                              prime,
+                              Bytes(peer.begin() + 1, peer.begin() + 33),
+                              Bytes(peer.begin() + 33, peer.end()),
+                              k,
+                              prime};
+    ins.insert(ins.end(), tls_part.begin(), tls_part.end());
+    return run(3, 0x2815, 0x2002, 0, ctx, ins, {32, 32, fin(), 16});
+  }
+
   Bytes encrypt(uint64_t ctx, bool client_state, uint64_t seq, uint8_t message_type,
-                const Bytes &msg) {
+                const Bytes &msg) override {
     std::vector<Bytes> ins;
     if (s_.version >= 2) ins = {be64(seq), random_bytes(s_.eiv)};
     ins.push_back(msg);
@@ -108,9 +183,8 @@ class Offload {
     EXPECT_EQ(0u, r.status);
     return r.outs[0];
   }
-  // The fragment of a record body (explicit IV first); empty after a refusal.
   Bytes decrypt(uint64_t ctx, bool client_state, uint64_t seq, uint8_t message_type,
-                const Bytes &body, uint32_t *status = nullptr) {
+                const Bytes &body) override {
     std::vector<Bytes> ins;
     Bytes rec(body.begin() + long(s_.eiv), body.end());
     if (s_.version >= 2) ins = {be64(seq), Bytes(body.begin(), body.begin() + long(s_.eiv))};
@@ -120,7 +194,7 @@ class Offload {
         run(1, uint16_t(message_type << 12 | 0x0D), uint16_t(rec.size()), s_.record_word(true),
             ctx + (client_state ? s_.client_offset() : s_.server_offset()), ins,
             {uint32_t(rec.size())});
-    if (status) *status = r.status;
+    EXPECT_EQ(0u, r.status);
     if (r.status) return {};
     Bytes m = r.outs[0];
     if (s_.gcm()) {
@@ -135,7 +209,6 @@ class Offload {
  private:
   hsmsim::Hsm &hsm_;
   uint32_t session_;
-  Suite s_;
 };
 
 }  // namespace tls_test

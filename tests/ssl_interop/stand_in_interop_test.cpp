@@ -1,12 +1,13 @@
-// Whole TLS connections between libssl and the stand-in's TLS engine, the
-// test writing the rest of the protocol: RSA key exchange with the server's
-// key on the HSM (TLS 1.0, 1.1, 1.2; CBC and GCM), resumption from the
-// sealed master secret in a fresh context, and ECDHE as the client with a
-// key the HSM generated. Finished records must equal libssl's byte for
-// byte, and application records cross both ways.
+// Whole TLS connections between libssl and the HSM, the test writing the
+// rest of the protocol: RSA key exchange with the server's key on the HSM
+// (TLS 1.0, 1.1, 1.2; CBC and GCM), resumption from the sealed master
+// secret in a fresh context, and ECDHE as the client with a key the HSM
+// generated. Finished records must equal libssl's byte for byte, and
+// application records cross both ways. Each runs twice: through the SDK's
+// calls, and with requests laid out by the test (the stand-in on its own).
 #include <openssl/core_names.h>
 
-#include "offload.h"
+#include "sdk_offload.h"
 #include "sign_fixture.h"
 
 namespace tls_test {
@@ -22,8 +23,12 @@ const Suite kRsaSuites[] = {
     {"AES256-GCM-SHA384", TLS1_2_VERSION, 0x801, 6, 4, 0x009D, 0, 0, 8},
 };
 
-class Interop : public LoggedIn {
+class Interop : public LoggedIn, public ::testing::WithParamInterface<bool> {
  protected:
+  std::unique_ptr<Offload> offload(const Suite &s) {
+    if (GetParam()) return std::make_unique<SdkOffload>(session_, s);
+    return std::make_unique<RawOffload>(d().hsm(), session_, s);
+  }
   uint64_t ctx_ = 0;
   uint64_t new_context() {
     Uint64 ctx = 0;
@@ -91,15 +96,7 @@ class Interop : public LoggedIn {
     const Bytes hs = cat({hello[0], flight, cke});
 
     const Bytes client_iv(finished.begin(), finished.begin() + long(s.eiv));
-    std::vector<Bytes> ins = hsm.seq_block(client_iv, random_bytes(s.eiv));
-    ins.push_back(be64(key | 1ull << 49));
-    ins.push_back(epms);
-    for (auto &b : hsm.sha2()) ins.push_back(b);
-    ins.insert(ins.end(), {cr, sr, hs});
-    const uint32_t fin = uint32_t(s.encrypted_size(16));
-    const uint16_t opcode = uint16_t(0x6000 | (epms.size() <= 128 ? 5 : 3));
-    Reply r = hsm.run(3, opcode, uint16_t(epms.size()), s.full_word(0x700), ctx, ins,
-                      {48, fin, fin, 16, 16});
+    Reply r = hsm.rsa_full(ctx, key, epms, cr, sr, hs, client_iv, random_bytes(s.eiv));
     EXPECT_EQ(0u, r.status);
     if (r.status) return {};
     EXPECT_EQ(finished, r.outs[1]) << "the client's finished record";
@@ -110,14 +107,15 @@ class Interop : public LoggedIn {
   }
 };
 
-TEST_F(Interop, RsaServerHandshakesAndRecordsWithLibssl) {
+TEST_P(Interop, RsaServerHandshakesAndRecordsWithLibssl) {
   keys_test::Pkey k1024(EVP_RSA_gen(1024)), k2048(EVP_RSA_gen(2048));
   for (const Suite &s : kRsaSuites) {
     SCOPED_TRACE(s.name);
     EVP_PKEY *host = s.proto == TLS1_VERSION ? k1024.get() : k2048.get();
     const uint64_t key = sign_test::seed(d(), host).priv;
     X509 *cert = certificate(host);
-    Offload hsm(d().hsm(), session_, s);
+    auto owned = offload(s);
+    Offload &hsm = *owned;
     const uint64_t ctx = new_context();
     Peer client(false, s.proto, s.name);
     Bytes sid;
@@ -128,13 +126,14 @@ TEST_F(Interop, RsaServerHandshakesAndRecordsWithLibssl) {
   }
 }
 
-TEST_F(Interop, ResumptionFromTheSealedMasterSecretInAFreshContext) {
+TEST_P(Interop, ResumptionFromTheSealedMasterSecretInAFreshContext) {
   keys_test::Pkey host(EVP_RSA_gen(2048));
   const uint64_t key = sign_test::seed(d(), host.get()).priv;
   X509 *cert = certificate(host.get());
   for (const Suite &s : {kRsaSuites[0], kRsaSuites[2], kRsaSuites[4]}) {
     SCOPED_TRACE(s.name);
-    Offload hsm(d().hsm(), session_, s);
+    auto owned = offload(s);
+    Offload &hsm = *owned;
     Peer first(false, s.proto, s.name);
     Bytes sid;
     const Bytes sealed = rsa_handshake(hsm, first, s, new_context(), key, der_of(cert), sid);
@@ -159,12 +158,8 @@ TEST_F(Interop, ResumptionFromTheSealedMasterSecretInAFreshContext) {
     // The server's finished goes first; the client's comes back plain, to
     // check the client's record against.
     const uint64_t ctx = new_context();
-    std::vector<Bytes> ins = hsm.seq_block(random_bytes(s.eiv), random_bytes(s.eiv));
-    ins.push_back(sealed);
-    for (auto &b : hsm.sha2()) ins.push_back(b);
-    ins.insert(ins.end(), {cr, sr, cat({hello[0], sh})});
-    Reply r = hsm.run(1, 0x400C, s.party(false), s.full_word(0x100), ctx, ins,
-                      {16, uint32_t(s.encrypted_size(16))});
+    Reply r = hsm.resume(ctx, sealed, cr, sr, cat({hello[0], sh}), random_bytes(s.eiv),
+                         random_bytes(s.eiv));
     ASSERT_EQ(0u, r.status);
     again.give(cat(
         {record(22, s.wire(), sh), record(20, s.wire(), {1}), record(22, s.wire(), r.outs[1])}));
@@ -180,7 +175,7 @@ TEST_F(Interop, ResumptionFromTheSealedMasterSecretInAFreshContext) {
 // The client side of ECDHE-RSA with a P-256 key the HSM generated: its
 // public point (read back through the SDK) goes into the key exchange, and
 // the generate form's own point must agree with it.
-TEST_F(Interop, EcdheClientWithAnHsmGeneratedKey) {
+TEST_P(Interop, EcdheClientWithAnHsmGeneratedKey) {
   const Suite suites[] = {
       {"ECDHE-RSA-AES128-GCM-SHA256", TLS1_2_VERSION, 0x801, 4, 3, 0xC02F, 0, 0, 8},
       {"ECDHE-RSA-AES256-SHA", TLS1_VERSION, 0, 7, 2, 0xC014, 20, 16, 0},
@@ -202,7 +197,8 @@ TEST_F(Interop, EcdheClientWithAnHsmGeneratedKey) {
 
     Peer server(true, s.proto, s.name, server_key.get(), cert);
     SSL_set1_groups_list(server.ssl(), "P-256");
-    Offload hsm(d().hsm(), session_, s);
+    auto owned = offload(s);
+    Offload &hsm = *owned;
     const Bytes cr = random_bytes(32);
     const Bytes exts = cat({{0x00, 0x0A, 0x00, 0x04, 0x00, 0x02, 0x00, 0x17},  // P-256
                             {0x00, 0x0B, 0x00, 0x02, 0x01, 0x00},              // uncompressed
@@ -232,27 +228,10 @@ TEST_F(Interop, EcdheClientWithAnHsmGeneratedKey) {
     BN_free(p);
     EC_GROUP_free(g);
 
-    // The TLS part: the client's finished encrypted, the server's plain.
-    std::vector<Bytes> tls_part = hsm.seq_block(random_bytes(s.eiv), random_bytes(s.eiv));
-    for (auto &b : hsm.sha2()) tls_part.push_back(b);
-    tls_part.insert(tls_part.end(), {cr, sr, hs});
-    size_t dlen = 0;
-    for (const auto &b : tls_part) dlen += b.size();
-    const Bytes control =
-        cat({u16(0x200A), u16(s.party(true) | 32), u16(s.full_word(0x200)), u16(dlen)});
-    const Bytes key = be64(priv);
-    std::vector<Bytes> ins = {control,
-                              Bytes(gen.begin() + 1, gen.begin() + 33),
-                              Bytes(gen.begin() + 33, gen.end()),
-                              key,
-                              prime,
-                              peer_x,
-                              peer_y,
-                              key,
-                              prime};
-    ins.insert(ins.end(), tls_part.begin(), tls_part.end());
-    Reply r = hsm.run(3, 0x2815, 0x2002, 0, ctx_ = new_context(), ins,
-                      {32, 32, uint32_t(s.encrypted_size(16)), 16});
+    // The client's finished comes back encrypted, the server's plain.
+    ctx_ = new_context();
+    Reply r = hsm.ecdh(ctx_, priv, gen, cat({{4}, peer_x, peer_y}), prime, cr, sr, hs,
+                       random_bytes(s.eiv), random_bytes(s.eiv));
     ASSERT_EQ(0u, r.status);
     EXPECT_EQ(point, cat({{4}, r.outs[0], r.outs[1]})) << "the generate form's own point";
 
@@ -266,6 +245,9 @@ TEST_F(Interop, EcdheClientWithAnHsmGeneratedKey) {
   }
   X509_free(cert);
 }
+
+INSTANTIATE_TEST_SUITE_P(Roads, Interop, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Sdk" : "Requests"; });
 
 }  // namespace
 }  // namespace tls_test
