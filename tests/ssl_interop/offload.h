@@ -69,6 +69,12 @@ class Offload {
   // plain client and server finished.
   virtual Reply rsa_full(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr,
                          const Bytes &sr, const Bytes &hs, const Bytes &civ, const Bytes &siv) = 0;
+  // Server side, RSA key exchange stopped after the master secret: outs =
+  // sealed master secret, verify data (signing hash SHA-256 for TLS 1.2).
+  virtual Reply rsa_verify(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr,
+                           const Bytes &sr, const Bytes &hs) = 0;
+  // The finished messages after a verify, all four buffers.
+  virtual Reply finished(uint64_t ctx, const Bytes &hs, const Bytes &civ, const Bytes &siv) = 0;
   // Server side resumption from the sealed master secret: outs = plain
   // client finished, encrypted server finished.
   virtual Reply resume(uint64_t ctx, const Bytes &sealed, const Bytes &cr, const Bytes &sr,
@@ -138,6 +144,23 @@ class RawOffload : public Offload {
     const uint16_t opcode = uint16_t(0x6000 | (epms.size() <= 128 ? 5 : 3));
     return run(3, opcode, uint16_t(epms.size()), s_.full_word(0x700), ctx, ins,
                {48, fin(), fin(), 16, 16});
+  }
+  Reply rsa_verify(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr, const Bytes &sr,
+                   const Bytes &hs) override {
+    std::vector<Bytes> ins = {be64(key | 1ull << 49), epms};
+    if (s_.tls12() && s_.hash == 4) ins.push_back(sha384_iv());
+    ins.insert(ins.end(), {cr, sr, hs});
+    uint16_t word = uint16_t((s_.version << 2) | 0x80 | s_.hash | (s_.cipher << 3));
+    if (s_.tls12()) word = uint16_t(word | 3 << 8 | (s_.hash >> 2) << 14);
+    const uint16_t opcode = uint16_t(0x4000 | (epms.size() <= 128 ? 5 : 3));
+    return run(3, opcode, uint16_t(epms.size()), word, ctx, ins, {48, s_.tls12() ? 32u : 36u});
+  }
+  Reply finished(uint64_t ctx, const Bytes &hs, const Bytes &civ, const Bytes &siv) override {
+    std::vector<Bytes> ins = seq_block(civ, siv);
+    if (s_.version >= 2)
+      for (auto &b : sha2()) ins.push_back(b);
+    ins.push_back(hs);
+    return run(1, 0x000B, s_.party(false), s_.full_word(0x700), ctx, ins, {fin(), fin(), 16, 16});
   }
   Reply resume(uint64_t ctx, const Bytes &sealed, const Bytes &cr, const Bytes &sr, const Bytes &hs,
                const Bytes &civ, const Bytes &siv) override {

@@ -23,6 +23,27 @@ class SdkOffload : public Offload {
                                  r.outs[3].data(), r.outs[4].data(), r.outs[0].data(), nullptr);
     return r;
   }
+  Reply rsa_verify(uint64_t ctx, uint64_t key, const Bytes &epms, const Bytes &cr, const Bytes &sr,
+                   const Bytes &hs) override {
+    Reply r{0, {Bytes(48), Bytes(s_.tls12() ? 32 : 36)}};
+    Uint64 k = key;
+    Bytes e = epms, c = cr, v = sr, h = hs;
+    r.status = Qel2RsaServerVerify(session_, OSTREL_BLOCKING, ctx, &k, cipher(), hash(),
+                                   SHA256_TYPE, version(), Uint16(e.size()), e.data(), c.data(),
+                                   v.data(), Uint16(h.size()), h.data(), r.outs[1].data(),
+                                   r.outs[0].data(), nullptr);
+    return r;
+  }
+  Reply finished(uint64_t ctx, const Bytes &hs, const Bytes &civ, const Bytes &siv) override {
+    Seq q(civ, siv);
+    Reply r{0, {fin(), fin(), Bytes(16), Bytes(16)}};
+    Bytes h = hs;
+    r.status = Qel2FinishedFinish(
+        session_, OSTREL_BLOCKING, ctx, cipher(), hash(), version(), SSL_SERVER, nullptr,
+        q.cseq.data(), q.civ(), nullptr, q.sseq.data(), q.siv(), Uint16(h.size()), h.data(),
+        r.outs[0].data(), r.outs[1].data(), r.outs[2].data(), r.outs[3].data(), nullptr);
+    return r;
+  }
   Reply resume(uint64_t ctx, const Bytes &sealed, const Bytes &cr, const Bytes &sr, const Bytes &hs,
                const Bytes &civ, const Bytes &siv) override {
     Seq q(civ, siv);

@@ -69,7 +69,7 @@ class Interop : public LoggedIn, public ::testing::WithParamInterface<bool> {
   // the test, the key exchange and both finished messages by the HSM.
   // Returns the sealed master secret.
   Bytes rsa_handshake(Offload &hsm, Peer &client, const Suite &s, uint64_t ctx, uint64_t key,
-                      const Bytes &cert_der, Bytes &session_id) {
+                      const Bytes &cert_der, Bytes &session_id, bool verify_first = false) {
     EXPECT_FALSE(client.step());
     auto hello = messages(records(client.take()));
     if (hello.size() != 1 || hello[0][0] != 1) return ADD_FAILURE(), Bytes{};
@@ -96,7 +96,28 @@ class Interop : public LoggedIn, public ::testing::WithParamInterface<bool> {
     const Bytes hs = cat({hello[0], flight, cke});
 
     const Bytes client_iv(finished.begin(), finished.begin() + long(s.eiv));
-    Reply r = hsm.rsa_full(ctx, key, epms, cr, sr, hs, client_iv, random_bytes(s.eiv));
+    Reply r;
+    if (verify_first) {
+      // The verify form, then the finished messages over the same messages
+      // (where a client certificate-verify message would be added).
+      Reply v = hsm.rsa_verify(ctx, key, epms, cr, sr, hs);
+      EXPECT_EQ(0u, v.status);
+      Bytes want(EVP_MAX_MD_SIZE);
+      unsigned n = 0;
+      if (s.tls12()) {
+        EVP_Digest(hs.data(), hs.size(), want.data(), &n, EVP_sha256(), nullptr);
+      } else {
+        EVP_Digest(hs.data(), hs.size(), want.data(), &n, EVP_md5(), nullptr);
+        EVP_Digest(hs.data(), hs.size(), want.data() + 16, &n, EVP_sha1(), nullptr);
+        n = 36;
+      }
+      want.resize(n);
+      EXPECT_EQ(want, v.outs[1]) << "verify data";
+      r = hsm.finished(ctx, hs, client_iv, random_bytes(s.eiv));
+      r.outs.insert(r.outs.begin(), v.outs[0]);
+    } else {
+      r = hsm.rsa_full(ctx, key, epms, cr, sr, hs, client_iv, random_bytes(s.eiv));
+    }
     EXPECT_EQ(0u, r.status);
     if (r.status) return {};
     EXPECT_EQ(finished, r.outs[1]) << "the client's finished record";
@@ -124,6 +145,22 @@ TEST_P(Interop, RsaServerHandshakesAndRecordsWithLibssl) {
     exchange(hsm, client, s, ctx, false, 1);
     X509_free(cert);
   }
+}
+
+TEST_P(Interop, VerifyFormThenFinishedMessages) {
+  keys_test::Pkey host(EVP_RSA_gen(2048));
+  const uint64_t key = sign_test::seed(d(), host.get()).priv;
+  X509 *cert = certificate(host.get());
+  for (const Suite &s : {kRsaSuites[0], kRsaSuites[2], kRsaSuites[4]}) {
+    SCOPED_TRACE(s.name);
+    auto owned = offload(s);
+    const uint64_t ctx = new_context();
+    Peer client(false, s.proto, s.name);
+    Bytes sid;
+    ASSERT_EQ(48u, rsa_handshake(*owned, client, s, ctx, key, der_of(cert), sid, true).size());
+    exchange(*owned, client, s, ctx, false, 1);
+  }
+  X509_free(cert);
 }
 
 TEST_P(Interop, ResumptionFromTheSealedMasterSecretInAFreshContext) {

@@ -83,13 +83,19 @@ enum class Decoded { Ok, Suite, Layout };
 template <typename Fits>
 Decoded decode(Form f, uint16_t word, Fits fits) {
   static constexpr uint32_t kVersions[] = {0, 1, 0x400, 0x401, 0x800, 0x801, 0xC00};
+  const uint16_t flags = static_cast<uint16_t>(f == Form::Full ? word & 0x700 : 0);
+  // SSL 3.0 is not run. A word it explains with MD5, SHA-1 or SHA-256 is
+  // refused, although VER_TLS with SHA-512 or SHA-224 (MACs no TLS 1.0
+  // suite has) reads the same.
+  for (uint32_t h = 1; h <= 3; ++h)
+    if (encode(f, Word{tls::ver::kSsl30, (word >> 3) & 0xFu, h, 0, flags}) == word)
+      return Decoded::Suite;
   bool any = false;
   for (uint32_t v : kVersions) {
     for (uint32_t h = 1; h <= 6; ++h) {
       const bool pair = f == Form::Verify && tls::tls12(v);
       for (uint32_t sh = pair ? 1 : 0; sh <= (pair ? 6u : 0u); ++sh) {
-        Word w{v, (word >> 3) & 0xFu, h, sh,
-               static_cast<uint16_t>(f == Form::Full ? word & 0x700 : 0)};
+        Word w{v, (word >> 3) & 0xFu, h, sh, flags};
         if (encode(f, w) != word || !tls::suite(w.cipher) || v == tls::ver::kSsl30) continue;
         if (f == Form::Full && (w.finished & 0x400) && w.finished != 0x700) continue;
         any = true;
