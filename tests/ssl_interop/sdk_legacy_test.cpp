@@ -62,7 +62,7 @@ struct Row {
   const char *evp;  // the host's cipher
   size_t key_len, block, eiv;
   uint16_t premaster_len;
-  bool dtls() const { return version == 0x800 || version == 0xC00; }
+  bool dtls() const { return version == 0x400 || version == 0x800 || version == 0xC00; }
   bool tls12() const { return version > 0x800; }
 };
 
@@ -107,7 +107,7 @@ Bytes protect(const Row &r, HostState &w, const Bytes &seq, uint8_t type, const 
   return cat({eiv, out});
 }
 
-class SdkLegacy : public LoggedIn {};
+using SdkLegacy = LoggedIn;
 
 TEST_F(SdkLegacy, FinishedMessagesAndRecordsMatchTheHost) {
   const Row rows[] = {
@@ -116,6 +116,8 @@ TEST_F(SdkLegacy, FinishedMessagesAndRecordsMatchTheHost) {
       {"TLS 1.1 DES SHA-1, odd premaster", 0x401, 12, 2, 0x0302, "DES-CBC", 8, 8, 8, 47},
       {"DTLS 1.0 3DES SHA-1", 0x800, 14, 2, 0xFEFF, "DES-EDE3-CBC", 24, 8, 8, 48},
       {"DTLS 1.2 AES-128 SHA-256", 0xC00, 5, 3, 0xFEFD, "AES-128-CBC", 16, 16, 16, 48},
+      // The client's numbers only: the server's message takes them too.
+      {"DTLS before its RFC, AES-256 SHA-1", 0x400, 7, 2, 0x0100, "AES-256-CBC", 32, 16, 16, 48},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);
@@ -123,7 +125,7 @@ TEST_F(SdkLegacy, FinishedMessagesAndRecordsMatchTheHost) {
     ASSERT_EQ(0u, Qel2AllocContext3(session_, &ctx));
     Bytes pm = random_bytes(r.premaster_len), cr = random_bytes(32), sr = random_bytes(32),
           hs = random_bytes(200), cmsn = {0, 0, 0, 0, 0, 0, 0, 5}, smsn = {0, 0, 0, 0, 0, 0, 0, 6},
-          cseq = {0, 1, 0, 0, 0, 0, 0, 0}, sseq = {0, 1, 0, 0, 0, 0, 0, 0}, civ = random_bytes(16),
+          cseq = {0, 1, 0, 0, 0, 0, 0, 0}, sseq = {0, 1, 0, 0, 0, 0, 0, 9}, civ = random_bytes(16),
           siv = random_bytes(16);
     const size_t mac = r.hash == 1 ? 16 : r.hash == 2 ? 20 : 32, fin = r.dtls() ? 24 : 16;
     const size_t enc = (r.block ? (fin + mac + r.block) & ~(r.block - 1) : fin + mac) + r.eiv;
@@ -160,14 +162,17 @@ TEST_F(SdkLegacy, FinishedMessagesAndRecordsMatchTheHost) {
       return cat({head, prf(prf_md, master, label, hash_of(m), 12)});
     };
     const Bytes want_c = finished("client finished", hs, 5);
-    const Bytes want_s = finished("server finished", cat({hs, want_c}), 6);
+    const bool old_dtls = r.version == 0x400;
+    const Bytes want_s = finished("server finished", cat({hs, want_c}), old_dtls ? 5 : 6);
     EXPECT_EQ(want_c, plain_c);
     EXPECT_EQ(want_s, plain_s);
     const Bytes seq0 = r.version >= 2 ? cseq : Bytes(8);
     const Bytes e_c(civ.begin(), civ.begin() + long(r.eiv)),
-        e_s(siv.begin(), siv.begin() + long(r.eiv));
+        e_s = old_dtls ? e_c : Bytes(siv.begin(), siv.begin() + long(r.eiv));
     EXPECT_EQ(protect(r, client, seq0, 22, want_c, e_c), enc_c) << "client finished record";
-    EXPECT_EQ(protect(r, server, r.version >= 2 ? sseq : Bytes(8), 22, want_s, e_s), enc_s)
+    EXPECT_EQ(
+        protect(r, server, r.version >= 2 ? (old_dtls ? cseq : sseq) : Bytes(8), 22, want_s, e_s),
+        enc_s)
         << "server finished record";
 
     // Application data: the client's record from the HSM equals the host's;
@@ -191,6 +196,101 @@ TEST_F(SdkLegacy, FinishedMessagesAndRecordsMatchTheHost) {
                                     seq1.data(), iv.data(), Uint16(body.size()), body.data(),
                                     &out_len, out.data(), nullptr));
     EXPECT_EQ(msg, Bytes(out.begin(), out.begin() + out_len)) << "server record";
+  }
+}
+
+// The verify forms then the finished messages give what the full forms
+// give, and ECDH with a key the HSM generated gives what the host's ECDH
+// secret gives as a plain premaster secret.
+TEST_F(SdkLegacy, VerifyFormsAndEcdhAgreeWithTheFullPremasterHandshake) {
+  Uint64 pub = 0, priv = 0;
+  ASSERT_EQ(
+      0u, Qel2GenerateKeyPair(session_, KEY_TYPE_EC, 0, 0, NID_X9_62_prime256v1, 0, nullptr, 0,
+                              nullptr, nullptr, 0, nullptr, 0, nullptr, 0, keys_test::u8("pub"), 3,
+                              keys_test::u8("priv"), 4, STORAGE_FLASH, &pub, &priv));
+  keys_test::Pkey own = keys_test::parse_spki(exported(pub)), peer(EVP_EC_gen("P-256"));
+  // The host's side of the agreement: the premaster secret to expect.
+  EVP_PKEY_CTX *dc = EVP_PKEY_CTX_new(peer.get(), nullptr);
+  Bytes pm(32);
+  size_t pm_len = pm.size();
+  EVP_PKEY_derive_init(dc);
+  EVP_PKEY_derive_set_peer(dc, own.get());
+  ASSERT_EQ(1, EVP_PKEY_derive(dc, pm.data(), &pm_len));
+  EVP_PKEY_CTX_free(dc);
+  Bytes point(65), prime(32);
+  size_t len = 0;
+  EVP_PKEY_get_octet_string_param(peer.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), 65, &len);
+  Bytes px(point.begin() + 1, point.begin() + 33), py(point.begin() + 33, point.end());
+  BIGNUM *p = BN_new();
+  EC_GROUP *g = EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1);
+  EC_GROUP_get_curve(g, p, nullptr, nullptr, nullptr);
+  BN_bn2binpad(p, prime.data(), 32);
+  BN_free(p);
+  EC_GROUP_free(g);
+
+  struct Row {
+    SslVersion version;
+    CipherType cipher;
+    HashType hash, sign;
+    size_t verify_len;
+  } rows[] = {{VER_TLS, AES_128, SHA1_TYPE, SHA1_TYPE, 36},
+              {VER_TLS1_2, AES_GCM_256, SHA384_TYPE, SHA512_TYPE, 64},
+              {VER_TLS1_1, DES3_192, SHA1_TYPE, SHA1_TYPE, 36}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.version * 100 + r.cipher);
+    Bytes cr = random_bytes(32), sr = random_bytes(32), hs = random_bytes(150),
+          seq = {0, 0, 0, 0, 0, 0, 0, 0}, civ = random_bytes(16), siv = random_bytes(16);
+    const size_t fin = r.cipher == AES_GCM_256 ? 40 : r.cipher == DES3_192 ? 48 : 48;
+    auto context = [&] {
+      Uint64 ctx = 0;
+      EXPECT_EQ(0u, Qel2AllocContext3(session_, &ctx));
+      return ctx;
+    };
+    struct Out {
+      Bytes enc_c, enc_s, un_c, un_s;
+    };
+    auto outs = [&] { return Out{Bytes(fin), Bytes(fin), Bytes(16), Bytes(16)}; };
+    auto finish = [&](Uint64 ctx, Out &o) {
+      return Qel2FinishedFinish(session_, OSTREL_BLOCKING, ctx, r.cipher, r.hash, r.version,
+                                SSL_SERVER, nullptr, seq.data(), civ.data(), nullptr, seq.data(),
+                                siv.data(), Uint16(hs.size()), hs.data(), o.enc_c.data(),
+                                o.enc_s.data(), o.un_c.data(), o.un_s.data(), nullptr);
+    };
+    Out full = outs(), verified = outs(), ecdh = outs(), ecdh_verified = outs();
+    ASSERT_EQ(0u, Qel2OtherFull(session_, OSTREL_BLOCKING, context(), r.cipher, r.hash, r.version,
+                                SSL_SERVER, 32, pm.data(), cr.data(), sr.data(), nullptr,
+                                seq.data(), civ.data(), nullptr, seq.data(), siv.data(),
+                                Uint16(hs.size()), hs.data(), full.enc_c.data(), full.enc_s.data(),
+                                full.un_c.data(), full.un_s.data(), nullptr, nullptr));
+    Bytes vd(r.verify_len), vd2(r.verify_len), sealed(48);
+    const Uint64 a = context();
+    ASSERT_EQ(0u, Qel2OtherVerify(session_, OSTREL_BLOCKING, a, r.cipher, r.hash, r.sign, r.version,
+                                  32, pm.data(), cr.data(), sr.data(), Uint16(hs.size()), hs.data(),
+                                  vd.data(), sealed.data(), nullptr));
+    ASSERT_EQ(0u, finish(a, verified));
+    const Bytes want_vd = r.version == VER_TLS1_2
+                              ? digest(EVP_sha512(), hs)
+                              : cat({digest(EVP_md5(), hs), digest(EVP_sha1(), hs)});
+    EXPECT_EQ(want_vd, vd);
+    ASSERT_EQ(0u, Qel2ECDHFull(session_, OSTREL_BLOCKING, context(), r.cipher, r.hash, r.version,
+                               SSL_SERVER, P256, prime.data(), priv, px.data(), py.data(), nullptr,
+                               nullptr, cr.data(), sr.data(), nullptr, seq.data(), civ.data(),
+                               nullptr, seq.data(), siv.data(), Uint16(hs.size()), hs.data(),
+                               nullptr, nullptr, ecdh.enc_c.data(), ecdh.enc_s.data(),
+                               ecdh.un_c.data(), ecdh.un_s.data(), nullptr, nullptr));
+    const Uint64 b = context();
+    ASSERT_EQ(0u, Qel2ECDHVerify(session_, OSTREL_BLOCKING, b, r.cipher, r.hash, r.sign, r.version,
+                                 P256, prime.data(), priv, px.data(), py.data(), nullptr, nullptr,
+                                 cr.data(), sr.data(), Uint16(hs.size()), hs.data(), nullptr,
+                                 nullptr, vd2.data(), nullptr, nullptr));
+    ASSERT_EQ(0u, finish(b, ecdh_verified));
+    EXPECT_EQ(want_vd, vd2);
+    for (const Out *o : {&verified, &ecdh, &ecdh_verified}) {
+      EXPECT_EQ(full.enc_c, o->enc_c);
+      EXPECT_EQ(full.enc_s, o->enc_s);
+      EXPECT_EQ(full.un_c, o->un_c);
+      EXPECT_EQ(full.un_s, o->un_s);
+    }
   }
 }
 

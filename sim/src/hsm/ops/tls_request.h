@@ -74,8 +74,8 @@ struct Word {
 enum class Form { Full, Verify };
 uint16_t encode(Form, const Word &);
 
-// Decodes `word` by its candidates in order (versions ascending, then hash
-// types, then signing hashes), calling `fits` with each whose encoding is
+// Decodes `word` by its candidates in order (hash types ascending, then
+// versions, then signing hashes), calling `fits` with each whose encoding is
 // `word` and whose suite the engine runs, until one returns true.
 // Ok: one fitted; Suite: none fitted the word with a suite the engine runs
 // (ERR_BAD_CIPHER_OR_MAC); Layout: some did, but no segments fitted.
@@ -91,8 +91,8 @@ Decoded decode(Form f, uint16_t word, Fits fits) {
     if (encode(f, Word{tls::ver::kSsl30, (word >> 3) & 0xFu, h, 0, flags}) == word)
       return Decoded::Suite;
   bool any = false;
-  for (uint32_t v : kVersions) {
-    for (uint32_t h = 1; h <= 6; ++h) {
+  for (uint32_t h = 1; h <= 6; ++h) {
+    for (uint32_t v : kVersions) {
       const bool pair = f == Form::Verify && tls::tls12(v);
       for (uint32_t sh = pair ? 1 : 0; sh <= (pair ? 6u : 0u); ++sh) {
         Word w{v, (word >> 3) & 0xFu, h, sh, flags};
