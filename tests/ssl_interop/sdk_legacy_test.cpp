@@ -7,6 +7,7 @@
 #include <openssl/kdf.h>
 #include <openssl/provider.h>
 
+#include "host_tls.h"
 #include "qel2.h"
 #include "sign_fixture.h"
 #include "tls_peer.h"
@@ -16,36 +17,9 @@ namespace {
 
 using keys_test::LoggedIn;
 
-struct Host {
-  OSSL_LIB_CTX *lib = OSSL_LIB_CTX_new();
-  OSSL_PROVIDER *def = OSSL_PROVIDER_load(lib, "default"),
-                *legacy = OSSL_PROVIDER_load(lib, "legacy");
-  ~Host() {
-    OSSL_PROVIDER_unload(legacy);
-    OSSL_PROVIDER_unload(def);
-    OSSL_LIB_CTX_free(lib);
-  }
-};
-Host &host() {
-  static Host h;
-  return h;
-}
-
 Bytes prf(const char *md, const Bytes &secret, const std::string &label, const Bytes &seed,
           size_t len) {
-  EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
-  EVP_KDF_CTX *kc = EVP_KDF_CTX_new(kdf);
-  Bytes full = cat({Bytes(label.begin(), label.end()), seed}), out(len);
-  OSSL_PARAM p[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>(md), 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<uint8_t *>(secret.data()),
-                                        secret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, full.data(), full.size()),
-      OSSL_PARAM_construct_end()};
-  EXPECT_EQ(1, EVP_KDF_derive(kc, out.data(), len, p));
-  EVP_KDF_CTX_free(kc);
-  EVP_KDF_free(kdf);
-  return out;
+  return host_prf(md, secret, label, seed, len);
 }
 Bytes digest(const EVP_MD *md, const Bytes &in) {
   Bytes out(EVP_MAX_MD_SIZE);
@@ -86,7 +60,7 @@ Bytes protect(const Row &r, HostState &w, const Bytes &seq, uint8_t type, const 
     const size_t pad = r.block - plain.size() % r.block;
     plain.insert(plain.end(), pad, uint8_t(pad - 1));
   }
-  EVP_CIPHER *c = EVP_CIPHER_fetch(host().lib, r.evp, nullptr);
+  EVP_CIPHER *c = EVP_CIPHER_fetch(legacy_lib(), r.evp, nullptr);
   int len = 0;
   if (!r.block) {
     if (!w.rc4) {

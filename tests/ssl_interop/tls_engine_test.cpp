@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "host_tls.h"
 #include "hsm/tls/prf.h"
 #include "hsm/tls/record.h"
 
@@ -29,24 +30,9 @@ Bytes cat(const Bytes &a, const Bytes &b) {
   return o;
 }
 
-// OpenSSL's TLS1-PRF: "MD5-SHA1" is the TLS 1.0/1.1 PRF.
 Bytes openssl_prf(const char *md, const Bytes &secret, const std::string &label, const Bytes &seed,
                   size_t len) {
-  EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "TLS1-PRF", nullptr);
-  EVP_KDF_CTX *kc = EVP_KDF_CTX_new(kdf);
-  Bytes full(label.begin(), label.end());
-  full.insert(full.end(), seed.begin(), seed.end());
-  OSSL_PARAM p[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>(md), 0),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SECRET, const_cast<uint8_t *>(secret.data()),
-                                        secret.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, full.data(), full.size()),
-      OSSL_PARAM_construct_end()};
-  Bytes out(len);
-  EXPECT_EQ(1, EVP_KDF_derive(kc, out.data(), len, p));
-  EVP_KDF_CTX_free(kc);
-  EVP_KDF_free(kdf);
-  return out;
+  return tls_test::host_prf(md, secret, label, seed, len);
 }
 
 TEST(TlsPrf, AgreesWithOpenSslForEveryVersionAndOddSecrets) {
@@ -88,20 +74,8 @@ TEST(TlsPrf, MasterSecretKeyBlockAndFinishedUseTheirLabelsAndRandomOrder) {
 
 // ---- record protection of the suites libssl no longer offers ----
 
-struct Legacy {
-  OSSL_LIB_CTX *lib = OSSL_LIB_CTX_new();
-  OSSL_PROVIDER *def = OSSL_PROVIDER_load(lib, "default"),
-                *legacy = OSSL_PROVIDER_load(lib, "legacy");
-  ~Legacy() {
-    OSSL_PROVIDER_unload(legacy);
-    OSSL_PROVIDER_unload(def);
-    OSSL_LIB_CTX_free(lib);
-  }
-};
-
 Bytes evp(const char *name, const Bytes &key, const Bytes &iv, const Bytes &in) {
-  static Legacy legacy;
-  EVP_CIPHER *c = EVP_CIPHER_fetch(legacy.lib, name, nullptr);
+  EVP_CIPHER *c = EVP_CIPHER_fetch(tls_test::legacy_lib(), name, nullptr);
   EXPECT_NE(nullptr, c) << name;
   EVP_CIPHER_CTX *x = EVP_CIPHER_CTX_new();
   Bytes out(in.size() + 16);

@@ -181,6 +181,15 @@ void refuse_decoded(Call &c, Decoded d) {
   if (d == Decoded::Layout) return c.refuse(code::kBadRecord);
 }
 
+// The context a handshake names by its handle (no write-state offset);
+// null after refusing the request.
+SslContext *handshake_context(HsmState &st, Call &c) {
+  uint64_t offset = 0;
+  SslContext *ctx = context_at(st, c, offset);
+  if (ctx && offset != 0) return c.refuse(kContextHandleInvalid), nullptr;
+  return ctx;
+}
+
 // The key object of a key segment for the request's session.
 uint32_t key_object(HsmState &st, const Call &c, uint64_t handle, engine::Key &key) {
   obj::Actor a;
@@ -240,10 +249,8 @@ void from_premaster(HsmState &st, Call &c, SslContext &ctx, const Handshake &h, 
 // ---- RSA key exchange ----
 
 void rsa_exchange(HsmState &st, Call &c, Form f) {
-  uint64_t offset = 0;
-  SslContext *ctx = context_at(st, c, offset);
+  SslContext *ctx = handshake_context(st, c);
   if (!ctx) return;
-  if (offset != 0) return c.refuse(kContextHandleInvalid);
   const uint16_t modlen = c.req.param1;
   if (modlen % 8 || modlen < 64 || modlen > 512) return c.refuse(code::kBadLength);
   Handshake h;
@@ -302,10 +309,8 @@ Bytes read_premaster(Segments &s, uint32_t v, size_t len) {
 }
 
 void other_exchange(HsmState &st, Call &c, Form f) {
-  uint64_t offset = 0;
-  SslContext *ctx = context_at(st, c, offset);
+  SslContext *ctx = handshake_context(st, c);
   if (!ctx) return;
-  if (offset != 0) return c.refuse(kContextHandleInvalid);
   const bool given = c.req.opcode & kPremasterGiven;
   Handshake h;
   Bytes premaster;
@@ -371,10 +376,8 @@ struct Mul {
 };
 
 void ecdh(HsmState &st, Call &c) {
-  uint64_t offset = 0;
-  SslContext *ctx = context_at(st, c, offset);
+  SslContext *ctx = handshake_context(st, c);
   if (!ctx) return;
-  if (offset != 0) return c.refuse(kContextHandleInvalid);
   const uint32_t cid = c.req.param1 & 0xFF;
   const size_t plen = prime_length(cid), P = (plen + 7) & ~size_t{7};
   const int nid = engine::curve_nid(cid);
@@ -473,18 +476,23 @@ void ecdh(HsmState &st, Call &c) {
 
 // ---- finished after a verify, and resumption ----
 
+// What both start with: the word, party bits without a length, and the
+// sequence block.
+bool read_master_head(const Call &c, const Word &w, Segments &s, Handshake &h) {
+  h = Handshake{};
+  h.w = w;
+  if (!party_of(w.version, c.req.param1, h.party) || (c.req.param1 & 0x3FFF)) return false;
+  h.seq = read_seq_block(s, w.version, w.cipher);
+  return true;
+}
+
 void finished(HsmState &st, Call &c) {
-  uint64_t offset = 0;
-  SslContext *ctx = context_at(st, c, offset);
+  SslContext *ctx = handshake_context(st, c);
   if (!ctx) return;
-  if (offset != 0) return c.refuse(kContextHandleInvalid);
   Handshake h;
   const Decoded d = decode(Form::Full, c.req.param2, [&](const Word &w) {
-    h = Handshake{};
-    h.w = w;
-    if (!party_of(w.version, c.req.param1, h.party) || (c.req.param1 & 0x3FFF)) return false;
     Segments s(c);
-    h.seq = read_seq_block(s, w.version, w.cipher);
+    if (!read_master_head(c, w, s, h)) return false;
     if (tls::explicit_iv(w.version)) s.sha2_iv(w.hash);
     h.messages = s.messages();
     return s.done() && outputs_fit(c, h, Form::Full);
@@ -499,19 +507,14 @@ void finished(HsmState &st, Call &c) {
 }
 
 void resume(HsmState &st, Call &c) {
-  uint64_t offset = 0;
-  SslContext *ctx = context_at(st, c, offset);
+  SslContext *ctx = handshake_context(st, c);
   if (!ctx) return;
-  if (offset != 0) return c.refuse(kContextHandleInvalid);
   const bool sealed = c.req.opcode & kEncryptMaster;
   Handshake h;
   In sealed_master;
   const Decoded d = decode(Form::Full, c.req.param2, [&](const Word &w) {
-    h = Handshake{};
-    h.w = w;
-    if (!party_of(w.version, c.req.param1, h.party) || (c.req.param1 & 0x3FFF)) return false;
     Segments s(c);
-    h.seq = read_seq_block(s, w.version, w.cipher);
+    if (!read_master_head(c, w, s, h)) return false;
     if (sealed) sealed_master = s.take(tls::kMasterLen);
     s.sha2_iv(w.hash);
     return read_tail(s, h) && outputs_fit(c, h, Form::Full);
