@@ -164,18 +164,18 @@ static inline Uint32 get_finished_size(SslVersion ssl_version) {
  * whole padding blocks of a block cipher. */
 static inline Uint16 get_record_size(CipherType cipher_type, Uint16 payload_length,
                                      Uint16 hash_size, Uint16 pad_length) {
-  const Uint16 body = (Uint16)(payload_length + hash_size);
+  const Uint32 body = (Uint16)((Uint32)payload_length + hash_size);
   switch ((int)cipher_type) {
     case AES_128:
     case AES_256:
-      return (Uint16)((body + 16 * pad_length + 16) & ~15u);
+      return (Uint16)((body + 16u * pad_length + 16u) & ~15u);
     case DES:
     case DES_EXPORT_40:
     case DES3_192:
     case DES_EXPORT_56:
-      return (Uint16)((body + 8 * pad_length + 8) & ~7u);
+      return (Uint16)((body + 8u * pad_length + 8u) & ~7u);
     default:
-      return body;
+      return (Uint16)body;
   }
 }
 

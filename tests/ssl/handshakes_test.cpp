@@ -66,6 +66,14 @@ using V = std::vector<In>;
 using O = std::vector<uint16_t>;
 constexpr uint16_t kVnx = KQ_VNX_KEY_CMD, kVan = KQ_VANTOR_CMD;
 const V kHello{{32, kCrand}, {32, kSrand}, {100, kHs}};
+// The point multiplications of an ECDH request, P-byte segments: the own
+// point's first in the generate form, then the shared secret's.
+V points(uint16_t p, bool generate) {
+  V v;
+  if (generate) v.insert(v.end(), {{p, kGx}, {p, kGy}, {8, kKey}, {p, kPrime}});
+  v.insert(v.end(), {{p, kPeerX}, {p, kPeerY}, {8, kKey}, {p, kPrime}});
+  return v;
+}
 V cat(std::initializer_list<V> parts) {
   V out;
   for (const V &p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -170,6 +178,11 @@ TEST_F(Handshakes, PremasterLayouts) {
          return other_verify(b, AES_128, SHA256_TYPE, SHA224_TYPE, VER_TLS1_2, 48, nullptr, false);
        },
        kVan, 0x000A, 48, 0x26AF, 0, cat({{{32, kIv224}}, kHello}), O{28}},
+      {"verify TLS 1.2 with PRF hash 7: its initial value is an empty segment",
+       [&](Bufs &b) {
+         return other_verify(b, AES_128, AESCMAC_TYPE, SHA256_TYPE, VER_TLS1_2, 48, nullptr, false);
+       },
+       kVan, 0x000A, 48, 0x63AF, 0, cat({{{0, kAny}}, kHello}), O{32}},
   });
 }
 
@@ -180,90 +193,45 @@ TEST_F(Handshakes, EcdhLayouts) {
          return ecdh_full(b, AES_128, SHA384_TYPE, VER_TLS1_2, SSL_CLIENT, P256, true, 0xF, true);
        },
        kVnx, 0x2815, 0x2002, 0, 0,
-       cat({{{8, 0x60},
-             {32, kGx},
-             {32, kGy},
-             {8, kKey},
-             {32, kPrime},
-             {32, kPeerX},
-             {32, kPeerY},
-             {8, kKey},
-             {32, kPrime},
-             {8, kCseq},
-             {16, kCiv},
-             {8, kSseq},
-             {16, kSiv},
-             {64, kIv384}},
+       cat({{{8, 0x60}},
+            points(32, true),
+            {{8, kCseq}, {16, kCiv}, {8, kSseq}, {16, kSiv}, {64, kIv384}},
             kHello}),
        O{32, 32, 48, 96, 96, 16, 16}},
       {"full TLS P-224: plain form, 32-byte coordinate segments",
        [&](Bufs &b) {
          return ecdh_full(b, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, P224, false, 0xF, false);
        },
-       kVnx, 0x2015, 0x2001, 0, 0,
-       cat({{{8, 0x20}, {32, kPeerX}, {32, kPeerY}, {8, kKey}, {32, kPrime}}, kHello}),
+       kVnx, 0x2015, 0x2001, 0, 0, cat({{{8, 0x20}}, points(32, false), kHello}),
        O{48, 48, 16, 16}},
       {"full TLS SHA-384: the initial value for every version",
        [&](Bufs &b) {
          return ecdh_full(b, AES_128, SHA384_TYPE, VER_TLS, SSL_SERVER, P384, false, 0x3, false);
        },
-       kVnx, 0x2015, 0x3003, 0, 0,
-       cat({{{8, 0x20}, {48, kPeerX}, {48, kPeerY}, {8, kKey}, {48, kPrime}, {64, kIv384}},
-            kHello}),
+       kVnx, 0x2015, 0x3003, 0, 0, cat({{{8, 0x20}}, points(48, false), {{64, kIv384}}, kHello}),
        O{80, 80}},
       {"full P-521: 72-byte segments",
        [&](Bufs &b) {
          return ecdh_full(b, AES_GCM_128, SHA256_TYPE, VER_TLS, SSL_SERVER, P521, true, 0x3, false);
        },
-       kVnx, 0x2815, 0x4804, 0, 0,
-       cat({{{8, 0x20},
-             {72, kGx},
-             {72, kGy},
-             {8, kKey},
-             {72, kPrime},
-             {72, kPeerX},
-             {72, kPeerY},
-             {8, kKey},
-             {72, kPrime}},
-            kHello}),
-       O{72, 72, 32, 32}},
+       kVnx, 0x2815, 0x4804, 0, 0, cat({{{8, 0x20}}, points(72, true), kHello}), O{72, 72, 32, 32}},
       {"full, curve 6: empty coordinates",
        [&](Bufs &b) {
          return ecdh_full(b, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, CurveId(6), false, 0xF,
                           false);
        },
-       kVnx, 0x2015, 0x0006, 0, 0,
-       cat({{{8, 0x20}, {0, kAny}, {0, kAny}, {8, kKey}, {0, kAny}}, kHello}), O{48, 48, 16, 16}},
+       kVnx, 0x2015, 0x0006, 0, 0, cat({{{8, 0x20}}, points(0, false), kHello}), O{48, 48, 16, 16}},
       {"verify TLS 1.2 PRF SHA-512 signed with SHA-384",
        [&](Bufs &b) {
          return ecdh_verify(b, AES_128, SHA512_TYPE, SHA384_TYPE, VER_TLS1_2, P256, false, false);
        },
        kVnx, 0x2015, 0x2002, 0, 0,
-       cat({{{8, 0x00},
-             {32, kPeerX},
-             {32, kPeerY},
-             {8, kKey},
-             {32, kPrime},
-             {64, kIv384},
-             {64, kIv512}},
-            kHello}),
-       O{48}},
+       cat({{{8, 0x00}}, points(32, false), {{64, kIv384}, {64, kIv512}}, kHello}), O{48}},
       {"verify TLS SHA-384: no initial value, 36 bytes",
        [&](Bufs &b) {
          return ecdh_verify(b, AES_128, SHA384_TYPE, SHA384_TYPE, VER_TLS, P256, true, true);
        },
-       kVnx, 0x2815, 0x2002, 0, 0,
-       cat({{{8, 0x40},
-             {32, kGx},
-             {32, kGy},
-             {8, kKey},
-             {32, kPrime},
-             {32, kPeerX},
-             {32, kPeerY},
-             {8, kKey},
-             {32, kPrime}},
-            kHello}),
-       O{32, 32, 48, 36}},
+       kVnx, 0x2815, 0x2002, 0, 0, cat({{{8, 0x40}}, points(32, true), kHello}), O{32, 32, 48, 36}},
   });
 }
 

@@ -236,6 +236,20 @@ TEST_F(Records, RefusedBeforeSending) {
   });
 }
 
+// Request types 2 and 3 go out non-blocking without the request id check.
+TEST_F(Records, OtherNonBlockingTypesSkipTheIdCheck) {
+  answer_empty(KQ_VANTOR_CMD, kApp);
+  Bufs b;  // outlives both pending requests
+  for (request_type rt : {OSTREL_SPEED, OSTREL_KERNEL}) {
+    d().clear_captured();
+    EXPECT_EQ(
+        Uint32(ERR_REQUEST_PENDING),
+        Qel2EncryptRecord(session_, rt, kCtx, RC4_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, APP_DATA, 0,
+                          nullptr, nullptr, 10, *b.msg, &b.len, *b.out, nullptr));
+    EXPECT_TRUE(d().wait_captured(1, std::chrono::milliseconds(2000)));
+  }
+}
+
 TEST_F(Records, ContextAlignmentThatPasses) {
   const Uint64 bit63 = 0x8000'0000'0000'0000ull;
   for (Uint64 ctx : {bit63 | 0x10, Uint64{8}, Uint64{0x7FF8}}) {
@@ -315,6 +329,19 @@ TEST_F(Records, DecryptStreamAndGcmLengths) {
     EXPECT_EQ(r.want, D(b, r.c, r.h, VER_TLS, SSL_CLIENT, r.record));
     EXPECT_EQ(r.len, b.len);
   }
+}
+
+// The sink's bytes are skipped: the message starts after them and the
+// length is judged on the message segment alone.
+TEST_F(Records, BlockingDtlsDecryptSkipsTheSink) {
+  Bytes a(24, 0xEE);  // explicit IV + 8 under AES-CBC
+  const Bytes plain = cbc_plain(3, 48);
+  a.insert(a.end(), plain.begin(), plain.end());
+  answer(KQ_VANTOR_CMD, kApp, a);
+  Bufs b;
+  EXPECT_EQ(0u, D(b, AES_256, SHA1_TYPE, VER_DTLS1_2, SSL_SERVER, 48));
+  EXPECT_EQ(24, b.len);
+  EXPECT_EQ(plain, Bytes(b.out.b.begin(), b.out.b.begin() + 48));
 }
 
 TEST_F(Records, HsmRefusalLeavesTheLengthAlone) {
