@@ -79,6 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   q.opcode = static_cast<uint16_t>(op.opcode | ((data[1] & 1) ? 0x80 : 0));
   q.param1 = static_cast<uint16_t>(data[2] << 8 | data[3]);
   q.param2 = static_cast<uint16_t>(data[4] << 8 | data[5]);
+  // Records on the keyed context need the word of its suite exactly.
+  if (data[1] & 2) q.param2 = static_cast<uint16_t>((data[1] & 4) ? 0x20AE : 0x202E | data[5] << 8);
   q.session_handle = world->session;
   q.ctx_ptr = world->ctx + kOffsets[data[6] % std::size(kOffsets)];
   const uint8_t outs = data[7] & 7;

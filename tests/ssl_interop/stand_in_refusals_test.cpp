@@ -65,6 +65,8 @@ TEST_F(StandInRefusals, EveryRefusalIsAStatusWithoutPayload) {
       {"another cipher than the handshake's",
        decrypt(keyed + 256, uint16_t(dec + (2 << 3)), rec, tail), 0x4000018A},
       {"a last-two-blocks copy that differs", decrypt(keyed + 256, dec, rec, Bytes(32)), 0x02},
+      {"a record shorter than its last-two-blocks copy",
+       decrypt(keyed + 256, dec, Bytes(16), Bytes(32)), 0x02},
       {"an encrypted record sized for no padding",
        hsm.run(1, 0x300D, 40, kSuite.record_word(false), keyed + 456,
                {be64(2), Bytes(16), Bytes(40)}, {uint32_t(kSuite.encrypted_size(40) + 1)}),

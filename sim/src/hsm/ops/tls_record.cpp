@@ -74,7 +74,11 @@ void record(HsmState &st, Call &c) {
     word |= (pad_blocks & 0xFF) << 8;
   }
   if (static_cast<uint16_t>(word) != c.req.param2) return c.refuse(kBadCipherOrMac);
-  if (!tail.empty() && !std::equal(tail.begin(), tail.end(), data.end() - tail.size(), data.end()))
+  // The copy of the last two blocks must be the record's own (a record
+  // shorter than it cannot be one).
+  if (!tail.empty() &&
+      (data.size() < tail.size() ||
+       !std::equal(tail.begin(), tail.end(), data.end() - tail.size(), data.end())))
     return c.refuse(code::kBadRecord);
 
   const Bytes seq_used =
