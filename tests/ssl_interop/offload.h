@@ -26,6 +26,10 @@ struct Suite {
   }
   size_t record_size(size_t n) const { return gcm() ? n + 16 : (n + mac + block) & ~(block - 1); }
   size_t encrypted_size(size_t n) const { return record_size(n) + eiv; }
+  // Application records carry two extra blocks of padding where the cipher
+  // pads: the peer must take them, and the HSM must size them as asked.
+  size_t pad_blocks() const { return block ? 2 : 0; }
+  size_t padded_size(size_t n) const { return encrypted_size(n) + pad_blocks() * block; }
   uint16_t client_offset() const { return tls12() ? 256 : 176; }
   uint16_t server_offset() const { return tls12() ? 456 : 304; }
   uint16_t full_word(uint16_t finished_flags) const {
@@ -199,10 +203,10 @@ class RawOffload : public Offload {
     std::vector<Bytes> ins;
     if (s_.version >= 2) ins = {be64(seq), random_bytes(s_.eiv)};
     ins.push_back(msg);
-    Reply r =
-        run(1, uint16_t(message_type << 12 | 0x0D), uint16_t(msg.size()), s_.record_word(false),
-            ctx + (client_state ? s_.client_offset() : s_.server_offset()), ins,
-            {uint32_t(s_.encrypted_size(msg.size()))});
+    Reply r = run(1, uint16_t(message_type << 12 | 0x0D), uint16_t(msg.size()),
+                  uint16_t(s_.record_word(false) | s_.pad_blocks() << 8),
+                  ctx + (client_state ? s_.client_offset() : s_.server_offset()), ins,
+                  {uint32_t(s_.padded_size(msg.size()))});
     EXPECT_EQ(0u, r.status);
     return r.outs[0];
   }

@@ -73,12 +73,13 @@ class SdkOffload : public Offload {
 
   Bytes encrypt(uint64_t ctx, bool client_state, uint64_t seq, uint8_t message_type,
                 const Bytes &msg) override {
-    Bytes s = be64(seq), iv = random_bytes(s_.eiv), m = msg, rec(s_.encrypted_size(msg.size()));
+    Bytes s = be64(seq), iv = random_bytes(s_.eiv), m = msg, rec(s_.padded_size(msg.size()));
     Uint16 len = 0;
-    EXPECT_EQ(0u, Qel2EncryptRecord(session_, OSTREL_BLOCKING, ctx, cipher(), hash(), version(),
-                                    client_state ? SSL_CLIENT : SSL_SERVER,
-                                    MessageType(message_type), 0, s.data(), iv.data(),
-                                    Uint16(m.size()), m.data(), &len, rec.data(), nullptr));
+    EXPECT_EQ(0u,
+              Qel2EncryptRecord(session_, OSTREL_BLOCKING, ctx, cipher(), hash(), version(),
+                                client_state ? SSL_CLIENT : SSL_SERVER, MessageType(message_type),
+                                Uint16(s_.pad_blocks()), s.data(), iv.data(), Uint16(m.size()),
+                                m.data(), &len, rec.data(), nullptr));
     EXPECT_EQ(rec.size(), len);
     return rec;
   }
