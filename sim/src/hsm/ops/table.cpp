@@ -37,6 +37,8 @@ const HandlerTable &handlers() {
     add_maintenance_firmware_ops(t);
     add_maintenance_clone_ops(t);
     add_maintenance_diag_ops(t);
+    add_tls_handshake_ops(t);
+    add_tls_record_ops(t);
     return t;
   }();
   return table;

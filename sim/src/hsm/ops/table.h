@@ -76,9 +76,11 @@ void add_unwrap_key_ops(HandlerTable &);
 
 // Key-encryption and password-encryption keys.
 void add_admin2_kek_ops(HandlerTable &);
-void add_admin2_backup_ops(HandlerTable &);
+void add_admin2_backup_ops(HandlerTable &);         // backup and restore
 void add_maintenance_firmware_ops(HandlerTable &);  // firmware and bootloader update
 void add_maintenance_clone_ops(HandlerTable &);     // cloning a partition's key backup key
 void add_maintenance_diag_ops(HandlerTable &);      // diagnostics, FIPS self-tests, core dumps
+void add_tls_handshake_ops(HandlerTable &);         // TLS handshakes on a context
+void add_tls_record_ops(HandlerTable &);  // TLS record protection with a context's write states
 
 }  // namespace hsmsim::hsm

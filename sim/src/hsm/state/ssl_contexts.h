@@ -5,17 +5,23 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "hsm/state/secret.h"
 
 namespace hsmsim::hsm {
 
+namespace tls {
+struct Connection;  // the write states and suite of the last TLS handshake
+}
+
 struct SslContext {
   uint8_t partition = 0;
   uint16_t app_index = 0;        // the owner
   std::optional<Secret> secret;  // premaster secret or ECDH shared secret
-  std::optional<Secret> master;  // master secret of a PAC handshake
+  std::optional<Secret> master;  // master secret of a PAC or TLS handshake
+  std::shared_ptr<tls::Connection> tls{};
 };
 
 class SslContexts {
@@ -31,7 +37,7 @@ class SslContexts {
   uint64_t add(uint8_t partition, uint16_t app_index) {
     const uint64_t h = next_;
     next_ += kStride;
-    map_[h] = SslContext{partition, app_index, std::nullopt, std::nullopt};
+    map_[h] = SslContext{partition, app_index, std::nullopt, std::nullopt, nullptr};
     return h;
   }
   // The context of a handle for its owner; null for an unknown handle and
@@ -42,6 +48,19 @@ class SslContexts {
       return nullptr;
     return &it->second;
   }
+  // The context an address inside it belongs to (a handle plus the offset
+  // of one of its write states), for its owner; null otherwise.
+  SslContext *owned_at(uint64_t addr, uint8_t partition, uint16_t app_index, uint64_t &offset) {
+    auto it = map_.upper_bound(addr);
+    if (it == map_.begin()) return nullptr;
+    --it;
+    offset = addr - it->first;
+    if (offset >= kStride) return nullptr;
+    return owned(it->first, partition, app_index);
+  }
+  // The key that encrypts master secrets handed out for resumption; made
+  // on first use, one per HSM.
+  const Secret &resume_key();
   void erase(uint64_t handle) { map_.erase(handle); }
   const SslContext *find(uint64_t handle) const {
     auto it = map_.find(handle);
@@ -50,6 +69,7 @@ class SslContexts {
 
  private:
   std::map<uint64_t, SslContext> map_;
+  std::optional<Secret> resume_key_;
   uint64_t next_ = kFirstHandle;
 };
 
