@@ -57,6 +57,50 @@ QEL2_EXPORT Uint32 Qel3GetPartnSingleKeyHandleHash(Uint32 ulSessionHandle, Uint6
 QEL2_EXPORT Uint32 Qel3GetPartnKeyHandlesHash(Uint32 ulSessionHandle, HashType hash_type,
                                               Uint8 *hash);
 
+/* ---- key-encryption keys ---- */
+QEL2_EXPORT Uint32 Qel3GenKeyEncKey(Uint32 ulSessionHandle, Uint32 kek_method, Uint8 *nonce_in,
+                                    Uint32 *nonce_out_len, Uint8 *nonce_out);
+QEL2_EXPORT Uint32 Qel3GenPswdEncKey(Uint32 ulSessionHandle, Uint8 *nonce_in, Uint32 *nonce_out_len,
+                                     Uint8 *nonce_out);
+
+/* ---- cloning ---- */
+QEL2_EXPORT Uint32 Qel3CloneSourceInit(Uint32 ulSessionHandle, Uint8 *source_init_data,
+                                       Uint32 *source_init_dlen);
+QEL2_EXPORT Uint32 Qel3CloneTargetInit(Uint32 ulSessionHandle, Uint8 *source_init_data,
+                                       Uint32 source_init_dlen, Uint8 *target_init_data,
+                                       Uint32 *target_init_dlen);
+QEL2_EXPORT Uint32 Qel3CloneSourceStage1(Uint32 ulSessionHandle, Uint8 *target_init_data,
+                                         Uint32 target_init_dlen, Uint8 *source_stage1_data,
+                                         Uint32 *source_stage1_dlen);
+QEL2_EXPORT Uint32 Qel3CloneTargetStage1(Uint32 ulSessionHandle, Uint8 *source_stage1_data,
+                                         Uint32 source_stage1_dlen, Uint8 *target_stage1_data,
+                                         Uint32 *target_stage1_dlen);
+
+/* ---- backup and restore of the session's partition (partition 0, no
+ * signature) ---- */
+QEL2_EXPORT Uint32 Qel3BackupBegin(Uint32 ulSessionHandle, Uint32 use_pre_shared_keys);
+QEL2_EXPORT Uint32 Qel3BackupEnd(Uint32 ulSessionHandle);
+QEL2_EXPORT Uint32 Qel3BackupConfig(Uint32 ulSessionHandle, Uint8 *pEncConfig,
+                                    Uint32 *ulEncConfigLen);
+QEL2_EXPORT Uint32 Qel3BackupUsersFromIndex(Uint32 ulSessionHandle, Uint32 *ulUserIndex,
+                                            Uint8 *pEncUserInfo, Uint32 *ulEncUserInfoLen,
+                                            Uint32 *ulUserCount, Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel3BackupUsers(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                   Uint32 *ulEncUserInfoLen, Uint32 *ulUserCount,
+                                   Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel3BackupKey(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint8 *pKeyData,
+                                 Uint32 *pulKeyDataLen);
+QEL2_EXPORT Uint32 Qel3RestoreBegin(Uint32 ulSessionHandle, Uint32 use_pre_shared_keys);
+QEL2_EXPORT Uint32 Qel3RestoreEnd(Uint32 ulSessionHandle);
+QEL2_EXPORT Uint32 Qel3RestoreConfig(Uint32 ulSessionHandle, Uint8 *pConfig, Uint32 ulConfigLen);
+QEL2_EXPORT Uint32 Qel3RestoreUsersFromIndex(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                             Uint32 ulEncUserInfoLen, Uint32 *restoredUserIndex,
+                                             Uint32 ulUserCount, Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel3RestoreUsers(Uint32 ulSessionHandle, Uint8 *pEncUserInfo,
+                                    Uint32 ulEncUserInfoLen, Uint32 ulUserCount, Uint32 ulUserType);
+QEL2_EXPORT Uint32 Qel3RestoreKey(Uint32 ulSessionHandle, Uint32 preserve_handle, Uint8 *pKeyData,
+                                  Uint32 ulKeyDataLen, Uint64 *ulRestoredKeyHandle);
+
 /* ---- certificates and key backup key shares (target partition 0) ---- */
 QEL2_EXPORT Uint32 Qel3StoreCert(Uint32 ulSessionHandle, CertSubject subject, Uint8 *pCert,
                                  Uint32 ulCertLen);
@@ -185,6 +229,33 @@ QEL2_EXPORT Uint32 Qel3ExportUnwrapKeyWithMech(Uint32 ulSessionHandle, Uint8 *pW
                                                Uint32 ulWrappedKeyLen, Uint8 *pKey,
                                                Uint32 *pulKeyLen, Uint64 ulUnwrappingKeyHandle,
                                                Uint32 ulMech, Uint8 *pIV, Uint32 *request_id);
+
+QEL2_EXPORT Uint32 Qel3UnWrapKey(Uint32 ulSessionHandle, Uint8 *pWrappedKey, Uint32 ulWrappedKeyLen,
+                                 Uint64 ulUnwrappingKeyHandle, Uint8 *pIV, Uint8 *pTemplate,
+                                 Uint32 ulTemplateSize, Uint32 ulAttributeCount,
+                                 Uint64 *pulKeyHandleUnwrapped, Uint8 *attestedResponse,
+                                 Uint32 *attestedLength, Uint32 *request_id, Uint8 ucKeyLocation);
+QEL2_EXPORT Uint32 Qel3ImportUnWrapKey(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                       Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                       Uint8 *pIV, Uint8 *pTemplate, Uint32 ulTemplateSize,
+                                       Uint32 ulAttributeCount, Uint64 *pulKeyHandleUnwrapped,
+                                       Uint8 *attestedResponse, Uint32 *attestedLength,
+                                       Uint32 *request_id, Uint8 ucKeyLocation);
+QEL2_EXPORT Uint32 Qel3UnWrapKeyWithSize(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                         Uint32 ulWrappedKeyLen, Uint64 ulUnwrappingKeyHandle,
+                                         Uint8 *pIV, Uint32 ulKeyType, Uint32 ulKeySize,
+                                         Uint32 ulModLenInBits, Uint32 bTemplateExists,
+                                         Uint8 *pLabel, Uint32 ulLabelLen, Uint64 *ulNewKey,
+                                         Uint32 ucKeyLocation, Uint32 bExtractable, Uint32 ulMech,
+                                         Uint32 *request_id);
+/* A wrapped key with template: the blob's own template, checked, with the
+ * blob's key data unwrapped by 4241 (ERR_INVALID_INPUT for a blob refused). */
+QEL2_EXPORT Uint32 Qel3UnWrapKeyWithCommonTemplate(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                                   Uint32 ulWrappedKeyLen,
+                                                   Uint64 ulUnwrappingKeyHandle, Uint8 *pIV,
+                                                   Uint64 *pulKeyHandleUnwrapped,
+                                                   Uint8 *attestedResponse, Uint32 *attestedLength,
+                                                   Uint32 *request_id, Uint8 ucKeyLocation);
 
 /* Builds an unwrap template into pTemplate (up to 4096 bytes): 0, or
  * RET_INVALID_INPUT when no template could be built. The first form makes

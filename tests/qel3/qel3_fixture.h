@@ -19,7 +19,8 @@ using Call = std::function<Uint32(Uint32 session)>;
 struct Row {
   std::string name;
   Call wrapper;
-  Call target;  // the Qel2 call with the fixed arguments written out
+  Call target;        // the Qel2 call with the fixed arguments written out
+  bool sends = true;  // false: the target refuses these arguments before any request
 };
 
 inline std::ostream &operator<<(std::ostream &os, const Row &r) { return os << r.name; }

@@ -156,3 +156,43 @@ TEST(UnwrapTemplate, RefusesMissingOutputsAndATemplateTooLargeToBuild) {
 
 }  // namespace
 }  // namespace qel3_test
+
+namespace qel3_test {
+namespace {
+
+TEST_F(Qel3Test, UnwrapsAWrappedKeyWithItsOwnTemplate) {
+  const Uint32 s = officer_session();
+  Uint8 id[] = {0xC0, 0xFF, 0xEE}, label[] = "wrapped";
+  Uint64 key = 0;
+  ASSERT_EQ(0u, Qel3GenerateSymmetricKey(s, KEY_TYPE_AES, 32, nullptr, 0, 0, id, sizeof id, label,
+                                         7, STORAGE_FLASH, 1, &key, nullptr, nullptr));
+  Uint8 iv[8] = {};
+  std::vector<Uint8> blob(4096);
+  Uint32 blob_len = static_cast<Uint32>(blob.size());
+  ASSERT_EQ(0u, Qel3WrapKeyWithTemplate(s, 4, key, iv, blob.data(), &blob_len, nullptr));
+  blob.resize(blob_len);
+
+  // A blob whose template length runs past its end is refused before any request.
+  std::vector<Uint8> bad = blob;
+  bad[4] = 0x7F;
+  d().clear_captured();
+  Uint64 h = 0;
+  EXPECT_EQ(static_cast<Uint32>(ERR_INVALID_INPUT),
+            Qel3UnWrapKeyWithCommonTemplate(s, bad.data(), static_cast<Uint32>(bad.size()), 4, iv,
+                                            &h, nullptr, nullptr, nullptr, STORAGE_FLASH));
+  EXPECT_TRUE(d().captured().empty());
+
+  ASSERT_EQ(0u, Qel3UnWrapKeyWithCommonTemplate(s, blob.data(), blob_len, 4, iv, &h, nullptr,
+                                                nullptr, nullptr, STORAGE_FLASH));
+  EXPECT_NE(0u, h);
+  EXPECT_NE(key, h);
+  // The new key carries the wrapped key's ID: a search by it finds both.
+  Uint64 found[4] = {};
+  Uint32 count = 4;
+  EXPECT_EQ(0u, Qel3FindKey(s, 0, OBJ_CLASS_SECRET_KEY, KEY_TYPE_AES, STORAGE_FLASH, nullptr, 0, id,
+                            sizeof id, nullptr, 0, nullptr, 0, nullptr, 0, found, &count, nullptr));
+  EXPECT_EQ(2u, count);
+}
+
+}  // namespace
+}  // namespace qel3_test

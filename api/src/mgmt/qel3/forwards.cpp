@@ -59,10 +59,37 @@ QEL3_FORWARD(Qel3GetToken, (Uint32 s, Service service, Uint64 key, Int8 *user, t
              Qel2GetToken(s, service, key, user, token, len, flags))
 QEL3_FORWARD(Qel3ApproveToken, (Uint32 s, token_t *t, Uint32 n_tokens, Uint8 *tokens, Uint32 n_approvals, Uint8 *approvals, Uint32 *status),
              Qel2ApproveToken(s, t, low16(n_tokens), tokens, low16(n_approvals), approvals, status))
+QEL3_FORWARD(Qel3GenKeyEncKey, (Uint32 s, Uint32 method, Uint8 *nonce_in, Uint32 *out_len, Uint8 *nonce_out),
+             Qel2GenKeyEncKeyNew(s, low8(method), nonce_in, out_len, nonce_out))
+QEL3_FORWARD(Qel3GenPswdEncKey, (Uint32 s, Uint8 *nonce_in, Uint32 *out_len, Uint8 *nonce_out), Qel2GenPswdEncKey(s, nonce_in, out_len, nonce_out))
+QEL3_FORWARD(Qel3CloneSourceInit, (Uint32 s, Uint8 *out, Uint32 *out_len), Qel2CloneSourceInit(s, out, out_len))
+QEL3_FORWARD(Qel3CloneTargetInit, (Uint32 s, Uint8 *in, Uint32 in_len, Uint8 *out, Uint32 *out_len), Qel2CloneTargetInit(s, in, in_len, out, out_len))
+QEL3_FORWARD(Qel3CloneSourceStage1, (Uint32 s, Uint8 *in, Uint32 in_len, Uint8 *out, Uint32 *out_len), Qel2CloneSourceStage1(s, in, in_len, out, out_len))
+QEL3_FORWARD(Qel3CloneTargetStage1, (Uint32 s, Uint8 *in, Uint32 in_len, Uint8 *out, Uint32 *out_len), Qel2CloneTargetStage1(s, in, in_len, out, out_len))
+QEL3_FORWARD(Qel3UnWrapKey, (Uint32 s, Uint8 *wrapped, Uint32 wrapped_len, Uint64 kek, Uint8 *iv, Uint8 *tmpl, Uint32 tmpl_size, Uint32 count, Uint64 *handle, Uint8 *attested, Uint32 *attested_len, Uint32 *rid, Uint8 location),
+             Qel2UnWrapWithTemplate(s, wrapped, wrapped_len, kek, iv, tmpl, tmpl_size, count, handle, attested, attested_len, rid, location))
+QEL3_FORWARD(Qel3ImportUnWrapKey, (Uint32 s, Uint8 *wrapped, Uint32 wrapped_len, Uint64 kek, Uint8 *iv, Uint8 *tmpl, Uint32 tmpl_size, Uint32 count, Uint64 *handle, Uint8 *attested, Uint32 *attested_len, Uint32 *rid, Uint8 location),
+             Qel2ImportUnWrapKey(s, wrapped, wrapped_len, kek, iv, tmpl, tmpl_size, count, handle, attested, attested_len, rid, location))
+QEL3_FORWARD(Qel3UnWrapKeyWithSize, (Uint32 s, Uint8 *wrapped, Uint32 wrapped_len, Uint64 kek, Uint8 *iv, Uint32 type, Uint32 size, Uint32 mod_bits, Uint32 has_template, Uint8 *label, Uint32 label_len, Uint64 *handle, Uint32 location, Uint32 extractable, Uint32 mech, Uint32 *rid),
+             Qel2UnWrapKeyWithSize(s, wrapped, wrapped_len, kek, iv, type, size, mod_bits, low8(has_template), label, label_len, handle, low8(location), low8(extractable), mech, rid))
 QEL3_FORWARD(Qel3ListTokens, (Uint32 s, token_info_t *info, Uint32 *size, Uint32 *n), Qel2ListTokens(s, info, size, n))
 
 // ---- fixed or rearranged arguments ----
 QEL3_FORWARD(Qel3Initialize, (Uint32 *app), Qel2Initialize2(0, static_cast<DmaMode>(0), app))
+QEL3_FORWARD(Qel3BackupBegin, (Uint32 s, Uint32 pre_shared), Qel2BackupBegin(s, 0, 0, nullptr, 0, low8(pre_shared)))
+QEL3_FORWARD(Qel3BackupEnd, (Uint32 s), Qel2BackupEnd(s, 0, 0))
+QEL3_FORWARD(Qel3BackupConfig, (Uint32 s, Uint8 *config, Uint32 *len), Qel2BackupConfig(s, 0, config, len))
+QEL3_FORWARD(Qel3BackupUsersFromIndex, (Uint32 s, Uint32 *index, Uint8 *users, Uint32 *len, Uint32 *count, Uint32 type),
+             Qel2BackupUsersFromIndex(s, 0, index, users, len, count, type))
+QEL3_FORWARD(Qel3BackupUsers, (Uint32 s, Uint8 *users, Uint32 *len, Uint32 *count, Uint32 type), Qel2BackupUsers(s, 0, users, len, count, type))
+QEL3_FORWARD(Qel3BackupKey, (Uint32 s, Uint64 key, Uint8 *data, Uint32 *len), Qel2BackupKey(s, 0, key, data, len))
+QEL3_FORWARD(Qel3RestoreBegin, (Uint32 s, Uint32 pre_shared), Qel2RestoreBegin(s, 0, 0, nullptr, 0, low8(pre_shared)))
+QEL3_FORWARD(Qel3RestoreEnd, (Uint32 s), Qel2RestoreEnd(s, 0, 0))
+QEL3_FORWARD(Qel3RestoreConfig, (Uint32 s, Uint8 *config, Uint32 len), Qel2RestoreConfig(s, 0, config, len))
+QEL3_FORWARD(Qel3RestoreUsersFromIndex, (Uint32 s, Uint8 *users, Uint32 len, Uint32 *index, Uint32 count, Uint32 type),
+             Qel2RestoreUsersFromIndex(s, 0, users, len, index, count, type))
+QEL3_FORWARD(Qel3RestoreUsers, (Uint32 s, Uint8 *users, Uint32 len, Uint32 count, Uint32 type), Qel2RestoreUsers(s, 0, users, len, count, type))
+QEL3_FORWARD(Qel3RestoreKey, (Uint32 s, Uint32 preserve, Uint8 *data, Uint32 len, Uint64 *handle), Qel2RestoreKey(s, 0, low8(preserve), data, len, handle))
 QEL3_FORWARD(Qel3StoreKBKShare, (Uint32 s, Uint8 *enc_key, Uint32 enc_key_len),
              Qel2StoreKBKShare(s, kKbkKeyType, kKbkPlainLen, kKbkOwner, enc_key, enc_key_len, nullptr, 0))
 QEL3_FORWARD(Qel3GetCertReq, (Uint32 s, Uint8 *req, Uint32 *len), Qel2GetCertReq(s, kHsmCertReq, req, len))

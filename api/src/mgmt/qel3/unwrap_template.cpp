@@ -1,10 +1,12 @@
 // The unwrap template builder behind Qel3CreateUnwrapTemplate and
-// Qel3CreateUnwrapTemplate2.
+// Qel3CreateUnwrapTemplate2, and the unwrap of a wrapped key that carries
+// its own template.
 #include <cstdlib>
 #include <cstring>
 
 #include "qel2_errors.h"
 #include "qel2_template.h"
+#include "qel2_wrap.h"
 #include "qel3.h"
 
 namespace {
@@ -59,6 +61,25 @@ QEL2_EXPORT Uint32 Qel3CreateUnwrapTemplate2(
       ulKeyClass, ulKeyType, ucKeyLocation, pUsers, ulUserCount, ulMValue, pbID, ulIDLen, pbLabel,
       ulLabLen, ulKeyLen, ulModLenInBits, ulPubExp, ulCurveId, static_cast<Uint8>(bExtractable),
       pTemplate, pulTemplateSz, pulAtribCount);
+}
+
+QEL2_EXPORT Uint32 Qel3UnWrapKeyWithCommonTemplate(Uint32 ulSessionHandle, Uint8 *pWrappedKey,
+                                                   Uint32 ulWrappedKeyLen,
+                                                   Uint64 ulUnwrappingKeyHandle, Uint8 *pIV,
+                                                   Uint64 *pulKeyHandleUnwrapped,
+                                                   Uint8 *attestedResponse, Uint32 *attestedLength,
+                                                   Uint32 *request_id, Uint8 ucKeyLocation) {
+  // Mechanism 0: the blob's key data is unwrapped with 4241 below, whose
+  // own checks apply there.
+  Uint8 *tmpl = nullptr;
+  Uint32 tmpl_size = 0, count = 0;
+  const Uint32 offset =
+      decodeTemplate(pWrappedKey, ulWrappedKeyLen, ucKeyLocation, 0, &tmpl, &tmpl_size, &count);
+  if (offset == 0) return ERR_INVALID_INPUT;
+  return Qel2UnWrapWithTemplate(ulSessionHandle, pWrappedKey + offset, ulWrappedKeyLen - offset,
+                                ulUnwrappingKeyHandle, pIV, tmpl, tmpl_size, count,
+                                pulKeyHandleUnwrapped, attestedResponse, attestedLength, request_id,
+                                ucKeyLocation);
 }
 
 }  // extern "C"
