@@ -83,15 +83,6 @@ public final class CryptoTest extends BridgeTest {
         return v;
     }
 
-    /** Unsigned big-endian value right-aligned in `width` bytes. */
-    static byte[] fixed(BigInteger v, int width) {
-        byte[] raw = v.toByteArray();
-        byte[] out = new byte[width];
-        int n = Math.min(raw.length, width);
-        System.arraycopy(raw, raw.length - n, out, width - n, n);
-        return out;
-    }
-
     static byte[] slice(byte[] b, int from, int len) {
         return Arrays.copyOfRange(b, from, from + len);
     }
