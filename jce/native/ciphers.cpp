@@ -255,9 +255,9 @@ class process_aes_gcm {
 
   jint call() {
     if (operation != kEncrypt && operation != kDecrypt) return kUnusableArgument;
-    if (!input_ptr.is_null() && !input_ptr.pin()) return kUnusableArgument;
+    if (!input_ptr.pin_optional()) return kUnusableArgument;
     if (!output_ptr.pin()) return kUnusableArgument;
-    if (!aad_ptr.is_null() && !aad_ptr.pin()) return kUnusableArgument;
+    if (!aad_ptr.pin_optional()) return kUnusableArgument;
     if (!iv_ptr.pin()) return kUnusableArgument;
     const jsize in_len = input_ptr.length(), aad_len = aad_ptr.length(), iv_len = iv_ptr.length();
     if (!fits_u16_length(in_len) || !fits_u16_length(aad_len)) return kUnusableArgument;
@@ -335,7 +335,7 @@ class key_wrap {
   jint call() {
     if (!key_data_ptr.pin() || key_data_ptr.length() == 0) return kUnusableArgument;
     // No key_out: a size query.
-    if (!key_out_ptr.is_null() && !key_out_ptr.pin()) return kUnusableArgument;
+    if (!key_out_ptr.pin_optional()) return kUnusableArgument;
     if (!key_out_len_ptr.holds(1) || !key_out_len_ptr.pin()) return kUnusableArgument;
     // The SDK writes up to the capacity Java states: no more than the array has.
     const jint capacity = key_out_len_ptr.get()[0];
