@@ -1,5 +1,6 @@
 // What the stand-in's fuzzers share: management requests handed straight to
-// an Hsm, and an application with a session of PARTITION_1 to aim at.
+// an Hsm, and an application with a session (its officer or crypto user
+// logged in) to aim at.
 #pragma once
 
 #include <cstddef>
@@ -34,11 +35,11 @@ struct Session {
   uint32_t app = 0, nonce = 0, handle = 0;
 };
 
-// Application initialise for PARTITION_1, then a read-write session of it.
-inline Session open_session(hsmsim::Hsm &hsm) {
+// Application initialise for a partition, then a read-write session of it.
+inline Session open_session(hsmsim::Hsm &hsm, const std::string &partition = "PARTITION_1") {
   Session s;
   std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text("PARTITION_1", 16);
+  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
   auto a = hsm.execute(mgmt(146, init, {20}, 0));
   s.app = be32(a.payload, 16);
   s.nonce = be32(a.payload, 4);
@@ -51,13 +52,7 @@ inline Session open_session(hsmsim::Hsm &hsm) {
 // Application and session of a partition, its officer logged in.
 inline uint32_t officer(hsmsim::Hsm &hsm, const std::string &partition, const std::string &name,
                         const std::string &pswd) {
-  std::vector<uint8_t> init;
-  hsmsim::wire::BeWriter(init).zeros(16).text(partition, 16);
-  auto a = hsm.execute(mgmt(146, init, {20}, 0));
-  const uint32_t app = be32(a.payload, 16), nonce = be32(a.payload, 4);
-  std::vector<uint8_t> open;
-  hsmsim::wire::BeWriter(open).zeros(12).u32(nonce).u32(2).u16(1).u16(0).u32(0).u32(app).u32(0);
-  const uint32_t sess = be32(hsm.execute(mgmt(36, open, {20}, app)).payload, 16);
+  const uint32_t sess = open_session(hsm, partition).handle;
   std::vector<uint8_t> login;
   hsmsim::wire::BeWriter(login)
       .zeros(12)
@@ -69,6 +64,18 @@ inline uint32_t officer(hsmsim::Hsm &hsm, const std::string &partition, const st
       .u32(static_cast<uint32_t>(pswd.size()))
       .text(pswd, pswd.size());
   hsm.execute(mgmt(13, login, {16}, sess));
+  return sess;
+}
+
+// A session of PARTITION_1 with the seeded crypto user logged in.
+inline uint32_t crypto_user(hsmsim::Hsm &hsm) {
+  const uint32_t sess = open_session(hsm).handle;
+  const std::string pw = hsmsim::defaults::kUserPassword;
+  std::vector<uint8_t> rec;
+  hsmsim::wire::BeWriter w(rec);
+  w.zeros(12).u32(sess).u32(0).u32(1).u32(11).text(hsmsim::defaults::kUserName, 32);
+  w.u32(static_cast<uint32_t>(pw.size())).text(pw, 356).u8(0);
+  hsm.execute(mgmt(13, rec, {16}, sess));
   return sess;
 }
 

@@ -23,23 +23,12 @@ constexpr uint16_t kKeyOps[] = {15, 23, 25, 69, 155};
 constexpr uint16_t kKeyPair = 25;
 constexpr uint32_t kEcKeyPairGen = 4160;
 
-uint32_t login(Hsm &hsm) {
-  const uint32_t sess = simfuzz::open_session(hsm).handle;
-  std::string pw = hsmsim::defaults::kUserPassword;
-  std::vector<uint8_t> rec;
-  hsmsim::wire::BeWriter w(rec);
-  w.zeros(12).u32(sess).u32(0).u32(1).u32(11).text(hsmsim::defaults::kUserName, 32);
-  w.u32(static_cast<uint32_t>(pw.size())).text(pw, 356).u8(0);
-  hsm.execute(mgmt(13, rec, {16}, sess));
-  return sess;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 6) return 0;
   Hsm hsm;
-  const uint32_t sess = login(hsm);
+  const uint32_t sess = simfuzz::crypto_user(hsm);
   hsmsim::ObjectSeed aes, generic;
   aes.attributes = {ObjectAttr::number(0, 4), ObjectAttr::number(256, 31),
                     ObjectAttr::number(353, 16)};

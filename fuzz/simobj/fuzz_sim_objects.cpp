@@ -23,28 +23,10 @@ using simfuzz::mgmt;
 constexpr uint16_t kObjectOps[] = {16, 17,  18,  19,  20,  21,  22,  31,  33,  34, 45,
                                    46, 129, 130, 191, 205, 206, 240, 241, 242, 243};
 
-// A logged-in session of the crypto user.
-uint32_t login(Hsm &hsm) {
-  const uint32_t sess = simfuzz::open_session(hsm).handle;
-  std::string pw = hsmsim::defaults::kUserPassword;
-  std::vector<uint8_t> rec;
-  hsmsim::wire::BeWriter w(rec);
-  w.zeros(12)
-      .u32(sess)
-      .u32(0)
-      .u32(1)
-      .u32(11)
-      .text(hsmsim::defaults::kUserName, 32)
-      .u32(static_cast<uint32_t>(pw.size()));
-  w.text(pw, 356).u8(0);
-  hsm.execute(mgmt(13, rec, {16}, sess));
-  return sess;
-}
-
 void store_operation(std::span<const uint8_t> data) {
   if (data.size() < 6) return;
   Hsm hsm;
-  uint32_t sess = login(hsm);
+  uint32_t sess = simfuzz::crypto_user(hsm);
   hsmsim::ObjectSeed aes;
   aes.attributes = {ObjectAttr::number(0, 4), ObjectAttr::number(256, 31),
                     ObjectAttr::number(353, 32)};

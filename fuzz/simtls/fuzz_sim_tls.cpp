@@ -30,13 +30,7 @@ struct World {
   uint32_t session = 0;
   uint64_t ctx = 0;
   World() {
-    session = simfuzz::open_session(hsm).handle;
-    std::string pw = hsmsim::defaults::kUserPassword;
-    std::vector<uint8_t> rec;
-    hsmsim::wire::BeWriter w(rec);
-    w.zeros(12).u32(session).u32(0).u32(1).u32(11).text(hsmsim::defaults::kUserName, 32);
-    w.u32(static_cast<uint32_t>(pw.size())).text(pw, 356).u8(0);
-    hsm.execute(simfuzz::mgmt(13, rec, {16}, session));
+    session = simfuzz::crypto_user(hsm);
     HsmRequest alloc;
     alloc.command_type = 2;
     alloc.opcode = 1;

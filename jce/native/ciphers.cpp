@@ -255,9 +255,9 @@ class process_aes_gcm {
 
   jint call() {
     if (operation != kEncrypt && operation != kDecrypt) return kUnusableArgument;
-    if (!input_ptr.is_null() && !input_ptr.pin()) return kUnusableArgument;
+    if (!input_ptr.pin_optional()) return kUnusableArgument;
     if (!output_ptr.pin()) return kUnusableArgument;
-    if (!aad_ptr.is_null() && !aad_ptr.pin()) return kUnusableArgument;
+    if (!aad_ptr.pin_optional()) return kUnusableArgument;
     if (!iv_ptr.pin()) return kUnusableArgument;
     const jsize in_len = input_ptr.length(), aad_len = aad_ptr.length(), iv_len = iv_ptr.length();
     if (!fits_u16_length(in_len) || !fits_u16_length(aad_len)) return kUnusableArgument;
@@ -335,7 +335,7 @@ class key_wrap {
   jint call() {
     if (!key_data_ptr.pin() || key_data_ptr.length() == 0) return kUnusableArgument;
     // No key_out: a size query.
-    if (!key_out_ptr.is_null() && !key_out_ptr.pin()) return kUnusableArgument;
+    if (!key_out_ptr.pin_optional()) return kUnusableArgument;
     if (!key_out_len_ptr.holds(1) || !key_out_len_ptr.pin()) return kUnusableArgument;
     // The SDK writes up to the capacity Java states: no more than the array has.
     const jint capacity = key_out_len_ptr.get()[0];
@@ -424,23 +424,24 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_processAESDES(
 }
 
 namespace {
-// Runs one RSA operation; arguments a method does not take stay 0 or null.
-struct rsa_args {
-  jint block_type = 0;
-  jint hash_type = 0;
-  jbyteArray ciphertext = nullptr;
-  jbyteArray ciphertext_out = nullptr;
-  jbyteArray plaintext = nullptr;
-  jbyteArray plaintext_out = nullptr;
-  jintArray plaintext_len_out = nullptr;
-};
-
-jint run_rsa(JNIEnv *env, jce::process_rsa_pkcs::OpType op, jint session_handle, jlong key_handle,
-             jint modlength, const rsa_args &a) {
+// One RSA operation: encryptions take plaintext in and ciphertext out, the
+// decryptions the reverse; a method without a block type or hash passes 0.
+jint rsa_encrypt(JNIEnv *env, jce::process_rsa_pkcs::OpType op, jint session_handle,
+                 jlong key_handle, jint modlength, jint block_type, jint hash_type,
+                 jbyteArray plaintext, jbyteArray ciphertext_out) {
   return jce::guarded_call([&] {
-    jce::process_rsa_pkcs cmd(env, op, session_handle, key_handle, modlength, a.block_type,
-                              a.hash_type, a.ciphertext, a.ciphertext_out, a.plaintext,
-                              a.plaintext_out, a.plaintext_len_out);
+    jce::process_rsa_pkcs cmd(env, op, session_handle, key_handle, modlength, block_type, hash_type,
+                              nullptr, ciphertext_out, plaintext, nullptr, nullptr);
+    return cmd.call();
+  });
+}
+
+jint rsa_decrypt(JNIEnv *env, jce::process_rsa_pkcs::OpType op, jint session_handle,
+                 jlong key_handle, jint modlength, jint block_type, jint hash_type,
+                 jbyteArray ciphertext, jbyteArray plaintext_out, jintArray plaintext_len_out) {
+  return jce::guarded_call([&] {
+    jce::process_rsa_pkcs cmd(env, op, session_handle, key_handle, modlength, block_type, hash_type,
+                              ciphertext, nullptr, nullptr, plaintext_out, plaintext_len_out);
     return cmd.call();
   });
 }
@@ -449,45 +450,29 @@ jint run_rsa(JNIEnv *env, jce::process_rsa_pkcs::OpType op, jint session_handle,
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_pkcs1v15Enc(
     JNIEnv *env, jclass, jint session_handle, jlong key_handle, jint modlength, jint block_type,
     jbyteArray plaintext, jbyteArray ciphertext_out) {
-  rsa_args a;
-  a.block_type = block_type;
-  a.plaintext = plaintext;
-  a.ciphertext_out = ciphertext_out;
-  return run_rsa(env, jce::process_rsa_pkcs::PKCS15ENC, session_handle, key_handle, modlength, a);
+  return rsa_encrypt(env, jce::process_rsa_pkcs::PKCS15ENC, session_handle, key_handle, modlength,
+                     block_type, 0, plaintext, ciphertext_out);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_pkcs1v15Dec(
     JNIEnv *env, jclass, jint session_handle, jlong key_handle, jint modlength, jint block_type,
     jbyteArray ciphertext, jbyteArray plaintext_out, jintArray plaintext_len_out) {
-  rsa_args a;
-  a.block_type = block_type;
-  a.ciphertext = ciphertext;
-  a.plaintext_out = plaintext_out;
-  a.plaintext_len_out = plaintext_len_out;
-  return run_rsa(env, jce::process_rsa_pkcs::PKCS15DEC, session_handle, key_handle, modlength, a);
+  return rsa_decrypt(env, jce::process_rsa_pkcs::PKCS15DEC, session_handle, key_handle, modlength,
+                     block_type, 0, ciphertext, plaintext_out, plaintext_len_out);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_pkcs1v22Enc(
     JNIEnv *env, jclass, jint session_handle, jlong key_handle, jint modlength, jint hash_type,
     jbyteArray plaintext, jbyteArray ciphertext_out) {
-  rsa_args a;
-  a.block_type = OAEP;
-  a.hash_type = hash_type;
-  a.plaintext = plaintext;
-  a.ciphertext_out = ciphertext_out;
-  return run_rsa(env, jce::process_rsa_pkcs::PKCS22ENC, session_handle, key_handle, modlength, a);
+  return rsa_encrypt(env, jce::process_rsa_pkcs::PKCS22ENC, session_handle, key_handle, modlength,
+                     OAEP, hash_type, plaintext, ciphertext_out);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_pkcs1v22Dec(
     JNIEnv *env, jclass, jint session_handle, jlong key_handle, jint modlength, jint hash_type,
     jbyteArray ciphertext, jbyteArray plaintext_out, jintArray plaintext_len_out) {
-  rsa_args a;
-  a.block_type = OAEP;
-  a.hash_type = hash_type;
-  a.ciphertext = ciphertext;
-  a.plaintext_out = plaintext_out;
-  a.plaintext_len_out = plaintext_len_out;
-  return run_rsa(env, jce::process_rsa_pkcs::PKCS22DEC, session_handle, key_handle, modlength, a);
+  return rsa_decrypt(env, jce::process_rsa_pkcs::PKCS22DEC, session_handle, key_handle, modlength,
+                     OAEP, hash_type, ciphertext, plaintext_out, plaintext_len_out);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_modExpEnc(JNIEnv *env, jclass,
@@ -495,10 +480,8 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_modExpEnc(JNIEnv *env, 
                                                                    jlong key_handle, jint modlength,
                                                                    jbyteArray plaintext,
                                                                    jbyteArray ciphertext_out) {
-  rsa_args a;
-  a.plaintext = plaintext;
-  a.ciphertext_out = ciphertext_out;
-  return run_rsa(env, jce::process_rsa_pkcs::MODEXPENC, session_handle, key_handle, modlength, a);
+  return rsa_encrypt(env, jce::process_rsa_pkcs::MODEXPENC, session_handle, key_handle, modlength,
+                     0, 0, plaintext, ciphertext_out);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_modExpDec(JNIEnv *env, jclass,
@@ -506,10 +489,8 @@ JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_modExpDec(JNIEnv *env, 
                                                                    jlong key_handle, jint modlength,
                                                                    jbyteArray ciphertext,
                                                                    jbyteArray plaintext_out) {
-  rsa_args a;
-  a.ciphertext = ciphertext;
-  a.plaintext_out = plaintext_out;
-  return run_rsa(env, jce::process_rsa_pkcs::MODEXPDEC, session_handle, key_handle, modlength, a);
+  return rsa_decrypt(env, jce::process_rsa_pkcs::MODEXPDEC, session_handle, key_handle, modlength,
+                     0, 0, ciphertext, plaintext_out, nullptr);
 }
 
 JNIEXPORT jint JNICALL Java_com_ostrel_qel2_Cryptography_processAESGCM(

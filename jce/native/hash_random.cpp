@@ -32,7 +32,7 @@ class generate_digest {
     if (!fits_u16(static_cast<uint64_t>(message_ptr.length())) ||
         !digest_out_ptr.holds(get_hash_size(type)))
       return kUnusableArgument;
-    if (!message_ptr.is_null() && !message_ptr.pin()) return kUnusableArgument;
+    if (!message_ptr.pin_optional()) return kUnusableArgument;
     if (!digest_out_ptr.pin()) return kUnusableArgument;
     const auto len = static_cast<Uint16>(message_ptr.length());
     auto *msg = reinterpret_cast<Uint8 *>(message_ptr.get());

@@ -105,6 +105,8 @@ class java_array_pin {
     }
     return ptr_;
   }
+  // An optional argument: absent is fine, one given must pin.
+  bool pin_optional() { return is_null() || pin() != nullptr; }
   element *get() const { return ptr_; }
   bool is_null() const { return ref_ == nullptr; }
   jsize length() const { return java_array_length(env_, ref_); }

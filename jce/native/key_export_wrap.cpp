@@ -37,7 +37,7 @@ class key_output {
     if (!key_out_len_ptr.holds(1) || !key_out_len_ptr.pin()) return false;
     capacity = key_out_len_ptr.get()[0];
     if (!capacity_fits(key_out_ptr, capacity)) return false;
-    if (!key_out_ptr.is_null() && !key_out_ptr.pin()) return false;
+    if (!key_out_ptr.pin_optional()) return false;
     length = static_cast<Uint32>(capacity);
     if (!key_out_ptr.is_null()) stage = std::make_unique<staged_output>(length);
     return !stage || stage->ok();
@@ -133,8 +133,7 @@ class wrapkey {
       return kUnusableArgument;
     }
     if (!out.prepare()) return kUnusableArgument;
-    if ((!iv_ptr.is_null() && !iv_ptr.pin()) || (!tag_ptr.is_null() && !tag_ptr.pin()))
-      return kUnusableArgument;
+    if (!iv_ptr.pin_optional() || !tag_ptr.pin_optional()) return kUnusableArgument;
     const Uint32 r = gcm ? wrap_gcm() : wrap_other(mech);
     if (r != 0 && r != ERR_BUFFER_TOO_SMALL) return static_cast<jint>(r);
     if (!out.deliver(r == 0)) return kUnusableArgument;
@@ -234,7 +233,7 @@ class unwrapkey {
     // The new handle must have somewhere to go before the key is made.
     if (!key_out_ptr.holds(1)) return kUnusableArgument;
     if (!key_ptr.pin() || key_ptr.length() == 0 || !label_ptr.pin()) return kUnusableArgument;
-    if (!iv_ptr.is_null() && !iv_ptr.pin()) return kUnusableArgument;
+    if (!iv_ptr.pin_optional()) return kUnusableArgument;
     const auto mech = static_cast<Uint32>(v.wrap_mech);
     const jsize key_len = key_ptr.length();
     if (mech == kMechAesGcm) {

@@ -127,8 +127,8 @@ class search_key_store {
     if (!keys_found_ptr.is_null() &&
         !keys_found_ptr.holds(std::min(static_cast<Uint32>(room), kMaxFetch)))
       return kUnusableArgument;
-    if (!pin_optional(key_id_ptr) || !pin_optional(label_ptr) || !pin_optional(modulus_ptr) ||
-        !pin_optional(kcv_ptr) || !pin_optional(keys_found_ptr))
+    if (!key_id_ptr.pin_optional() || !label_ptr.pin_optional() || !modulus_ptr.pin_optional() ||
+        !kcv_ptr.pin_optional() || !keys_found_ptr.pin_optional())
       return kUnusableArgument;
 
     Uint32 count = static_cast<Uint32>(room);
@@ -154,10 +154,6 @@ class search_key_store {
   }
 
  private:
-  template <class Pin>
-  static bool pin_optional(Pin &p) {
-    return p.is_null() || p.pin();
-  }
   static const Uint8 *bytes(const byte_array_pin &p) {
     return reinterpret_cast<const Uint8 *>(p.get());
   }

@@ -42,7 +42,7 @@ class rsa_sign {
     if (out_len == 0 || !output_ptr.pin()) return kUnusableArgument;
     // A null message goes to the SDK as a null pointer of length 0.
     const jsize data_len = data_ptr.length();
-    if (!data_ptr.is_null() && !data_ptr.pin()) return kUnusableArgument;
+    if (!data_ptr.pin_optional()) return kUnusableArgument;
     Uint8 *data = reinterpret_cast<Uint8 *>(data_ptr.get());
     Uint8 *out = reinterpret_cast<Uint8 *>(output_ptr.get());
     const Uint32 session = static_cast<Uint32>(session_id);

@@ -1,5 +1,6 @@
 import com.ostrel.qel2.LoginManager;
 
+import java.math.BigInteger;
 import java.util.Arrays;
 
 /**
@@ -55,6 +56,15 @@ class BridgeTest {
             }
         }
         return true;
+    }
+
+    /** An unsigned big-endian number right-aligned in `width` bytes. */
+    static byte[] fixed(BigInteger v, int width) {
+        byte[] raw = v.toByteArray();
+        byte[] out = new byte[width];
+        int n = Math.min(raw.length, width);
+        System.arraycopy(raw, raw.length - n, out, width - n, n);
+        return out;
     }
 
     final LoginManager lm = new LoginManager();

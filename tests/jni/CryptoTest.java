@@ -1,5 +1,4 @@
 import com.ostrel.qel2.Cryptography;
-import com.ostrel.qel2.LoginManager;
 import com.ostrel.qel2.Signatures;
 import com.ostrel.qel2.Util;
 
@@ -42,44 +41,18 @@ import javax.crypto.spec.SecretKeySpec;
  * launcher checks that no request reached the daemon.
  * Prints "N passed, N failed"; exits non-zero on any failure.
  */
-public final class CryptoTest {
-    static final int UNUSABLE = -1;
+public final class CryptoTest extends BridgeTest {
     static final int ERR_BAD_PKCS_DATA = 27;
     static final int ERR_ARGUMENTS_BAD = 0x40000206;
-    static final int ERR_BUFFER_TOO_SMALL = 0x4000020E;
     static final int ERR_KEY_INCONSISTENT = 0x40000213;
-    static final byte FILL = 0x5A;
 
     // HashType numbering.
     static final int SHA1 = 2, SHA256 = 3, SHA384 = 4, SHA512 = 5, SHA224 = 6;
     static final String[] JAVA_HASH = {null, "MD5", "SHA-1", "SHA-256", "SHA-384", "SHA-512", "SHA-224"};
     static final int P256 = 2;
 
-    static int passed;
-    static int failed;
-
-    static void check(String what, boolean ok) {
-        if (ok) {
-            passed++;
-        } else {
-            failed++;
-            System.out.println("FAILED: " + what);
-        }
-    }
-
-    static void checkEq(String what, long expected, long actual) {
-        check(what + " (expected " + Long.toHexString(expected) + ", got " + Long.toHexString(actual) + ")",
-              expected == actual);
-    }
-
     static void checkBytes(String what, byte[] expected, byte[] actual) {
         check(what, Arrays.equals(expected, actual));
-    }
-
-    static byte[] filled(int n) {
-        byte[] b = new byte[n];
-        Arrays.fill(b, FILL);
-        return b;
     }
 
     static int[] filledInt(int value) {
@@ -108,15 +81,6 @@ public final class CryptoTest {
             throw new IllegalStateException("launcher did not set " + name);
         }
         return v;
-    }
-
-    /** Unsigned big-endian value right-aligned in `width` bytes. */
-    static byte[] fixed(BigInteger v, int width) {
-        byte[] raw = v.toByteArray();
-        byte[] out = new byte[width];
-        int n = Math.min(raw.length, width);
-        System.arraycopy(raw, raw.length - n, out, width - n, n);
-        return out;
     }
 
     static byte[] slice(byte[] b, int from, int len) {
@@ -498,9 +462,6 @@ public final class CryptoTest {
 
     // ========================= scenario "crypto" =========================
 
-    final LoginManager lm = new LoginManager();
-    int session;
-    int app;
     long rsaPriv;
     long rsaPub;
     long ecPriv;
@@ -511,12 +472,8 @@ public final class CryptoTest {
     byte[] aesValue;
     byte[] des3Value;
 
-    void login() throws Exception {
-        int[] a = {0};
-        int[] sh = {0};
-        checkEq("login", 0, lm.login("PARTITION_1", "jce_user", "jce-secret-1", a, sh));
-        app = a[0];
-        session = sh[0];
+    void loginWithKeys() throws Exception {
+        login();
         rsaPriv = Long.parseLong(env("QEL2_JNI_RSA_PRIV"));
         rsaPub = Long.parseLong(env("QEL2_JNI_RSA_PUB"));
         ecPriv = Long.parseLong(env("QEL2_JNI_EC_PRIV"));
@@ -528,10 +485,6 @@ public final class CryptoTest {
                        .generatePublic(new X509EncodedKeySpec(unhex(env("QEL2_JNI_EC_SPKI"))));
         aesValue = unhex(env("QEL2_JNI_AES_VALUE"));
         des3Value = unhex(env("QEL2_JNI_DES3_VALUE"));
-    }
-
-    void logout() {
-        checkEq("logout", 0, lm.logout(app, session));
     }
 
     void rsaSignatures() throws Exception {
@@ -915,7 +868,7 @@ public final class CryptoTest {
                 t.refusals();
                 break;
             case "crypto":
-                t.login();
+                t.loginWithKeys();
                 t.rsaSignatures();
                 t.pssSignatures();
                 t.ecdsa();
@@ -929,7 +882,6 @@ public final class CryptoTest {
             default:
                 check("known scenario '" + scenario + "'", false);
         }
-        System.out.println(passed + " passed, " + failed + " failed");
-        System.exit(failed == 0 ? 0 : 1);
+        finish();
     }
 }

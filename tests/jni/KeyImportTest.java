@@ -1,7 +1,6 @@
 import com.ostrel.qel2.ImportKey;
 import com.ostrel.qel2.Util;
 
-import java.math.BigInteger;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.interfaces.ECPublicKey;
@@ -15,15 +14,6 @@ import java.util.Arrays;
  * give the JDK's own encoding).
  */
 public final class KeyImportTest extends BridgeTest {
-    /** A number as exactly `len` big-endian bytes. */
-    static byte[] fixed(BigInteger v, int len) {
-        byte[] b = v.toByteArray();
-        byte[] out = new byte[len];
-        int n = Math.min(b.length, len);
-        System.arraycopy(b, b.length - n, out, len - n, n);
-        return out;
-    }
-
     byte[] exportPublic(long key) {
         byte[] out = filled(1024);
         int[] len = {out.length};

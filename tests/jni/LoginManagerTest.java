@@ -1,5 +1,3 @@
-import com.ostrel.qel2.LoginManager;
-
 import java.security.MessageDigest;
 import java.util.Arrays;
 import java.util.Random;
@@ -10,43 +8,20 @@ import java.util.Random;
  * argument and checks the requests it saw once this program has ended.
  * Prints "N passed, N failed"; exits non-zero on any failure.
  */
-public final class LoginManagerTest {
-    static final String PARTITION = "PARTITION_1";
-    static final String USER = "jce_user";
-    static final String PASSWORD = "jce-secret-1";
+public final class LoginManagerTest extends BridgeTest {
     static final String WRONG_PASSWORD = "jce-secret-2";
 
-    static final int UNUSABLE = -1;
     static final int ERR_ARGUMENTS_BAD = 0x40000206;
-    static final int ERR_INVALID_INPUT = 0x4000021C;
     static final int ERR_LIB_NOT_INITIALIZED = 0x4000021B;
     static final int RET_USER_LOGIN_FAILURE = 163;
     static final int RET_INVALID_SESSION = 0x8B;
     static final int RET_USER_ALREADY_LOGGED_IN = 0x9F;
+    // The ids are ints here: the base's sentinel at their width.
     static final int SENTINEL = 0x5A5A5A5A;
-
-    static int passed;
-    static int failed;
-
-    static void check(String what, boolean ok) {
-        if (ok) {
-            passed++;
-        } else {
-            failed++;
-            System.out.println("FAILED: " + what);
-        }
-    }
-
-    static void checkEq(String what, long expected, long actual) {
-        check(what + " (expected " + Long.toHexString(expected) + ", got " + Long.toHexString(actual) + ")",
-              expected == actual);
-    }
 
     static int[] sentinel() {
         return new int[] {SENTINEL};
     }
-
-    final LoginManager lm = new LoginManager();
 
     // ---- scenario "login": a seeded crypto user ----
 
@@ -268,7 +243,6 @@ public final class LoginManagerTest {
             default:
                 check("known scenario '" + scenario + "'", false);
         }
-        System.out.println(passed + " passed, " + failed + " failed");
-        System.exit(failed == 0 ? 0 : 1);
+        finish();
     }
 }

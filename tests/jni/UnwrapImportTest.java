@@ -44,14 +44,6 @@ public final class UnwrapImportTest extends BridgeTest {
         return Arrays.copyOf(out, len[0]);
     }
 
-    static byte[] fixed(BigInteger v, int len) {
-        byte[] b = v.toByteArray();
-        byte[] out = new byte[len];
-        int n = Math.min(b.length, len);
-        System.arraycopy(b, b.length - n, out, len - n, n);
-        return out;
-    }
-
     long unwrap(String what, byte[] data, long kek, int mech, byte[] iv, int tagLen, int keySize) {
         long[] h = handles(1);
         checkEq("unwrap " + what, 0, Util.unwrapKey(session, AES, data, "unwrapped", false, true, h, kek, mech,
