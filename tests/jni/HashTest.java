@@ -54,10 +54,10 @@ public final class HashTest extends BridgeTest {
         int[] len = {64};
         checkEq("export the HMAC key", 0, Util.exportKey(session, h[0], key, len, 4241));
         checkEq("HMAC key length", 32, len[0]);
-        SecretKeySpec spec = new SecretKeySpec(Arrays.copyOf(key, len[0]), "HMAC");
+        SecretKeySpec macKey = new SecretKeySpec(Arrays.copyOf(key, len[0]), "HMAC");
         for (int i = 0; i < TYPES.length; i++) {
             Mac mac = Mac.getInstance(MACS[i]);
-            mac.init(spec);
+            mac.init(macKey);
             for (int n : new int[] {0, 1, 100, 4000}) {
                 byte[] m = message(n);
                 byte[] out = filled(mac.getMacLength());

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "hsm/state/secret.h"
 #include "hsm/state/partitions.h"
+#include "hsm/state/secret.h"
 
 namespace hsmsim::hsm {
 
