@@ -19,6 +19,8 @@
 
 #include <hsmsim/daemon.h>
 
+#include "../common/stand_in_daemon.h"
+
 #include "mgmt/mgmt_request.h"
 #include "qel2.h"
 #include "qel2_admin2.h"
@@ -138,9 +140,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   fwrite(auth.data(), 1, auth.size(), f);
   fclose(f);
   qel2::mgmt::set_retry_pause_us(0);
-  daemon_ptr = new hsmsim::Daemon();
-  daemon_ptr->set_capture(false);
-  daemon_ptr->export_env();
+  daemon_ptr = fuzz::start_stand_in_daemon();
   Uint32 app = 0;
   Qel2Initialize3(0, OSTREL_DIRECT, "PARTITION_1", &app);
   return 0;

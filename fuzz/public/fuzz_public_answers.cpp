@@ -24,6 +24,8 @@
 
 #include <hsmsim/daemon.h>
 
+#include "../common/stand_in_daemon.h"
+
 #include "daemon_intf/transport_seam.h"
 #include "mgmt/mgmt_request.h"
 #include "mgmt/objects/objects_internal.h"
@@ -309,9 +311,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
   qel2::mgmt::set_retry_pause_us(0);
   transport_seam_set_second_ms(1);
-  daemon_ptr = new hsmsim::Daemon();
-  daemon_ptr->set_capture(false);
-  daemon_ptr->export_env();
+  daemon_ptr = fuzz::start_stand_in_daemon();
   Qel2Initialize3(0, OSTREL_DIRECT, "PARTITION_1", &app_id);
   // Learn the opcodes: each call once against the stand-in's own answers,
   // with and without the flag bit some calls branch on.

@@ -18,6 +18,8 @@
 
 #include <hsmsim/daemon.h>
 
+#include "../common/stand_in_daemon.h"
+
 #include "daemon_intf/transport_seam.h"
 #include "qel2.h"
 
@@ -39,9 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   int devnull = open("/dev/null", O_WRONLY);
   if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
   transport_seam_set_second_ms(1);
-  daemon_ptr = new hsmsim::Daemon();
-  daemon_ptr->set_capture(false);
-  daemon_ptr->export_env();
+  daemon_ptr = fuzz::start_stand_in_daemon();
   Uint32 app = 0;
   Qel2Initialize3(0, OSTREL_DIRECT, "PARTITION_1", &app);
   Qel2OpenSession2(app, &session);
