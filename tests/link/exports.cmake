@@ -1,7 +1,9 @@
 # Every name libqel2.so exports is a Java native method or is declared in a
 # public header: no internal function, C++ symbol or static-library leftover
-# leaks into the interface applications link against.
-#   cmake -DNM=nm -DLIB=libqel2.so -DINCLUDE_DIR=include -P exports.cmake
+# leaks into the interface applications link against. And the reverse: every
+# function a public header declares for export is defined in the library, so
+# a declared call never fails at an application's link or load time.
+#   cmake -DNM=nm -DCC=cc -DBRIDGE=ON -DLIB=libqel2.so -DINCLUDE_DIR=include -P exports.cmake
 execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE table
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -17,12 +19,14 @@ endforeach()
 string(REPLACE "\n" ";" lines "${table}")
 set(count 0)
 set(stray "")
+set(exported "")
 foreach(line ${lines})
   if(NOT line MATCHES "^[0-9a-f]+ [A-Za-z] ([A-Za-z0-9_@.]+)$")
     continue()
   endif()
   set(sym ${CMAKE_MATCH_1})
   math(EXPR count "${count} + 1")
+  list(APPEND exported ${sym})
   # Names the toolchain reserves (__bss_start, sanitizer markers, ...).
   if(sym MATCHES "^_[_A-Z]" OR sym MATCHES "^(_edata|_end|_init|_fini)$")
     if(NOT sym MATCHES "^_Z")
@@ -43,4 +47,44 @@ if(stray)
   list(JOIN stray "\n  " stray)
   message(FATAL_ERROR "exported but not in a public header:\n  ${stray}")
 endif()
-message(STATUS "${count} exported symbols, all public")
+
+# The reverse, on the preprocessed headers so that declarations written by
+# macros count too. The host-side helpers of qel2_openssl_util.h come with the
+# bridge (BRIDGE=OFF: a library built without it); qel2.h only gathers the
+# others.
+set(expanded "")
+foreach(h ${headers})
+  if(h MATCHES "/qel2\\.h$" OR (NOT BRIDGE AND h MATCHES "/qel2_openssl_util\\.h$"))
+    continue()
+  endif()
+  execute_process(COMMAND ${CC} -E -P -I${INCLUDE_DIR} ${h} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${CC} could not preprocess ${h}")
+  endif()
+  string(APPEND expanded "${text}")
+endforeach()
+string(REGEX MATCHALL "visibility\\(\"default\"\\)\\)\\)[^(;{}]*[ *][A-Za-z_][A-Za-z0-9_]*[ \t\n]*\\("
+       decls "${expanded}")
+set(ndecl 0)
+set(missing "")
+set(names "")
+foreach(d ${decls})
+  string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z0-9_]*)[ \t\n]*\\($" "\\1" name "${d}")
+  list(APPEND names ${name})
+endforeach()
+list(REMOVE_DUPLICATES names)
+foreach(name ${names})
+  math(EXPR ndecl "${ndecl} + 1")
+  list(FIND exported ${name} at)
+  if(at EQUAL -1)
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(ndecl EQUAL 0)
+  message(FATAL_ERROR "no exported declarations read from ${INCLUDE_DIR}")
+endif()
+if(missing)
+  list(JOIN missing "\n  " missing)
+  message(FATAL_ERROR "declared for export but not defined in ${LIB}:\n  ${missing}")
+endif()
+message(STATUS "${count} exported symbols, all public; ${ndecl} declared exports, all defined")
