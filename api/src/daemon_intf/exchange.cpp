@@ -61,14 +61,16 @@ struct Reader {
   bool dontwait;     // a poll: take only what is queued
   bool may_block;    // the first read may block: SO_RCVTIMEO equals the whole wait
   bool broken;       // the connection failed under the read
+  bool msg_begun;    // a byte of the current message has come
   Uint64 end;        // monotonic ms
   Uint64 rest;       // ms
-  Uint64 msg_end;    // 0: the current message has not begun
+  Uint64 msg_end;    // 0: not yet fixed (see wait_readable)
 };
 
-void begin_message(Reader &r) {
-  if (r.msg_end == 0 && !r.dontwait) r.msg_end = std::min(r.end, now_ms() + r.rest);
-}
+// The message's own deadline is fixed when the reader first has to wait for
+// more of it: nothing waits between its first byte and that point, and a
+// message that comes whole never reads the clock for it.
+void begin_message(Reader &r) { r.msg_begun = true; }
 
 // Takes n buffered bytes; a buffer that runs empty is wiped (answers carry keys).
 void consume(thread_info *t, size_t n) {
@@ -97,8 +99,9 @@ void compact(thread_info *t) {
 
 // 0: readable (or worth another read); else the failure.
 Int32 wait_readable(Reader &r) {
-  const Uint64 due = r.msg_end ? std::min(r.end, r.msg_end) : r.end;
   const Uint64 now = now_ms();
+  if (r.msg_begun && r.msg_end == 0) r.msg_end = std::min(r.end, now + r.rest);
+  const Uint64 due = r.msg_end ? std::min(r.end, r.msg_end) : r.end;
   if (now >= due) return TESSALINE_SOCKET_RCV_TIMEOUT;
   pollfd p{r.fd, POLLIN, 0};
   int n = poll(&p, 1, poll_ms(due - now));
@@ -114,7 +117,7 @@ Int32 wait_readable(Reader &r) {
 // Receives up to cap bytes into dst; *n > 0 on success.
 Int32 recv_some(Reader &r, Uint8 *dst, size_t cap, size_t *n) {
   for (;;) {
-    const bool block = r.may_block && r.msg_end == 0;
+    const bool block = r.may_block && !r.msg_begun;
     r.may_block = false;
     ssize_t k = recv(r.fd, dst, cap, block ? 0 : MSG_DONTWAIT);
     if (k > 0) {
@@ -327,6 +330,7 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
   for (;;) {
     ozv_msg_fixed hdr{};
     size_t got = 0;
+    rd.msg_begun = false;
     rd.msg_end = 0;
     Int32 r = read_part(rd, reinterpret_cast<Uint8 *>(&hdr), OZV_HDR_LEN, OZV_HDR_LEN, &got);
     if (r) {
@@ -434,8 +438,17 @@ void clear_pending(pending *p) {
   free_wiped(data, n);
 }
 
+namespace {
+Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at);
+}  // namespace
+
 Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
   const Uint64 wait = wait_ms(sck->timeout);
+  // The answer's waiting time counts from here: the clock is read before the
+  // request goes, so that nothing delays the receive once it has (a longer
+  // step there lets the daemon's answer find this thread already asleep).
+  const bool awaits = sck->req_type != OSTREL_NON_BLOCKING;
+  Uint64 sent_at = awaits ? now_ms() : 0;
   size_t sent = 0;
   size_t left = sck->req_len;
   Int32 fail = 0;
@@ -458,6 +471,7 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
       fail = is_peer_gone(errno) ? TESSALINE_SOCKET_SND_PEER_DOWN : TESSALINE_SOCKET_SND_ERROR;
       break;
     }
+    sent_at = 0;  // a send that had to wait: the answer's time starts after it
     pollfd p{sck->socket_fd, POLLOUT, 0};
     int r = poll(&p, 1, poll_ms(wait));
     if (r == 0) {
@@ -481,22 +495,25 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
     printf("Error Sending the Message to Daemon : partial send: errno %s\n", strerror(errno));
     return TESSALINE_SOCKET_SND_PARTIAL_FATAL;
   }
-  if (sck->req_type == OSTREL_NON_BLOCKING) return 0;
-  if (Int32 r = socket_recv(sck, thr)) {
+  if (!awaits) return 0;
+  if (Int32 r = receive(sck, thr, sent_at)) {
     printf("Error Receiving the Message from Daemon");
     return r;
   }
   return 0;
 }
 
-Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
+namespace {
+
+// `sent_at`: when the request went (monotonic ms); 0: the waiting starts now.
+Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
   sck->resp = nullptr;
   sck->resp_size = 0;
   sck->spread = false;
   if (!thr) {  // a caller without a record reads without keeping leftovers
     thread_info local{};
     local.rcvtimeo_ms = -1;
-    Int32 r = socket_recv(sck, &local);
+    Int32 r = receive(sck, &local, sent_at);
     consume(&local, local.rx_len);
     return r;
   }
@@ -513,7 +530,7 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
     const Uint64 first_ms = wait_ms(first_wait_s);
     set_rcv_timeout(thr, sck->socket_fd, first_ms);
     rd.may_block = thr->rcvtimeo_ms == static_cast<Int64>(first_ms);
-    rd.end = now_ms() + first_ms;
+    rd.end = (sent_at ? sent_at : now_ms()) + first_ms;
     rd.rest = wait_ms(sck->timeout);
   }
   Int32 r = receive_answer(rd, sck, thr);
@@ -523,3 +540,7 @@ Int32 socket_recv(sock_snd_info *sck, thread_info *thr) {
     thr->stream_dead = 1;
   return r;
 }
+
+}  // namespace
+
+Int32 socket_recv(sock_snd_info *sck, thread_info *thr) { return receive(sck, thr, 0); }
