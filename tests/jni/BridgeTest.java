@@ -1,4 +1,5 @@
 import com.ostrel.qel2.LoginManager;
+import com.ostrel.qel2.Util;
 
 import java.math.BigInteger;
 import java.util.Arrays;
@@ -81,6 +82,14 @@ class BridgeTest {
         }
         app = a[0];
         session = s[0];
+    }
+
+    /** The DER public key the HSM exports for `key`. */
+    byte[] exportedPublicKey(long key) {
+        byte[] out = filled(1024);
+        int[] len = {out.length};
+        checkEq("exportPublicKey", 0, Util.exportPublicKey(session, key, out, len));
+        return Arrays.copyOf(out, len[0]);
     }
 
     void logout() {

@@ -482,22 +482,15 @@ public final class CryptoTest extends BridgeTest {
         // Signatures are verified over the public keys the HSM exports, which
         // must be the keys the launcher made.
         rsaPublic = (RSAPublicKey) KeyFactory.getInstance("RSA")
-                        .generatePublic(new X509EncodedKeySpec(exportedPublic(rsaPub)));
+                        .generatePublic(new X509EncodedKeySpec(exportedPublicKey(rsaPub)));
         ecPublic = (ECPublicKey) KeyFactory.getInstance("EC")
-                       .generatePublic(new X509EncodedKeySpec(exportedPublic(ecPriv)));
+                       .generatePublic(new X509EncodedKeySpec(exportedPublicKey(ecPriv)));
         check("exported RSA public key is the launcher's",
               Arrays.equals(rsaPublic.getEncoded(), unhex(env("QEL2_JNI_RSA_SPKI"))));
         check("exported EC public key is the launcher's",
               Arrays.equals(ecPublic.getEncoded(), unhex(env("QEL2_JNI_EC_SPKI"))));
         aesValue = unhex(env("QEL2_JNI_AES_VALUE"));
         des3Value = unhex(env("QEL2_JNI_DES3_VALUE"));
-    }
-
-    byte[] exportedPublic(long key) {
-        byte[] out = new byte[1024];
-        int[] len = {out.length};
-        checkEq("exportPublicKey " + key, 0, Util.exportPublicKey(session, key, out, len));
-        return Arrays.copyOf(out, len[0]);
     }
 
     void rsaSignatures() throws Exception {

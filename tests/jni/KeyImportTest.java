@@ -1,5 +1,4 @@
 import com.ostrel.qel2.ImportKey;
-import com.ostrel.qel2.Util;
 
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
@@ -14,13 +13,6 @@ import java.util.Arrays;
  * give the JDK's own encoding).
  */
 public final class KeyImportTest extends BridgeTest {
-    byte[] exportPublic(long key) {
-        byte[] out = filled(1024);
-        int[] len = {out.length};
-        checkEq("exportPublicKey", 0, Util.exportPublicKey(session, key, out, len));
-        return Arrays.copyOf(out, len[0]);
-    }
-
     void publicKeys() throws Exception {
         KeyPairGenerator rsaGen = KeyPairGenerator.getInstance("RSA");
         rsaGen.initialize(2048);
@@ -28,7 +20,7 @@ public final class KeyImportTest extends BridgeTest {
         long[] h = handles(1);
         checkEq("importRSAPublicKey", 0, ImportKey.importRSAPublicKey(session, fixed(rsa.getModulus(), 256),
                 rsa.getPublicExponent().intValue(), "imported-rsa", false, h));
-        check("RSA public key reads back as the JDK encodes it", Arrays.equals(rsa.getEncoded(), exportPublic(h[0])));
+        check("RSA public key reads back as the JDK encodes it", Arrays.equals(rsa.getEncoded(), exportedPublicKey(h[0])));
 
         String[][] curves = {{"secp256r1", "415", "32"}, {"secp384r1", "715", "48"}, {"secp521r1", "716", "66"}};
         for (String[] c : curves) {
@@ -44,7 +36,7 @@ public final class KeyImportTest extends BridgeTest {
             long[] e = handles(1);
             checkEq("importECPublicKey " + c[0], 0,
                     ImportKey.importECPublicKey(session, point, Integer.parseInt(c[1]), "imported-ec", false, e));
-            check(c[0] + " public key reads back as the JDK encodes it", Arrays.equals(ec.getEncoded(), exportPublic(e[0])));
+            check(c[0] + " public key reads back as the JDK encodes it", Arrays.equals(ec.getEncoded(), exportedPublicKey(e[0])));
 
             // A point off the curve is the HSM's to refuse; no handle reaches Java.
             point[point.length - 1] ^= 1;

@@ -87,11 +87,8 @@ public final class UnwrapImportTest extends BridgeTest {
         long[] pub = handles(1);
         long[] priv = handles(1);
         checkEq("RSA pair", 0, Generator.generateRSAKeyPair(session, 2048, 65537, "p", "q", true, false, pub, priv));
-        byte[] der = filled(1024);
-        int[] len = {der.length};
-        checkEq("export the RSA public key", 0, Util.exportPublicKey(session, pub[0], der, len));
         RSAPublicKey pk = (RSAPublicKey) KeyFactory.getInstance("RSA")
-                .generatePublic(new X509EncodedKeySpec(Arrays.copyOf(der, len[0])));
+                .generatePublic(new X509EncodedKeySpec(exportedPublicKey(pub[0])));
         Cipher oaep = Cipher.getInstance("RSA/ECB/OAEPWithSHA-1AndMGF1Padding");
         oaep.init(Cipher.ENCRYPT_MODE, pk);
         check("RSA-OAEP unwrapped by the HSM", Arrays.equals(value,

@@ -439,14 +439,49 @@ void clear_pending(pending *p) {
 }
 
 namespace {
-Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at);
+
+// `sent_at`: when the request went (monotonic ms); 0: the waiting starts now.
+Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
+  sck->resp = nullptr;
+  sck->resp_size = 0;
+  sck->spread = false;
+  if (!thr) {  // a caller without a record reads without keeping leftovers
+    thread_info local{};
+    local.rcvtimeo_ms = -1;
+    Int32 r = receive(sck, &local, sent_at);
+    consume(&local, local.rx_len);
+    return r;
+  }
+  pending *p = sck->pend;
+  Uint64 first_wait_s = sck->timeout;
+  if (first_wait_s < kRecvFloorSeconds && sck->req_type == OSTREL_BLOCKING)
+    first_wait_s = kRecvFloorSeconds;
+  Reader rd{};
+  rd.fd = sck->socket_fd;
+  rd.thr = thr;
+  // A poll must not wait: not even a scheduler tick for a tiny time-out.
+  rd.dontwait = first_wait_s == 0;
+  if (!rd.dontwait) {
+    const Uint64 first_ms = wait_ms(first_wait_s);
+    set_rcv_timeout(thr, sck->socket_fd, first_ms);
+    rd.may_block = thr->rcvtimeo_ms == static_cast<Int64>(first_ms);
+    rd.end = (sent_at ? sent_at : now_ms()) + first_ms;
+    rd.rest = wait_ms(sck->timeout);
+  }
+  Int32 r = receive_answer(rd, sck, thr);
+  // A blocking wait that ended inside a message leaves the stream where no
+  // later exchange can tell what belongs to whom; so does a failed socket.
+  if (r && (rd.broken || (!rd.dontwait && p->pending) || r == TESSALINE_INVALID_MSG))
+    thr->stream_dead = 1;
+  return r;
+}
+
 }  // namespace
 
 Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
   const Uint64 wait = wait_ms(sck->timeout);
   // The answer's waiting time counts from here: the clock is read before the
-  // request goes, so that nothing delays the receive once it has (a longer
-  // step there lets the daemon's answer find this thread already asleep).
+  // request goes, so the receive follows the send with nothing in between.
   const bool awaits = sck->req_type != OSTREL_NON_BLOCKING;
   Uint64 sent_at = awaits ? now_ms() : 0;
   size_t sent = 0;
@@ -502,45 +537,5 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
   }
   return 0;
 }
-
-namespace {
-
-// `sent_at`: when the request went (monotonic ms); 0: the waiting starts now.
-Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
-  sck->resp = nullptr;
-  sck->resp_size = 0;
-  sck->spread = false;
-  if (!thr) {  // a caller without a record reads without keeping leftovers
-    thread_info local{};
-    local.rcvtimeo_ms = -1;
-    Int32 r = receive(sck, &local, sent_at);
-    consume(&local, local.rx_len);
-    return r;
-  }
-  pending *p = sck->pend;
-  Uint64 first_wait_s = sck->timeout;
-  if (first_wait_s < kRecvFloorSeconds && sck->req_type == OSTREL_BLOCKING)
-    first_wait_s = kRecvFloorSeconds;
-  Reader rd{};
-  rd.fd = sck->socket_fd;
-  rd.thr = thr;
-  // A poll must not wait: not even a scheduler tick for a tiny time-out.
-  rd.dontwait = first_wait_s == 0;
-  if (!rd.dontwait) {
-    const Uint64 first_ms = wait_ms(first_wait_s);
-    set_rcv_timeout(thr, sck->socket_fd, first_ms);
-    rd.may_block = thr->rcvtimeo_ms == static_cast<Int64>(first_ms);
-    rd.end = (sent_at ? sent_at : now_ms()) + first_ms;
-    rd.rest = wait_ms(sck->timeout);
-  }
-  Int32 r = receive_answer(rd, sck, thr);
-  // A blocking wait that ended inside a message leaves the stream where no
-  // later exchange can tell what belongs to whom; so does a failed socket.
-  if (r && (rd.broken || (!rd.dontwait && p->pending) || r == TESSALINE_INVALID_MSG))
-    thr->stream_dead = 1;
-  return r;
-}
-
-}  // namespace
 
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr) { return receive(sck, thr, 0); }
