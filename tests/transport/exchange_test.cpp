@@ -147,6 +147,30 @@ TEST_F(Exchange, WaitBoundsTheWholeAnswerNotEachByteNorEachOtherAnswer) {
   EXPECT_LT(waited, 1500);
 }
 
+TEST_F(Exchange, BlockingSendBoundsTheWholeAnswerFromTheSend) {
+  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the first bytes 60 -> 600 ms
+  const Bytes request(OZV_HDR_LEN, 0);
+  std::thread peer([&] {  // the answer's first bytes come late, the rest never
+    Bytes got(request.size());
+    ASSERT_EQ(read(fds_[1], got.data(), got.size()), static_cast<ssize_t>(got.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Bytes a = tt::answer(0x40000001, 0, {1, 2, 3});
+    peer_write(Bytes(a.begin(), a.begin() + 10));
+  });
+  sock_snd_info s = exchange(0x40000001, 40, OSTREL_BLOCKING, 3);
+  s.req = request.data();
+  s.req_len = request.size();
+  testing::internal::CaptureStdout();
+  auto t0 = Clock::now();
+  EXPECT_EQ(socket_send(&s, &thr_), TESSALINE_SOCKET_RCV_TIMEOUT);
+  const long waited = ms_since(t0);
+  testing::internal::GetCapturedStdout();
+  peer.join();
+  EXPECT_GE(waited, 590);  // the whole first wait, counted from the send
+  EXPECT_LT(waited, 800);  // not T more for the rest of the message
+  EXPECT_EQ(thr_.pend.stored_len, 10u);
+}
+
 TEST_F(Exchange, HeaderCutByATimeoutIsFinishedByTheNextExchange) {
   std::vector<Bytes> bufs = {Bytes(4, 0), Bytes(4, 0)};
   req_status *e = entry(7, bufs);
