@@ -3,8 +3,6 @@ import com.ostrel.qel2.Signatures;
 import com.ostrel.qel2.Util;
 
 import java.math.BigInteger;
-import java.security.AlgorithmParameters;
-import java.security.KeyFactory;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
@@ -13,24 +11,13 @@ import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPrivateCrtKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECFieldFp;
-import java.security.spec.ECGenParameterSpec;
-import java.security.spec.ECParameterSpec;
-import java.security.spec.ECPoint;
-import java.security.spec.MGF1ParameterSpec;
-import java.security.spec.PSSParameterSpec;
-import java.security.spec.X509EncodedKeySpec;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.function.IntSupplier;
 import javax.crypto.Cipher;
 import javax.crypto.KeyAgreement;
-import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.IvParameterSpec;
-import javax.crypto.spec.OAEPParameterSpec;
-import javax.crypto.spec.PSource;
-import javax.crypto.spec.SecretKeySpec;
+import javax.crypto.SecretKey;
 
 /**
  * Key component, signature and cipher natives in a real JVM against the
@@ -66,14 +53,6 @@ public final class CryptoTest extends BridgeTest {
     }
 
     static final SecureRandom RNG = new SecureRandom();
-
-    static byte[] unhex(String s) {
-        byte[] b = new byte[s.length() / 2];
-        for (int i = 0; i < b.length; i++) {
-            b[i] = (byte) Integer.parseInt(s.substring(2 * i, 2 * i + 2), 16);
-        }
-        return b;
-    }
 
     static String env(String name) {
         String v = System.getenv(name);
@@ -156,9 +135,7 @@ public final class CryptoTest extends BridgeTest {
             checkBytes(what + ": short buffer untouched", filled(total - 1), small);
         }
 
-        KeyPairGenerator eg = KeyPairGenerator.getInstance("EC");
-        eg.initialize(new ECGenParameterSpec("secp256r1"));
-        byte[] ecKey = eg.generateKeyPair().getPrivate().getEncoded();
+        byte[] ecKey = ecGenerator("secp256r1").generateKeyPair().getPrivate().getEncoded();
         int[] len = {2000};
         checkEq("EC PKCS#8 is not an RSA key", ERR_KEY_INCONSISTENT,
                 Util.getRSAPrivateKeyComponents(ecKey, new byte[2000], len, new int[1]));
@@ -175,9 +152,7 @@ public final class CryptoTest extends BridgeTest {
             int id = (Integer) c[0];
             int len = (Integer) c[2];
             byte[] seedWant = (byte[]) c[3];
-            AlgorithmParameters params = AlgorithmParameters.getInstance("EC");
-            params.init(new ECGenParameterSpec((String) c[1]));
-            ECParameterSpec spec = params.getParameterSpec(ECParameterSpec.class);
+            Object curve = ecCurve((String) c[1]);
             byte[] seed = filled(seedWant.length);
             byte[] p = filled(len + 16);  // longer than the field: the tail keeps its bytes
             byte[] gx = filled(len), gy = filled(len), a = filled(len), b = filled(len), n = filled(len);
@@ -185,23 +160,21 @@ public final class CryptoTest extends BridgeTest {
             String what = "domain parameters of " + c[1];
             checkEq(what, 0, Util.getECKeyDomainParameters(id, seed, p, gx, gy, a, b, n, h));
             checkBytes(what + ": seed", seedWant, seed);
-            checkBytes(what + ": p", fixed(((ECFieldFp) spec.getCurve().getField()).getP(), len), slice(p, 0, len));
+            checkBytes(what + ": p", fixed(big(curve, "getCurve", "getField", "getP"), len), slice(p, 0, len));
             checkBytes(what + ": bytes past p untouched", filled(16), slice(p, len, 16));
-            checkBytes(what + ": a", fixed(spec.getCurve().getA(), len), a);
-            checkBytes(what + ": b", fixed(spec.getCurve().getB(), len), b);
-            checkBytes(what + ": Gx", fixed(spec.getGenerator().getAffineX(), len), gx);
-            checkBytes(what + ": Gy", fixed(spec.getGenerator().getAffineY(), len), gy);
-            checkBytes(what + ": order", fixed(spec.getOrder(), len), n);
-            checkEq(what + ": cofactor", spec.getCofactor(), h[0]);
+            checkBytes(what + ": a", fixed(big(curve, "getCurve", "getA"), len), a);
+            checkBytes(what + ": b", fixed(big(curve, "getCurve", "getB"), len), b);
+            checkBytes(what + ": Gx", fixed(big(curve, "getGenerator", "getAffineX"), len), gx);
+            checkBytes(what + ": Gy", fixed(big(curve, "getGenerator", "getAffineY"), len), gy);
+            checkBytes(what + ": order", fixed(big(curve, "getOrder"), len), n);
+            checkEq(what + ": cofactor", (Integer) value(curve, "getCofactor"), h[0]);
         }
     }
 
     void pointOnCurve() throws Exception {
         Object[][] curves = {{"secp256r1", 415, 32}, {"secp384r1", 715, 48}, {"secp521r1", 716, 66}};
         for (Object[] c : curves) {
-            KeyPairGenerator g = KeyPairGenerator.getInstance("EC");
-            g.initialize(new ECGenParameterSpec((String) c[0]));
-            ECPoint w = ((ECPublicKey) g.generateKeyPair().getPublic()).getW();
+            var w = ((ECPublicKey) ecGenerator((String) c[0]).generateKeyPair().getPublic()).getW();
             int nid = (Integer) c[1];
             int digits = 2 * (Integer) c[2];
             String x = w.getAffineX().toString(16);
@@ -481,10 +454,8 @@ public final class CryptoTest extends BridgeTest {
         des3 = Long.parseLong(env("QEL2_JNI_DES3"));
         // Signatures are verified over the public keys the HSM exports, which
         // must be the keys the launcher made.
-        rsaPublic = (RSAPublicKey) KeyFactory.getInstance("RSA")
-                        .generatePublic(new X509EncodedKeySpec(exportedPublicKey(rsaPub)));
-        ecPublic = (ECPublicKey) KeyFactory.getInstance("EC")
-                       .generatePublic(new X509EncodedKeySpec(exportedPublicKey(ecPriv)));
+        rsaPublic = (RSAPublicKey) x509PublicKey("RSA", exportedPublicKey(rsaPub));
+        ecPublic = (ECPublicKey) x509PublicKey("EC", exportedPublicKey(ecPriv));
         check("exported RSA public key is the launcher's",
               Arrays.equals(rsaPublic.getEncoded(), unhex(env("QEL2_JNI_RSA_SPKI"))));
         check("exported EC public key is the launcher's",
@@ -520,17 +491,15 @@ public final class CryptoTest extends BridgeTest {
         int[] len = {0};
         checkEq("rsaSign SHA-256 PSS", 0, Signatures.rsaSign(session, 67, msg, rsaPriv, sig, len));
         Signature v = Signature.getInstance("RSASSA-PSS");
-        v.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
+        setPss(v, rsaPublic, "SHA-256", 32);
         v.initVerify(rsaPublic);
         v.update(msg);
         check("rsaSign SHA-256 PSS verified by the JDK", v.verify(sig));
     }
 
     void pssSignatures() throws Exception {
-        Object[][] hashes = {{SHA1, "SHA-1", MGF1ParameterSpec.SHA1}, {SHA256, "SHA-256", MGF1ParameterSpec.SHA256},
-                             {SHA384, "SHA-384", MGF1ParameterSpec.SHA384},
-                             {SHA512, "SHA-512", MGF1ParameterSpec.SHA512},
-                             {SHA224, "SHA-224", MGF1ParameterSpec.SHA224}};
+        Object[][] hashes = {{SHA1, "SHA-1"}, {SHA256, "SHA-256"}, {SHA384, "SHA-384"}, {SHA512, "SHA-512"},
+                             {SHA224, "SHA-224"}};
         byte[] msg = random(333);
         for (Object[] h : hashes) {
             int type = (Integer) h[0];
@@ -540,7 +509,7 @@ public final class CryptoTest extends BridgeTest {
                 byte[] sig = filled(256);
                 checkEq(what, 0, Signatures.rsaSignPSS(session, rsaPriv, type, 256, hash, sig, salt));
                 Signature v = Signature.getInstance("RSASSA-PSS");
-                v.setParameter(new PSSParameterSpec((String) h[1], "MGF1", (MGF1ParameterSpec) h[2], salt, 1));
+                setPss(v, rsaPublic, (String) h[1], salt);
                 v.initVerify(rsaPublic);
                 v.update(msg);
                 check(what + ": verified by the JDK", v.verify(sig));
@@ -607,10 +576,8 @@ public final class CryptoTest extends BridgeTest {
                b = new byte[32], n = new byte[32];
         checkEq("prime for ECDH", 0, Util.getECKeyDomainParameters(P256, seed, p, gx, gy, a, b, n, new int[1]));
         for (int i = 0; i < 3; i++) {
-            KeyPairGenerator g = KeyPairGenerator.getInstance("EC");
-            g.initialize(new ECGenParameterSpec("secp256r1"));
-            KeyPair peer = g.generateKeyPair();
-            ECPoint w = ((ECPublicKey) peer.getPublic()).getW();
+            KeyPair peer = ecGenerator("secp256r1").generateKeyPair();
+            var w = ((ECPublicKey) peer.getPublic()).getW();
             byte[] outX = filled(32), outY = filled(32);
             checkEq("ecdhAgreement", 0,
                     Cryptography.ecdhAgreement(session, P256, p, fixed(w.getAffineX(), 32),
@@ -630,11 +597,11 @@ public final class CryptoTest extends BridgeTest {
 
     Cipher jdk(String transformation, int mode, byte[] key, String alg, byte[] iv) throws Exception {
         Cipher c = Cipher.getInstance(transformation);
-        SecretKeySpec k = new SecretKeySpec(key, alg);
+        SecretKey k = secretKey(key, alg);
         if (iv == null) {
             c.init(mode, k);
         } else {
-            c.init(mode, k, new IvParameterSpec(iv));
+            c.init(mode, k, ivParams(alg, iv));
         }
         return c;
     }
@@ -707,7 +674,7 @@ public final class CryptoTest extends BridgeTest {
             checkEq(what + ": encrypt", 0,
                     Cryptography.processAESGCM(session, 1, plain, ct, null, aad, null, tag, iv, aes));
             Cipher c = Cipher.getInstance("AES/GCM/NoPadding");
-            c.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(aesValue, "AES"), new GCMParameterSpec(8 * tagLen, ivBefore));
+            c.init(Cipher.ENCRYPT_MODE, secretKey(aesValue, "AES"), gcmParams(8 * tagLen, ivBefore));
             c.updateAAD(aad);
             byte[] want = c.doFinal(plain);
             checkBytes(what + ": ciphertext equals the JDK's", Arrays.copyOf(want, 40), ct);
@@ -733,7 +700,7 @@ public final class CryptoTest extends BridgeTest {
         checkEq("GCM into a 20-byte tag array", 0,
                 Cryptography.processAESGCM(session, 1, plain, ct, null, null, null, tag20, iv, aes));
         Cipher c = Cipher.getInstance("AES/GCM/NoPadding");
-        c.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(aesValue, "AES"), new GCMParameterSpec(128, iv));
+        c.init(Cipher.ENCRYPT_MODE, secretKey(aesValue, "AES"), gcmParams(128, iv));
         byte[] want = c.doFinal(plain);
         checkBytes("20-byte tag array: the tag", Arrays.copyOfRange(want, 33, 49), Arrays.copyOf(tag20, 16));
         checkBytes("20-byte tag array: bytes 16-19 kept", filled(4), Arrays.copyOfRange(tag20, 16, 20));
@@ -744,7 +711,7 @@ public final class CryptoTest extends BridgeTest {
         checkEq("GMAC", 0,
                 Cryptography.processAESGCM(session, 1, null, new byte[0], null, gmacAad, null, gmacTag, gmacIv, aes));
         Cipher g = Cipher.getInstance("AES/GCM/NoPadding");
-        g.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(aesValue, "AES"), new GCMParameterSpec(128, gmacIv));
+        g.init(Cipher.ENCRYPT_MODE, secretKey(aesValue, "AES"), gcmParams(128, gmacIv));
         g.updateAAD(gmacAad);
         checkBytes("GMAC tag equals the JDK's", g.doFinal(), gmacTag);
         checkEq("GMAC check", 0,
@@ -768,7 +735,7 @@ public final class CryptoTest extends BridgeTest {
             byte[] padded = Arrays.copyOf(data, len + pad);
             Arrays.fill(padded, len, padded.length, (byte) pad);
             Cipher kw = Cipher.getInstance("AES/KW/NoPadding");
-            kw.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(aesValue, "AES"));
+            kw.init(Cipher.ENCRYPT_MODE, secretKey(aesValue, "AES"));
             byte[] want = kw.doFinal(padded);
             byte[] out = filled(64);
             int[] outLen = {64};
@@ -826,13 +793,12 @@ public final class CryptoTest extends BridgeTest {
         checkBytes("pkcs1v15Dec BT1 recovers the data", data, Arrays.copyOf(out, outLen[0]));
 
         // OAEP with SHA-256 (MGF1 of the same digest).
-        Object[][] oaep = {{SHA1, "SHA-1", MGF1ParameterSpec.SHA1}, {SHA256, "SHA-256", MGF1ParameterSpec.SHA256}};
+        Object[][] oaep = {{SHA1, "SHA-1"}, {SHA256, "SHA-256"}};
         for (Object[] h : oaep) {
             int type = (Integer) h[0];
             byte[] plain = random(60);
             Cipher o = Cipher.getInstance("RSA/ECB/OAEPPadding");
-            o.init(Cipher.ENCRYPT_MODE, rsaPublic,
-                   new OAEPParameterSpec((String) h[1], "MGF1", (MGF1ParameterSpec) h[2], PSource.PSpecified.DEFAULT));
+            o.init(Cipher.ENCRYPT_MODE, rsaPublic, oaepParams((String) h[1]));
             byte[] oct = o.doFinal(plain);
             byte[] pout = filled(256);
             int[] plen = {0};

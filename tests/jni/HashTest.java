@@ -5,7 +5,7 @@ import java.security.MessageDigest;
 import java.util.Arrays;
 import java.util.Random;
 import javax.crypto.Mac;
-import javax.crypto.spec.SecretKeySpec;
+import javax.crypto.SecretKey;
 
 /**
  * Util hash, HMAC and random natives against the stand-in, checked with the
@@ -54,7 +54,7 @@ public final class HashTest extends BridgeTest {
         int[] len = {64};
         checkEq("export the HMAC key", 0, Util.exportKey(session, h[0], key, len, 4241));
         checkEq("HMAC key length", 32, len[0]);
-        SecretKeySpec macKey = new SecretKeySpec(Arrays.copyOf(key, len[0]), "HMAC");
+        SecretKey macKey = secretKey(Arrays.copyOf(key, len[0]), "HMAC");
         for (int i = 0; i < TYPES.length; i++) {
             Mac mac = Mac.getInstance(MACS[i]);
             mac.init(macKey);

@@ -2,18 +2,13 @@ import com.ostrel.qel2.Generator;
 import com.ostrel.qel2.Util;
 
 import java.math.BigInteger;
-import java.security.KeyFactory;
 import java.security.PrivateKey;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECPrivateKeySpec;
-import java.security.spec.RSAPrivateCrtKeySpec;
-import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import javax.crypto.Cipher;
-import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
+import javax.crypto.SecretKey;
 
 /**
  * Generator natives and Util's key export and wrap against the stand-in:
@@ -125,8 +120,7 @@ public final class KeyGenTest extends BridgeTest {
         long[] priv = handles(1);
         checkEq("RSA-2048 pair", 0, Generator.generateRSAKeyPair(session, 2048, 65537, "rsa-pub", "rsa-priv",
                 true, false, pub, priv));
-        RSAPublicKey pk = (RSAPublicKey) KeyFactory.getInstance("RSA")
-                .generatePublic(new X509EncodedKeySpec(exportPublic(pub[0])));
+        RSAPublicKey pk = (RSAPublicKey) x509PublicKey("RSA", exportPublic(pub[0]));
         checkEq("modulus bits", 2048, pk.getModulus().bitLength());
         checkEq("public exponent", 65537, pk.getPublicExponent().longValue());
 
@@ -136,9 +130,9 @@ public final class KeyGenTest extends BridgeTest {
         int h = 128;
         checkEq("component block length", 3 * m + 5 * h, c.length);
         check("the private key's modulus is the public key's", pk.getModulus().equals(field(c, 0, m)));
-        PrivateKey sk = KeyFactory.getInstance("RSA").generatePrivate(new RSAPrivateCrtKeySpec(
-                field(c, 0, m), field(c, 2 * m + 5 * h, m), field(c, m, m), field(c, 2 * m + 2 * h, h),
-                field(c, 2 * m, h), field(c, 2 * m + 3 * h, h), field(c, 2 * m + h, h), field(c, 2 * m + 4 * h, h)));
+        PrivateKey sk = rsaPrivateKey(field(c, 0, m), field(c, 2 * m + 5 * h, m), field(c, m, m),
+                field(c, 2 * m + 2 * h, h), field(c, 2 * m, h), field(c, 2 * m + 3 * h, h), field(c, 2 * m + h, h),
+                field(c, 2 * m + 4 * h, h));
         Signature s = Signature.getInstance("SHA256withRSA");
         s.initSign(sk);
         s.update(new byte[] {1, 2, 3});
@@ -168,13 +162,11 @@ public final class KeyGenTest extends BridgeTest {
             long[] priv = handles(1);
             checkEq("EC pair on curve " + curve[0], 0,
                     Generator.generateECKeyPair(session, curve[0], "ec-pub", "ec-priv", true, false, pub, priv));
-            ECPublicKey pk = (ECPublicKey) KeyFactory.getInstance("EC")
-                    .generatePublic(new X509EncodedKeySpec(exportPublic(pub[0])));
+            ECPublicKey pk = (ECPublicKey) x509PublicKey("EC", exportPublic(pub[0]));
             checkEq("field size of curve " + curve[0], curve[1], pk.getParams().getCurve().getField().getFieldSize());
             byte[] scalar = export(priv[0], AES_KEY_WRAP_PAD);
             checkEq("scalar as wide as the order", (pk.getParams().getOrder().bitLength() + 7) / 8, scalar.length);
-            PrivateKey sk = KeyFactory.getInstance("EC")
-                    .generatePrivate(new ECPrivateKeySpec(new BigInteger(1, scalar), pk.getParams()));
+            PrivateKey sk = ecPrivateKey(new BigInteger(1, scalar), pk);
             Signature s = Signature.getInstance("SHA256withECDSA");
             s.initSign(sk);
             s.update(new byte[] {4, 5, 6});
@@ -199,7 +191,7 @@ public final class KeyGenTest extends BridgeTest {
 
     void aesWraps() throws Exception {
         long kekHandle = secret("AES", 256, "kek");
-        SecretKeySpec kek = new SecretKeySpec(export(kekHandle, AES_KEY_WRAP_PAD), "AES");
+        SecretKey kek = secretKey(export(kekHandle, AES_KEY_WRAP_PAD), "AES");
         long aesHandle = secret("AES", 128, "wrap-target");
         byte[] aes = export(aesHandle, AES_KEY_WRAP_PAD);
         long genHandle = secret("GEN", 160, "wrap-target-20");
@@ -207,11 +199,11 @@ public final class KeyGenTest extends BridgeTest {
 
         Cipher kw = Cipher.getInstance("AESWrap");
         kw.init(Cipher.WRAP_MODE, kek);
-        check("4240 equals AESWrap", Arrays.equals(kw.wrap(new SecretKeySpec(aes, "AES")),
+        check("4240 equals AESWrap", Arrays.equals(kw.wrap(secretKey(aes, "AES")),
                 wrap(kekHandle, aesHandle, AES_KEY_WRAP, RFC3394_IV, 64)));
         Cipher kwp = Cipher.getInstance("AESWrapPad");
         kwp.init(Cipher.WRAP_MODE, kek);
-        check("4241 equals AESWrapPad", Arrays.equals(kwp.wrap(new SecretKeySpec(gen, "HMAC")),
+        check("4241 equals AESWrapPad", Arrays.equals(kwp.wrap(secretKey(gen, "HMAC")),
                 wrap(kekHandle, genHandle, AES_KEY_WRAP_PAD, null, 64)));
         byte[] padded = Arrays.copyOf(gen, 24);
         Arrays.fill(padded, 20, 24, (byte) 4);
@@ -243,7 +235,7 @@ public final class KeyGenTest extends BridgeTest {
                     Util.wrapKey(session, kekHandle, aesHandle, out, outLen, AES_GCM, iv, NO_HASH, tag));
             checkEq("GCM wrapped length", 16, outLen[0]);
             Cipher gcm = Cipher.getInstance("AES/GCM/NoPadding");
-            gcm.init(Cipher.DECRYPT_MODE, kek, new GCMParameterSpec(128, Arrays.copyOf(iv, 12)));
+            gcm.init(Cipher.DECRYPT_MODE, kek, gcmParams(128, Arrays.copyOf(iv, 12)));
             byte[] both = Arrays.copyOf(out, 32);
             System.arraycopy(tag, 0, both, 16, 16);
             check("JDK's AES/GCM opens the HSM's GCM wrap", Arrays.equals(aes, gcm.doFinal(both)));

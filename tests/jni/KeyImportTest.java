@@ -4,7 +4,6 @@ import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECGenParameterSpec;
 import java.util.Arrays;
 
 /**
@@ -24,9 +23,7 @@ public final class KeyImportTest extends BridgeTest {
 
         String[][] curves = {{"secp256r1", "415", "32"}, {"secp384r1", "715", "48"}, {"secp521r1", "716", "66"}};
         for (String[] c : curves) {
-            KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-            ecGen.initialize(new ECGenParameterSpec(c[0]));
-            KeyPair kp = ecGen.generateKeyPair();
+            KeyPair kp = ecGenerator(c[0]).generateKeyPair();
             ECPublicKey ec = (ECPublicKey) kp.getPublic();
             int n = Integer.parseInt(c[2]);
             byte[] point = new byte[1 + 2 * n];

@@ -3,19 +3,15 @@ import com.ostrel.qel2.ImportKey;
 import com.ostrel.qel2.Util;
 
 import java.math.BigInteger;
-import java.security.KeyFactory;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.SecureRandom;
 import java.security.interfaces.ECPrivateKey;
 import java.security.interfaces.RSAPrivateCrtKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECGenParameterSpec;
-import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import javax.crypto.Cipher;
-import javax.crypto.spec.GCMParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
+import javax.crypto.SecretKey;
 
 /**
  * Util.unwrapKey and the private and secret ImportKey natives against the
@@ -55,9 +51,9 @@ public final class UnwrapImportTest extends BridgeTest {
     void unwraps() throws Exception {
         long[] k = handles(1);
         checkEq("KEK", 0, Generator.generateAESKey(session, 256, "kek", true, false, k));
-        SecretKeySpec kek = new SecretKeySpec(export(k[0]), "AES");
+        SecretKey kek = secretKey(export(k[0]), "AES");
         byte[] value = random(16);
-        SecretKeySpec key = new SecretKeySpec(value, "AES");
+        SecretKey key = secretKey(value, "AES");
 
         Cipher kw = Cipher.getInstance("AESWrap");
         kw.init(Cipher.WRAP_MODE, kek);
@@ -71,7 +67,7 @@ public final class UnwrapImportTest extends BridgeTest {
         // AES-GCM: the data is the ciphertext followed by its tag.
         byte[] iv = random(12);
         Cipher gcm = Cipher.getInstance("AES/GCM/NoPadding");
-        gcm.init(Cipher.ENCRYPT_MODE, kek, new GCMParameterSpec(128, iv));
+        gcm.init(Cipher.ENCRYPT_MODE, kek, gcmParams(128, iv));
         byte[] sealed = gcm.doFinal(value);
         checkEq("GCM data: 16 bytes and a 16-byte tag", 32, sealed.length);
         check("AES/GCM unwrapped by the HSM", Arrays.equals(value,
@@ -87,8 +83,7 @@ public final class UnwrapImportTest extends BridgeTest {
         long[] pub = handles(1);
         long[] priv = handles(1);
         checkEq("RSA pair", 0, Generator.generateRSAKeyPair(session, 2048, 65537, "p", "q", true, false, pub, priv));
-        RSAPublicKey pk = (RSAPublicKey) KeyFactory.getInstance("RSA")
-                .generatePublic(new X509EncodedKeySpec(exportedPublicKey(pub[0])));
+        RSAPublicKey pk = (RSAPublicKey) x509PublicKey("RSA", exportedPublicKey(pub[0]));
         Cipher oaep = Cipher.getInstance("RSA/ECB/OAEPWithSHA-1AndMGF1Padding");
         oaep.init(Cipher.ENCRYPT_MODE, pk);
         check("RSA-OAEP unwrapped by the HSM", Arrays.equals(value,
@@ -145,9 +140,7 @@ public final class UnwrapImportTest extends BridgeTest {
                 false, true, r, 4241));
         check("imported RSA key exports as given", Arrays.equals(block, export(r[0])));
 
-        KeyPairGenerator ecGen = KeyPairGenerator.getInstance("EC");
-        ecGen.initialize(new ECGenParameterSpec("secp256r1"));
-        KeyPair kp = ecGen.generateKeyPair();
+        KeyPair kp = ecGenerator("secp256r1").generateKeyPair();
         byte[] scalar = fixed(((ECPrivateKey) kp.getPrivate()).getS(), 32);
         long[] e = handles(1);
         checkEq("importECPrivateKey", 0, ImportKey.importECPrivateKey(session, scalar, "imported-ec", 415, false,
