@@ -4,6 +4,15 @@
 # function a public header declares for export is defined in the library, so
 # a declared call never fails at an application's link or load time.
 #   cmake -DNM=nm -DCC=cc -DBRIDGE=ON -DLIB=libqel2.so -DINCLUDE_DIR=include -P exports.cmake
+
+# Stops with `what` and the names, one a line, when there are any.
+function(fail_listing names what)
+  if(names)
+    list(JOIN names "\n  " text)
+    message(FATAL_ERROR "${what}:\n  ${text}")
+  endif()
+endfunction()
+
 execute_process(COMMAND ${NM} -D --defined-only ${LIB} OUTPUT_VARIABLE table
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -43,10 +52,7 @@ endforeach()
 if(count EQUAL 0)
   message(FATAL_ERROR "no exported symbols read from ${LIB}")
 endif()
-if(stray)
-  list(JOIN stray "\n  " stray)
-  message(FATAL_ERROR "exported but not in a public header:\n  ${stray}")
-endif()
+fail_listing("${stray}" "exported but not in a public header")
 
 # The reverse, on the preprocessed headers so that declarations written by
 # macros count too. The host-side helpers of qel2_openssl_util.h come with the
@@ -82,8 +88,5 @@ endforeach()
 if(ndecl EQUAL 0)
   message(FATAL_ERROR "no exported declarations read from ${INCLUDE_DIR}")
 endif()
-if(missing)
-  list(JOIN missing "\n  " missing)
-  message(FATAL_ERROR "declared for export but not defined in ${LIB}:\n  ${missing}")
-endif()
+fail_listing("${missing}" "declared for export but not defined in ${LIB}")
 message(STATUS "${count} exported symbols, all public; ${ndecl} declared exports, all defined")
