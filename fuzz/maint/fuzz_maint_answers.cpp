@@ -21,9 +21,9 @@
 
 #include "../common/stand_in_daemon.h"
 
-#include "mgmt/mgmt_request.h"
 #include "qel2.h"
 #include "qel2_admin2.h"
+#include "request/mgmt_request.h"
 
 namespace {
 

@@ -27,9 +27,9 @@
 #include "../common/stand_in_daemon.h"
 
 #include "daemon_intf/transport_seam.h"
-#include "mgmt/mgmt_request.h"
 #include "mgmt/objects/objects_internal.h"
 #include "qel2.h"
+#include "request/mgmt_request.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "admin_fixture.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
+#include "request/mgmt_request.h"
 
 using namespace admin_test;
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "crypto_fixture.h"
-#include "mgmt/app_state.h"
+#include "request/app_state.h"
 
 using namespace crypto_test;
 

@@ -17,12 +17,12 @@
 
 #include <hsmsim/daemon.h>
 
-#include "mgmt/mgmt_request.h"
 #include "private_opt.h"
 #include "qel2.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
+#include "request/mgmt_request.h"
 #include "wire_view.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include <hsmsim/daemon.h>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2.h"
+#include "request/mgmt_request.h"
 #include "wire_view.h"
 
 namespace mgmt_test {

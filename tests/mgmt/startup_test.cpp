@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "daemon_intf/sdk_state.h"
-#include "mgmt/app_state.h"
+#include "request/app_state.h"
 #include "sim_fixture.h"
 
 using namespace mgmt_test;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "crypto_fixture.h"
-#include "mgmt/app_state.h"
 #include "qel2_ssl.h"
+#include "request/app_state.h"
 
 namespace ssl_test {
 

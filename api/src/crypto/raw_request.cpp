@@ -5,7 +5,7 @@
 #include <new>
 
 #include "common/be_codec.h"
-#include "mgmt/app_state.h"
+#include "request/app_state.h"
 
 namespace qel2::crypto {
 

@@ -18,9 +18,9 @@
 #include <memory>
 #include <vector>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_crypto.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 namespace qel2::crypto {
 

@@ -6,9 +6,9 @@
 
 #include "mgmt/admin/header_command.h"
 #include "mgmt/mgmt_common.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -1,6 +1,6 @@
 #include "mgmt/admin/header_command.h"
 
-#include "mgmt/mgmt_request.h"
+#include "request/mgmt_request.h"
 
 namespace qel2::mgmt {
 

@@ -2,10 +2,10 @@
 // zeroise (plain and with a reset type) and the slave configuration.
 #include "mgmt/admin/header_command.h"
 #include "mgmt/admin/teardown.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_crypto.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

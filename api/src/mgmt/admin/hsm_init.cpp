@@ -8,9 +8,9 @@
 #include <string>
 
 #include "mgmt/admin/teardown.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -2,9 +2,9 @@
 // into partition information records.
 #include <cstdio>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

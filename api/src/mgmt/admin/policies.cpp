@@ -1,8 +1,8 @@
 // The HSM's policy set (read raw, as the HSM keeps it) and the change of one
 // policy.
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

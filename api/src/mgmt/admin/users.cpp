@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "mgmt/mgmt_request.h"
+#include "request/mgmt_request.h"
 
 namespace qel2::mgmt::backup {
 

@@ -6,9 +6,9 @@
 // ERR_BUFFER_TOO_SMALL with the length needed, never as a cut success.
 #include <cstdio>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -3,9 +3,9 @@
 // receives the next. One worker and one record serve them all.
 #include <algorithm>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

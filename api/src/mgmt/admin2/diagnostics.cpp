@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "mgmt/admin2/file_handle.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

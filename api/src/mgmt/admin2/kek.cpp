@@ -6,11 +6,11 @@
 // short or inconsistent answer never reaches the caller or the key file.
 #include <cstdio>
 
-#include "mgmt/app_state.h"
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"
+#include "request/app_state.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

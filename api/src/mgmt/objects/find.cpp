@@ -5,11 +5,11 @@
 #include <cstdio>
 
 #include "common/template/attr_walk.h"
-#include "mgmt/app_state.h"
 #include "mgmt/objects/objects_internal.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"
 #include "qel2_template.h"
+#include "request/app_state.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

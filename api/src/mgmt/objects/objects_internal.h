@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_objects.h"
+#include "request/mgmt_request.h"
 
 namespace qel2::mgmt {
 

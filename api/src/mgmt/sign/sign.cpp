@@ -1,8 +1,8 @@
 // Signing a message with a private key object; the signature comes back in
 // the caller's buffer, its length in the answer's buffer size.
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -1,8 +1,8 @@
 // Verifying a signature with a public key object; the HSM's verdict is the
 // result.
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

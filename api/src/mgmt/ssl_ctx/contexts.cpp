@@ -1,8 +1,8 @@
 // Allocating and releasing SSL contexts: working areas on the HSM that hold
 // one TLS connection's secrets, named by a 64-bit handle.
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -1,9 +1,9 @@
 // The EAP-FAST key operations on an SSL context: the session key seed
 // export and the PAC handshake. The server random travels before the
 // client random; the seed comes back as 56 bytes.
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -1,8 +1,8 @@
 // ECDH between a private key object and a peer's public key; the shared
 // secret stays in the SSL context.
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -2,9 +2,9 @@
 // most 65535 bytes, so longer requests are asked for piece by piece.
 #include <algorithm>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sign.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -6,12 +6,12 @@
 #include <memory>
 #include <new>
 
-#include "mgmt/mgmt_request.h"
 #include "mgmt/wrap/wrap_internal.h"
 #include "qel2_attributes.h"
 #include "qel2_errors.h"
 #include "qel2_helpers.h"
 #include "qel2_objects.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

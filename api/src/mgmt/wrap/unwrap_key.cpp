@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "mgmt/mgmt_request.h"
 #include "mgmt/objects/objects_internal.h"
 #include "mgmt/wrap/wrap_internal.h"
 #include "qel2_errors.h"
 #include "qel2_keys.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

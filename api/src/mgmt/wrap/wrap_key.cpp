@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mgmt/mgmt_request.h"
 #include "mgmt/objects/objects_internal.h"
 #include "mgmt/wrap/wrap_internal.h"
 #include "qel2_errors.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -1,8 +1,8 @@
 // Per-device and per-application state of the SDK: application ids, login
 // nonces and the DMA mode. Written at application initialise and shutdown
 // (callers do those from one thread) and read without a lock.
-#ifndef QEL2_MGMT_APP_STATE_H
-#define QEL2_MGMT_APP_STATE_H
+#ifndef QEL2_REQUEST_APP_STATE_H
+#define QEL2_REQUEST_APP_STATE_H
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Shared workers behind the numbered variants of the session, login and
 // information calls (the exported forms are declared in qel2_sdk.h).
-#ifndef QEL2_MGMT_MGMT_WORKERS_H
-#define QEL2_MGMT_MGMT_WORKERS_H
+#ifndef QEL2_MGMT_SESSION_MGMT_WORKERS_H
+#define QEL2_MGMT_SESSION_MGMT_WORKERS_H
 
 #include "qel2_records.h"
 #include "qel2_transport.h"

@@ -2,8 +2,8 @@
 // one response record in output segment 0, the descriptor filled the same
 // way by every operation, and the result formed in three layers (transport
 // status, request status, the HSM's response code).
-#ifndef QEL2_MGMT_MGMT_REQUEST_H
-#define QEL2_MGMT_MGMT_REQUEST_H
+#ifndef QEL2_REQUEST_MGMT_REQUEST_H
+#define QEL2_REQUEST_MGMT_REQUEST_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Session information, raw (big-endian) and converted to host order.
 #include <cstdio>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "daemon_intf/sdk_state.h"
-#include "mgmt/app_state.h"
 #include "mgmt/mgmt_common.h"
-#include "mgmt/mgmt_request.h"
-#include "mgmt/mgmt_workers.h"
+#include "mgmt/session/mgmt_workers.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"
+#include "request/app_state.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

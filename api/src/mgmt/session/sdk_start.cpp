@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "daemon_intf/sdk_state.h"
-#include "mgmt/app_state.h"
 #include "mgmt/mgmt_common.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"
+#include "request/app_state.h"
 
 namespace {
 constexpr ComponentVersion kOwnVersion = {2, 3};

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "daemon_intf/sdk_state.h"
-#include "mgmt/app_state.h"
 #include "qel2_sdk.h"
+#include "request/app_state.h"
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-#include "mgmt/mgmt_request.h"
+#include "request/mgmt_request.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,9 +1,9 @@
 // The login state of a session and the login failure count of a user.
 #include <cstring>
 
-#include "mgmt/mgmt_request.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;

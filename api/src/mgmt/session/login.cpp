@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "mgmt/mgmt_common.h"
-#include "mgmt/mgmt_request.h"
-#include "mgmt/mgmt_workers.h"
+#include "mgmt/session/mgmt_workers.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"
+#include "request/mgmt_request.h"
 
 using namespace qel2;
 using namespace qel2::mgmt;
