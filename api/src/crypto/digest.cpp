@@ -49,11 +49,7 @@ QEL2_EXPORT Uint32 Qel2Random(Uint32 session_handle, OperationMode operation_mod
   RawRequest rq(KQ_VANTOR_CMD, opcode(major::kRandom, kMinorRandom),
                 RawRequest::masked(session_handle));
   rq.params(length, 0).out(random, length);
-  const uint32_t r = rq.send(operation_mode, request_id);
-  // Fewer bytes than asked for would leave the caller's buffer partly unset.
-  if (r == 0 && operation_mode == OSTREL_BLOCKING && rq.received(0) != length)
-    return TESSALINE_INVALID_MSG;
-  return r;
+  return rq.send(operation_mode, request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2Hmac(Uint32 session_handle, request_type request_type, HashType hash_type,

@@ -174,6 +174,13 @@ TlsRequest &TlsRequest::out(void *buf, uint32_t size) {
   return *this;
 }
 
+TlsRequest &TlsRequest::out_upto(void *buf, uint32_t size, uint32_t need) {
+  rq_.out_upto(buf, size, need);
+  out_total_ += size;
+  ++out_count_;
+  return *this;
+}
+
 TlsRequest &TlsRequest::out_rounded(void *dest, uint32_t len) {
   rq_.out_rounded(dest, len);
   out_total_ += crypto::r8(len);
