@@ -18,9 +18,9 @@ uint32_t iv_len(CipherType c) {
 }
 
 uint32_t check_common(uint32_t req_type, const Uint32 *request_id, uint64_t context_handle) {
-  // Types 2 and 3 go out non-blocking without the id check.
-  if (req_type == OSTREL_NON_BLOCKING)
-    if (uint32_t r = crypto::check_nonblocking(req_type, request_id)) return r;
+  // Every non-zero type goes out non-blocking: its answer lands in the
+  // caller's buffers after the call, collected by nobody without an id.
+  if (uint32_t r = crypto::check_nonblocking(req_type, request_id)) return r;
   return crypto::check_context(context_handle);
 }
 

@@ -59,8 +59,9 @@ uint16_t mac_size(CipherType c, HashType h);
 // The cipher's explicit IV length, 0 for a cipher outside the table.
 uint32_t iv_len(CipherType c);
 
-// Non-blocking type 1 without a request id pointer (ERR_ARGUMENTS_BAD, with
-// the message), then the context handle (ERR_ILLEGAL_CONTEXT_HANDLE).
+// A non-blocking request (any non-zero type) without a request id pointer
+// (ERR_ARGUMENTS_BAD, with the message), then the context handle
+// (ERR_ILLEGAL_CONTEXT_HANDLE).
 uint32_t check_common(uint32_t req_type, const Uint32 *request_id, uint64_t context_handle);
 // Hash type 1 to 6 and a cipher of the table, else ERR_BAD_CIPHER_OR_MAC.
 uint32_t check_suite(CipherType c, HashType h);
