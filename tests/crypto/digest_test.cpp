@@ -132,6 +132,18 @@ TEST_F(Digest, RandomRefusesANullBufferAndAShortAnswer) {
   EXPECT_NE(0u, Qel2Random(session_, OSTREL_BLOCKING, 16, out.data(), nullptr));
 }
 
+// Length 0 asks for nothing: no buffer is needed, an empty output segment
+// goes out.
+TEST_F(Digest, RandomOfLengthZeroNeedsNoBuffer) {
+  EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 0, nullptr, nullptr));
+  ASSERT_EQ(1u, sent());
+  const Wire w = last();
+  ASSERT_EQ(1u, w.out.size());
+  EXPECT_EQ(0, w.out[0].size);
+  EXPECT_EQ(0, w.rlen);
+  EXPECT_EQ(0, w.param1);
+}
+
 // The requests as framed, byte for byte where the convention fixes them.
 TEST_F(Digest, RequestLayouts) {
   Uint8 msg[5] = {1, 2, 3, 4, 5}, out[64];

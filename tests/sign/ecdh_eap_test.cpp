@@ -113,6 +113,17 @@ TEST_F(EcdhEapWire, FipsRandomDeliversExactlyWhatWasAsked) {
   EXPECT_EQ(0u, full_requests());
 }
 
+// Length 0 asks for nothing: no buffer is needed, one empty output segment
+// goes out.
+TEST_F(EcdhEapWire, FipsRandomOfLengthZeroNeedsNoBuffer) {
+  d().script(KQ_MGMT_VNX_CMD, KQ_FIPS_RAND, payload(Bytes{}, 1));
+  ASSERT_EQ(0u, Qel2GenerateFipsRandom(session_, nullptr, 0));
+  Msg m = only(KQ_FIPS_RAND);
+  EXPECT_EQ((std::vector<uint16_t>{0}), m.out_sizes);
+  EXPECT_EQ(0, m.rlen);
+  EXPECT_EQ(0, m.param2);
+}
+
 // A TLS 1.2 PRF (P_SHA256) on the host.
 Bytes prf(const Bytes &secret, const std::string &label, const Uint8 *server, const Uint8 *client,
           size_t len) {

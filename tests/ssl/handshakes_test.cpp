@@ -322,9 +322,10 @@ TEST_F(Handshakes, ExactLengthBuffersBehindRoundedSegments) {
   EXPECT_EQ(47, w.in[4].offset);
 
   // P-521: coordinates and prime of 66 bytes, public point answered into
-  // 66-byte buffers.
+  // 66-byte buffers; then the two encrypted finished messages.
   Bytes answer_bytes(72, 0xA1);
   answer_bytes.insert(answer_bytes.end(), 72, 0xA2);
+  answer_bytes.insert(answer_bytes.end(), 2 * 48, 0xF1);
   answer(KQ_VNX_KEY_CMD, 0x2815, answer_bytes);
   std::vector<Uint8> gx(66, 0x11), gy(66, 0x12), prime(66, 0x13), px(66, 0x14), py(66, 0x15);
   std::vector<Uint8> pub_x(66), pub_y(66);

@@ -236,17 +236,55 @@ TEST_F(Records, RefusedBeforeSending) {
   });
 }
 
-// Request types 2 and 3 go out non-blocking without the request id check.
-TEST_F(Records, OtherNonBlockingTypesSkipTheIdCheck) {
-  answer_empty(KQ_VANTOR_CMD, kApp);
-  Bufs b;  // outlives both pending requests
-  for (request_type rt : {OSTREL_SPEED, OSTREL_KERNEL}) {
-    d().clear_captured();
-    EXPECT_EQ(
-        Uint32(ERR_REQUEST_PENDING),
-        Qel2EncryptRecord(session_, rt, kCtx, RC4_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, APP_DATA, 0,
-                          nullptr, nullptr, 10, *b.msg, &b.len, *b.out, nullptr));
-    EXPECT_TRUE(d().wait_captured(1, std::chrono::milliseconds(2000)));
+// Every non-zero request type goes out non-blocking: without a request id
+// pointer nobody could collect the answer that lands in the caller's
+// buffers, so each TLS call refuses it before sending; with one it is sent.
+TEST_F(Records, EveryNonBlockingTypeNeedsARequestId) {
+  const Uint32 s = session_;
+  struct Row {
+    std::string name;
+    std::function<Uint32(Bufs &, request_type, Uint32 *)> call;
+  };
+  const std::vector<Row> rows = {
+      {"record encryption",
+       [&](Bufs &b, request_type rt, Uint32 *id) {
+         return Qel2EncryptRecord(s, rt, kCtx, RC4_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, APP_DATA, 0,
+                                  nullptr, nullptr, 10, *b.msg, &b.len, *b.out, id);
+       }},
+      {"record decryption",
+       [&](Bufs &b, request_type rt, Uint32 *id) {
+         return Qel2DecryptRecord(s, rt, kCtx, RC4_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, APP_DATA,
+                                  nullptr, nullptr, 30, *b.rec, &b.len, *b.out, id);
+       }},
+      {"finished",
+       [&](Bufs &b, request_type rt, Uint32 *id) {
+         return Qel2FinishedFinish(s, rt, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, 100, *b.hs, *b.ec,
+                                   *b.es, nullptr, nullptr, id);
+       }},
+      {"premaster handshake",
+       [&](Bufs &b, request_type rt, Uint32 *id) {
+         return Qel2OtherVerify(s, rt, kCtx, AES_128, SHA1_TYPE, SHA1_TYPE, VER_TLS, 48, *b.pms,
+                                *b.crand, *b.srand, 100, *b.hs, *b.vd, nullptr, id);
+       }},
+  };
+  std::vector<std::unique_ptr<Bufs>> pending;  // outlive the requests sent
+  for (const Row &r : rows) {
+    for (request_type rt : {OSTREL_NON_BLOCKING, OSTREL_SPEED, OSTREL_KERNEL}) {
+      SCOPED_TRACE(r.name + ", type " + std::to_string(rt));
+      d().clear_captured();
+      pending.push_back(std::make_unique<Bufs>());
+      testing::internal::CaptureStdout();
+      const Uint32 got = r.call(*pending.back(), rt, nullptr);
+      const std::string out = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD), got);
+      EXPECT_EQ("null request_id pointer in non blocking request", out);
+      EXPECT_EQ(0u, sent());
+      Uint32 id = 0xFFFFFFFF;  // written by the call
+      EXPECT_EQ(Uint32(ERR_REQUEST_PENDING), r.call(*pending.back(), rt, &id));
+      EXPECT_NE(0xFFFFFFFFu, id);
+      EXPECT_TRUE(d().wait_captured(1, std::chrono::milliseconds(2000)));
+    }
   }
 }
 

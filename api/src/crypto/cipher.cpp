@@ -20,6 +20,10 @@ struct CipherRequest {
   uint32_t iv_len = 0;  // 0: no IV segment (ECB)
   bool has_output = true;
   uint32_t out_size = 0, out_meaningful = 0;
+  // Bytes a success must deliver: the whole output, or for a capacity
+  // larger than the result the result's length.
+  uint32_t out_need = kWholeOutput;
+  static constexpr uint32_t kWholeOutput = 0xFFFFFFFF;
 };
 
 Uint32 send_cipher(const CipherRequest &c, Uint32 session_handle, request_type rt, Uint16 length,
@@ -28,7 +32,12 @@ Uint32 send_cipher(const CipherRequest &c, Uint32 session_handle, request_type r
   rq.params(c.param1, 0).dma_mode();
   if (c.iv_len) rq.in(c.iv, c.iv_len);
   rq.key(key_handle).in(input, length);
-  if (c.has_output) rq.out(output, c.out_size, c.out_meaningful);
+  if (c.has_output) {
+    if (c.out_need == CipherRequest::kWholeOutput)
+      rq.out(output, c.out_size, c.out_meaningful);
+    else
+      rq.out_upto(output, c.out_size, c.out_need);
+  }
   return rq.send(rt, request_id);
 }
 
@@ -45,12 +54,15 @@ uint32_t check_mode(CipherMode mode, const char *message) {
 uint16_t mode_param(CipherMode mode) { return static_cast<uint16_t>(mode * 8); }
 
 // The capacity variants: output segment of the caller's capacity, when an
-// output buffer is given.
-Uint32 send_capacity(uint16_t opcode, uint32_t iv_len, Uint32 session_handle, request_type rt,
-                     Uint16 length, const Uint8 *input, Uint8 *output, const Ulong *capacity,
-                     const Uint8 *iv, Uint64 key_handle, Uint32 *request_id) {
+// output buffer is given; the result has the size `natural` (the input's
+// length, rounded to whole blocks by an encryption).
+Uint32 send_capacity(uint16_t opcode, uint32_t iv_len, uint32_t natural, Uint32 session_handle,
+                     request_type rt, Uint16 length, const Uint8 *input, Uint8 *output,
+                     const Ulong *capacity, const Uint8 *iv, Uint64 key_handle,
+                     Uint32 *request_id) {
   const uint32_t cap = static_cast<uint32_t>(*capacity);
-  CipherRequest c{opcode, 0, iv, iv_len, output != nullptr, cap, cap};
+  CipherRequest c{
+      opcode, 0, iv, iv_len, output != nullptr, cap, cap, cap < natural ? cap : natural};
   return send_cipher(c, session_handle, rt, length, input, output, key_handle, request_id);
 }
 
@@ -154,9 +166,9 @@ QEL2_EXPORT Uint32 Qel2Encrypt3Des2(Uint32 session_handle, request_type request_
   if (uint32_t r = check_nonblocking(request_type, request_id)) return r;
   if (!output_len_ptr) return ERR_ARGUMENTS_BAD;
   if (uint32_t r = check_length(length)) return r;
-  return send_capacity(opcode(major::kCipher, MINOR_OP_DES3_ENC), kDesIv, session_handle,
-                       request_type, length, input, output, output_len_ptr, iv, key_handle,
-                       request_id);
+  return send_capacity(opcode(major::kCipher, MINOR_OP_DES3_ENC), kDesIv, r8_16(length),
+                       session_handle, request_type, length, input, output, output_len_ptr, iv,
+                       key_handle, request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2Decrypt3Des2(Uint32 session_handle, request_type request_type, Uint16 length,
@@ -165,7 +177,7 @@ QEL2_EXPORT Uint32 Qel2Decrypt3Des2(Uint32 session_handle, request_type request_
   if (uint32_t r = check_nonblocking(request_type, request_id)) return r;
   if (uint32_t r = check_length(length)) return r;
   if (!output_len_ptr) return ERR_ARGUMENTS_BAD;
-  return send_capacity(opcode(major::kCipher, MINOR_OP_DES3_DEC), kDesIv, session_handle,
+  return send_capacity(opcode(major::kCipher, MINOR_OP_DES3_DEC), kDesIv, length, session_handle,
                        request_type, length, input, output, output_len_ptr, iv, key_handle,
                        request_id);
 }
@@ -176,9 +188,9 @@ QEL2_EXPORT Uint32 Qel2EncryptAes2(Uint32 session_handle, request_type request_t
   if (uint32_t r = check_nonblocking(request_type, request_id)) return r;
   if (!output_len_ptr) return ERR_ARGUMENTS_BAD;
   if (uint32_t r = check_length(length)) return r;
-  return send_capacity(opcode(major::kCipher, MINOR_OP_AES_ENC), kAesIv, session_handle,
-                       request_type, length, input, output, output_len_ptr, iv, key_handle,
-                       request_id);
+  return send_capacity(opcode(major::kCipher, MINOR_OP_AES_ENC), kAesIv, r16_16(length),
+                       session_handle, request_type, length, input, output, output_len_ptr, iv,
+                       key_handle, request_id);
 }
 
 QEL2_EXPORT Uint32 Qel2DecryptAes2(Uint32 session_handle, request_type request_type, Uint16 length,
@@ -188,7 +200,7 @@ QEL2_EXPORT Uint32 Qel2DecryptAes2(Uint32 session_handle, request_type request_t
   if (length % 16 != 0) return ERR_ILLEGAL_INPUT_LENGTH;
   if (uint32_t r = check_length(length)) return r;
   if (!output_len_ptr) return ERR_ARGUMENTS_BAD;
-  return send_capacity(opcode(major::kCipher, MINOR_OP_AES_DEC), kAesIv, session_handle,
+  return send_capacity(opcode(major::kCipher, MINOR_OP_AES_DEC), kAesIv, length, session_handle,
                        request_type, length, input, output, output_len_ptr, iv, key_handle,
                        request_id);
 }

@@ -143,9 +143,9 @@ QEL2_EXPORT Uint32 Qel2ECDSASign2(Uint32 session_handle, request_type request_ty
   rq.in_rounded(k, a).key(key_handle_le).in_rounded(pHash, h);
   // The HSM returns the length of r and s together; the caller gets one half.
   rq.attest(1).length_word([prime_len](uint16_t n) { *prime_len = static_cast<Uint16>(n >> 1); },
-                           false);
-  if (r) rq.out_rounded(r, a);
-  if (s) rq.out_rounded(s, a);
+                           false, 2);
+  if (r) rq.out_rounded(r, a).stated();
+  if (s) rq.out_rounded(s, a).stated();
   rq.lengths(static_cast<uint16_t>(r8(h) + r8(a) + 16), static_cast<uint16_t>(2 * r8(a) + 2));
   return rq.send(request_type, request_id);
 }

@@ -55,13 +55,14 @@ Uint32 encrypt(Uint32 session_handle, request_type rt, Uint8 *iv, Uint64 key_han
   return rq.send(rt, request_id);
 }
 
+// The plaintext has the data's length, whatever capacity holds it.
 Uint32 decrypt(Uint32 session_handle, request_type rt, Uint8 *iv, Uint64 key_handle, Uint16 aad_len,
                Uint8 *aad, Uint16 length, Uint8 *input, Uint16 tag_length, Uint8 *tag,
                Uint8 *output, bool has_output, uint32_t out_size, Uint32 *request_id) {
   GcmRequest rq(MINOR_OP_AES_GCM_DEC, session_handle, dec_word(tag_length), iv, key_handle, aad_len,
                 aad, length, input);
   rq.in(tag, tag_length);
-  if (has_output) rq.out(output, out_size);
+  if (has_output) rq.out_upto(output, out_size, out_size < length ? out_size : length);
   return rq.send(rt, request_id);
 }
 

@@ -151,12 +151,26 @@ RawRequest &RawRequest::in_rounded(const void *data, uint32_t len) {
   return *this;
 }
 
+void RawRequest::expect(Whole::Kind kind, uint32_t bytes) {
+  const request_buffer &rb = rq_.raw();
+  if (rb.outcnt == 0 || rb.outcnt > MAX_SEGMENTS) return;
+  whole_.fill[rb.outcnt - 1] = {kind, bytes};
+  whole_.count = rb.outcnt;
+}
+
 RawRequest &RawRequest::out(void *buf, uint32_t size) { return out(buf, size, size); }
 
 RawRequest &RawRequest::out(void *buf, uint32_t size, uint32_t meaningful) {
+  out_upto(buf, size, size);
+  set_out_offset(meaningful);
+  return *this;
+}
+
+RawRequest &RawRequest::out_upto(void *buf, uint32_t size, uint32_t need) {
   if (size && !buf) null_segment_ = true;
   rq_.out(buf, size);
-  set_out_offset(meaningful);
+  set_out_offset(size);
+  expect(Whole::Kind::kBytes, need);
   return *this;
 }
 
@@ -164,23 +178,47 @@ RawRequest &RawRequest::out_rounded(void *dest, uint32_t len) {
   if (len && !dest) null_segment_ = true;
   rq_.out_copy(dest, len, r8(len));
   set_out_offset(len);
+  expect(Whole::Kind::kBytes, len);
   return *this;
 }
 
 RawRequest &RawRequest::discard(uint32_t size) {
   rq_.out_discard(size);
   set_out_offset(size);
+  expect(Whole::Kind::kAny, 0);
   return *this;
 }
 
-RawRequest &RawRequest::length_word(std::function<void(uint16_t)> write, bool transport_counts) {
+RawRequest &RawRequest::stated() {
+  const request_buffer &rb = rq_.raw();
+  if (rb.outcnt > 0) expect(Whole::Kind::kStated, rb.outoffset[rb.outcnt - 1]);
+  return *this;
+}
+
+RawRequest &RawRequest::length_word(std::function<void(uint16_t)> write, bool transport_counts,
+                                    uint8_t shares) {
   const unsigned seg = rq_.raw().outcnt;
   rq_.out_local(word_, sizeof word_);
   set_out_offset(sizeof word_);
+  expect(Whole::Kind::kBytes, sizeof word_);
   write_len_ = std::move(write);
   has_word_ = true;
   len_transport_counts_ = transport_counts;
-  word_seg_ = seg;
+  whole_.word = true;
+  whole_.word_seg = seg;
+  whole_.word_width = sizeof word_;
+  whole_.shares = shares ? shares : 1;
+  whole_.word_needed_for_size = true;
+  return *this;
+}
+
+RawRequest &RawRequest::out_length(void *buf, uint8_t width) {
+  const unsigned seg = rq_.raw().outcnt;
+  out(buf, width);
+  whole_.word = true;
+  whole_.word_seg = seg;
+  whole_.word_width = width;
+  whole_.shares = 1;
   return *this;
 }
 
@@ -192,27 +230,66 @@ RawRequest &RawRequest::length_without_word(std::function<void(uint16_t)> write,
   return *this;
 }
 
+bool RawRequest::Whole::word_value(const uint8_t *const segs[], const uint32_t got[],
+                                   uint32_t *value) const {
+  if (!word || word_seg >= count || !segs[word_seg] || got[word_seg] < word_width) return false;
+  *value = word_width == 4 ? be32_at(segs[word_seg]) : be16_at(segs[word_seg]);
+  return true;
+}
+
+bool RawRequest::Whole::holds(uint32_t status, const uint8_t *const segs[],
+                              const uint32_t got[]) const {
+  uint32_t stated_len = 0;
+  if (status == RET_RESULT_SIZE) return !word_needed_for_size || word_value(segs, got, &stated_len);
+  if (status != 0) return true;  // a failure delivers nothing to judge
+  if (word && !word_value(segs, got, &stated_len)) return false;
+  stated_len /= shares;
+  for (unsigned i = 0; i < count; ++i) {
+    const Fill &f = fill[i];
+    if (f.kind == Kind::kBytes && got[i] < f.bytes) return false;
+    // More than the caller's buffer holds, or than arrived.
+    if (f.kind == Kind::kStated && word && (stated_len > f.bytes || got[i] < stated_len))
+      return false;
+  }
+  return true;
+}
+
 uint32_t RawRequest::send(uint32_t req_type, Uint32 *request_id) {
   if (alloc_failed_) return ERR_DEVICE_MEMORY;
   if (null_segment_) return ERR_ARGUMENTS_BAD;
   const bool nonblocking = req_type != OSTREL_BLOCKING;
   if (nonblocking && write_len_) {
-    // Converted when the request is collected, from the entry's own word.
+    // Converted when the request is collected, from the entry's own word,
+    // and only from an answer that holds what it says.
     rq_.on_complete(
-        [write = write_len_, word = has_word_, seg = word_seg_](const mgmt::Completion &c) {
+        [write = write_len_, word = has_word_, whole = whole_](const mgmt::Completion &c) {
           if (!c.answered && c.status != RET_RESULT_SIZE) return;
-          const uint8_t *w = word ? c.seg(seg) : nullptr;
-          write(w && c.received(seg) >= 2 ? be16_at(w) : 0);
+          if (!whole.holds(c.status, c.segs, c.got)) return;
+          uint32_t n = 0;
+          if (word) whole.word_value(c.segs, c.got, &n);
+          write(static_cast<uint16_t>(n));
         });
   }
   const uint32_t transport = rq_.send(req_type);
   if (request_id) *request_id = rq_.request_id();
   const uint32_t result = rq_.result();
-  if (!nonblocking && write_len_) {
-    const uint32_t rule = len_transport_counts_ ? result : rq_.request_status();
-    if (rule == 0 || rule == RET_RESULT_SIZE) write_len_(has_word_ ? be16_at(word_) : 0);
+  if (nonblocking) return result;
+
+  const request_buffer &rb = rq_.raw();
+  const uint8_t *segs[MAX_SEGMENTS] = {};
+  uint32_t got[MAX_SEGMENTS] = {};
+  for (unsigned i = 0; i < rb.outcnt && i < MAX_SEGMENTS; ++i) {
+    segs[i] = reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(rb.outptr[i]));
+    got[i] = rq_.received(i);
   }
-  (void)transport;
+  if (transport == 0 && !whole_.holds(rq_.request_status(), segs, got))
+    return TESSALINE_INVALID_MSG;
+  if (write_len_) {
+    const uint32_t rule = len_transport_counts_ ? result : rq_.request_status();
+    uint32_t n = 0;  // no word, or none arrived (a failed transport): 0
+    if (has_word_) whole_.word_value(segs, got, &n);
+    if (rule == 0 || rule == RET_RESULT_SIZE) write_len_(static_cast<uint16_t>(n));
+  }
   return result;
 }
 

@@ -10,6 +10,17 @@
 // the zero-padded scratch behind rounded outputs) belong to the pending
 // request of a non-blocking call and are finished when it is collected;
 // nothing a later answer writes points into a returned frame.
+//
+// Whole answers: with no response record to say what arrived, a success
+// must fill every fixed-size output (out(), out_rounded(): their size or
+// meaningful length), or the caller would read its own stale bytes as the
+// HSM's; an output whose length the HSM states in a length word (stated())
+// must hold what the word says, and the word must not claim more than the
+// caller's buffer. A blocking call that gets less returns
+// TESSALINE_INVALID_MSG and hands out no length. A non-blocking one is
+// judged by the same rule when it is collected: the poll reports the
+// request's status as every poll does, and a short answer's length word is
+// not converted into the caller's length.
 #ifndef QEL2_CRYPTO_RAW_REQUEST_H
 #define QEL2_CRYPTO_RAW_REQUEST_H
 
@@ -116,29 +127,45 @@ class RawRequest {
   RawRequest &in_rounded(const void *data, uint32_t len);
 
   // Output segment into a caller buffer: size bytes, meaningful length
-  // `meaningful` (default: size).
+  // `meaningful` (default: size); a success fills all size bytes.
   RawRequest &out(void *buf, uint32_t size);
   RawRequest &out(void *buf, uint32_t size, uint32_t meaningful);
   // Rounded output: R8(len) bytes into owned zeroed scratch, meaningful
-  // length len; the first len bytes reach dest when the request succeeds.
+  // length len; the first len bytes reach dest when the request succeeds,
+  // and a success holds at least those.
   RawRequest &out_rounded(void *dest, uint32_t len);
+  // Output of at most size bytes whose length the answer decides: a success
+  // holds at least `need` of them (a capacity larger than the result, a
+  // record of any length).
+  RawRequest &out_upto(void *buf, uint32_t size, uint32_t need);
   // Output segment of size bytes nobody reads: the transport skips them, so
   // no storage outlives (or dies before) a non-blocking answer.
   RawRequest &discard(uint32_t size);
+  // Marks the last output as sized by the length word: the word (its share
+  // of it, see length_word) must not exceed the output's meaningful length,
+  // and a success holds as many bytes as the word says.
+  RawRequest &stated();
   // The 2-byte big-endian length word of the "2" variants, an output
   // segment owned by the request; write receives it in host order once the
-  // request completes with status 0 or RET_RESULT_SIZE. With
-  // transport_counts, a blocking send that failed in the transport writes
-  // nothing (the encryption variants test the call's result; the others the
-  // request status alone).
-  RawRequest &length_word(std::function<void(uint16_t)> write, bool transport_counts);
+  // request completes whole with status 0 or RET_RESULT_SIZE. `shares`: how
+  // many stated outputs the word counts together (an ECDSA signature's word
+  // counts r and s). With transport_counts, a blocking send that failed in
+  // the transport writes nothing (the encryption variants test the call's
+  // result; the others the request status alone).
+  RawRequest &length_word(std::function<void(uint16_t)> write, bool transport_counts,
+                          uint8_t shares = 1);
   // The same rule without a segment (a decryption into an HSM context): the
   // length is 0.
   RawRequest &length_without_word(std::function<void(uint16_t)> write, bool transport_counts);
+  // A length word of `width` bytes (2 or 4) delivered into the caller's own
+  // buffer as the HSM sends it, big-endian: a fixed-size output that also
+  // bounds the stated() outputs.
+  RawRequest &out_length(void *buf, uint8_t width);
 
   // Refuses a null pointer behind a non-empty segment (ERR_ARGUMENTS_BAD),
   // sends, stores the request id when a pointer is given (also after a
-  // failed send), and returns the transport status, else the request status.
+  // failed send), and returns the transport status, else the request status,
+  // else TESSALINE_INVALID_MSG for a blocking answer that is not whole.
   uint32_t send(uint32_t req_type, Uint32 *request_id);
 
   // Bytes the blocking answer placed in output segment i.
@@ -146,8 +173,31 @@ class RawRequest {
   request_buffer &raw() { return rq_.raw(); }
 
  private:
+  // What a successful answer must hold, per output segment, and where the
+  // length word is; copied into the finisher of a non-blocking request.
+  struct Whole {
+    enum class Kind : uint8_t { kAny, kBytes, kStated };
+    struct Fill {
+      Kind kind = Kind::kAny;
+      uint32_t bytes = 0;  // kBytes: at least this many; kStated: at most
+    };
+    Fill fill[MAX_SEGMENTS] = {};
+    unsigned count = 0;
+    bool word = false;
+    unsigned word_seg = 0;
+    uint8_t word_width = 2;
+    uint8_t shares = 1;
+    bool word_needed_for_size = false;  // the library converts it: 183 needs it too
+
+    // The word in host order; false when it did not arrive whole.
+    bool word_value(const uint8_t *const segs[], const uint32_t got[], uint32_t *value) const;
+    // false when an answer of this status lacks what the outputs need.
+    bool holds(uint32_t status, const uint8_t *const segs[], const uint32_t got[]) const;
+  };
+
   void set_in_offset(uint32_t meaningful);
   void set_out_offset(uint32_t meaningful);
+  void expect(Whole::Kind kind, uint32_t bytes);
 
   mgmt::MgmtRequest rq_;
   struct Scratch {
@@ -159,8 +209,8 @@ class RawRequest {
   uint8_t word_[2] = {};
   std::function<void(uint16_t)> write_len_;
   bool has_word_ = false;
-  unsigned word_seg_ = 0;
   bool len_transport_counts_ = false;
+  Whole whole_;
   bool null_segment_ = false;
   bool alloc_failed_ = false;
 };

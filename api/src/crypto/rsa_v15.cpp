@@ -44,7 +44,7 @@ Uint32 encrypt2(uint8_t minor, Uint32 session_handle, request_type rt, Uint64 ke
   RsaRequest rq(KQ_NON_SSL_VANTOR_CMD, opcode(major::kRsaLarge, minor), session_handle, 0,
                 static_cast<uint16_t>(block_type), key_handle, data, datalength);
   rq.attest(1).length_word([result_len_ptr](uint16_t n) { *result_len_ptr = n; }, true);
-  if (result) rq.out(result, static_cast<uint32_t>(*result_len_ptr));
+  if (result) rq.out(result, static_cast<uint32_t>(*result_len_ptr)).stated();
   return rq.send(rt, request_id);
 }
 
@@ -59,7 +59,7 @@ Uint32 decrypt(uint8_t minor, Uint32 session_handle, request_type rt, Uint64 key
                 static_cast<uint16_t>(block_type), key_handle, data, modlength);
   rq.ctx(place.ctx).lengths(static_cast<uint16_t>(modlength + 8),
                             static_cast<uint16_t>(modlength + 2));
-  if (!place.to_context) rq.out(out_length, 2).out(result, modlength);
+  if (!place.to_context) rq.out_length(out_length, 2).out(result, modlength).stated();
   return rq.send(rt, request_id);
 }
 
@@ -81,7 +81,7 @@ Uint32 decrypt2(uint8_t minor, Uint32 session_handle, request_type rt, Uint64 ke
         .lengths(static_cast<uint16_t>(modlength + 8), static_cast<uint16_t>(cap));
   } else {
     rq.attest(1).length_word(write, false);
-    if (result) rq.out(result, cap);
+    if (result) rq.out(result, cap).stated();
   }
   return rq.send(rt, request_id);
 }

@@ -95,7 +95,7 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v22Enc2(Uint32 session_handle, request_type request_
                 enc_word(padding_type, hash_type), key_handle);
   rq.in(data, datalength);
   length_word(rq, result_len_ptr, true);
-  if (result) rq.out(result, static_cast<uint32_t>(*result_len_ptr));
+  if (result) rq.out(result, static_cast<uint32_t>(*result_len_ptr)).stated();
   return rq.send(request_type, request_id);
 }
 
@@ -116,7 +116,7 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v22Dec(Uint32 session_handle, request_type request_t
   if (place.to_context)
     rq.lengths(static_cast<uint16_t>(modlength + 8), modlength);
   else
-    rq.out(result, modlength - 4u).out(result_len, 4);
+    rq.out(result, modlength - 4u).stated().out_length(result_len, 4);
   return rq.send(request_type, request_id);
 }
 
@@ -139,7 +139,7 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v22Dec2(Uint32 session_handle, request_type request_
         .lengths(static_cast<uint16_t>(modlength + 8), static_cast<uint16_t>(cap));
   } else {
     length_word(rq, result_len, false);
-    if (result) rq.out(result, cap);
+    if (result) rq.out(result, cap).stated();
   }
   return rq.send(request_type, request_id);
 }
@@ -171,7 +171,7 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v22Sign2(Uint32 session_handle, request_type request
                 key_handle);
   rq.in(mHash, mHashLen);
   length_word(rq, pSignature_len, false);
-  if (pSignature) rq.out(pSignature, static_cast<uint32_t>(*pSignature_len));
+  if (pSignature) rq.out(pSignature, static_cast<uint32_t>(*pSignature_len)).stated();
   return rq.send(request_type, request_id);
 }
 
@@ -204,7 +204,7 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v22Verify2(Uint32 session_handle, request_type reque
                 verify_word(hash_type), key_handle);
   rq.in(pSignature, modlength).in(mHash, mHashLen);
   length_word(rq, pDecSign_len, false);
-  if (pDecSignature) rq.out(pDecSignature, static_cast<uint32_t>(*pDecSign_len));
+  if (pDecSignature) rq.out(pDecSignature, static_cast<uint32_t>(*pDecSign_len)).stated();
   return rq.send(request_type, request_id);
 }
 

@@ -21,7 +21,8 @@ Uint32 submit(Uint32 session_handle, request_type rt, Uint8 *host_write_seq, Uin
   RawRequest rq(FW_TUNNEL_INPUT_CMD, kTunnelOpcode, session_handle, timeout);
   rq.params(static_cast<uint16_t>(inp_record_sz - 8), kTunnelParam).dma_mode();
   rq.in(host_write_seq, kSeqLen).in(host_inp_record, inp_record_sz);
-  rq.out(fw_write_seq, kSeqLen).out(fw_outp_record, outp_record_sz);
+  // The answer record may be shorter than its buffer; the sequence is whole.
+  rq.out(fw_write_seq, kSeqLen).out_upto(fw_outp_record, outp_record_sz, 0);
   rq.raw().err_info = reinterpret_cast<uintptr_t>(err_info);
   rq.raw().updated_rlen = reinterpret_cast<uintptr_t>(updated_rlen);
   return rq.send(rt, request_id);

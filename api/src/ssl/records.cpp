@@ -116,7 +116,8 @@ QEL2_EXPORT Uint32 Qel2DecryptRecord(Uint32 session_handle, request_type request
   rq.in(record, record_length);
   if (dtls(ssl_version) && mode != SSL_CIPHER_MODE_GCM) rq.sink(iv_len(cipher_type) + kSeqLen);
   const unsigned message_seg = rq.out_count();
-  rq.out(message, record_length);
+  // How much must arrive is the padding's and the MAC's to tell (strip).
+  rq.out_upto(message, record_length, 0);
   if (Uint32 r = rq.send(request_type, request_id)) return r;
   if (!blocking) return 0;
   return strip(cipher_type, ssl_version, mac_size(cipher_type, hash_type), message, record_length,

@@ -18,9 +18,9 @@ uint32_t iv_len(CipherType c) {
 }
 
 uint32_t check_common(uint32_t req_type, const Uint32 *request_id, uint64_t context_handle) {
-  // Types 2 and 3 go out non-blocking without the id check.
-  if (req_type == OSTREL_NON_BLOCKING)
-    if (uint32_t r = crypto::check_nonblocking(req_type, request_id)) return r;
+  // Every non-zero type goes out non-blocking: its answer lands in the
+  // caller's buffers after the call, collected by nobody without an id.
+  if (uint32_t r = crypto::check_nonblocking(req_type, request_id)) return r;
   return crypto::check_context(context_handle);
 }
 
@@ -169,6 +169,13 @@ TlsRequest &TlsRequest::hello(const Uint8 *client_random, const Uint8 *server_ra
 
 TlsRequest &TlsRequest::out(void *buf, uint32_t size) {
   rq_.out(buf, size);
+  out_total_ += size;
+  ++out_count_;
+  return *this;
+}
+
+TlsRequest &TlsRequest::out_upto(void *buf, uint32_t size, uint32_t need) {
+  rq_.out_upto(buf, size, need);
   out_total_ += size;
   ++out_count_;
   return *this;

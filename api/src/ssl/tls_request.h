@@ -59,8 +59,9 @@ uint16_t mac_size(CipherType c, HashType h);
 // The cipher's explicit IV length, 0 for a cipher outside the table.
 uint32_t iv_len(CipherType c);
 
-// Non-blocking type 1 without a request id pointer (ERR_ARGUMENTS_BAD, with
-// the message), then the context handle (ERR_ILLEGAL_CONTEXT_HANDLE).
+// A non-blocking request (any non-zero type) without a request id pointer
+// (ERR_ARGUMENTS_BAD, with the message), then the context handle
+// (ERR_ILLEGAL_CONTEXT_HANDLE).
 uint32_t check_common(uint32_t req_type, const Uint32 *request_id, uint64_t context_handle);
 // Hash type 1 to 6 and a cipher of the table, else ERR_BAD_CIPHER_OR_MAC.
 uint32_t check_suite(CipherType c, HashType h);
@@ -135,8 +136,11 @@ class TlsRequest {
   TlsRequest &hello(const Uint8 *client_random, const Uint8 *server_random,
                     uint16_t handshake_length, const Uint8 *handshake);
 
+  // Outputs a success fills whole (the rounded one: its len bytes).
   TlsRequest &out(void *buf, uint32_t size);
   TlsRequest &out_rounded(void *dest, uint32_t len);
+  // An output of at most size bytes of which a success holds at least need.
+  TlsRequest &out_upto(void *buf, uint32_t size, uint32_t need);
   TlsRequest &sink(uint32_t size);
   // The encrypted master secret's 48-byte output when one is asked for.
   TlsRequest &master_secret(Uint8 *encrypt_master_secret);
@@ -152,7 +156,9 @@ class TlsRequest {
   // Refuses a dlen or rlen that would wrap (ERR_ILLEGAL_INPUT_LENGTH), a
   // missing finished buffer or a null buffer behind a non-empty segment
   // (ERR_ARGUMENTS_BAD); sends, stores the request id when a pointer is
-  // given, and returns the transport status, else the HSM's.
+  // given, and returns the transport status, else the HSM's, else
+  // TESSALINE_INVALID_MSG for an answer short of the outputs (the raw
+  // request's rule).
   uint32_t send(uint32_t req_type, Uint32 *request_id);
   uint32_t received(unsigned i) const { return rq_.received(i); }
 
