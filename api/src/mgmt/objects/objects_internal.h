@@ -111,6 +111,13 @@ Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
 Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
                                   Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
                                   Uint32 *attestedLength, Uint32 *request_id);
+namespace qel2::mgmt {
+// The size query of all attributes of an object (no buffer, flags 0): what
+// the answer may be used for, its result in *result and, unless kNo, in
+// *len the length Qel2GetAllAttributes reports (the data and the answer's head).
+MgmtRequest::Decode all_attributes_len(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 *result,
+                                       Uint32 *len);
+}  // namespace qel2::mgmt
 Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
                               Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
                               Uint32 *request_id);
