@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/template/builder_parts.h"
 #include "qel2_objects.h"
 #include "request/mgmt_request.h"
 
@@ -60,6 +61,12 @@ struct FreeDeleter {
   void operator()(void *p) const { std::free(p); }
 };
 using FreedBuffer = std::unique_ptr<Uint8, FreeDeleter>;
+
+// The template SetTemplate3 builds from gathered arguments, with its length
+// and attribute count; null when the build fails.
+inline FreedBuffer build_template(const tmpl::BuildArgs &b, Uint32 *size, Uint32 *count) {
+  return FreedBuffer(tmpl::set_template3(b, size, count));
+}
 
 }  // namespace qel2::mgmt
 
@@ -147,20 +154,11 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
 struct FindKeyArgs {
   Uint32 key_class = 0xFFFFFFFFu;
   Uint32 key_type = 0xFFFFFFFFu;
-  Uint8 location = 255;
-  const Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  const Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  const Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  const Uint8 *label = nullptr;
-  Uint32 label_len = 0;
+  qel2::tmpl::ObjectAccess access;  // no M value, extractable not given
   const Uint8 *modulus = nullptr;
   Uint32 mod_len = 0;  // bytes
   const Uint8 *kcv = nullptr;
   Uint32 kcv_len = 0;
-  const extendedTemplateArgs *ext = nullptr;
 };
 
 Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &args);
