@@ -60,13 +60,13 @@ Uint32 Qel2DeriveKeyCommon(DeriveSymKeyArgs *pArgs, Uint8 *pTemplate, Uint32 ulT
   CommandRecord<sizeof(DeriveKeyRequest)> cmd;
   put_session_header(cmd.w, session);
   cmd.w.u32(pArgs->ulPrfType).u64(pArgs->hBaseKey).u32(static_cast<Uint32>(block_len)).u32(0);
-  uint8_t head[sizeof(Object)];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(DeriveKeyResponse)] = {};
   MgmtRequest rq(KQ_DERIVE_KEY, session);
   rq.command(cmd)
       .in(block.get(), static_cast<Uint32>(block_len))
-      .in(head, sizeof head)
+      .command(head)
       .in(pTemplate, ulTemplateSize)
       .out_local(resp, sizeof resp)
       .key_handle(pArgs->hBaseKey);

@@ -86,18 +86,15 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
   CommandRecord<sizeof(GenerateKeyPairCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
   cmd.w.u32(ulMech).u16(0).u16(0);
-  uint8_t pub_head[sizeof(Object)], priv_head[sizeof(Object)];
-  BeWriter(pub_head, sizeof pub_head).u32(0).u32(ulPubAttributeCount).u32(ulPubTemplateSize + 12u);
-  BeWriter(priv_head, sizeof priv_head)
-      .u32(0)
-      .u32(ulPrivAttributeCount)
-      .u32(ulPrivTemplateSize + 12u);
+  ObjectHead pub_head, priv_head;
+  put_object_head(pub_head, ulPubAttributeCount, ulPubTemplateSize);
+  put_object_head(priv_head, ulPrivAttributeCount, ulPrivTemplateSize);
   uint8_t resp[sizeof(GenerateKeyPairResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY_PAIR, session, KQ_MGMT_CMD, kLongTimeout);
   rq.command(cmd)
-      .in(pub_head, sizeof pub_head)
+      .command(pub_head)
       .in(pPubTemplate, ulPubTemplateSize)
-      .in(priv_head, sizeof priv_head)
+      .command(priv_head)
       .in(pPrivTemplate, ulPrivTemplateSize)
       .out_local(resp, sizeof resp);
   add_keygen_outputs(rq, attrs, keygenattest);

@@ -41,11 +41,12 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   // word always tells what follows.
   const Uint32 password_len = a.password ? a.password_len : 0;
   const Uint32 salt_len = a.salt ? a.salt_len : 0;
-  uint8_t password_word[4], salt_word[4], iterations_word[4], head[sizeof(Object)];
+  uint8_t password_word[4], salt_word[4], iterations_word[4];
   put_be32(password_word, password_len);
   put_be32(salt_word, salt_len);
   put_be32(iterations_word, a.iterations);
-  BeWriter(head, sizeof head).u32(0).u32(count).u32(size + 12u);
+  ObjectHead head;
+  put_object_head(head, count, size);
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
 
   MgmtRequest rq(KQ_GENERATE_PBE_KEY, session);
@@ -54,7 +55,7 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   rq.in(salt_word, sizeof salt_word);
   if (salt_len) rq.in(a.salt, salt_len);
   rq.in(iterations_word, sizeof iterations_word)
-      .in(head, sizeof head)
+      .command(head)
       .in(tmpl.get(), size)
       .out_local(resp, sizeof resp);
   // Summed in 64 bits by the request: a huge password cannot wrap the check.

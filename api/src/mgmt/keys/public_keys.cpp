@@ -21,13 +21,14 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
 
   CommandRecord<sizeof(CreateObjectCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
-  uint8_t head[sizeof(Object)], key_len_word[4];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulPubTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulPubTemplateSize);
+  uint8_t key_len_word[4];
   put_be32(key_len_word, ulKeyDataLen);
   uint8_t resp[sizeof(CreateObjectResponse)] = {};
   MgmtRequest rq(KQ_CREATE_OBJECT, session);
   rq.command(cmd)
-      .in(head, sizeof head)
+      .command(head)
       .in(pPubTemplate, ulPubTemplateSize)
       .in(key_len_word, sizeof key_len_word);
   if (pKeyData && ulKeyDataLen) rq.in(pKeyData, ulKeyDataLen);

@@ -42,11 +42,11 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
   CommandRecord<sizeof(GenerateKeyCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
   cmd.w.u32(ulMech);
-  uint8_t head[sizeof(Object)];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY, session);
-  rq.command(cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
+  rq.command(cmd).command(head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
   add_keygen_outputs(rq, attrs, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);
 

@@ -53,8 +53,8 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
   CommandRecord<kFindCommandLen> cmd;
   put_search_command(cmd.w, query.opcode == KQ_FIND_OBJECTS_USING_COUNT, query.index, session,
                      search_partition(ulSessionHandle, query.partition));
-  CommandRecord<sizeof(Object)> head;
-  head.w.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[kFindHeadLen] = {};
 
   const Uint32 room = *query.num_keys;

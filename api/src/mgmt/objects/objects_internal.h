@@ -43,6 +43,13 @@ inline void put_search_command(BeWriter &w, bool count_form, uint32_t index, uin
   w.u32(0).u32(session).u32(last_word);
 }
 
+// The 12-byte Object head in front of a template: reserved 0, the
+// attribute count, the template's length plus the head's.
+using ObjectHead = CommandRecord<sizeof(Object)>;
+inline void put_object_head(ObjectHead &head, uint32_t count, uint32_t template_len) {
+  head.w.u32(0).u32(count).u32(template_len + static_cast<uint32_t>(sizeof(Object)));
+}
+
 // Adds the 256-byte attestation segment (pointing just past the answer's
 // copy in attestedResponse), sends the request and copies the answer's
 // segments in front of the attestation. Returns the transport status, or the
