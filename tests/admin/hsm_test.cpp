@@ -248,6 +248,58 @@ TEST_F(HsmAdmin, ControlRecordsAsSent) {
   EXPECT_EQ(0u, full_requests(d()));
 }
 
+// The requests whose command is the session header alone, and the end of
+// initialisation, which has no command at all. Each is refused by a
+// scripted answer, so none takes effect.
+TEST_F(HsmAdmin, HeaderOnlyRequestsAsSent) {
+  const Uint32 s = admin_session(1), masked = s & 0x3FFFFFFF;
+  ASSERT_NE(s, masked);  // device bits set: the header shows which handle is sent
+  Uint32 n = 0;
+  Uint8 sign[QEL2_AUDIT_SIGN_LEN];
+  const struct {
+    const char *what;
+    uint16_t opcode;
+    std::function<Uint32()> call;
+    std::vector<uint16_t> in, out;
+  } cases[] = {
+      {"shutdown", KQ_SHUTDOWN, [&] { return Qel2ShutdownHSM(s); }, {20}, {16}},
+      {"zeroise", KQ_ZEROIZE, [&] { return Qel2ZeroizeHSM(s); }, {20}, {16}},
+      {"audit log info",
+       KQ_PARTN_GET_AUDIT_DETAILS,
+       [&] { return Qel2GetAuditLogInfo(s, &n); },
+       {20},
+       {20}},
+      {"audit log signature",
+       KQ_PARTN_GET_AUDIT_SIGN,
+       [&] { return Qel2GetAuditLogSign(s, sign); },
+       {20},
+       {16 + QEL2_AUDIT_SIGN_LEN}},
+      {"end of initialisation", KQ_INIT_DONE, [&] { return Qel2InitHSMDone(s); }, {}, {16}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    d().clear_captured();
+    d().script(KQ_MGMT_CMD, c.opcode, payload(resp(RET_USER_PERMISION_DENIED)));
+    EXPECT_EQ(Uint32(RET_USER_PERMISION_DENIED), c.call());
+    d().clear_scripts();
+    auto m = requests(d(), c.opcode);
+    ASSERT_EQ(1u, m.size());
+    EXPECT_EQ(0, m[0].command_type);
+    EXPECT_EQ(120u, m[0].timeout);
+    EXPECT_EQ(masked, m[0].sess_handle);
+    EXPECT_EQ(c.in, m[0].in_sizes);
+    EXPECT_EQ(c.out, m[0].out_sizes);
+    const uint16_t in_total = c.in.empty() ? 0 : c.in[0], out_total = c.out[0];
+    EXPECT_EQ(in_total, m[0].dlen);
+    EXPECT_EQ(in_total, m[0].param1);
+    EXPECT_EQ(out_total, m[0].rlen);
+    EXPECT_EQ(out_total, m[0].param2);
+    if (!c.in.empty()) {
+      EXPECT_EQ(std::vector<uint8_t>(Be{}.zeros(12).u32(masked).u32(0)), m[0].body());
+    }
+  }
+}
+
 std::vector<uint8_t> host_digest(const char *md, const std::vector<uint64_t> &handles) {
   std::vector<uint8_t> data;
   for (uint64_t h : handles)

@@ -9,6 +9,26 @@ namespace qel2::tmpl {
 bool BuildArgs::find() const { return in(TEMPLATE_MODE_FIND); }
 bool BuildArgs::unwrap() const { return in(TEMPLATE_MODE_UNWRAP); }
 
+BuildArgs build_args(uint8_t mode, uint32_t key_class, uint32_t key_type, const ObjectAccess &who) {
+  BuildArgs a;
+  a.mode = mode;
+  a.key_class = key_class;
+  a.key_type = key_type;
+  a.location = who.location;
+  a.sessions = who.sessions;
+  a.n_sessions = who.n_sessions;
+  a.users = who.users;
+  a.n_users = who.n_users;
+  a.m_value = who.m_value;
+  a.id = who.id;
+  a.id_len = who.id_len;
+  a.label = who.label;
+  a.label_len = who.label_len;
+  a.extractable = who.extractable;
+  a.ext = who.ext;
+  return a;
+}
+
 bool class_type_allowed(uint32_t key_class, uint32_t key_type) {
   switch (key_class) {
     case OBJ_CLASS_PUBLIC_KEY:

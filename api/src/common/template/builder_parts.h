@@ -54,6 +54,33 @@ struct BuildArgs {
   bool unwrap() const;
 };
 
+// Who may use an object and how it is known: the sessions and users that
+// share it, the approvals its use needs (M value), its id and label, where
+// it is kept, whether it may leave the HSM, and the extended arguments. The
+// key calls take these alike, in this order; build_args maps them.
+struct ObjectAccess {
+  const uint32_t *sessions = nullptr;
+  uint8_t n_sessions = 0;
+  const uint16_t *users = nullptr;
+  uint8_t n_users = 0;
+  uint32_t m_value = 0;
+  const uint8_t *id = nullptr;
+  uint32_t id_len = 0;
+  const uint8_t *label = nullptr;
+  uint32_t label_len = 0;
+  uint8_t location = STORAGE_LOCATION_ANY;
+  uint8_t extractable = 255;  // 0 or 1: OBJ_ATTR_EXTRACTABLE; 2 and above: none
+  const extendedTemplateArgs *ext = nullptr;
+};
+
+// The builder arguments of a template of this mode, class and type for an
+// object of `who`; the key-size fields stay zero for the caller to set.
+BuildArgs build_args(uint8_t mode, uint32_t key_class, uint32_t key_type, const ObjectAccess &who);
+
+// SetTemplate3 on arguments already gathered: a 4096-byte buffer to free,
+// or nullptr.
+uint8_t *set_template3(const BuildArgs &a, uint32_t *pulTemplateSz, uint32_t *pulAtribCount);
+
 // Class 2/3 take asymmetric types, class 4 secret types; other classes any.
 bool class_type_allowed(uint32_t key_class, uint32_t key_type);
 

@@ -96,6 +96,11 @@ bool build(TemplateWriter &w, const BuildArgs &a) {
 }
 
 }  // namespace
+
+uint8_t *set_template3(const BuildArgs &a, uint32_t *pulTemplateSz, uint32_t *pulAtribCount) {
+  return run_builder(a, build, pulTemplateSz, pulAtribCount);
+}
+
 }  // namespace qel2::tmpl
 
 extern "C" {
@@ -127,7 +132,7 @@ QEL2_EXPORT Uint8 *SetTemplate3(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint3
                     pPrime,         ulBaseLen,
                     pBase,          bExtractable,
                     extArgs};
-  return run_builder(a, build, pulTemplateSz, pulAtribCount);
+  return set_template3(a, pulTemplateSz, pulAtribCount);
 }
 
 QEL2_EXPORT Uint8 *SetTemplate2(int dev_id, Uint8 mode, Uint32 ulKeyClass, Uint32 ulKeyType,

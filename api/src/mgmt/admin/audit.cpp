@@ -19,6 +19,8 @@ constexpr size_t kAuditInfoRespLen = 20;
 constexpr size_t kAuditHeadLen = 24;  // ResponseHeader, reserved word, entries returned
 constexpr size_t kSignRespLen = sizeof(ResponseHeader) + QEL2_AUDIT_SIGN_LEN;
 constexpr uint32_t kMaxName = QEL2_PARTITION_NAME_FIELD - 1;
+constexpr size_t kFetchCmdLen = 24;     // header, entries asked for
+constexpr size_t kFinalizeCmdLen = 36;  // header, partition name
 
 }  // namespace
 
@@ -30,7 +32,7 @@ Uint32 Qel2GetAuditLogsCommon(Uint32 ulSessionHandle, Uint32 *numLogs, cmbLogEnt
   if (Uint32 r = check_request_id_arg(req_type, request_id)) return r;
   const Uint32 wanted = *numLogs;
   const Uint32 handle = masked_session(ulSessionHandle);
-  CommandRecord<24> cmd;
+  CommandRecord<kFetchCmdLen> cmd;
   put_session_header(cmd.w, handle);
   cmd.w.u32(wanted);
   // The answer head is read here when blocking; a non-blocking fetch's head
@@ -41,7 +43,7 @@ Uint32 Qel2GetAuditLogsCommon(Uint32 ulSessionHandle, Uint32 *numLogs, cmbLogEnt
   const auto rlen = static_cast<uint16_t>(kAuditHeadLen + entries);
   MgmtRequest rq(KQ_PARTN_GET_AUDIT_LOGS, handle);
   rq.command(cmd).out_local(head, kAuditHeadLen).out(cmbLogs, entries);
-  rq.lengths(sizeof cmd.bytes, rlen).params(sizeof cmd.bytes, rlen);
+  rq.lengths(kFetchCmdLen, rlen).params(kFetchCmdLen, rlen);
   rq.send(req_type, request_id);
   if (non_blocking) return rq.async_result();
   const Uint32 r = rq.result();
@@ -88,13 +90,12 @@ QEL2_EXPORT Uint32 Qel2FinalizeLogs(Uint32 ulSessionHandle, const Uint8 *name, U
     return ERR_INVALID_INPUT;
   }
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[36];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.fixed(name, bounded_name_len(name, name_len, kMaxName), QEL2_PARTITION_NAME_FIELD);
+  CommandRecord<kFinalizeCmdLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.fixed(name, bounded_name_len(name, name_len, kMaxName), QEL2_PARTITION_NAME_FIELD);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_FINALIZE_LOGS, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out(resp, sizeof resp);
   rq.send();
   return rq.result();
 }

@@ -5,11 +5,10 @@
 namespace qel2::mgmt {
 
 Uint32 header_command(uint16_t opcode, Uint32 masked_handle, void *resp, uint32_t resp_len) {
-  uint8_t cmd[sizeof(StdSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, masked_handle);
+  CommandRecord<sizeof(StdSessionCommand)> cmd;
+  put_session_header(cmd.w, masked_handle);
   MgmtRequest rq(opcode, masked_handle);
-  rq.in(cmd, sizeof cmd).out(resp, resp_len);
+  rq.command(cmd).out(resp, resp_len);
   rq.send();
   return rq.result();
 }

@@ -12,6 +12,11 @@ using namespace qel2::mgmt;
 
 namespace {
 
+constexpr size_t kNodeIdCmdLen = 24;      // header, node id
+constexpr size_t kAllHashesCmdLen = 24;   // header, hash type, 3 zero bytes
+constexpr size_t kOneHashCmdLen = 40;     // header, reserved word, handle, hash type, 7 zero bytes
+constexpr size_t kVendorZeroizeLen = 24;  // header, reset type, 3 zero bytes
+
 // The response head, then the digest straight into the caller's buffer.
 Uint32 send_hash_request(MgmtRequest &rq, HashType type, Uint8 *hash) {
   uint8_t head[sizeof(ResponseHeader)] = {};
@@ -39,13 +44,12 @@ extern "C" {
 
 QEL2_EXPORT Uint32 Qel2SetNodeId(Uint32 ulSessionHandle, Uint32 ulNodeId) {
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[24];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u32(ulNodeId);
+  CommandRecord<kNodeIdCmdLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u32(ulNodeId);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_SET_NODEID, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out(resp, sizeof resp);
   rq.send();
   return rq.result();
 }
@@ -54,12 +58,11 @@ QEL2_EXPORT Uint32 Qel2GetPartnSingleKeyHandleHash(Uint32 ulSessionHandle, Uint6
                                                    HashType hash_type, Uint8 *hash) {
   if (hash == nullptr) return ERR_INVALID_INPUT;
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[40];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u32(0).u64(ulObjectHandle).u8(static_cast<uint8_t>(hash_type)).zeros(7);
+  CommandRecord<kOneHashCmdLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u32(0).u64(ulObjectHandle).u8(static_cast<uint8_t>(hash_type)).zeros(7);
   MgmtRequest rq(KQ_GET_PARTN_SINGLE_KEYHANDLE_HASH, handle);
-  rq.in(cmd, sizeof cmd).key_handle(ulObjectHandle);
+  rq.command(cmd).key_handle(ulObjectHandle);
   return send_hash_request(rq, hash_type, hash);
 }
 
@@ -67,12 +70,11 @@ QEL2_EXPORT Uint32 Qel2GetPartnKeyHandlesHash(Uint32 ulSessionHandle, HashType h
                                               Uint8 *hash) {
   if (hash == nullptr) return ERR_INVALID_INPUT;
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[24];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u8(static_cast<uint8_t>(hash_type)).zeros(3);
+  CommandRecord<kAllHashesCmdLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u8(static_cast<uint8_t>(hash_type)).zeros(3);
   MgmtRequest rq(KQ_ADMIN_GET_PARTN_KEYHANDLES_HASH, handle);
-  rq.in(cmd, sizeof cmd);
+  rq.command(cmd);
   return send_hash_request(rq, hash_type, hash);
 }
 
@@ -86,13 +88,12 @@ QEL2_EXPORT Uint32 Qel2ZeroizeHSM(Uint32 ulSessionHandle) {
 
 QEL2_EXPORT Uint32 Qel2VendorZeroizeHSM(Uint32 ulSessionHandle, Uint8 reset_type) {
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[24];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u8(reset_type).zeros(3);
+  CommandRecord<kVendorZeroizeLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u8(reset_type).zeros(3);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_VENDOR_ZEROIZE, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out(resp, sizeof resp);
   rq.send();
   return after_zeroise(rq.result());
 }

@@ -151,19 +151,18 @@ Uint32 parse_file(const char *path, Config &c) {
 
 Uint32 Qel2InitHSMCommon(Uint32 ulSessionHandle, const BoardConfiguration *config) {
   const Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[sizeof(InitTokenCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.bytes(config, sizeof *config);
+  CommandRecord<sizeof(InitTokenCommand)> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.bytes(config, sizeof *config);
   char pswd[32] = {};
   std::memcpy(pswd, kGroupPswdHead, sizeof kGroupPswdHead - 1);
   std::memcpy(pswd + sizeof kGroupPswdHead - 1, kGroupPswdTail, sizeof kGroupPswdTail - 1);
-  w.bytes(pswd, sizeof pswd);
+  cmd.w.bytes(pswd, sizeof pswd);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_INIT_TOKEN, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out(resp, sizeof resp);
   rq.send();
-  explicit_bzero(cmd, sizeof cmd);
+  explicit_bzero(cmd.bytes, sizeof cmd.bytes);
   return rq.result();
 }
 

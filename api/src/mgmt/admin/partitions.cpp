@@ -47,10 +47,11 @@ Uint32 partition_result(const MgmtRequest &rq) {
 
 // One command record, one response record; the header carries the whole
 // session handle, the request the masked one.
-Uint32 partition_request(Uint32 handle, uint16_t opcode, const uint8_t *cmd, size_t cmd_len,
-                         uint8_t *resp, size_t resp_len) {
+template <size_t N>
+Uint32 partition_request(Uint32 handle, uint16_t opcode, const CommandRecord<N> &cmd, uint8_t *resp,
+                         size_t resp_len) {
   MgmtRequest rq(opcode, masked_session(handle));
-  rq.in(cmd, static_cast<uint32_t>(cmd_len)).out(resp, static_cast<uint32_t>(resp_len));
+  rq.command(cmd).out(resp, static_cast<uint32_t>(resp_len));
   rq.send();
   return partition_result(rq);
 }
@@ -67,14 +68,12 @@ Uint32 Qel2CreatePartitionCommon(Uint32 ulSessionHandle, const Uint8 *name, Uint
     if (ulAltNameLen > kMaxName) return ERR_INVALID_STRING_OP;
     alt_len = bounded_name_len(AltName, ulAltNameLen, kMaxName);
   }
-  uint8_t cmd[kCreateCmdLen];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, ulSessionHandle);
-  w.fixed(name, name_len, kNameField).u32(key_store_size).u32(max_ssl_ctx).u32(max_crpto_dev);
-  w.u32(wrap_flag).fixed(AltName, alt_len, kNameField).u8(partn_idx).zeros(3);
+  CommandRecord<kCreateCmdLen> cmd;
+  put_session_header(cmd.w, ulSessionHandle);
+  cmd.w.fixed(name, name_len, kNameField).u32(key_store_size).u32(max_ssl_ctx).u32(max_crpto_dev);
+  cmd.w.u32(wrap_flag).fixed(AltName, alt_len, kNameField).u8(partn_idx).zeros(3);
   uint8_t resp[kCreateRespLen] = {};
-  Uint32 r =
-      partition_request(ulSessionHandle, KQ_CREATE_PARTITION, cmd, sizeof cmd, resp, sizeof resp);
+  Uint32 r = partition_request(ulSessionHandle, KQ_CREATE_PARTITION, cmd, resp, sizeof resp);
   if (r != 0) printf("\n Create partition failed with error code [%d]!!", static_cast<int>(r));
   return r;
 }
@@ -82,13 +81,11 @@ Uint32 Qel2CreatePartitionCommon(Uint32 ulSessionHandle, const Uint8 *name, Uint
 Uint32 Qel2DeletePartitionCommon(Uint32 ulSessionHandle, const Uint8 *name, Uint8 name_len,
                                  Uint8 forceDelete) {
   if (!name_ok(name, name_len)) return ERR_INVALID_INPUT;
-  uint8_t cmd[kDeleteCmdLen];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, ulSessionHandle, forceDelete & 1u);
-  w.fixed(name, name_len, kNameField);
+  CommandRecord<kDeleteCmdLen> cmd;
+  put_session_header(cmd.w, ulSessionHandle, forceDelete & 1u);
+  cmd.w.fixed(name, name_len, kNameField);
   uint8_t resp[sizeof(StdResponse)] = {};
-  Uint32 r =
-      partition_request(ulSessionHandle, KQ_DELETE_PARTITION, cmd, sizeof cmd, resp, sizeof resp);
+  Uint32 r = partition_request(ulSessionHandle, KQ_DELETE_PARTITION, cmd, resp, sizeof resp);
   if (r != 0) printf("\n Delete partition failed with error code [%d] !!", static_cast<int>(r));
   return r;
 }
@@ -145,16 +142,14 @@ QEL2_EXPORT Uint32 Qel2ResizePartition(Uint32 ulSessionHandle, const Uint8 *name
     printf("\n Invalid key/ctx size/acclr dev");
     return ERR_INVALID_INPUT;
   }
-  uint8_t cmd[kResizeCmdLen];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, ulSessionHandle, backupPolicyChange);
-  w.fixed(name, name_len, kNameField);
-  w.u8(keys_inc).zeros(3).u32(newKeySize);
-  w.u8(ctxs_inc).zeros(3).u32(newCtxSize);
-  w.u8(acclr_inc).zeros(3).u32(newAcclrSize);
+  CommandRecord<kResizeCmdLen> cmd;
+  put_session_header(cmd.w, ulSessionHandle, backupPolicyChange);
+  cmd.w.fixed(name, name_len, kNameField);
+  cmd.w.u8(keys_inc).zeros(3).u32(newKeySize);
+  cmd.w.u8(ctxs_inc).zeros(3).u32(newCtxSize);
+  cmd.w.u8(acclr_inc).zeros(3).u32(newAcclrSize);
   uint8_t resp[kResizeRespLen] = {};
-  Uint32 r =
-      partition_request(ulSessionHandle, KQ_RESIZE_PARTITION, cmd, sizeof cmd, resp, sizeof resp);
+  Uint32 r = partition_request(ulSessionHandle, KQ_RESIZE_PARTITION, cmd, resp, sizeof resp);
   if (r != 0) printf("\n Resize partition failed with error code [%d] !!", static_cast<int>(r));
   return r;
 }
@@ -165,12 +160,11 @@ QEL2_EXPORT Uint32 Qel2GetAllPartitionInfo(Uint32 ulSessionHandle, PartitionInfo
                                            Uint32 *total_ssl_ctx, Uint32 *free_ssl_ctx,
                                            Uint32 *total_acclr_dev, Uint32 *free_acclr_dev) {
   if (info == nullptr) return ERR_INVALID_INPUT;
-  uint8_t cmd[sizeof(StdSessionCommand)];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, ulSessionHandle);
+  CommandRecord<sizeof(StdSessionCommand)> cmd;  // the header alone
+  put_session_header(cmd.w, ulSessionHandle);
   std::vector<uint8_t> resp(kAllInfoRespLen);
-  Uint32 r = partition_request(ulSessionHandle, KQ_ALL_PARTITION_INFO, cmd, sizeof cmd, resp.data(),
-                               resp.size());
+  Uint32 r =
+      partition_request(ulSessionHandle, KQ_ALL_PARTITION_INFO, cmd, resp.data(), resp.size());
   if (r != 0) return r;
   BeReader rd(resp.data() + kResponseHeaderLen, resp.size() - kResponseHeaderLen);
   const Uint32 keys = rd.u32(), keys_free = rd.u32(), ssl = rd.u32(), ssl_free = rd.u32();

@@ -1,5 +1,6 @@
 // The HSM's policy set (read raw, as the HSM keeps it) and the change of one
 // policy.
+#include "mgmt/mgmt_common.h"
 #include "qel2_admin.h"
 #include "qel2_errors.h"
 #include "request/mgmt_request.h"
@@ -24,7 +25,7 @@ QEL2_EXPORT Uint32 Qel2GetPolicySet(getPolicyArgs *args) {
   rq.send();
   const Uint32 r = rq.status_result();
   // A short buffer still learns the size it needs.
-  if (r == 0 || r == RET_RESULT_SIZE) {
+  if (status_decode(rq) != MgmtRequest::Decode::kNo) {
     args->num_policies = be16_at(head);
     args->total_size = be16_at(head + 2);
   }
@@ -34,11 +35,10 @@ QEL2_EXPORT Uint32 Qel2GetPolicySet(getPolicyArgs *args) {
 QEL2_EXPORT Uint32 Qel2SetPolicy(setPolicyArgs *args) {
   if (args == nullptr || args->policy == nullptr) return ERR_INVALID_INPUT;
   const Policy *p = args->policy;
-  uint8_t cmd[kSetPolicyCmdLen];
-  BeWriter w(cmd, sizeof cmd);
-  w.zeros(64).u32(p->id).u32(p->size);
+  CommandRecord<kSetPolicyCmdLen> cmd;
+  cmd.w.zeros(64).u32(p->id).u32(p->size);
   MgmtRequest rq(KQ_SET_POLICY, masked_session(args->ulSessionHandle));
-  rq.in(cmd, sizeof cmd).in(p->value, p->size);
+  rq.command(cmd).in(p->value, p->size);
   if (Uint32 r = rq.check_data_len()) return r;
   rq.params(0, 0);
   rq.send();

@@ -17,6 +17,8 @@ constexpr uint32_t kNameField = QEL2_USER_NAME_FIELD;
 constexpr uint32_t kPublicKeyFlag = 0x40000000;  // first byte of ulFlags 0x40
 constexpr size_t kListHeadLen = 24;              // ResponseHeader, total count, count
 constexpr uint32_t kUserRecordLen = 64;          // CreateUserCommand / SetPINCommand
+constexpr size_t kDeleteUserLen = 64;            // header, type, name length, name, reserved
+constexpr size_t kListUsersLen = 28;             // header, begin index, count
 
 // User names are C strings: the stated length must be the name's own,
 // counted up to 32 characters.
@@ -55,17 +57,16 @@ uint16_t create_opcode(Uint32 type) {
 // The record shared by create and change password, then its segments:
 // password (when any), public key, signature. Sends blocking.
 struct UserRecordRequest {
-  uint8_t cmd[kUserRecordLen];
+  CommandRecord<kUserRecordLen> cmd;
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq;
 
   UserRecordRequest(uint16_t opcode, Uint32 handle, Uint32 type, const Uint8 *name, Uint32 name_len,
                     const Uint8 *pswd, Uint32 pswd_len, const Uint8 *pub, const Uint8 *sig)
       : rq(opcode, handle) {
-    BeWriter w(cmd, sizeof cmd);
-    put_session_header(w, handle, pub ? kPublicKeyFlag : 0);
-    w.u32(type).u32(name_len).fixed(name, name_len, kNameField).u32(pswd_len);
-    rq.in(cmd, sizeof cmd);
+    put_session_header(cmd.w, handle, pub ? kPublicKeyFlag : 0);
+    cmd.w.u32(type).u32(name_len).fixed(name, name_len, kNameField).u32(pswd_len);
+    rq.command(cmd);
     if (pswd_len) rq.in(pswd, pswd_len);
     if (pub) rq.in(pub, QEL2_USER_PUBLIC_KEY_LEN);
     if (sig) rq.in(sig, QEL2_USER_SIGNATURE_LEN);
@@ -120,22 +121,22 @@ Uint32 Qel2ListUsersCommon(Uint32 ulSessionHandle, Uint32 LastFoundUserID, UserI
     return ERR_INVALID_INPUT;
   }
   Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[28];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u32(LastFoundUserID).u32(wanted);
+  CommandRecord<kListUsersLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u32(LastFoundUserID).u32(wanted);
   uint8_t head[kListHeadLen] = {};
   MgmtRequest rq(KQ_LIST_USERS, handle);
-  rq.in(cmd, sizeof cmd).out(head, sizeof head);
+  rq.command(cmd).out(head, sizeof head);
   if (pUsers) rq.out(pUsers, static_cast<uint32_t>(sizeof(UserInfo) * wanted));
   // The response length names the whole page, also when only the counts are fetched.
   const auto page = static_cast<uint16_t>(kListHeadLen + sizeof(UserInfo) * wanted);
-  rq.lengths(sizeof cmd, page).params(sizeof cmd, page);
+  rq.lengths(kListUsersLen, page).params(kListUsersLen, page);
   rq.send();
   if (request_id) *request_id = rq.request_id();
 
   Uint32 r = rq.result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  // 183: the head still tells the counts.
+  if (rq.decode() == MgmtRequest::Decode::kNo) return r;
   BeReader rd(head + kResponseHeaderLen, sizeof head - kResponseHeaderLen);
   Uint32 total = rd.u32();
   Uint32 count = rd.u32();
@@ -196,13 +197,12 @@ QEL2_EXPORT Uint32 Qel2DeleteUser(Uint32 ulSessionHandle, Uint32 ulUserType, con
   }
   if (name_len >= kNameField) return ERR_INVALID_STRING_OP;
   Uint32 handle = masked_session(ulSessionHandle);
-  uint8_t cmd[64];
-  BeWriter w(cmd, sizeof cmd);
-  put_session_header(w, handle);
-  w.u32(ulUserType).u32(name_len).fixed(name, name_len, kNameField).u32(0);
+  CommandRecord<kDeleteUserLen> cmd;
+  put_session_header(cmd.w, handle);
+  cmd.w.u32(ulUserType).u32(name_len).fixed(name, name_len, kNameField).u32(0);
   uint8_t resp[sizeof(StdResponse)] = {};
   MgmtRequest rq(KQ_DELETE_USER, handle);
-  rq.in(cmd, sizeof cmd).out(resp, sizeof resp);
+  rq.command(cmd).out(resp, sizeof resp);
   rq.send();
   return rq.result();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mgmt/admin2/backup_common.h"
+#include "mgmt/mgmt_common.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
 
@@ -33,7 +34,7 @@ Uint32 backup_config(bool hsm, Uint32 handle, const uint8_t *record, const BeWri
   rq.params(dlen, rlen).lengths(dlen, rlen);
   rq.send();
   Uint32 r = rq.status_result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (status_decode(rq) == MgmtRequest::Decode::kNo) return r;
   if (rq.received(0) < kConfigAnswerLen) return TESSALINE_INVALID_MSG;
   const Uint32 needed = be32_at(resp + 16);
   if (*ulEncConfigLen < needed) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "mgmt/admin2/backup_common.h"
+#include "mgmt/mgmt_common.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
 
@@ -38,7 +39,7 @@ Uint32 users_page(bool hsm, Uint32 handle, const uint8_t *record, const BeWriter
   rq.send();
   Uint32 r = rq.status_result();
   const bool arrived = rq.received(0) >= kUsersAnswerLen;
-  if (r == 0 || r == RET_RESULT_SIZE) {
+  if (status_decode(rq) != MgmtRequest::Decode::kNo) {
     if (!arrived) return TESSALINE_INVALID_MSG;
     ResponseHead head;
     read_response_head(resp, sizeof resp, &head);

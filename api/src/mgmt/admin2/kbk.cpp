@@ -6,6 +6,7 @@
 // request status without reading the response code.
 #include <cstdio>
 
+#include "mgmt/mgmt_common.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
 #include "request/mgmt_request.h"
@@ -43,7 +44,7 @@ QEL2_EXPORT Uint32 Qel2ExportKBK(Uint32 ulSessionHandle, Uint8 *pWrappedKey_1,
   rq.command(cmd).out_local(resp, sizeof resp).out(pWrappedKey_1, *pulWrappedKeyLen_1);
   rq.send();
   Uint32 r = rq.status_result();
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  if (status_decode(rq) == MgmtRequest::Decode::kNo) return r;
   if (rq.received(0) < kWrapRespLen) return TESSALINE_INVALID_MSG;
   const Uint32 k1 = be32_at(resp + 16), k2 = be32_at(resp + 20), k3 = be32_at(resp + 24);
   const uint64_t needed = uint64_t{k1} + k2 + k3;  // no wrap past the check

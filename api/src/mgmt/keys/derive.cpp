@@ -60,13 +60,13 @@ Uint32 Qel2DeriveKeyCommon(DeriveSymKeyArgs *pArgs, Uint8 *pTemplate, Uint32 ulT
   CommandRecord<sizeof(DeriveKeyRequest)> cmd;
   put_session_header(cmd.w, session);
   cmd.w.u32(pArgs->ulPrfType).u64(pArgs->hBaseKey).u32(static_cast<Uint32>(block_len)).u32(0);
-  uint8_t head[sizeof(Object)];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(DeriveKeyResponse)] = {};
   MgmtRequest rq(KQ_DERIVE_KEY, session);
   rq.command(cmd)
       .in(block.get(), static_cast<Uint32>(block_len))
-      .in(head, sizeof head)
+      .command(head)
       .in(pTemplate, ulTemplateSize)
       .out_local(resp, sizeof resp)
       .key_handle(pArgs->hBaseKey);
@@ -104,13 +104,14 @@ QEL2_EXPORT Uint32 Qel2DeriveKey(DeriveSymKeyArgs *pArgs, KeyArgs *pKeyArgs) {
   // The record holds 8 of each: a larger count would read past it.
   if (k.ucNumKeySessions > QEL2_KEY_ARGS_MAX_SHARES || k.ucNumKeyOwners > QEL2_KEY_ARGS_MAX_SHARES)
     return ERR_INVALID_INPUT;
+  const tmpl::ObjectAccess who{
+      k.pSessions,  k.ucNumKeySessions, k.pUsers,        k.ucNumKeyOwners, k.ulMValue,     k.pKeyID,
+      k.ulKeyIDLen, k.pKeyLabel,        k.ulKeyLabelLen, k.ucKeyLocation,  k.bExtractable, nullptr};
+  tmpl::BuildArgs b =
+      tmpl::build_args(TEMPLATE_MODE_DERIVE, OBJ_CLASS_SECRET_KEY, k.ulKeyType, who);
+  b.key_len = k.ulKeyLen;
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(static_cast<int>(pArgs->ulSessionHandle >> QEL2_DEVICE_SHIFT),
-                                TEMPLATE_MODE_DERIVE, OBJ_CLASS_SECRET_KEY, k.ulKeyType,
-                                k.ucKeyLocation, k.pSessions, k.ucNumKeySessions, k.pUsers,
-                                k.ucNumKeyOwners, k.ulMValue, k.pKeyID, k.ulKeyIDLen, k.pKeyLabel,
-                                k.ulKeyLabelLen, nullptr, 0, k.ulKeyLen, 0, nullptr, 0, 0, 0, 0,
-                                nullptr, 0, nullptr, k.bExtractable, nullptr, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_DERIVE))
     return r;

@@ -86,18 +86,15 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
   CommandRecord<sizeof(GenerateKeyPairCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
   cmd.w.u32(ulMech).u16(0).u16(0);
-  uint8_t pub_head[sizeof(Object)], priv_head[sizeof(Object)];
-  BeWriter(pub_head, sizeof pub_head).u32(0).u32(ulPubAttributeCount).u32(ulPubTemplateSize + 12u);
-  BeWriter(priv_head, sizeof priv_head)
-      .u32(0)
-      .u32(ulPrivAttributeCount)
-      .u32(ulPrivTemplateSize + 12u);
+  ObjectHead pub_head, priv_head;
+  put_object_head(pub_head, ulPubAttributeCount, ulPubTemplateSize);
+  put_object_head(priv_head, ulPrivAttributeCount, ulPrivTemplateSize);
   uint8_t resp[sizeof(GenerateKeyPairResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY_PAIR, session, KQ_MGMT_CMD, kLongTimeout);
   rq.command(cmd)
-      .in(pub_head, sizeof pub_head)
+      .command(pub_head)
       .in(pPubTemplate, ulPubTemplateSize)
-      .in(priv_head, sizeof priv_head)
+      .command(priv_head)
       .in(pPrivTemplate, ulPrivTemplateSize)
       .out_local(resp, sizeof resp);
   add_keygen_outputs(rq, attrs, keygenattest);
@@ -117,29 +114,40 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
 Uint32 Qel2GenerateKeyPairCommon(Uint32 ulSessionHandle, const KeyPairArgs &a, Uint64 *pulPublicKey,
                                  Uint64 *pulPrivateKey, Uint8 *pAttrObj, Uint32 *ulAttrLen,
                                  KeyGenAttest *keygenattest, Uint32 *request_id) {
-  if (a.key_type == KEY_TYPE_RSA && (a.m_value < 1 || a.m_value > 8)) return ERR_INVALID_INPUT;
-  if (a.location > STORAGE_FLASH) return ERR_INVALID_INPUT;
+  const tmpl::ObjectAccess &priv_access = a.access;
+  if (a.key_type == KEY_TYPE_RSA && (priv_access.m_value < 1 || priv_access.m_value > 8))
+    return ERR_INVALID_INPUT;
+  if (priv_access.location > STORAGE_FLASH) return ERR_INVALID_INPUT;
   if (Uint32 r = check_pair_label(a.pub_label, a.pub_label_len)) return r;
-  if (Uint32 r = check_pair_label(a.priv_label, a.priv_label_len)) return r;
+  if (Uint32 r = check_pair_label(priv_access.label, priv_access.label_len)) return r;
   Uint32 mech = 0;
   if (Uint32 r = key_pair_mechanism(a.key_type, a.mod_bits, a.pub_exp, &mech)) return r;
 
-  const int dev = static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT);
+  // Both templates carry the same key sizes.
+  auto pair_template = [&a](uint32_t key_class, const tmpl::ObjectAccess &who) {
+    tmpl::BuildArgs b = tmpl::build_args(TEMPLATE_MODE_KEY_GEN, key_class, a.key_type, who);
+    b.mod_bits = a.mod_bits;
+    b.pub_exp = a.pub_exp;
+    b.curve_id = a.curve;
+    b.prime_bits = a.prime_bits;
+    b.prime = a.prime;
+    b.base_len = a.base_len;
+    b.base = a.base;
+    return b;
+  };
+  tmpl::ObjectAccess pub_access = priv_access;
+  pub_access.label = a.pub_label;
+  pub_access.label_len = a.pub_label_len;
+  pub_access.m_value = 0;
   Uint32 pub_size = 0, pub_count = 0;
-  FreedBuffer pub(SetTemplate3(dev, TEMPLATE_MODE_KEY_GEN, OBJ_CLASS_PUBLIC_KEY, a.key_type,
-                               a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0, a.id,
-                               a.id_len, a.pub_label, a.pub_label_len, nullptr, 0, 0, a.mod_bits,
-                               nullptr, 0, a.pub_exp, a.curve, a.prime_bits, a.prime, a.base_len,
-                               a.base, a.extractable, a.ext, &pub_size, &pub_count));
+  FreedBuffer pub(
+      build_template(pair_template(OBJ_CLASS_PUBLIC_KEY, pub_access), &pub_size, &pub_count));
   if (!pub) return ERR_SET_TEMPLATE;
   if (Uint32 r = validateTemplateFromUser2(pub_size, pub.get(), &pub_count, TEMPLATE_MODE_KEY_GEN))
     return r;
   Uint32 priv_size = 0, priv_count = 0;
-  FreedBuffer priv(SetTemplate3(dev, TEMPLATE_MODE_KEY_GEN, OBJ_CLASS_PRIVATE_KEY, a.key_type,
-                                a.location, a.sessions, a.n_sessions, a.users, a.n_users, a.m_value,
-                                a.id, a.id_len, a.priv_label, a.priv_label_len, nullptr, 0, 0,
-                                a.mod_bits, nullptr, 0, a.pub_exp, a.curve, a.prime_bits, a.prime,
-                                a.base_len, a.base, a.extractable, a.ext, &priv_size, &priv_count));
+  FreedBuffer priv(
+      build_template(pair_template(OBJ_CLASS_PRIVATE_KEY, priv_access), &priv_size, &priv_count));
   if (!priv) return ERR_SET_TEMPLATE;
   if (Uint32 r =
           validateTemplateFromUser2(priv_size, priv.get(), &priv_count, TEMPLATE_MODE_KEY_GEN))
@@ -166,20 +174,12 @@ KeyPairArgs pair_args(Uint32 type, Uint32 mod_bits, Uint32 pub_exp, Uint32 curve
   a.prime = prime;
   a.base_len = base_len;
   a.base = base;
-  a.sessions = sessions;
-  a.n_sessions = n_sessions;
-  a.users = users;
-  a.n_users = n_users;
-  a.m_value = static_cast<Uint8>(m_value);  // taken as 8 bits
-  a.id = id;
-  a.id_len = id_len;
+  // The M value is taken as 8 bits.
+  a.access = {sessions,    n_sessions, users,      n_users,        static_cast<Uint8>(m_value),
+              id,          id_len,     priv_label, priv_label_len, location,
+              extractable, ext};
   a.pub_label = pub_label;
   a.pub_label_len = pub_label_len;
-  a.priv_label = priv_label;
-  a.priv_label_len = priv_label_len;
-  a.location = location;
-  a.extractable = extractable;
-  a.ext = ext;
   return a;
 }
 

@@ -69,41 +69,20 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
 struct SecretKeyArgs {
   Uint32 key_type = 0;
   Uint32 key_len = 0;
-  Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  Uint8 m_value = 0;
-  Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  Uint8 *label = nullptr;
-  Uint32 label_len = 0;
-  Uint8 location = 0;
-  Uint8 extractable = 1;
-  extendedTemplateArgs *ext = nullptr;
+  qel2::tmpl::ObjectAccess access;
 };
 Uint32 Qel2GenerateKeyCommon(Uint32 ulSessionHandle, const SecretKeyArgs &args,
                              Uint64 *pulKeyHandle, Uint8 *pAttrObj, Uint32 *ulAttrLen,
                              KeyGenAttest *keygenattest, Uint32 *request_id);
 
 struct PbeKeyArgs {
-  Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  Uint8 m_value = 0;
-  Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  Uint8 *label = nullptr;
-  Uint32 label_len = 0;
+  qel2::tmpl::ObjectAccess access;  // without extended arguments
   Uint8 *password = nullptr;
   Uint32 password_len = 0;
   Uint8 *salt = nullptr;
   Uint32 salt_len = 0;
   Uint32 iterations = 0;
-  Uint8 location = 0;
   Uint8 old_mechanism = 0;
-  Uint8 extractable = 1;
 };
 Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &args,
                                 Uint64 *pulKeyHandle, KeyGenAttest *keygenattest,
@@ -126,20 +105,11 @@ struct KeyPairArgs {
   Uint8 *prime = nullptr;
   Uint32 base_len = 0;
   Uint8 *base = nullptr;
-  Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  Uint8 m_value = 1;
-  Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  Uint8 *pub_label = nullptr;
+  // Who may use the private key, under its label and M value; the public
+  // key shares the rest under its own label, without an M value.
+  qel2::tmpl::ObjectAccess access;
+  const Uint8 *pub_label = nullptr;
   Uint32 pub_label_len = 0;
-  Uint8 *priv_label = nullptr;
-  Uint32 priv_label_len = 0;
-  Uint8 location = 0;
-  Uint8 extractable = 1;
-  extendedTemplateArgs *ext = nullptr;
 };
 Uint32 Qel2GenerateKeyPairCommon(Uint32 ulSessionHandle, const KeyPairArgs &args,
                                  Uint64 *pulPublicKey, Uint64 *pulPrivateKey, Uint8 *pAttrObj,
@@ -162,16 +132,7 @@ struct PublicKeyArgs {
   Uint8 *base = nullptr;
   Uint8 *key_data = nullptr;
   Uint32 key_data_len = 0;
-  Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  Uint8 *label = nullptr;
-  Uint32 label_len = 0;
-  Uint8 location = 0;
-  extendedTemplateArgs *ext = nullptr;
+  qel2::tmpl::ObjectAccess access;  // no M value, always extractable
 };
 Uint32 Qel2CreateObjectCommon(Uint32 ulSessionHandle, const PublicKeyArgs &args, Uint64 *pulHandle,
                               Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint32 *request_id);

@@ -16,17 +16,16 @@ constexpr Uint32 kMaxIterations = 10000;
 
 Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uint64 *pulKeyHandle,
                                 KeyGenAttest *keygenattest, Uint32 *request_id) {
-  if (a.label_len > kMaxLabelLen) return ERR_DATA_LEN_RANGE;
-  if (!a.label) return ERR_INVALID_INPUT;
-  if (reserved_label(a.label, a.label_len)) return ERR_BAD_LABEL;
+  const tmpl::ObjectAccess &who = a.access;
+  if (who.label_len > kMaxLabelLen) return ERR_DATA_LEN_RANGE;
+  if (!who.label) return ERR_INVALID_INPUT;
+  if (reserved_label(who.label, who.label_len)) return ERR_BAD_LABEL;
   if (!pulKeyHandle || a.iterations > kMaxIterations) return ERR_INVALID_INPUT;
 
+  const tmpl::BuildArgs b =
+      tmpl::build_args(TEMPLATE_MODE_KEY_GEN, OBJ_CLASS_SECRET_KEY, KEY_TYPE_DES3, who);
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(
-      static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_KEY_GEN,
-      OBJ_CLASS_SECRET_KEY, KEY_TYPE_DES3, a.location, a.sessions, a.n_sessions, a.users, a.n_users,
-      a.m_value, a.id, a.id_len, a.label, a.label_len, nullptr, 0, 0, 0, nullptr, 0, 0, 0, 0,
-      nullptr, 0, nullptr, a.extractable, nullptr, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   if (size > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_KEY_GEN))
@@ -42,11 +41,12 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   // word always tells what follows.
   const Uint32 password_len = a.password ? a.password_len : 0;
   const Uint32 salt_len = a.salt ? a.salt_len : 0;
-  uint8_t password_word[4], salt_word[4], iterations_word[4], head[sizeof(Object)];
+  uint8_t password_word[4], salt_word[4], iterations_word[4];
   put_be32(password_word, password_len);
   put_be32(salt_word, salt_len);
   put_be32(iterations_word, a.iterations);
-  BeWriter(head, sizeof head).u32(0).u32(count).u32(size + 12u);
+  ObjectHead head;
+  put_object_head(head, count, size);
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
 
   MgmtRequest rq(KQ_GENERATE_PBE_KEY, session);
@@ -55,7 +55,7 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   rq.in(salt_word, sizeof salt_word);
   if (salt_len) rq.in(a.salt, salt_len);
   rq.in(iterations_word, sizeof iterations_word)
-      .in(head, sizeof head)
+      .command(head)
       .in(tmpl.get(), size)
       .out_local(resp, sizeof resp);
   // Summed in 64 bits by the request: a huge password cannot wrap the check.
@@ -80,23 +80,14 @@ PbeKeyArgs pbe_args(Uint32 *sessions, Uint8 n_sessions, Uint16 *users, Uint8 n_u
                     Uint32 password_len, Uint8 *salt, Uint32 salt_len, Uint32 iterations,
                     Uint8 location, Uint8 old_mechanism, Uint8 extractable) {
   PbeKeyArgs a;
-  a.sessions = sessions;
-  a.n_sessions = n_sessions;
-  a.users = users;
-  a.n_users = n_users;
-  a.m_value = m_value;
-  a.id = id;
-  a.id_len = id_len;
-  a.label = label;
-  a.label_len = label_len;
+  a.access = {sessions, n_sessions, users,     n_users,  m_value,     id,
+              id_len,   label,      label_len, location, extractable, nullptr};
   a.password = password;
   a.password_len = password_len;
   a.salt = salt;
   a.salt_len = salt_len;
   a.iterations = iterations;
-  a.location = location;
   a.old_mechanism = old_mechanism;
-  a.extractable = extractable;
   return a;
 }
 

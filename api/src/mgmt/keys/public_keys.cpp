@@ -21,13 +21,14 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
 
   CommandRecord<sizeof(CreateObjectCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
-  uint8_t head[sizeof(Object)], key_len_word[4];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulPubTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulPubTemplateSize);
+  uint8_t key_len_word[4];
   put_be32(key_len_word, ulKeyDataLen);
   uint8_t resp[sizeof(CreateObjectResponse)] = {};
   MgmtRequest rq(KQ_CREATE_OBJECT, session);
   rq.command(cmd)
-      .in(head, sizeof head)
+      .command(head)
       .in(pPubTemplate, ulPubTemplateSize)
       .in(key_len_word, sizeof key_len_word);
   if (pKeyData && ulKeyDataLen) rq.in(pKeyData, ulKeyDataLen);
@@ -56,16 +57,22 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
 
 Uint32 Qel2CreateObjectCommon(Uint32 ulSessionHandle, const PublicKeyArgs &a, Uint64 *pulHandle,
                               Uint8 *pAttrObj, Uint32 *ulAttrLen, Uint32 *request_id) {
-  if (a.label_len > kMaxLabelLen) return ERR_DATA_LEN_RANGE;
+  if (a.access.label_len > kMaxLabelLen) return ERR_DATA_LEN_RANGE;
   if (a.key_type == KEY_TYPE_RSA && static_cast<int32_t>(a.pub_exp) <= 0) return ERR_INVALID_INPUT;
   // Lengths in bits must fit the template's 32-bit numbers.
   if (a.mod_len > UINT32_MAX / 8 || a.prime_len > UINT32_MAX / 8) return ERR_SET_TEMPLATE;
+  tmpl::BuildArgs b =
+      tmpl::build_args(TEMPLATE_MODE_CREATE, OBJ_CLASS_PUBLIC_KEY, a.key_type, a.access);
+  b.mod_bits = a.mod_len * 8;
+  b.modulus = a.key_data;
+  b.pub_exp = a.pub_exp;
+  b.curve_id = a.curve;
+  b.prime_bits = a.prime_len * 8;
+  b.prime = a.prime;
+  b.base_len = a.base_len;
+  b.base = a.base;
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(
-      static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_CREATE,
-      OBJ_CLASS_PUBLIC_KEY, a.key_type, a.location, a.sessions, a.n_sessions, a.users, a.n_users, 0,
-      a.id, a.id_len, a.label, a.label_len, nullptr, 0, 0, a.mod_len * 8, a.key_data, 0, a.pub_exp,
-      a.curve, a.prime_len * 8, a.prime, a.base_len, a.base, 1, a.ext, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_CREATE))
     return r;
@@ -92,16 +99,9 @@ PublicKeyArgs public_args(Uint32 type, Uint32 mod_len, Uint32 pub_exp, Uint32 cu
   a.base = base;
   a.key_data = key_data;
   a.key_data_len = key_data_len;
-  a.sessions = sessions;
-  a.n_sessions = n_sessions;
-  a.users = users;
-  a.n_users = n_users;
-  a.id = id;
-  a.id_len = id_len;
-  a.label = label;
-  a.label_len = label_len;
-  a.location = location;
-  a.ext = ext;
+  // Public keys have no M value and are always extractable.
+  a.access = {sessions, n_sessions, users,     n_users,  0, id,
+              id_len,   label,      label_len, location, 1, ext};
   return a;
 }
 

@@ -42,11 +42,11 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
   CommandRecord<sizeof(GenerateKeyCommand)> cmd;
   put_keygen_header(cmd.w, session, attrs.asked());
   cmd.w.u32(ulMech);
-  uint8_t head[sizeof(Object)];
-  BeWriter(head, sizeof head).u32(0).u32(ulAttributeCount).u32(ulTemplateSize + 12u);
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY, session);
-  rq.command(cmd).in(head, sizeof head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
+  rq.command(cmd).command(head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
   add_keygen_outputs(rq, attrs, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);
 
@@ -75,12 +75,11 @@ Uint32 Qel2GenerateKeyCommon(Uint32 ulSessionHandle, const SecretKeyArgs &a, Uin
   }
   if (!is_valid_symmetric_key_type_size(a.key_type, a.key_len)) return ERR_INVALID_INPUT;
   const Uint32 mech = secret_key_mechanism(a.key_type);
+  tmpl::BuildArgs b =
+      tmpl::build_args(TEMPLATE_MODE_KEY_GEN, OBJ_CLASS_SECRET_KEY, a.key_type, a.access);
+  b.key_len = a.key_len;
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(
-      static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_KEY_GEN,
-      OBJ_CLASS_SECRET_KEY, a.key_type, a.location, a.sessions, a.n_sessions, a.users, a.n_users,
-      a.m_value, a.id, a.id_len, a.label, a.label_len, nullptr, 0, a.key_len, 0, nullptr, 0, 0, 0,
-      0, nullptr, 0, nullptr, a.extractable, a.ext, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_KEY_GEN))
     return r;
@@ -95,22 +94,10 @@ SecretKeyArgs secret_args(Uint32 type, Uint32 len, Uint32 *sessions, Uint8 n_ses
                           Uint16 *users, Uint8 n_users, Uint8 m_value, Uint8 *id, Uint32 id_len,
                           Uint8 *label, Uint32 label_len, Uint8 location, Uint8 extractable = 1,
                           extendedTemplateArgs *ext = nullptr) {
-  SecretKeyArgs a;
-  a.key_type = type;
-  a.key_len = len;
-  a.sessions = sessions;
-  a.n_sessions = n_sessions;
-  a.users = users;
-  a.n_users = n_users;
-  a.m_value = m_value;
-  a.id = id;
-  a.id_len = id_len;
-  a.label = label;
-  a.label_len = label_len;
-  a.location = location;
-  a.extractable = extractable;
-  a.ext = ext;
-  return a;
+  return {type,
+          len,
+          {sessions, n_sessions, users, n_users, m_value, id, id_len, label, label_len, location,
+           extractable, ext}};
 }
 
 }  // namespace

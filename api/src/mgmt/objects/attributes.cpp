@@ -20,11 +20,14 @@ uint32_t read_flags_word(Uint32 ulFlags) {
 
 // One read of an object's attributes: the command (naming the attribute
 // when attr_id is given), the answer's head and, with a buffer, the data;
-// attested when both attested arguments are given. Returns the result, and
-// on 0 or 183 stores ulAttrLen of the answer in *data_len.
-Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, const Uint32 *attr_id,
-                       Uint32 ulFlags, Uint8 *buf, Uint32 capacity, Uint8 *attestedResponse,
-                       Uint32 *attestedLength, Uint32 *request_id, Uint32 *data_len) {
+// attested when both attested arguments are given. Stores the result in
+// *result and returns what the answer may be used for; unless kNo,
+// ulAttrLen of the answer is in *data_len.
+MgmtRequest::Decode read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64,
+                                    const Uint32 *attr_id, Uint32 ulFlags, Uint8 *buf,
+                                    Uint32 capacity, Uint8 *attestedResponse,
+                                    Uint32 *attestedLength, Uint32 *request_id, Uint32 *result,
+                                    Uint32 *data_len) {
   const uint32_t session = masked_session(ulSessionHandle);
   CommandRecord<sizeof(GetAttributeCommand)> one;
   CommandRecord<sizeof(GetAllAttributeCommand)> all;
@@ -41,18 +44,34 @@ Uint32 read_attributes(Uint16 opcode, Uint32 ulSessionHandle, Uint64 ulObj64, co
   if (buf) rq.out(buf, capacity);
 
   if (attestedResponse && attestedLength) {
-    if (Uint32 r = attestation_refusal(&rq, attestedResponse, attestedLength)) return r;
+    if (Uint32 refused = attestation_refusal(&rq, attestedResponse, attestedLength)) {
+      *result = refused;
+      return MgmtRequest::Decode::kNo;
+    }
     appendAttestation(&rq, attestedResponse, attestedLength);
   } else {
     rq.send();
   }
   if (request_id) *request_id = rq.request_id();
-  if (rq.decode() == MgmtRequest::Decode::kNo) return rq.result();
+  *result = rq.result();
+  const MgmtRequest::Decode how = rq.decode();
+  if (how == MgmtRequest::Decode::kNo) return how;
   *data_len = be32_at(resp + offsetof(GetAttributeResponse, ulAttrLen));
   // Data the buffer could hold must have arrived in full.
-  if (buf && *data_len <= capacity)
-    if (Uint32 bad = rq.check_arrived(1, *data_len)) return bad;
-  return rq.result();
+  if (buf && *data_len <= capacity) {
+    if (Uint32 bad = rq.check_arrived(1, *data_len)) {
+      *result = bad;
+      return MgmtRequest::Decode::kNo;
+    }
+  }
+  return how;
+}
+
+// The length reported for all attributes: the data plus the answer's head.
+// A length the HSM states near 4 GiB saturates instead of wrapping small.
+Uint32 all_attributes_reported(Uint32 data_len) {
+  const uint64_t reported = uint64_t{data_len} + kReadResponseLen;
+  return reported > UINT32_MAX ? UINT32_MAX : static_cast<Uint32>(reported);
 }
 
 // A value larger than the caller's buffer turns success into a short
@@ -68,11 +87,11 @@ Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
                               Uint8 *attestedResponse, Uint32 *attestedLength, Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
   const Uint32 capacity = *pulBufLen;
-  Uint32 value_len = 0;
-  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE,
-                             ulSessionHandle, ulObj64, &ulAttrID, ulFlags, pAttrBuf, capacity,
-                             attestedResponse, attestedLength, request_id, &value_len);
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  Uint32 r = 0, value_len = 0;
+  if (read_attributes(pAttrBuf ? KQ_GET_ATTRIBUTE_VALUE : KQ_GET_ATTRIBUTE_SIZE, ulSessionHandle,
+                      ulObj64, &ulAttrID, ulFlags, pAttrBuf, capacity, attestedResponse,
+                      attestedLength, request_id, &r, &value_len) == MgmtRequest::Decode::kNo)
+    return r;
   if (too_small(r, pAttrBuf, capacity, value_len)) r = ERR_BUFFER_TOO_SMALL;
   *pulBufLen = value_len;
   return r;
@@ -83,21 +102,34 @@ Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32
                                   Uint32 *attestedLength, Uint32 *request_id) {
   if (!pulBufLen) return ERR_INVALID_INPUT;
   const Uint32 capacity = *pulBufLen;
-  Uint32 data_len = 0;
-  Uint32 r = read_attributes(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE,
-                             ulSessionHandle, ulObj64, nullptr, ulFlags, pAttrBuf, capacity,
-                             attestedResponse, attestedLength, request_id, &data_len);
-  if (r != 0 && r != RET_RESULT_SIZE) return r;
+  Uint32 r = 0, data_len = 0;
+  if (read_attributes(pAttrBuf ? KQ_GET_ALL_ATTRIBUTE_VALUE : KQ_GET_ALL_ATTRIBUTE_SIZE,
+                      ulSessionHandle, ulObj64, nullptr, ulFlags, pAttrBuf, capacity,
+                      attestedResponse, attestedLength, request_id, &r,
+                      &data_len) == MgmtRequest::Decode::kNo)
+    return r;
   if (too_small(r, pAttrBuf, capacity, data_len)) {
     printf("%d size 2 %d\n", static_cast<int>(capacity), static_cast<int>(data_len));
     r = ERR_BUFFER_TOO_SMALL;
   }
-  // Callers size their buffer from this: the data plus the answer's head.
-  // A length the HSM states near 4 GiB saturates instead of wrapping small.
-  const uint64_t reported = uint64_t{data_len} + kReadResponseLen;
-  *pulBufLen = reported > UINT32_MAX ? UINT32_MAX : static_cast<Uint32>(reported);
+  // Callers size their buffer from this.
+  *pulBufLen = all_attributes_reported(data_len);
   return r;
 }
+
+namespace qel2::mgmt {
+
+MgmtRequest::Decode all_attributes_len(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 *result,
+                                       Uint32 *len) {
+  Uint32 data_len = 0;
+  const MgmtRequest::Decode how =
+      read_attributes(KQ_GET_ALL_ATTRIBUTE_SIZE, ulSessionHandle, ulObj64, nullptr, 0, nullptr, 0,
+                      nullptr, nullptr, nullptr, result, &data_len);
+  if (how != MgmtRequest::Decode::kNo) *len = all_attributes_reported(data_len);
+  return how;
+}
+
+}  // namespace qel2::mgmt
 
 extern "C" {
 

@@ -53,8 +53,8 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
   CommandRecord<kFindCommandLen> cmd;
   put_search_command(cmd.w, query.opcode == KQ_FIND_OBJECTS_USING_COUNT, query.index, session,
                      search_partition(ulSessionHandle, query.partition));
-  CommandRecord<sizeof(Object)> head;
-  head.w.u32(0).u32(ulAttributeCount).u32(ulTemplateSize + static_cast<uint32_t>(sizeof(Object)));
+  ObjectHead head;
+  put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[kFindHeadLen] = {};
 
   const Uint32 room = *query.num_keys;
@@ -88,7 +88,7 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
 }
 
 Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &a) {
-  if (a.label && reserved_label(a.label, a.label_len)) return ERR_BAD_LABEL;
+  if (a.access.label && reserved_label(a.access.label, a.access.label_len)) return ERR_BAD_LABEL;
   if (!validate_key_class_arg(a.key_class)) {
     printf("Invalid key class %d \n", static_cast<int>(a.key_class));
     return ERR_INVALID_INPUT;
@@ -100,12 +100,13 @@ Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const Fi
   // A modulus whose length in bits does not fit 32 bits cannot fit a template either.
   if (a.mod_len > UINT32_MAX / 8) return ERR_SET_TEMPLATE;
 
+  tmpl::BuildArgs b = tmpl::build_args(TEMPLATE_MODE_FIND, a.key_class, a.key_type, a.access);
+  b.kcv = a.kcv;
+  b.kcv_len = a.kcv_len;
+  b.mod_bits = a.mod_len * 8;
+  b.modulus = a.modulus;
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT),
-                                TEMPLATE_MODE_FIND, a.key_class, a.key_type, a.location, a.sessions,
-                                a.n_sessions, a.users, a.n_users, 0, a.id, a.id_len, a.label,
-                                a.label_len, a.kcv, a.kcv_len, 0, a.mod_len * 8, a.modulus, 0, 0, 0,
-                                0, nullptr, 0, nullptr, 255, a.ext, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   return Qel2FindKeyWithTemplateCommon(ulSessionHandle, query, tmpl.get(), size, count);
 }
@@ -121,20 +122,12 @@ FindKeyArgs by_arguments(Uint32 ulKeyClass, Uint32 ulKeyType, Uint8 ucKeyLocatio
   FindKeyArgs a;
   a.key_class = ulKeyClass;
   a.key_type = ulKeyType;
-  a.location = ucKeyLocation;
-  a.sessions = pSessions;
-  a.n_sessions = ulSessCount;
-  a.users = pUsers;
-  a.n_users = ulUserCount;
-  a.id = pID;
-  a.id_len = ulIDLen;
-  a.label = pbLabel;
-  a.label_len = ulLabelLen;
+  a.access = {pSessions, ulSessCount, pUsers,     ulUserCount,   0,   pID,
+              ulIDLen,   pbLabel,     ulLabelLen, ucKeyLocation, 255, extArgs};
   a.modulus = pModulus;
   a.mod_len = ulModLen;
   a.kcv = pKCV;
   a.kcv_len = ulKCVLen;
-  a.ext = extArgs;
   return a;
 }
 

@@ -187,10 +187,9 @@ Uint8 *build_template_from_attributes(const Uint8 *data, size_t data_len, Uint32
 Uint8 *GetTemplate(Uint32 ulSessionHandle, Uint64 ulKeyHandle, Uint32 *pulTemplateSize,
                    Uint32 *pulAttributeCount) {
   if (!pulTemplateSize || !pulAttributeCount) return nullptr;
-  Uint32 len = 0;
-  Uint32 r =
-      Qel2GetAllAttributes2(ulSessionHandle, ulKeyHandle, nullptr, &len, nullptr, nullptr, nullptr);
-  if (r != 0 && r != RET_RESULT_SIZE) {
+  Uint32 r = 0, len = 0;
+  if (mgmt::all_attributes_len(ulSessionHandle, ulKeyHandle, &r, &len) ==
+      mgmt::MgmtRequest::Decode::kNo) {
     printf("%s:%d: Qel2GetAllAttributes2 failed: %s\n", __func__, __LINE__,
            reinterpret_cast<const char *>(Qel2ResultAsString(r)));
     return nullptr;

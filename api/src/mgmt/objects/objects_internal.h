@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/template/builder_parts.h"
 #include "qel2_objects.h"
 #include "request/mgmt_request.h"
 
@@ -42,6 +43,13 @@ inline void put_search_command(BeWriter &w, bool count_form, uint32_t index, uin
   w.u32(0).u32(session).u32(last_word);
 }
 
+// The 12-byte Object head in front of a template: reserved 0, the
+// attribute count, the template's length plus the head's.
+using ObjectHead = CommandRecord<sizeof(Object)>;
+inline void put_object_head(ObjectHead &head, uint32_t count, uint32_t template_len) {
+  head.w.u32(0).u32(count).u32(template_len + static_cast<uint32_t>(sizeof(Object)));
+}
+
 // Adds the 256-byte attestation segment (pointing just past the answer's
 // copy in attestedResponse), sends the request and copies the answer's
 // segments in front of the attestation. Returns the transport status, or the
@@ -60,6 +68,12 @@ struct FreeDeleter {
   void operator()(void *p) const { std::free(p); }
 };
 using FreedBuffer = std::unique_ptr<Uint8, FreeDeleter>;
+
+// The template SetTemplate3 builds from gathered arguments, with its length
+// and attribute count; null when the build fails.
+inline FreedBuffer build_template(const tmpl::BuildArgs &b, Uint32 *size, Uint32 *count) {
+  return FreedBuffer(tmpl::set_template3(b, size, count));
+}
 
 }  // namespace qel2::mgmt
 
@@ -111,6 +125,13 @@ Uint32 Qel2GetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulA
 Uint32 Qel2GetAllAttributesCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulFlags,
                                   Uint8 *pAttrBuf, Uint32 *pulBufLen, Uint8 *attestedResponse,
                                   Uint32 *attestedLength, Uint32 *request_id);
+namespace qel2::mgmt {
+// The size query of all attributes of an object (no buffer, flags 0): what
+// the answer may be used for, its result in *result and, unless kNo, in
+// *len the length Qel2GetAllAttributes reports (the data and the answer's head).
+MgmtRequest::Decode all_attributes_len(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 *result,
+                                       Uint32 *len);
+}  // namespace qel2::mgmt
 Uint32 Qel2SetAttributeCommon(Uint32 ulSessionHandle, Uint64 ulObj64, Uint32 ulAttrID,
                               Uint8 *pAttrBuf, Uint32 ulBufLen, void *buffer_ev,
                               Uint32 *request_id);
@@ -140,20 +161,11 @@ Uint32 Qel2FindKeyWithTemplateCommon(Uint32 ulSessionHandle, const FindSpec &que
 struct FindKeyArgs {
   Uint32 key_class = 0xFFFFFFFFu;
   Uint32 key_type = 0xFFFFFFFFu;
-  Uint8 location = 255;
-  const Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  const Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  const Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  const Uint8 *label = nullptr;
-  Uint32 label_len = 0;
+  qel2::tmpl::ObjectAccess access;  // no M value, extractable not given
   const Uint8 *modulus = nullptr;
   Uint32 mod_len = 0;  // bytes
   const Uint8 *kcv = nullptr;
   Uint32 kcv_len = 0;
-  const extendedTemplateArgs *ext = nullptr;
 };
 
 Uint32 Qel2FindKeyCommon(Uint32 ulSessionHandle, const FindSpec &query, const FindKeyArgs &args);

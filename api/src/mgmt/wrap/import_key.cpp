@@ -23,18 +23,7 @@ struct ImportArgs {
   Uint32 mech = 0;
   const Uint8 *iv = nullptr;
   Uint32 crt_len = 0, pub_exp = 0, mod_bits = 0, curve = 0;
-  const Uint32 *sessions = nullptr;
-  Uint8 n_sessions = 0;
-  const Uint16 *users = nullptr;
-  Uint8 n_users = 0;
-  Uint32 m_value = 0;
-  const Uint8 *id = nullptr;
-  Uint32 id_len = 0;
-  const Uint8 *label = nullptr;
-  Uint32 label_len = 0;
-  Uint8 location = 0;
-  const extendedTemplateArgs *ext = nullptr;
-  Uint8 extractable = 1;
+  tmpl::ObjectAccess access;
 };
 
 // Class of an importable key type: secret for generic secret, RC4, 3DES and
@@ -61,14 +50,17 @@ Uint32 unwrap_common(const ImportArgs &a, UnwrapArgs req) {
   if (a.key_type >= kMaxKeyType || !req.handle || !req.key) return ERR_INVALID_INPUT;
   const Uint32 cls = import_class(a.key_type);
   if (!cls) return ERR_INVALID_INPUT;
-  if (a.input > ENCRYPTED_RAW || a.location > 1) return ERR_INVALID_INPUT;
-  if (a.label && reserved_label(a.label, a.label_len)) return ERR_BAD_LABEL;
+  const tmpl::ObjectAccess &who = a.access;
+  if (a.input > ENCRYPTED_RAW || who.location > 1) return ERR_INVALID_INPUT;
+  if (who.label && reserved_label(who.label, who.label_len)) return ERR_BAD_LABEL;
+  tmpl::BuildArgs b = tmpl::build_args(TEMPLATE_MODE_UNWRAP, cls, a.key_type, who);
+  b.key_len = req.key_len;
+  b.mod_bits = a.mod_bits;
+  b.crt_len = a.crt_len;
+  b.pub_exp = a.pub_exp;
+  b.curve_id = a.curve;
   Uint32 size = 0, count = 0;
-  FreedBuffer tmpl(SetTemplate3(
-      static_cast<int>(req.session >> QEL2_DEVICE_SHIFT), TEMPLATE_MODE_UNWRAP, cls, a.key_type,
-      a.location, a.sessions, a.n_sessions, a.users, a.n_users, a.m_value, a.id, a.id_len, a.label,
-      a.label_len, nullptr, 0, req.key_len, a.mod_bits, nullptr, a.crt_len, a.pub_exp, a.curve, 0,
-      nullptr, 0, nullptr, a.extractable, a.ext, &size, &count));
+  FreedBuffer tmpl(build_template(b, &size, &count));
   if (!tmpl) return ERR_SET_TEMPLATE;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_UNWRAP))
     return r;
@@ -79,7 +71,7 @@ Uint32 unwrap_common(const ImportArgs &a, UnwrapArgs req) {
   req.tmpl = tmpl.get();
   req.tmpl_len = size;
   req.count = count;
-  req.location = a.location;
+  req.location = who.location;
   return unwrap_with_template_common(req);
 }
 
@@ -107,17 +99,11 @@ ImportArgs described(Uint32 key_type, InputType input, Uint32 crt_len, Uint32 pu
   a.pub_exp = pub_exp;
   a.mod_bits = mod_bits;
   a.curve = curve;
-  a.sessions = sessions;
-  a.n_sessions = n_sessions;
-  a.users = users;
-  a.n_users = n_users;
-  a.id = id;
-  a.id_len = id_len;
-  a.label = label;
-  a.label_len = label_len;
+  // No M value or extended arguments unless the variant gives them; extractable.
+  a.access = {sessions, n_sessions, users,     n_users,  0, id,
+              id_len,   label,      label_len, location, 1, nullptr};
   a.iv = iv;
   a.mech = mech;
-  a.location = location;
   return a;
 }
 
@@ -164,7 +150,7 @@ QEL2_EXPORT Uint32 Qel2ImportKey4(Uint32 ulSessionHandle, Uint32 ulKeyType, Inpu
   ImportArgs a = described(ulKeyType, KeyInput, ulCrtLen, ulPubExp, ulModLenInBits, ulCurveID,
                            pSessions, ulSessCount, pUsers, ulCount, pID, ulIDLen, pLabel,
                            ulLabelLen, pIV, ulMech, ucKeyLocation);
-  a.extractable = bExtractable;
+  a.access.extractable = bExtractable;
   UnwrapArgs r =
       request(ulSessionHandle, pKey, ulKeyLen, ulUnwrappingKeyHandle, pulKeyHandleUnwrapped);
   r.attested = attestedResponse;
@@ -229,8 +215,8 @@ QEL2_EXPORT Uint32 Qel2ImportKey6(
   ImportArgs a = described(ulKeyType, KeyInput, ulCrtLen, ulPubExp, ulModLenInBits, ulCurveID,
                            pSessions, ulSessCount, pUsers, ulCount, pID, ulIDLen, pLabel,
                            ulLabelLen, pIV, ulMech, ucKeyLocation);
-  a.m_value = ulMValue;
-  a.ext = extArgs;
+  a.access.m_value = ulMValue;
+  a.access.ext = extArgs;
   UnwrapArgs r =
       request(ulSessionHandle, pKey, ulKeyLen, ulUnwrappingKeyHandle, pulKeyHandleUnwrapped);
   r.attrs = pAttrObj;

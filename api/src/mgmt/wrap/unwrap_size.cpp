@@ -211,11 +211,16 @@ QEL2_EXPORT Uint32 Qel2UnWrapKeyWithSize(Uint32 ulSessionHandle, Uint8 *pWrapped
     if (Uint32 r = check_stated_values(ulMech, ulKeyType, ulKeySize, ulModLenInBits,
                                        ulWrappedKeyLen, &cls))
       return r;
-    built.reset(SetTemplate3(static_cast<int>(ulSessionHandle >> QEL2_DEVICE_SHIFT),
-                             TEMPLATE_MODE_UNWRAP, cls, ulKeyType, ucKeyLocation, nullptr, 0,
-                             nullptr, 0, 0, nullptr, 0, pLabel, ulLabelLen, nullptr, 0, ulKeySize,
-                             ulModLenInBits, nullptr, 0, 0, 0, 0, nullptr, 0, nullptr, bExtractable,
-                             nullptr, &size, &count));
+    // Nobody shares the new key, and it needs no approvals.
+    qel2::tmpl::ObjectAccess who;
+    who.label = pLabel;
+    who.label_len = ulLabelLen;
+    who.location = ucKeyLocation;
+    who.extractable = bExtractable;
+    qel2::tmpl::BuildArgs b = qel2::tmpl::build_args(TEMPLATE_MODE_UNWRAP, cls, ulKeyType, who);
+    b.key_len = ulKeySize;
+    b.mod_bits = ulModLenInBits;
+    built = build_template(b, &size, &count);
     if (!built) return ERR_SET_TEMPLATE;
     tmpl = built.get();
     if (Uint32 r = validateTemplateFromUser2(size, tmpl, &count, TEMPLATE_MODE_UNWRAP)) return r;
