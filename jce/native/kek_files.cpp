@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/helpers/regular_file.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
 
@@ -47,6 +48,19 @@ struct Premaster {
 // Fails where an encrypted key would otherwise prompt on the terminal.
 int no_password(char *, int, int, void *) { return 0; }
 
+// A file BIO that owns f; null (and f closed) when there is none.
+BIO *bio_of(FILE *f) {
+  if (!f) return nullptr;
+  BIO *b = BIO_new_fp(f, BIO_CLOSE);
+  if (!b) fclose(f);
+  return b;
+}
+
+// Key files are regular files: a FIFO or a device at the name is one that
+// cannot be opened (and is never waited on), and a symlink planted at the
+// name of a file to write is refused, not written through.
+BIO *create_key_file(const char *path) { return bio_of(qel2::fopen_regular_for_writing(path)); }
+
 // Both files of a key pair, created or truncated.
 bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &priv, Ptr<BIO> &pub) {
   const char *priv_file = reinterpret_cast<const char *>(priv_key_file);
@@ -55,12 +69,12 @@ bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &pr
     puts("no key file specified");
     return false;
   }
-  priv.reset(BIO_new_file(priv_file, "w"));
+  priv.reset(create_key_file(priv_file));
   if (!priv) {
     printf("unable to open private key file: %s\n", priv_file);
     return false;
   }
-  pub.reset(BIO_new_file(pub_file, "w"));
+  pub.reset(create_key_file(pub_file));
   if (!pub) {
     printf("unable to open public key file: %s\n", pub_file);
     return false;
@@ -177,13 +191,14 @@ EVP_PKEY *load_pkey(const char *file, int format, int key_type) {
     puts("no keyfile specified");
     return nullptr;
   }
-  Ptr<BIO> in(BIO_new(BIO_s_file()));
-  if (!in) {
-    puts("BIO_new failed");
+  FILE *f = qel2::fopen_regular_for_reading(file);  // a key file: see create_key_file
+  if (!f) {
+    printf("Error opening %s \n", file);
     return nullptr;
   }
-  if (BIO_read_filename(in.get(), file) <= 0) {
-    printf("Error opening %s \n", file);
+  Ptr<BIO> in(bio_of(f));
+  if (!in) {
+    puts("BIO_new failed");
     return nullptr;
   }
   EVP_PKEY *key = nullptr;
