@@ -36,6 +36,9 @@ constexpr const char *kHostPrivate = "kek_pri_key.pem";
 constexpr const char *kHsmPublic = "kek_hsm_pub_key.pem";
 constexpr Uint32 kNonceLen = 32;
 constexpr Uint32 kEcdh = 0;
+// The largest modulus OpenSSL will use; generating a larger key would take
+// minutes or hours and give a key no derivation could decrypt with.
+constexpr Uint32 kMaxModulusBits = OPENSSL_RSA_MAX_MODULUS_BITS;
 
 // A premaster secret, wiped when it goes.
 struct Premaster {
@@ -175,6 +178,10 @@ Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file, Int8 *pu
 }
 
 Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file, Int8 *pub_key_file) {
+  if (mod_size > kMaxModulusBits) {  // before any file is touched
+    printf("modulus size %u is above %u bits\n", mod_size, kMaxModulusBits);
+    return RET_ERROR;
+  }
   Ptr<BIO> priv, pub;
   if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
   // OpenSSL's default public exponent is 65537.

@@ -235,6 +235,19 @@ TEST_F(KeyFiles, OnlyRegularFilesAreKeyFiles) {
   EXPECT_EQ(1, EVP_PKEY_eq(key.get(), via.get()));
 }
 
+// Above the largest modulus OpenSSL will use: refused before any file is
+// touched (generating such a key would take minutes, or for ever).
+TEST_F(KeyFiles, RsaModulusAbove16384BitsRefused) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  std::ofstream(priv) << "earlier";
+  for (Uint32 bits : {16385u, 100000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(bits);
+    printed([&] { EXPECT_EQ(RET_ERROR, generate_kek_rsa_key_pair(bits, i8(priv), i8(pub))); });
+    EXPECT_EQ("earlier", slurp(priv));
+    EXPECT_FALSE(std::filesystem::exists(pub));
+  }
+}
+
 TEST(Kdf, InputsInTheirOrder) {
   Bytes pmk(48, 0x5A), hn(32), tn(256);
   for (size_t i = 0; i < hn.size(); ++i) hn[i] = static_cast<uint8_t>(i);
