@@ -75,22 +75,14 @@ void show_session(const SessionInfo &s) {
               s.flags, s.deviceError);
 }
 
-// A DER public key as PEM (base64 in lines of 64 characters).
+// A DER public key as PEM (base64 in lines of 64 characters), indented.
 void print_pem(const std::vector<Uint8> &der) {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string b64;
-  for (size_t i = 0; i < der.size(); i += 3) {
-    const uint32_t n = uint32_t{der[i]} << 16 | (i + 1 < der.size() ? der[i + 1] << 8 : 0) |
-                       (i + 2 < der.size() ? der[i + 2] : 0);
-    const size_t rem = der.size() - i;
-    b64 += kAlphabet[(n >> 18) & 63];
-    b64 += kAlphabet[(n >> 12) & 63];
-    b64 += rem > 1 ? kAlphabet[(n >> 6) & 63] : '=';
-    b64 += rem > 2 ? kAlphabet[n & 63] : '=';
-  }
+  // EVP_EncodeBlock writes 4 characters per 3 bytes and a closing NUL.
+  std::vector<unsigned char> b64((der.size() + 2) / 3 * 4 + 1);
+  const int n = EVP_EncodeBlock(b64.data(), der.data(), static_cast<int>(der.size()));
+  const std::string text(reinterpret_cast<const char *>(b64.data()), n > 0 ? n : 0);
   std::printf("  -----BEGIN PUBLIC KEY-----\n");
-  for (size_t i = 0; i < b64.size(); i += 64) std::printf("  %s\n", b64.substr(i, 64).c_str());
+  for (size_t i = 0; i < text.size(); i += 64) std::printf("  %s\n", text.substr(i, 64).c_str());
   std::printf("  -----END PUBLIC KEY-----\n");
 }
 

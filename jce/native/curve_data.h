@@ -21,12 +21,20 @@ struct ec_curve {
 };
 
 inline constexpr size_t kCurveCount = 6;
-extern const ec_curve curve[kCurveCount];
+
+// curve[cid] for cid 0 to kCurveCount - 1. The values are taken from
+// libcrypto's curves at the first use (once, whichever thread comes first)
+// and stay for the life of the process.
+struct curve_table {
+  const ec_curve &operator[](int cid) const;
+};
+extern const curve_table curve;
 
 // Bytes of a curve's seed (secp256k1 has none: 32 zero bytes); 0 for an
-// unknown curve.
+// unknown curve, or one libcrypto could not give.
 size_t curve_seed_length(int cid);
-// Bytes of p, a, b, x, y and order; 0 for an unknown curve.
+// Bytes of p, a, b, x, y and order; 0 for an unknown curve, or one
+// libcrypto could not give.
 size_t curve_prime_length(int cid);
 
 }  // namespace jce

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/helpers/regular_file.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
 
@@ -35,6 +36,9 @@ constexpr const char *kHostPrivate = "kek_pri_key.pem";
 constexpr const char *kHsmPublic = "kek_hsm_pub_key.pem";
 constexpr Uint32 kNonceLen = 32;
 constexpr Uint32 kEcdh = 0;
+// The largest modulus OpenSSL will use; generating a larger key would take
+// minutes or hours and give a key no derivation could decrypt with.
+constexpr Uint32 kMaxModulusBits = OPENSSL_RSA_MAX_MODULUS_BITS;
 
 // A premaster secret, wiped when it goes.
 struct Premaster {
@@ -47,6 +51,19 @@ struct Premaster {
 // Fails where an encrypted key would otherwise prompt on the terminal.
 int no_password(char *, int, int, void *) { return 0; }
 
+// A file BIO that owns f; null (and f closed) when there is none.
+BIO *bio_of(FILE *f) {
+  if (!f) return nullptr;
+  BIO *b = BIO_new_fp(f, BIO_CLOSE);
+  if (!b) fclose(f);
+  return b;
+}
+
+// Key files are regular files: a FIFO or a device at the name is one that
+// cannot be opened (and is never waited on), and a symlink planted at the
+// name of a file to write is refused, not written through.
+BIO *create_key_file(const char *path) { return bio_of(qel2::fopen_regular_for_writing(path)); }
+
 // Both files of a key pair, created or truncated.
 bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &priv, Ptr<BIO> &pub) {
   const char *priv_file = reinterpret_cast<const char *>(priv_key_file);
@@ -55,12 +72,12 @@ bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &pr
     puts("no key file specified");
     return false;
   }
-  priv.reset(BIO_new_file(priv_file, "w"));
+  priv.reset(create_key_file(priv_file));
   if (!priv) {
     printf("unable to open private key file: %s\n", priv_file);
     return false;
   }
-  pub.reset(BIO_new_file(pub_file, "w"));
+  pub.reset(create_key_file(pub_file));
   if (!pub) {
     printf("unable to open public key file: %s\n", pub_file);
     return false;
@@ -161,6 +178,10 @@ Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file, Int8 *pu
 }
 
 Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file, Int8 *pub_key_file) {
+  if (mod_size > kMaxModulusBits) {  // before any file is touched
+    printf("modulus size %u is above %u bits\n", mod_size, kMaxModulusBits);
+    return RET_ERROR;
+  }
   Ptr<BIO> priv, pub;
   if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
   // OpenSSL's default public exponent is 65537.
@@ -177,13 +198,14 @@ EVP_PKEY *load_pkey(const char *file, int format, int key_type) {
     puts("no keyfile specified");
     return nullptr;
   }
-  Ptr<BIO> in(BIO_new(BIO_s_file()));
-  if (!in) {
-    puts("BIO_new failed");
+  FILE *f = qel2::fopen_regular_for_reading(file);  // a key file: see create_key_file
+  if (!f) {
+    printf("Error opening %s \n", file);
     return nullptr;
   }
-  if (BIO_read_filename(in.get(), file) <= 0) {
-    printf("Error opening %s \n", file);
+  Ptr<BIO> in(bio_of(f));
+  if (!in) {
+    puts("BIO_new failed");
     return nullptr;
   }
   EVP_PKEY *key = nullptr;

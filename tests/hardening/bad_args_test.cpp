@@ -423,7 +423,7 @@ std::vector<Row> rows() {
        },
        kAny, Sends::kNothing},
       {"validate_wrap_unwrap_template_null",
-       [] { return validate_wrap_unwrap_template(OBJ_ATTR_WRAP_TEMPLATE, nullptr); }, kAny,
+       [] { return validate_wrap_unwrap_template(OBJ_ATTR_WRAP_TEMPLATE, nullptr); }, 0,
        Sends::kNothing},
 
       // ---- helpers ----

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "fifo_peer.h"
 #include "private_opt.h"
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
@@ -23,6 +24,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using kek_test::Plant;
 using kek_test::with_private_opt;
 
 struct Free {
@@ -48,6 +50,17 @@ std::vector<std::string> blocks(const std::string &text) {
     out.push_back(
         text.substr(p + begin.size(), text.find("-----", p + begin.size()) - p - begin.size()));
   return out;
+}
+
+// A key's PEM text; the private key unencrypted.
+std::string pem_of(EVP_PKEY *k, bool priv) {
+  std::unique_ptr<BIO, Free> b(BIO_new(BIO_s_mem()));
+  if (!b || (priv ? PEM_write_bio_PrivateKey(b.get(), k, nullptr, nullptr, 0, nullptr, nullptr)
+                  : PEM_write_bio_PUBKEY(b.get(), k)) != 1)
+    return {};
+  char *data = nullptr;
+  const long n = BIO_get_mem_data(b.get(), &data);
+  return std::string(data, static_cast<size_t>(n));
 }
 
 template <class Fn>
@@ -161,6 +174,80 @@ TEST_F(KeyFiles, LoadEachFormat) {
             printed([] { EXPECT_EQ(nullptr, load_pkey(nullptr, 2, 1)); }));
 }
 
+// A FIFO or a planted symlink at a key file's name is a file that cannot be
+// opened: refused at once, never waited on, never written through. A
+// symlink to a regular key file still reads as before.
+TEST_F(KeyFiles, OnlyRegularFilesAreKeyFiles) {
+  Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
+  ASSERT_TRUE(key);
+  const std::string pem = pem_of(key.get(), true), victim = at("victim"), planted = at("key.pem"),
+                    other = at("other.pem");
+  std::ofstream(victim) << "precious";
+  auto ec_pair = [](const std::string &priv, const std::string &pub) {
+    return generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub)) == RET_ERROR;
+  };
+  struct Case {
+    const char *what;
+    Plant plant;
+    std::function<bool()> refused;
+    std::string message;
+  } cases[] = {
+      {"reading a FIFO",
+       {Plant::kFeedingFifo, pem},
+       [&] {
+         return Pkey(load_pkey(planted.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE)) == nullptr;
+       },
+       "Error opening " + planted + " \n"},
+      {"the private key file a FIFO",
+       {Plant::kDrainingFifo, ""},
+       [&] { return ec_pair(planted, other); },
+       "unable to open private key file: " + planted + "\n"},
+      {"the public key file a FIFO",
+       {Plant::kDrainingFifo, ""},
+       [&] { return ec_pair(other, planted); },
+       "unable to open public key file: " + planted + "\n"},
+      {"the private key file a planted symlink",
+       {Plant::kSymlink, victim},
+       [&] { return generate_kek_rsa_key_pair(2048, i8(planted), i8(other)) == RET_ERROR; },
+       "unable to open private key file: " + planted + "\n"},
+      {"the public key file a planted symlink",
+       {Plant::kSymlink, victim},
+       [&] { return ec_pair(other, planted); },
+       "unable to open public key file: " + planted + "\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<kek_test::FifoPeer> peer;
+    ASSERT_TRUE(kek_test::put(planted, c.plant, peer));
+    bool refused = false;
+    EXPECT_EQ(c.message, printed([&] { refused = c.refused(); }));
+    EXPECT_TRUE(refused);
+    EXPECT_EQ("precious", slurp(victim));
+    peer.reset();
+    std::filesystem::remove(planted);
+    std::filesystem::remove(other);
+  }
+  const std::string real = at("real.pem");
+  std::ofstream(real) << pem;
+  ASSERT_EQ(0, symlink(real.c_str(), planted.c_str()));
+  Pkey via(load_pkey(planted.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  ASSERT_TRUE(via);
+  EXPECT_EQ(1, EVP_PKEY_eq(key.get(), via.get()));
+}
+
+// Above the largest modulus OpenSSL will use: refused before any file is
+// touched (generating such a key would take minutes, or for ever).
+TEST_F(KeyFiles, RsaModulusAbove16384BitsRefused) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  std::ofstream(priv) << "earlier";
+  for (Uint32 bits : {16385u, 100000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(bits);
+    printed([&] { EXPECT_EQ(RET_ERROR, generate_kek_rsa_key_pair(bits, i8(priv), i8(pub))); });
+    EXPECT_EQ("earlier", slurp(priv));
+    EXPECT_FALSE(std::filesystem::exists(pub));
+  }
+}
+
 TEST(Kdf, InputsInTheirOrder) {
   Bytes pmk(48, 0x5A), hn(32), tn(256);
   for (size_t i = 0; i < hn.size(); ++i) hn[i] = static_cast<uint8_t>(i);
@@ -236,6 +323,47 @@ TEST(ComputeMasterKey, KeysThatDoNotFitTheMethod) {
       write_key(hsm, c.peer, false);
       printed([&] { EXPECT_EQ(RET_ERROR, derive(c.method, c.out_len)); });
       EXPECT_EQ(Bytes(64, 0xC3), mk);  // nothing written
+    }
+  });
+}
+
+// The derivation's key files as FIFOs: refused as keys that cannot be
+// loaded, without waiting for a writer.
+TEST(ComputeMasterKey, KeyFilesThatAreFifos) {
+  with_private_opt([] {
+    std::filesystem::create_directories("/opt/hsm/pxdv0");
+    const std::string priv = "/opt/hsm/pxdv0/kek_pri_key.pem_2",
+                      hsm = "/opt/hsm/pxdv0/kek_hsm_pub_key.pem_2";
+    Pkey host(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
+    Pkey peer(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
+    ASSERT_TRUE(host && peer);
+    const std::string host_pem = pem_of(host.get(), true), peer_pem = pem_of(peer.get(), false);
+    struct Case {
+      const char *what;
+      std::string fifo, fed, regular, regular_text, message;
+    } cases[] = {
+        {"the host's private key", priv, host_pem, hsm, peer_pem,
+         "Error opening /opt/hsm//pxdv0/kek_pri_key.pem_2 \nFailed loading the key from the file "
+         "/opt/hsm//pxdv0/kek_pri_key.pem_2\n"},
+        {"the HSM's public key", hsm, peer_pem, priv, host_pem,
+         "Error opening /opt/hsm//pxdv0/kek_hsm_pub_key.pem_2 \n"},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      std::ofstream(c.regular) << c.regular_text;
+      std::unique_ptr<kek_test::FifoPeer> fifo;
+      ASSERT_TRUE(kek_test::put(c.fifo, {Plant::kFeedingFifo, c.fed}, fifo));
+      Bytes in(32, 1), out(32, 2), mk(64, 0xC3);
+      uint32_t r = 0;
+      EXPECT_EQ(c.message, printed([&] {
+                  r = compute_master_key(0, 0x02000000, 0, in.data(), out.data(), 32, u8("l"),
+                                         u8("s"), mk.data());
+                }));
+      EXPECT_EQ(RET_ERROR, r);
+      EXPECT_EQ(Bytes(64, 0xC3), mk);
+      fifo.reset();
+      std::filesystem::remove(c.fifo);
+      std::filesystem::remove(c.regular);
     }
   });
 }

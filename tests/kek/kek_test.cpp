@@ -17,6 +17,7 @@
 
 #include <hsmsim/daemon.h>
 
+#include "fifo_peer.h"
 #include "private_opt.h"
 #include "qel2.h"
 #include "qel2_admin2.h"
@@ -29,6 +30,7 @@ namespace {
 
 using namespace mgmt_test;
 using Bytes = std::vector<uint8_t>;
+using kek_test::Plant;
 using kek_test::with_private_opt;
 
 constexpr char kKekLabel[] = "key encryption key";
@@ -387,6 +389,75 @@ TEST(KekEstablish, NoncesCutToTheBuffer) {
       Uint32 len = 256;
       EXPECT_EQ(c.expect, Qel2GenKeyEncKeyNew(s, 1, in.data(), &len, out.data()));
       EXPECT_EQ(c.len, len);
+    }
+  });
+}
+
+// Key files that are not regular files: a FIFO in place of a host key is a
+// key that cannot be read (nothing is sent, nothing waits for a writer); a
+// FIFO or a planted symlink at the HSM key's name is a file that cannot be
+// written, and the symlink's target stays as it was.
+TEST(KekEstablish, KeyFilesThatAreNotRegularFiles) {
+  with_private_opt([] {
+    Bench b;
+    const Uint32 s = b.session();
+    const KekFiles f;
+    ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(f.priv), i8(f.pub)));
+    const Bytes host_key = slurp(f.pub);
+    const std::string host_text(host_key.begin(), host_key.end());
+    const std::string pek = key_path(0, 1, "pek_pub_key.pem"), victim = "/opt/hsm/victim";
+    const Bytes precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+    spill(victim, precious);
+    Bytes in = nonce_of(8), out(256);
+    auto kek = [&] { return Qel2GenKeyEncKey(s, in.data(), out.data()); };
+    auto pek_call = [&] {
+      Uint32 len = 256;
+      return Qel2GenPswdEncKey(s, in.data(), &len, out.data());
+    };
+    struct Case {
+      const char *what;
+      std::string name;
+      Plant plant;
+      std::function<Uint32()> call;
+      Uint32 expect;
+      size_t sent;
+    } cases[] = {
+        {"the host's KEK key a FIFO",
+         f.pub,
+         {Plant::kFeedingFifo, host_text},
+         kek,
+         ERR_PUBLIC_KEY,
+         0},
+        {"the host's PEK key a FIFO",
+         pek,
+         {Plant::kFeedingFifo, host_text},
+         pek_call,
+         ERR_PUBLIC_KEY,
+         0},
+        {"the HSM key's name a FIFO",
+         f.hsm,
+         {Plant::kDrainingFifo, ""},
+         kek,
+         ERR_WRITE_OUTPUT_FILE,
+         1},
+        {"the HSM key's name a planted symlink",
+         f.hsm,
+         {Plant::kSymlink, victim},
+         kek,
+         ERR_WRITE_OUTPUT_FILE,
+         1},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      std::unique_ptr<kek_test::FifoPeer> peer;
+      ASSERT_TRUE(kek_test::put(c.name, c.plant, peer));
+      b.d.clear_captured();
+      EXPECT_EQ(c.expect, c.call());
+      EXPECT_EQ(c.sent, full_requests(b.d));
+      EXPECT_EQ(precious, slurp(victim));
+      peer.reset();
+      std::filesystem::remove(c.name);
+      spill(f.pub, host_key);
     }
   });
 }

@@ -224,7 +224,7 @@ TEST_F(Diagnostics, CoreDumpAbsentOrShort) {
   // No file name, and a file that cannot be opened after the dump arrived.
   ASSERT_TRUE(d().hsm().set_core_dump(PASSTHROUGH_CORE_FILE_FLAG, 0, pattern(10)));
   d().clear_captured();
-  EXPECT_EQ(Uint32{ERR_OPEN_FILE},
+  EXPECT_EQ(Uint32{RET_INVALID_INPUT},
             Qel2GetCoreDump(admin_, nullptr, PASSTHROUGH_CORE_FILE_FLAG, 0, 1));
   EXPECT_EQ(0u, full_requests(d()));
   std::string nowhere = path("no/such/dir");

@@ -138,7 +138,7 @@ QEL2_EXPORT Uint32 Qel2GetCoreDump(Uint32 ulSessionHandle, char *dump_file,
     const int flag = Qel2GetCoreFlag(static_cast<int>(ulSessionHandle));
     if (backup_num == 0 && flag == 0) return RET_INVALID_INPUT;
   }
-  if (dump_file == nullptr) return ERR_OPEN_FILE;
+  if (dump_file == nullptr) return RET_INVALID_INPUT;
 
   const uint32_t session = masked_session(ulSessionHandle);
   CommandRecord<kCoreCmdLen> cmd;

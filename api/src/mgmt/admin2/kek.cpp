@@ -6,9 +6,9 @@
 // short or inconsistent answer never reaches the caller or the key file.
 #include <cstdio>
 
+#include "common/helpers/regular_file.h"
 #include "qel2_admin2.h"
 #include "qel2_errors.h"
-#include "qel2_helpers.h"
 #include "request/app_state.h"
 #include "request/mgmt_request.h"
 
@@ -39,9 +39,12 @@ struct KeyPath {
   }
 };
 
-// The host's public key file, at most 1024 bytes.
+// The host's public key file, at most 1024 bytes. Key files are regular
+// files: a FIFO or a device at the name is a key that cannot be read.
 Uint32 read_host_key(Uint32 session, const char *name, Uint8 (&key)[kKeyFileMax], Uint32 *len) {
-  return read_file(KeyPath(session, name).text, key, kKeyFileMax, len) == 0 ? 0 : ERR_PUBLIC_KEY;
+  return read_regular_file(KeyPath(session, name).text, key, kKeyFileMax, len) == 0
+             ? 0
+             : ERR_PUBLIC_KEY;
 }
 
 // The establishment both keys share. Method 0 receives exactly 32 nonce
@@ -123,7 +126,8 @@ QEL2_EXPORT Uint32 Qel2GenKeyEncKeyNew(Uint32 ulSessionHandle, Uint8 kek_method,
       Qel2DeriveStandardKeyCommon(ulSessionHandle, KQ_GEN_KEY_ENC_KEY, kek_method, nonce_in,
                                   host_key, host_len, nonce_out, nonce_out_len, hsm_key, &hsm_len);
   if (kek_method != kEcdh || r != 0) return r;
-  if (write_file(KeyPath(ulSessionHandle, kHsmKek).text, hsm_key, hsm_len) != 0)
+  // Never through a symlink planted at the name, nor into a FIFO or device.
+  if (write_regular_file(KeyPath(ulSessionHandle, kHsmKek).text, hsm_key, hsm_len) != 0)
     return ERR_WRITE_OUTPUT_FILE;
   return 0;
 }
