@@ -421,11 +421,19 @@ Uint32 next_blocking_id(thread_info *t) {
 }
 
 Uint32 next_nonblocking_id(thread_info *t) {
-  if (t->nb_req_id >= kNonBlockingIdLimit) {
-    t->nb_req_id = 1;
-    return 0;
+  // Once the counter has wrapped, an id may still be held by a request whose
+  // entry waits to be collected: its answer must not meet a second entry.
+  // (Should every id be held, which memory forbids, the last one is given.)
+  for (Uint32 tries = 1;; ++tries) {
+    Uint32 id;
+    if (t->nb_req_id >= kNonBlockingIdLimit) {
+      t->nb_req_id = 1;
+      id = 0;
+    } else {
+      id = t->nb_req_id++;
+    }
+    if (tries >= kNonBlockingIdLimit || !find_req_stat(t, id)) return id;
   }
-  return t->nb_req_id++;
 }
 
 void clear_pending(pending *p) {
