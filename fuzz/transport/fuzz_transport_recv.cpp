@@ -77,14 +77,21 @@ struct Thread {
 
 void exchange(Thread &th, uint8_t mode, Uint32 cap) {
   switch (mode % 4) {
-    case 0: {  // a poll-timed wait for a blocking answer
+    case 0: {  // a poll-timed wait for a blocking answer, spread from the buffer when whole
+      std::vector<uint8_t> out(cap);
+      const Uint64 outptr[2] = {reinterpret_cast<uintptr_t>(out.data()),
+                                reinterpret_cast<uintptr_t>(out.data() + cap / 2)};
+      Uint32 outsize[2] = {cap / 2, cap - cap / 2};
+      const PayloadSink sink{outptr, outsize, 2, true};
       sock_snd_info s{};
       s.req_id = kFirstBlockingReqId;
       s.socket_fd = th.t.socket_fd;
       s.resp_cap = cap;
       s.req_type = OSTREL_NON_BLOCKING;
       s.pend = &th.t.pend;
+      if (mode & 4) s.sink = &sink;
       if (socket_recv(&s, &th.t) == 0 && s.resp_size > cap) abort();
+      if (outsize[0] + outsize[1] > cap) abort();
       free(s.resp);
       break;
     }

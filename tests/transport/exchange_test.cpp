@@ -49,6 +49,23 @@ class Exchange : public ::testing::Test {
   void peer_write(const Bytes &b) {
     ASSERT_EQ(write(fds_[1], b.data(), b.size()), static_cast<ssize_t>(b.size()));
   }
+  // As peer_write, for a writer thread: stops when this side goes away.
+  void peer_send(const Bytes &b) {
+    for (size_t done = 0; done < b.size();) {
+      ssize_t n = send(fds_[1], b.data() + done, b.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+  // A new socket pair in place of the old one, the connection state cleared.
+  void renew() {
+    close(fds_[0]);
+    if (fds_[1] >= 0) close(fds_[1]);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_), 0);
+    thr_.socket_fd = fds_[0];
+    thr_.rcvtimeo_ms = -1;
+    consume_all();
+  }
   void peer_close() {
     close(fds_[1]);
     fds_[1] = -1;
@@ -69,6 +86,14 @@ class Exchange : public ::testing::Test {
     Int32 r = socket_recv(&s, &thr_);
     free(s.resp);
     return r;
+  }
+  // Forgets what the connection holds, as a new connection would.
+  void consume_all() {
+    clear_pending(&thr_.pend);
+    explicit_bzero(thr_.rx_buf, sizeof thr_.rx_buf);
+    thr_.rx_off = 0;
+    thr_.rx_len = 0;
+    thr_.stream_dead = 0;
   }
   // A non-blocking entry with output buffers of these sizes.
   req_status *entry(Uint32 id, std::vector<Bytes> &bufs) {
@@ -302,14 +327,15 @@ TEST_F(Exchange, PeerThatStopsReadingMakesTheSendTimeOut) {
 }
 
 TEST_F(Exchange, HugeAnnouncedPayloadKeepsOnlyWhatTheRequestCanTake) {
-  // The awaited answer announces 4 GiB - 1; the request expects 16 bytes.
-  peer_write(tt::header_announcing(0x40000003, 0xFFFFFFFF));
+  // The awaited answer announces 32 KiB more than the 16 bytes the request
+  // expects (4 GiB - 1 is refused: see the margin test).
+  peer_write(tt::header_announcing(0x40000003, 16 + 0x8000));
   peer_write(tt::pattern(5000, 1));
   EXPECT_EQ(poll_recv(0x40000003, 16), TESSALINE_SOCKET_RCV_TIMEOUT);
   EXPECT_EQ(thr_.pend.pending, 1);
   EXPECT_EQ(thr_.pend.data_len, 16u);
   EXPECT_EQ(thr_.pend.stored_len, 5000u);
-  EXPECT_EQ(thr_.pend.pending_len, 0xFFFFFFFFu - 5000);
+  EXPECT_EQ(thr_.pend.pending_len, 16u + 0x8000 - 5000);
 
   // A stray message announcing a large payload is read through without keeping it.
   clear_pending(&thr_.pend);
@@ -327,6 +353,99 @@ TEST_F(Exchange, HugeAnnouncedPayloadKeepsOnlyWhatTheRequestCanTake) {
   peer.join();
   EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({7, 7}));
   free(s.resp);
+}
+
+TEST_F(Exchange, AnnouncementMayExceedWhatItsTargetTakesByTheMarginNoMore) {
+  // An answer may run 64 KiB past what the awaited request or its pending
+  // entry can take; an answer nobody waits for may announce 16 MiB.
+  constexpr Uint32 kMargin = 0x10000, kCeiling = 16u << 20;
+  transport_seam_set_second_ms(10);  // a payload waited for in vain ends in 400 ms
+  std::vector<Bytes> bufs = {Bytes(32, 0)};
+  req_status *e = entry(5, bufs);
+  const struct {
+    const char *what;
+    Uint32 id;  // 0x40000010 is awaited (room 16), 5 is the pending entry (room 32)
+    uint8_t req_type;
+    Uint32 announced;
+    Int32 want;
+  } cases[] = {
+      {"awaited, at the margin", 0x40000010, 0, 16 + kMargin, 0},
+      {"awaited, past it", 0x40000010, 0, 16 + kMargin + 1, TESSALINE_INVALID_MSG},
+      {"pending entry, at the margin", 5, 1, 32 + kMargin, 0},
+      {"pending entry, past it", 5, 1, 32 + kMargin + 1, TESSALINE_INVALID_MSG},
+      {"nobody's, at the ceiling", 0x40000003, 0, kCeiling, 0},
+      {"nobody's, past it", 0x40000003, 0, kCeiling + 1, TESSALINE_INVALID_MSG},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
+    Bytes msg = tt::header_announcing(c.id, c.announced, c.req_type);
+    if (c.want == 0) {
+      msg.resize(56 + size_t{c.announced}, 0xA5);
+      if (c.id != 0x40000010) {
+        Bytes awaited = tt::answer(0x40000010, 0, {});
+        msg.insert(msg.end(), awaited.begin(), awaited.end());
+      }
+    }
+    std::thread peer([&] { peer_send(msg); });
+    sock_snd_info s = exchange(0x40000010, 40, OSTREL_BLOCKING, 16);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(socket_recv(&s, &thr_), c.want);
+    testing::internal::GetCapturedStdout();
+    shutdown(fds_[0], SHUT_RDWR);  // a peer still writing stops
+    peer.join();
+    free(s.resp);
+    EXPECT_EQ(thr_.pend.pending, 0);
+    EXPECT_EQ(thr_.rx_len, 0u);
+    if (c.id == 5) {
+      EXPECT_EQ(e->status == 0, c.want == 0);
+    }
+    renew();
+  }
+}
+
+TEST_F(Exchange, BytesBehindAnAnswerThatCannotBeginAMessageRefuseIt) {
+  transport_seam_set_second_ms(10);
+  const struct {
+    const char *what;
+    Bytes behind;
+    Int32 want;
+  } cases[] = {
+      {"a whole late answer", tt::answer(0x40000001, 0, tt::pattern(9, 1)), 0},
+      {"a header's first 51 bytes, whatever they are", Bytes(51, 0xEE), 0},
+      {"a header marked neither blocking nor non-blocking", tt::header_announcing(7, 0, 2),
+       TESSALINE_INVALID_MSG},
+      {"a header's first 52 bytes, so marked", Bytes(52, 0x02), TESSALINE_INVALID_MSG},
+      {"a header announcing what no request can take", tt::header_announcing(7, 0xFFFFFFFF, 1),
+       TESSALINE_INVALID_MSG},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    for (size_t len : {size_t{8}, size_t{0}}) {  // spread from the buffer, and an empty payload
+      const Uint32 id = thr_.b_req_id++;
+      Bytes a = tt::answer(id, 0, tt::pattern(len, 3));
+      a.insert(a.end(), c.behind.begin(), c.behind.end());
+      peer_write(a);
+      Bytes out(8, 0);
+      const Uint64 outptr[1] = {tt::addr(out.data())};
+      Uint32 outsize[1] = {8};
+      const PayloadSink sink{outptr, outsize, 1, true};
+      sock_snd_info s = exchange(id, 40, OSTREL_BLOCKING, 8);
+      s.sink = &sink;
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(socket_recv(&s, &thr_), c.want);
+      const std::string printed = testing::internal::GetCapturedStdout();
+      free(s.resp);
+      if (c.want) {
+        EXPECT_NE(printed.find("dropping the connection"), std::string::npos);
+        EXPECT_EQ(out, Bytes(8, 0));  // a refused answer reaches no output
+      } else {
+        EXPECT_EQ(out, len ? tt::pattern(8, 3) : Bytes(8, 0));
+        EXPECT_EQ(thr_.rx_len, c.behind.size());  // kept for the next exchange
+      }
+      consume_all();
+    }
+  }
 }
 
 TEST_F(Exchange, AnswerLongerThanExpectedIsCutToTheExpectation) {

@@ -161,6 +161,27 @@ TEST_F(NonBlocking, ListPollCollectsFinishedKeepsPendingReportsFailures) {
   EXPECT_EQ(poll(pending), ERR_REQUEST_PENDING);
 }
 
+TEST_F(NonBlocking, WrappedIdCounterSkipsIdsStillPending) {
+  Answer never;
+  never.drop = true;
+  d().script(kEchoCommandType, 3, never);
+  Bytes in_old = tt::pattern(8, 1), out_old(8, 0);
+  const Uint32 old_id = start_echo(in_old, out_old, 3);
+  ASSERT_EQ(old_id, 0u);
+  ASSERT_EQ(transport_seam_set_req_ids(kFirstBlockingReqId, kNonBlockingIdLimit - 1), 0);
+  Bytes in_last = tt::pattern(8, 2), out_last(8, 0);
+  EXPECT_EQ(start_echo(in_last, out_last), kNonBlockingIdLimit - 1);
+  Bytes in_new = tt::pattern(8, 3), out_new(8, 0);
+  const Uint32 new_id = start_echo(in_new, out_new);  // the counter wraps past 0, still pending
+  EXPECT_EQ(new_id, 1u);
+  EXPECT_EQ(wait_done(new_id), 0u);
+  EXPECT_EQ(out_new, in_new);
+  EXPECT_EQ(wait_done(kNonBlockingIdLimit - 1), 0u);
+  EXPECT_EQ(out_last, in_last);
+  EXPECT_EQ(out_old, Bytes(8, 0));  // no other answer landed in its buffers
+  EXPECT_EQ(poll(old_id), ERR_REQUEST_PENDING);
+}
+
 TEST_F(NonBlocking, ListPollOfMoreThan65535EntriesEnds) {
   const Uint32 n = 70000;
   std::vector<request_status> list(n);

@@ -230,6 +230,76 @@ void store_partial_payload(pending *p, const ozv_msg_fixed &hdr, Uint8 *data, Ui
   p->pending_len = static_cast<Uint32>(len - got);
 }
 
+// Operation byte of the request this exchange sent; -1 when it sent none.
+int sent_operation(const sock_snd_info *sck) {
+  if (!sck->req || sck->req_len < OZV_HDR_LEN) return -1;
+  return sck->req[offsetof(ozv_msg_fixed, operation)];
+}
+
+// How far an answer may run past what its request can take: a longer one is
+// read through and cut. One segment's worth (a segment's size travels in 16
+// bits) covers any daemon that counts a little more than it was asked for.
+constexpr Uint64 kOverrunMargin = 0x10000;
+// A message nothing waits for (a late answer to a request that timed out, a
+// stray one) is read through and dropped. The library's operations expect at
+// most 32 segments of 0xFFFF bytes, some 2 MiB, far below this ceiling; only
+// a caller of the transport's own interface can ask for more, and a late
+// answer to such a request then costs the connection.
+constexpr Uint64 kUnawaitedCeiling = Uint64{16} << 20;
+
+// The most payload a message may announce: what its target (the awaited
+// request, or the pending entry it answers) can take plus the margin; a
+// control operation's record never grows. Beyond that it answers nothing the
+// thread sent, and waiting for its bytes would only hold the thread until its
+// time-out.
+Uint64 payload_limit(thread_info *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
+                     bool awaited) {
+  if (awaited) {
+    switch (sent_operation(sck)) {
+      case HSM_HEALTH_DUMP:
+      case HSM_GET_FW_VERSION:
+      case GET_DAEMON_VERSION:
+      case CLUSTER_REQUEST_STATUS:
+        return sck->resp_cap;
+      default:
+        return sck->resp_cap + kOverrunMargin;
+    }
+  }
+  if (hdr.req_type == OSTREL_NON_BLOCKING) {
+    if (const req_status *e = find_req_stat(thr, hdr.req_id))
+      return req_stat_capacity(e) + kOverrunMargin;
+  }
+  return kUnawaitedCeiling;
+}
+
+// Whether a header can be that of a message from the daemon; when it cannot,
+// the stream is out of step (or the daemon lies) and is not read on.
+bool can_begin_message(thread_info *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
+                       bool awaited) {
+  return hdr.req_type <= OSTREL_NON_BLOCKING &&
+         payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited);
+}
+
+// Bytes that came behind the awaited answer begin the next message; they
+// stay for the next exchange. When what is there of its header already shows
+// that it cannot begin one, the answer's announcement fell short of the
+// payload that followed it: the answer is cut and the stream out of step.
+// A header not yet whole may begin any message and is judged whole later.
+// skip: bytes at the buffer's start that still belong to the answer.
+bool leftover_can_begin_message(thread_info *thr, const sock_snd_info *sck, Uint32 skip) {
+  const Uint32 left = thr->rx_len - skip;
+  if (left <= offsetof(ozv_msg_fixed, req_type)) return true;
+  ozv_msg_fixed next{};
+  memcpy(&next, thr->rx_buf + thr->rx_off + skip, std::min<size_t>(left, OZV_HDR_LEN));
+  if (left < OZV_HDR_LEN) return next.req_type <= OSTREL_NON_BLOCKING;
+  return can_begin_message(thr, sck, next, false);
+}
+
+void print_out_of_step(const ozv_msg_fixed &hdr) {
+  printf("Invalid Message from Daemon: req_id %u announces %u bytes: dropping the connection\n",
+         hdr.req_id, payload_len(hdr));
+}
+
 // Finishes the message an earlier exchange stored; it is never the answer
 // awaited now.
 Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
@@ -242,6 +312,10 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
       p->stored_len = static_cast<Uint32>(got);
       p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
       return r;
+    }
+    if (!can_begin_message(thr, sck, p->hdr, false)) {
+      print_out_of_step(p->hdr);
+      return TESSALINE_INVALID_MSG;
     }
     const Uint32 len = payload_len(p->hdr);
     p->header = 0;
@@ -268,60 +342,6 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
   return 0;
 }
 
-// Operation byte of the request this exchange sent; -1 when it sent none.
-int sent_operation(const sock_snd_info *sck) {
-  if (!sck->req || sck->req_len < OZV_HDR_LEN) return -1;
-  return sck->req[offsetof(ozv_msg_fixed, operation)];
-}
-
-// Whether the awaited answer announces a length its request can use: a
-// control operation's record never grows. (A full request's longer answer is
-// read through and cut; one whose bytes never come meets the time-out.)
-bool usable_length(const sock_snd_info *sck, Uint32 len) {
-  switch (sent_operation(sck)) {
-    case HSM_HEALTH_DUMP:
-    case HSM_GET_FW_VERSION:
-    case GET_DAEMON_VERSION:
-    case CLUSTER_REQUEST_STATUS:
-      return len <= sck->resp_cap;
-    default:
-      return true;
-  }
-}
-
-// Bytes of a header up to the end of its request id.
-constexpr size_t kIdEnd = offsetof(ozv_msg_fixed, req_id) + 4;
-
-// After a blocking answer, bytes already buffered can only begin an answer
-// to one of the thread's non-blocking requests; anything else means the
-// announcement was short and the stream is out of step. Too few bytes to
-// tell are topped up with what is queued. skip: bytes at the buffer's start
-// that still belong to the answer (its payload, used in place); they are
-// never moved, so the caller makes sure the id lies behind them already.
-bool plausible_leftover(Reader &r, Uint32 skip) {
-  thread_info *t = r.thr;
-  const Uint32 left = t->rx_len - skip;
-  if (left == 0) return true;
-  if (left < kIdEnd) {
-    if (skip) return false;
-    compact(t);
-    ssize_t n = recv(r.fd, t->rx_buf + t->rx_len, QEL2_RX_BUF_LEN - t->rx_len, MSG_DONTWAIT);
-    if (n > 0) t->rx_len += static_cast<Uint32>(n);
-    if (t->rx_len < kIdEnd) return false;
-  }
-  const Uint8 *b = t->rx_buf + t->rx_off + skip;
-  Uint32 id;
-  memcpy(&id, b + offsetof(ozv_msg_fixed, req_id), sizeof id);
-  if (!find_req_stat(t, id)) return false;
-  return t->rx_len - skip <= offsetof(ozv_msg_fixed, req_type) ||
-         b[offsetof(ozv_msg_fixed, req_type)] == OSTREL_NON_BLOCKING;
-}
-
-void print_out_of_step(const ozv_msg_fixed &hdr) {
-  printf("Invalid Message from Daemon: req_id %u announces %u bytes: dropping the connection\n",
-         hdr.req_id, payload_len(hdr));
-}
-
 Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
   pending *p = sck->pend;
   if (p->pending) {
@@ -343,7 +363,7 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
 
     const Uint32 len = payload_len(hdr);
     const bool awaited = hdr.req_id == sck->req_id;
-    if (hdr.req_type > OSTREL_NON_BLOCKING || (awaited && !usable_length(sck, len))) {
+    if (!can_begin_message(thr, sck, hdr, awaited)) {
       print_out_of_step(hdr);
       return TESSALINE_INVALID_MSG;
     }
@@ -356,10 +376,8 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
         consume_wiped(thr, len);
         continue;
       }
-      // What follows must show its request id where it lies, for the check.
-      const Uint32 left = thr->rx_len - len;
-      if (sck->sink && (left == 0 || left >= kIdEnd)) {
-        if (sent_operation(sck) >= 0 && !plausible_leftover(rd, len)) {
+      if (sck->sink) {
+        if (!leftover_can_begin_message(thr, sck, len)) {
           print_out_of_step(hdr);
           return TESSALINE_INVALID_MSG;
         }
@@ -390,7 +408,7 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
       }
     }
     if (awaited) {
-      if (sent_operation(sck) >= 0 && !plausible_leftover(rd, 0)) {
+      if (!leftover_can_begin_message(thr, sck, 0)) {
         free_wiped(data, kept);
         print_out_of_step(hdr);
         return TESSALINE_INVALID_MSG;
@@ -421,11 +439,19 @@ Uint32 next_blocking_id(thread_info *t) {
 }
 
 Uint32 next_nonblocking_id(thread_info *t) {
-  if (t->nb_req_id >= kNonBlockingIdLimit) {
-    t->nb_req_id = 1;
-    return 0;
+  // Once the counter has wrapped, an id may still be held by a request whose
+  // entry waits to be collected: its answer must not meet a second entry.
+  // (Should every id be held, which memory forbids, the last one is given.)
+  for (Uint32 tries = 1;; ++tries) {
+    Uint32 id;
+    if (t->nb_req_id >= kNonBlockingIdLimit) {
+      t->nb_req_id = 1;
+      id = 0;
+    } else {
+      id = t->nb_req_id++;
+    }
+    if (tries >= kNonBlockingIdLimit || !find_req_stat(t, id)) return id;
   }
-  return t->nb_req_id++;
 }
 
 void clear_pending(pending *p) {
@@ -445,7 +471,6 @@ Int32 receive_recorded(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
   sck->resp = nullptr;
   sck->resp_size = 0;
   sck->spread = false;
-  pending *p = sck->pend;
   Uint64 first_wait_s = sck->timeout;
   if (first_wait_s < kRecvFloorSeconds && sck->req_type == OSTREL_BLOCKING)
     first_wait_s = kRecvFloorSeconds;
@@ -462,10 +487,9 @@ Int32 receive_recorded(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
     rd.rest = wait_ms(sck->timeout);
   }
   Int32 r = receive_answer(rd, sck, thr);
-  // A blocking wait that ended inside a message leaves the stream where no
-  // later exchange can tell what belongs to whom; so does a failed socket.
-  if (r && (rd.broken || (!rd.dontwait && p->pending) || r == TESSALINE_INVALID_MSG))
-    thr->stream_dead = 1;
+  // A time-out keeps what came of a message (the next exchange finishes
+  // it); a failed socket or a stream out of step cannot be read on.
+  if (r && (rd.broken || r == TESSALINE_INVALID_MSG)) thr->stream_dead = 1;
   return r;
 }
 

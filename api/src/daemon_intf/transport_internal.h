@@ -124,8 +124,9 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr);
 // Receives until the awaited answer arrives or a read fails.
 Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
 // A failed receive or send that leaves the stream unusable (the peer gone,
-// an answer cut by the time-out, an announcement the request cannot use)
-// sets the record's stream_dead; its thread's next request connects anew.
+// a socket error, bytes that cannot begin a message, an announcement nothing
+// could take) sets the record's stream_dead; its thread's next request
+// connects anew. A time-out keeps the stream and what came of a message.
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
