@@ -121,6 +121,40 @@ TEST_F(RequestHelper, DroppedRequestsFinishWithoutCopying) {
   EXPECT_EQ(0u, value);
 }
 
+// A non-blocking send refused before it had a status entry (no connection
+// table) finishes its outputs once, unanswered.
+TEST_F(RequestHelper, ARefusedNonBlockingSendFinishesItsOutputsOnce) {
+  Qel2SDKCleanup();
+  Uint32 id = 0, value = 0, finished = 0;
+  EXPECT_EQ(TESSALINE_INVALID_OPERATION, send_nonblocking(&id, &value, &finished));
+  EXPECT_EQ(1u, finished);
+  EXPECT_EQ(0u, value);
+}
+
+// Both routes tell alike what each output segment received: a short answer
+// fills the leading segments, the segment it ends in gets its part and the
+// rest get nothing.
+TEST_F(RequestHelper, BothRoutesReportWhatEachSegmentReceived) {
+  struct Case {
+    size_t answer_len;
+    uint32_t got0, got1;
+  } cases[] = {{40, 16, 16}, {24, 16, 8}, {10, 10, 0}, {0, 0, 0}};
+  for (bool to_server : {false, true}) {
+    for (const Case &c : cases) {
+      SCOPED_TRACE(testing::Message() << (to_server ? "server " : "plain ") << c.answer_len);
+      d().clear_scripts();
+      d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO,
+                 payload(std::vector<uint8_t>(c.answer_len, 0x42)));
+      uint8_t cmd[20] = {}, a[16] = {}, b[16] = {};
+      MgmtRequest rq(KQ_GET_SESSION_INFO, 0);
+      rq.in(cmd, sizeof cmd).out(a, sizeof a).out(b, sizeof b);
+      ASSERT_EQ(0u, to_server ? rq.send_to_server(3) : rq.send());
+      EXPECT_EQ(c.got0, rq.received(0));
+      EXPECT_EQ(c.got1, rq.received(1));
+    }
+  }
+}
+
 TEST_F(RequestHelper, RecordsWrittenShortOrLongAreRefused) {
   CommandRecord<20> short_rec;
   short_rec.w.u32(1);

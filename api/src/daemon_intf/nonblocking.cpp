@@ -24,8 +24,6 @@ static_assert(offsetof(Entry, e) == 0, "the status entry heads its box");
 
 Entry *box_of(req_status *e) { return reinterpret_cast<Entry *>(e); }
 
-thread_local PendingWork *t_offered = nullptr;
-
 // Finishes and frees what the entry owns, once.
 void finish_work(req_status *e, bool answered) {
   Entry *b = box_of(e);
@@ -74,11 +72,10 @@ req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
 }
 
 req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args) {
+                         void *args, PendingWork *work) {
   auto *box = static_cast<Entry *>(calloc(1, sizeof(Entry)));
   if (!box) return nullptr;
-  box->work = t_offered;
-  t_offered = nullptr;
+  box->work = work;
   req_status *e = &box->e;
   e->req_id = req_id;
   e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
@@ -130,14 +127,6 @@ void free_all_req_stats(thread_info *thr) {
 }
 
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
-
-void offer_pending_work(PendingWork *w) { t_offered = w; }
-
-PendingWork *reclaim_pending_work() {
-  PendingWork *w = t_offered;
-  t_offered = nullptr;
-  return w;
-}
 
 void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
                        Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited) {

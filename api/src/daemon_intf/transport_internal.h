@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon_intf/transport.h"
 #include "qel2_transport.h"
 
 // ---- ids and limits ----
@@ -167,8 +168,9 @@ class SyncFreeLock {
 // ---- non-blocking status entries (nonblocking.cpp) ----
 req_status *find_req_stat(thread_info *thr, Uint32 req_id);
 // Appends a pending entry for a request; null when it cannot be allocated.
+// The entry owns work from then on (nothing taken when it is null).
 req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args);
+                         void *args, PendingWork *work = nullptr);
 void del_req_stat(req_status *req_stat, thread_info *thr_info);
 // Frees every entry of a record without running callbacks.
 void free_all_req_stats(thread_info *thr);
@@ -185,10 +187,6 @@ Uint32 Qel2CheckForCompletionCommon(Uint32 dev_id, Uint32 request_id);
 
 // ---- dispatch (dispatch.cpp) ----
 void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header);
-// The server-directed send, also telling how many payload bytes the blocking
-// answer placed in the output segments (their sizes stay unchanged, so the
-// caller cannot see a short answer otherwise). received may be null.
-Int32 send_daemon_new_counted(request_buffer *buffer, Uint8 serveridx, Uint32 *received);
 bool is_object_creating_opcode(Uint16 opcode);
 
 #endif
