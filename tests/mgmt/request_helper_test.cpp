@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "daemon_intf/transport_internal.h"
+#include "daemon_intf/transport_seam.h"
 #include "sim_fixture.h"
 
 // Writes into a returned frame must fail the run under ASan.
@@ -80,11 +80,10 @@ TEST_F(RequestHelper, NonBlockingOutputsBelongToThePendingRequest) {
   ASSERT_EQ(ERR_REQUEST_PENDING, send_nonblocking(&id, &value, &finished));
   // No segment of the pending entry points into this thread's stack.
   {
-    thread_info *thr = get_thread_info();
-    ASSERT_NE(nullptr, thr);
-    req_status *e = find_req_stat(thr, id);
-    ASSERT_NE(nullptr, e);
-    for (unsigned i = 0; i < e->outcnt; ++i) EXPECT_FALSE(on_this_stack(e->outptr[i])) << i;
+    Uint64 outptr[MAX_SEGMENTS] = {};
+    Uint16 outcnt = 0;
+    ASSERT_EQ(0, transport_seam_pending_outputs(id, outptr, &outcnt));  // the thread's entry
+    for (unsigned i = 0; i < outcnt; ++i) EXPECT_FALSE(on_this_stack(outptr[i])) << i;
   }
   EXPECT_EQ(0u, finished);
   EXPECT_EQ(0u, collect(id));
