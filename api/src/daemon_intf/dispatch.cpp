@@ -58,7 +58,7 @@ Uint64 exchange_seconds(const request_buffer &rb) {
 // One full request on the thread's connection. *work (non-blocking only;
 // work may be null) passes to the status entry, and is left null once the
 // entry took it.
-Int32 send_full(thread_info *thr, request_buffer *rb, const SendOptions &o, const Contract &c,
+Int32 send_full(thread_record *thr, request_buffer *rb, const SendOptions &o, const Contract &c,
                 PendingWork **work) {
   const bool to_server = o.route.server_directed;
   FrameOptions opts{};
@@ -132,8 +132,9 @@ Int32 send_full(thread_info *thr, request_buffer *rb, const SendOptions &o, cons
 
 // Sends a header-only control message and receives its answer; only the
 // first `cap` payload bytes are kept.
-Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type,
-                       Uint32 cap, WipedBuffer *payload, Uint32 *size, ozv_msg_fixed *hdr) {
+Int32 control_exchange(thread_record *thr, op_type op, Uint8 msg_type, Uint32 req_id,
+                       Uint8 req_type, Uint32 cap, WipedBuffer *payload, Uint32 *size,
+                       ozv_msg_fixed *hdr) {
   ozv_msg_fixed m = frame_control(op, msg_type, req_id, req_type);
   sock_snd_info sck{};
   sck.req_len = sizeof m;
@@ -154,7 +155,7 @@ Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_
 
 // Operations 4, 5 and 8: a fixed-size record; a short answer fills what it
 // covers and leaves the rest of the caller's record as it was.
-Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
+Int32 fixed_record_op(thread_record *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
                       Uint32 record_size) {
   WipedBuffer payload;
   Uint32 size = 0;
@@ -168,7 +169,7 @@ Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, 
   return 0;
 }
 
-Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
+Int32 server_notice_op(thread_record *thr, Uint32 req_type, const void *args) {
   Uint32 letter_word;
   memcpy(&letter_word, args, sizeof letter_word);
   WipedBuffer payload;
@@ -179,7 +180,7 @@ Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
                           &hdr);
 }
 
-Int32 cluster_status_op(thread_info *thr, cluster_req_status *cs) {
+Int32 cluster_status_op(thread_record *thr, cluster_req_status *cs) {
   WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
@@ -237,7 +238,7 @@ Int32 check_arguments(const void *data, op_type op, const void *args) {
 template <typename Fn>
 Int32 with_connection(Fn fn) {
   SyncFreeLock sync(SyncFreeLock::kShared);
-  thread_info *thr = nullptr;
+  thread_record *thr = nullptr;
   if (Int32 r = get_thread_info_and_create(&thr)) return r;
   pthread_mutex_lock(&thr->req_lock);
   sync.unlock();
@@ -253,8 +254,9 @@ Int32 with_connection(Fn fn) {
 // non-blocking request that no entry took is finished unanswered.
 Int32 send_on_connection(request_buffer &rb, const SendOptions &o, const Contract &c) {
   PendingWork *work = o.work;
-  const Int32 r = with_connection(
-      [&](thread_info *thr) { return send_full(thr, &rb, o, c, o.nonblocking ? &work : nullptr); });
+  const Int32 r = with_connection([&](thread_record *thr) {
+    return send_full(thr, &rb, o, c, o.nonblocking ? &work : nullptr);
+  });
   if (work) {
     work->finish(false, 0, 0);
     delete work;
@@ -263,7 +265,7 @@ Int32 send_on_connection(request_buffer &rb, const SendOptions &o, const Contrac
 }
 
 // The exported plain send of operation 0 or 1, on the thread's connection.
-Int32 exported_full(thread_info *thr, request_buffer *rb, op_type op, Uint32 req_type,
+Int32 exported_full(thread_record *thr, request_buffer *rb, op_type op, Uint32 req_type,
                     callback_fn cb, void *args) {
   SendOptions o;
   o.nonblocking = req_type == OSTREL_NON_BLOCKING;
@@ -277,7 +279,7 @@ Int32 exported_full(thread_info *thr, request_buffer *rb, op_type op, Uint32 req
 
 // Runs operation op on the thread's connection, its arguments checked.
 Int32 dispatch(void *data, op_type op, Uint32 req_type, callback_fn cb, void *args,
-               thread_info *thdata) {
+               thread_record *thdata) {
   switch (op) {
     case HSM_QEL1_OPERATION:
     case HSM_QEL1_TRANSLATE_PARTITION_INFO:
@@ -313,7 +315,7 @@ bool is_object_creating_opcode(Uint16 opcode) {
 Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
                                      void *args, thread_info *thdata) {
   if (Int32 r = check_arguments(data, op, args)) return r;
-  return dispatch(data, op, req_type, cb, args, thdata);
+  return dispatch(data, op, req_type, cb, args, record_of(thdata));
 }
 
 Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, callback_fn cb,
@@ -321,7 +323,7 @@ Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, cal
   // Checked before the connection is looked up: a refused call sends nothing.
   if (Int32 r = check_arguments(data, op, args)) return r;
   return with_connection(
-      [&](thread_info *thr) { return dispatch(data, op, req_type, cb, args, thr); });
+      [&](thread_record *thr) { return dispatch(data, op, req_type, cb, args, thr); });
 }
 
 Int32 orx_tessaline_cli_send_daemon_new(request_buffer *buffer, Uint8 serveridx) {

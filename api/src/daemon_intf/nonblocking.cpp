@@ -149,7 +149,7 @@ void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *
   fill_entry(e, data, data_len, static_cast<Int32>(hdr.status));
 }
 
-Int32 poll_one(thread_info *thr, request_status *rs) {
+Int32 poll_one(thread_record *thr, request_status *rs) {
   req_status *e = find_req_stat(thr, rs->request_id);
   if (!e) {
     printf("Invalid Request ID : %d\n", static_cast<int>(rs->request_id));
@@ -178,7 +178,7 @@ Int32 poll_one(thread_info *thr, request_status *rs) {
   return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
 }
 
-Int32 poll_list(thread_info *thr, request_status_list *rl) {
+Int32 poll_list(thread_record *thr, request_status_list *rl) {
   // Drain: every queued answer fills its entry; running dry ends it.
   sock_snd_info sck = poll_exchange(thr, kNoReqAwaited, 0);
   Int32 r = socket_recv(&sck, thr);
