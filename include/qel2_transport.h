@@ -285,12 +285,11 @@ typedef struct req_hash {
 #define THREAD_TABLE_BUCKETS 1000
 #define REQS_TABLE_SIZE 100
 
-/* Per-connection receive buffer: most answers arrive with one receive. */
-#define QEL2_RX_BUF_LEN 8192
-/* Per-connection send buffer: a request message that fits is framed here
- * rather than on the heap. */
-#define QEL2_TX_BUF_LEN 8192
-
+/* One thread's connection record as the exported table shows it: a caller
+ * of orx_tessaline_cli_send_daemon1 finds its own record (thread_id, pid,
+ * next, under cli_th_tbl_lock and its bucket's index_lock) and holds its
+ * req_lock. The transport's records carry more behind these fields, which
+ * only the transport uses. */
 typedef struct thread_info_t {
   pthread_t thread_id;
   pid_t pid;
@@ -301,16 +300,6 @@ typedef struct thread_info_t {
   pthread_mutex_t req_lock;
   struct thread_info_t *next;
   pending pend;
-  Int64 rcvtimeo_ms; /* receive time-out last set on socket_fd; -1: none */
-  /* The stream fell out of step or the peer went away: the thread's next
-   * request drops this connection and connects anew. */
-  Int8 stream_dead;
-  /* Bytes received past the message being read; they begin the next one. */
-  Uint32 rx_off;
-  Uint32 rx_len;
-  Uint8 rx_buf[QEL2_RX_BUF_LEN];
-  /* Wiped after every send (requests carry passwords and keys). */
-  Uint8 tx_buf[QEL2_TX_BUF_LEN];
 } thread_info_t;
 typedef thread_info_t thread_info;
 

@@ -49,7 +49,7 @@ struct Peer {
 };
 
 struct Thread {
-  thread_info t{};
+  thread_record t{};
   std::vector<std::vector<uint8_t>> bufs;
   explicit Thread(int fd) {
     t.socket_fd = fd;

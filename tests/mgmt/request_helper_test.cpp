@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "daemon_intf/transport_internal.h"
+#include "daemon_intf/transport_seam.h"
 #include "sim_fixture.h"
 
 // Writes into a returned frame must fail the run under ASan.
@@ -80,11 +80,10 @@ TEST_F(RequestHelper, NonBlockingOutputsBelongToThePendingRequest) {
   ASSERT_EQ(ERR_REQUEST_PENDING, send_nonblocking(&id, &value, &finished));
   // No segment of the pending entry points into this thread's stack.
   {
-    thread_info *thr = get_thread_info();
-    ASSERT_NE(nullptr, thr);
-    req_status *e = find_req_stat(thr, id);
-    ASSERT_NE(nullptr, e);
-    for (unsigned i = 0; i < e->outcnt; ++i) EXPECT_FALSE(on_this_stack(e->outptr[i])) << i;
+    Uint64 outptr[MAX_SEGMENTS] = {};
+    Uint16 outcnt = 0;
+    ASSERT_EQ(0, transport_seam_pending_outputs(id, outptr, &outcnt));  // the thread's entry
+    for (unsigned i = 0; i < outcnt; ++i) EXPECT_FALSE(on_this_stack(outptr[i])) << i;
   }
   EXPECT_EQ(0u, finished);
   EXPECT_EQ(0u, collect(id));
@@ -119,6 +118,40 @@ TEST_F(RequestHelper, DroppedRequestsFinishWithoutCopying) {
   Qel2SDKCleanup();  // deletes the table with the entry in it
   EXPECT_EQ(1u, finished);
   EXPECT_EQ(0u, value);
+}
+
+// A non-blocking send refused before it had a status entry (no connection
+// table) finishes its outputs once, unanswered.
+TEST_F(RequestHelper, ARefusedNonBlockingSendFinishesItsOutputsOnce) {
+  Qel2SDKCleanup();
+  Uint32 id = 0, value = 0, finished = 0;
+  EXPECT_EQ(TESSALINE_INVALID_OPERATION, send_nonblocking(&id, &value, &finished));
+  EXPECT_EQ(1u, finished);
+  EXPECT_EQ(0u, value);
+}
+
+// Both routes tell alike what each output segment received: a short answer
+// fills the leading segments, the segment it ends in gets its part and the
+// rest get nothing.
+TEST_F(RequestHelper, BothRoutesReportWhatEachSegmentReceived) {
+  struct Case {
+    size_t answer_len;
+    uint32_t got0, got1;
+  } cases[] = {{40, 16, 16}, {24, 16, 8}, {10, 10, 0}, {0, 0, 0}};
+  for (bool to_server : {false, true}) {
+    for (const Case &c : cases) {
+      SCOPED_TRACE(testing::Message() << (to_server ? "server " : "plain ") << c.answer_len);
+      d().clear_scripts();
+      d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO,
+                 payload(std::vector<uint8_t>(c.answer_len, 0x42)));
+      uint8_t cmd[20] = {}, a[16] = {}, b[16] = {};
+      MgmtRequest rq(KQ_GET_SESSION_INFO, 0);
+      rq.in(cmd, sizeof cmd).out(a, sizeof a).out(b, sizeof b);
+      ASSERT_EQ(0u, to_server ? rq.send_to_server(3) : rq.send());
+      EXPECT_EQ(c.got0, rq.received(0));
+      EXPECT_EQ(c.got1, rq.received(1));
+    }
+  }
 }
 
 TEST_F(RequestHelper, RecordsWrittenShortOrLongAreRefused) {

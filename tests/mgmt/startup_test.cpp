@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "daemon_intf/sdk_state.h"
+#include "daemon_intf/transport.h"
 #include "request/app_state.h"
 #include "sim_fixture.h"
 

@@ -103,7 +103,7 @@ class Exchange : public ::testing::Test {
   }
 
   int fds_[2] = {-1, -1};
-  thread_info thr_{};
+  thread_record thr_{};
 };
 
 }  // namespace

@@ -105,7 +105,7 @@ class RawRequest {
   ~RawRequest();
   RawRequest(const RawRequest &) = delete;
   RawRequest &operator=(const RawRequest &) = delete;
-  static uint32_t masked(uint32_t session_handle) { return session_handle & 0x3FFFFFFFu; }
+  static uint32_t masked(uint32_t session_handle) { return mgmt::masked_session(session_handle); }
 
   RawRequest &params(uint16_t param1, uint16_t param2);
   // dlen and rlen when they are not the sums of the segment sizes.

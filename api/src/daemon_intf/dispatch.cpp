@@ -1,5 +1,7 @@
-// The transport's entry points: find the calling thread's connection, hold
-// its request lock for one exchange, and run the operation asked for.
+// The transport's entry points: send_request, the library's one way to send
+// a full request, and the exported sends, thin shims over the same steps:
+// find the calling thread's connection, hold its request lock for one
+// exchange, and run the operation asked for.
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,10 @@
 #include "qel2_errors.h"
 #include "qel2_opcodes.h"
 
+// Token flags of the next object-creating request sent through
+// orx_tessaline_cli_send_daemon (update_thread_token_op sets them from
+// templates); the library's own requests carry theirs in SendOptions and
+// leave these alone.
 __thread Uint8 bIsToken_op = 1;
 __thread Uint8 bIsTokenAndSession_op = 0;
 
@@ -25,15 +31,20 @@ __thread volatile int timed_out __attribute__((tls_model("initial-exec"))) = 0;
 
 constexpr Uint32 kRequestMarginSeconds = 30;
 
-// How a full request goes out: through the plain send or to one server.
-struct Route {
-  bool server_directed;
-  Uint8 serveridx;
-  Uint32 *received = nullptr;  // server-directed: payload bytes placed
+// What an exported send promises its callers beyond send_request.
+struct Contract {
+  // orx_tessaline_cli_send_daemon: an object-creating request takes the
+  // thread's token flags and resets them; its signature leaves no other way.
+  bool thread_token_flags = false;
+  // orx_tessaline_cli_send_daemon_new: output sizes stay as given.
+  bool keep_sizes = false;
+  // The header's operation: 0, or 1 for a partition-information translation.
+  op_type op = HSM_QEL1_OPERATION;
 };
 
 Uint8 take_token_flags() {
-  Uint8 flags = static_cast<Uint8>((bIsToken_op ? 1 : 0) | (bIsTokenAndSession_op ? 2 : 0));
+  Uint8 flags = static_cast<Uint8>((bIsToken_op ? kTokenObjectFlag : 0) |
+                                   (bIsTokenAndSession_op ? kTokenAndSessionFlag : 0));
   bIsToken_op = 1;
   bIsTokenAndSession_op = 0;
   return flags;
@@ -44,34 +55,38 @@ Uint64 exchange_seconds(const request_buffer &rb) {
   return t + qel2::opcode_extra_wait(rb.opcode);
 }
 
-Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocking, callback_fn cb,
-                void *args, Route route) {
+// One full request on the thread's connection. *work (non-blocking only;
+// work may be null) passes to the status entry, and is left null once the
+// entry took it.
+Int32 send_full(thread_record *thr, request_buffer *rb, const SendOptions &o, const Contract &c,
+                PendingWork **work) {
+  const bool to_server = o.route.server_directed;
   FrameOptions opts{};
-  opts.op = op;
-  opts.req_type = nonblocking ? 1 : 0;
-  opts.op_ctx = route.server_directed ? 0 : rb->ctx;
-  opts.zero_tails = !route.server_directed;
-  opts.byte50 = route.serveridx;
+  opts.op = c.op;
+  opts.req_type = o.nonblocking ? 1 : 0;
+  opts.op_ctx = to_server ? 0 : rb->ctx;
+  opts.zero_tails = !to_server;
+  opts.byte50 = to_server ? o.route.server : 0;
   Uint8 *raw = nullptr;
   size_t len = 0;
   if (Int32 r = frame_request(*rb, opts, thr->tx_buf, sizeof thr->tx_buf, &raw, &len)) return r;
   WipedBuffer msg(raw, len, raw != thr->tx_buf);
-  if (!route.server_directed && is_object_creating_opcode(rb->opcode))
-    msg.get()[offsetof(ozv_msg_fixed, op_flags)] = take_token_flags();
+  if (!to_server && is_object_creating_opcode(rb->opcode))
+    msg.get()[offsetof(ozv_msg_fixed, op_flags)] =
+        c.thread_token_flags ? take_token_flags() : o.token_flags;
 
   Uint32 id;
   req_status *entry = nullptr;
-  if (nonblocking) {
+  if (o.nonblocking) {
     id = next_nonblocking_id(thr);
-    entry = add_req_stat(thr, id, *rb, route.server_directed ? nullptr : cb,
-                         route.server_directed ? nullptr : args);
+    entry = add_req_stat(thr, id, *rb, o.callback, o.args, work ? *work : nullptr);
     if (!entry) {
-      printf(route.server_directed
-                 ? "y5dev_calloc failed: size %ld :couldn't store non-blocking req status\n"
-                 : "y5dev_calloc failed:size %ld :couldn't storenon-blocking req status\n",
+      printf(to_server ? "y5dev_calloc failed: size %ld :couldn't store non-blocking req status\n"
+                       : "y5dev_calloc failed:size %ld :couldn't storenon-blocking req status\n",
              static_cast<long>(sizeof(req_status)));
       return TESSALINE_MALLOC_FAIL;
     }
+    if (work) *work = nullptr;
   } else {
     id = next_blocking_id(thr);
   }
@@ -87,10 +102,10 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   sck.socket_fd = thr->socket_fd;
   sck.req = msg.get();
   sck.resp_cap = static_cast<Uint32>(expected);
-  sck.req_type = nonblocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING;
+  sck.req_type = o.nonblocking ? OSTREL_NON_BLOCKING : OSTREL_BLOCKING;
   sck.pend = &thr->pend;
-  const PayloadSink sink{rb->outptr, rb->outsize, rb->outcnt, !route.server_directed};
-  if (!nonblocking) sck.sink = &sink;
+  const PayloadSink sink{rb->outptr, rb->outsize, rb->outcnt, !c.keep_sizes};
+  if (!o.nonblocking) sck.sink = &sink;
   if (Int32 r = socket_send(&sck, thr)) {
     del_req_stat(entry, thr);
     return r;
@@ -98,7 +113,7 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   msg.reset();
 
   rb->request_id = id;
-  if (nonblocking) {
+  if (o.nonblocking) {
     rb->status = static_cast<Int32>(ERR_REQUEST_PENDING);
     return 0;
   }
@@ -107,20 +122,19 @@ Int32 send_full(thread_info *thr, request_buffer *rb, op_type op, bool nonblocki
   if (!sck.spread)
     spread_payload(payload.get(), sck.resp_size, rb->outptr, rb->outsize, rb->outcnt,
                    sink.cut_sizes);
-  if (!route.server_directed) {
+  if (!to_server) {
     rb->ctx = sck.resp_hdr.op_ctx;
-  } else {
-    if (route.received) *route.received = sck.resp_size;
-    if (sck.resp_hdr.status == 0 && rb->command_type == KQ_MGMT_CMD)
-      update_buffer_resp_ekp(rb, &sck.resp_hdr);
+  } else if (sck.resp_hdr.status == 0 && rb->command_type == KQ_MGMT_CMD) {
+    update_buffer_resp_ekp(rb, &sck.resp_hdr);
   }
   return 0;
 }
 
 // Sends a header-only control message and receives its answer; only the
 // first `cap` payload bytes are kept.
-Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_id, Uint8 req_type,
-                       Uint32 cap, WipedBuffer *payload, Uint32 *size, ozv_msg_fixed *hdr) {
+Int32 control_exchange(thread_record *thr, op_type op, Uint8 msg_type, Uint32 req_id,
+                       Uint8 req_type, Uint32 cap, WipedBuffer *payload, Uint32 *size,
+                       ozv_msg_fixed *hdr) {
   ozv_msg_fixed m = frame_control(op, msg_type, req_id, req_type);
   sock_snd_info sck{};
   sck.req_len = sizeof m;
@@ -141,7 +155,7 @@ Int32 control_exchange(thread_info *thr, op_type op, Uint8 msg_type, Uint32 req_
 
 // Operations 4, 5 and 8: a fixed-size record; a short answer fills what it
 // covers and leaves the rest of the caller's record as it was.
-Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
+Int32 fixed_record_op(thread_record *thr, void *data, op_type op, Uint8 msg_type, Uint32 req_type,
                       Uint32 record_size) {
   WipedBuffer payload;
   Uint32 size = 0;
@@ -155,7 +169,7 @@ Int32 fixed_record_op(thread_info *thr, void *data, op_type op, Uint8 msg_type, 
   return 0;
 }
 
-Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
+Int32 server_notice_op(thread_record *thr, Uint32 req_type, const void *args) {
   Uint32 letter_word;
   memcpy(&letter_word, args, sizeof letter_word);
   WipedBuffer payload;
@@ -166,7 +180,7 @@ Int32 server_notice_op(thread_info *thr, Uint32 req_type, const void *args) {
                           &hdr);
 }
 
-Int32 cluster_status_op(thread_info *thr, cluster_req_status *cs) {
+Int32 cluster_status_op(thread_record *thr, cluster_req_status *cs) {
   WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
@@ -224,7 +238,7 @@ Int32 check_arguments(const void *data, op_type op, const void *args) {
 template <typename Fn>
 Int32 with_connection(Fn fn) {
   SyncFreeLock sync(SyncFreeLock::kShared);
-  thread_info *thr = nullptr;
+  thread_record *thr = nullptr;
   if (Int32 r = get_thread_info_and_create(&thr)) return r;
   pthread_mutex_lock(&thr->req_lock);
   sync.unlock();
@@ -236,14 +250,40 @@ Int32 with_connection(Fn fn) {
   return r;
 }
 
+// A full request on the calling thread's connection; the work of a
+// non-blocking request that no entry took is finished unanswered.
+Int32 send_on_connection(request_buffer &rb, const SendOptions &o, const Contract &c) {
+  PendingWork *work = o.work;
+  const Int32 r = with_connection([&](thread_record *thr) {
+    return send_full(thr, &rb, o, c, o.nonblocking ? &work : nullptr);
+  });
+  if (work) {
+    work->finish(false, 0, 0);
+    delete work;
+  }
+  return r;
+}
+
+// The exported plain send of operation 0 or 1, on the thread's connection.
+Int32 exported_full(thread_record *thr, request_buffer *rb, op_type op, Uint32 req_type,
+                    callback_fn cb, void *args) {
+  SendOptions o;
+  o.nonblocking = req_type == OSTREL_NON_BLOCKING;
+  o.callback = cb;
+  o.args = args;
+  Contract c;
+  c.thread_token_flags = true;
+  c.op = op;
+  return send_full(thr, rb, o, c, nullptr);
+}
+
 // Runs operation op on the thread's connection, its arguments checked.
 Int32 dispatch(void *data, op_type op, Uint32 req_type, callback_fn cb, void *args,
-               thread_info *thdata) {
+               thread_record *thdata) {
   switch (op) {
     case HSM_QEL1_OPERATION:
     case HSM_QEL1_TRANSLATE_PARTITION_INFO:
-      return send_full(thdata, static_cast<request_buffer *>(data), op,
-                       req_type == OSTREL_NON_BLOCKING, cb, args, Route{false, 0});
+      return exported_full(thdata, static_cast<request_buffer *>(data), op, req_type, cb, args);
     case HSM_REQUEST_STATUS:
       return poll_one(thdata, static_cast<request_status *>(data));
     case HSM_ALL_REQUEST_STATUS:
@@ -275,7 +315,7 @@ bool is_object_creating_opcode(Uint16 opcode) {
 Int32 orx_tessaline_cli_send_daemon1(void *data, op_type op, Uint32 req_type, callback_fn cb,
                                      void *args, thread_info *thdata) {
   if (Int32 r = check_arguments(data, op, args)) return r;
-  return dispatch(data, op, req_type, cb, args, thdata);
+  return dispatch(data, op, req_type, cb, args, record_of(thdata));
 }
 
 Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, callback_fn cb,
@@ -283,23 +323,24 @@ Int32 orx_tessaline_cli_send_daemon(void *data, op_type op, Uint32 req_type, cal
   // Checked before the connection is looked up: a refused call sends nothing.
   if (Int32 r = check_arguments(data, op, args)) return r;
   return with_connection(
-      [&](thread_info *thr) { return dispatch(data, op, req_type, cb, args, thr); });
+      [&](thread_record *thr) { return dispatch(data, op, req_type, cb, args, thr); });
 }
 
 Int32 orx_tessaline_cli_send_daemon_new(request_buffer *buffer, Uint8 serveridx) {
-  return send_daemon_new_counted(buffer, serveridx, nullptr);
-}
-
-Int32 send_daemon_new_counted(request_buffer *buffer, Uint8 serveridx, Uint32 *received) {
-  if (received) *received = 0;
   if (!buffer) {
     printf("Null request buffer\n");
     return ERR_ARGUMENTS_BAD;
   }
-  return with_connection([&](thread_info *thr) {
-    return send_full(thr, buffer, HSM_QEL1_OPERATION, buffer->req_type == OSTREL_NON_BLOCKING,
-                     nullptr, nullptr, Route{true, serveridx, received});
-  });
+  SendOptions o;
+  o.nonblocking = buffer->req_type == OSTREL_NON_BLOCKING;
+  o.route = Route::to_server(serveridx);
+  Contract c;
+  c.keep_sizes = true;
+  return send_on_connection(*buffer, o, c);
+}
+
+Int32 send_request(request_buffer &rb, const SendOptions &opts) {
+  return send_on_connection(rb, opts, Contract{});
 }
 
 void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header) {

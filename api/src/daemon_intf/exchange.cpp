@@ -26,7 +26,7 @@ std::atomic<Uint32> g_second_ms{1000};
 int poll_ms(Uint64 ms) { return ms > INT_MAX ? INT_MAX : static_cast<int>(ms); }
 
 // Sets SO_RCVTIMEO when it differs from what the socket already has.
-void set_rcv_timeout(thread_info *thr, socket_t fd, Uint64 ms) {
+void set_rcv_timeout(thread_record *thr, socket_t fd, Uint64 ms) {
   if (thr && thr->rcvtimeo_ms == static_cast<Int64>(ms)) return;
   // 5 microseconds on top, so a time-out of 0 never means "wait forever".
   const Uint64 us = ms * 1000 + 5;
@@ -57,14 +57,14 @@ bool is_peer_gone(int err) { return err == EPIPE || err == ECONNRESET || err == 
 // an answer to another request.
 struct Reader {
   socket_t fd;
-  thread_info *thr;  // owns the receive buffer
-  bool dontwait;     // a poll: take only what is queued
-  bool may_block;    // the first read may block: SO_RCVTIMEO equals the whole wait
-  bool broken;       // the connection failed under the read
-  bool msg_begun;    // a byte of the current message has come
-  Uint64 end;        // monotonic ms
-  Uint64 rest;       // ms
-  Uint64 msg_end;    // 0: not yet fixed (see wait_readable)
+  thread_record *thr;  // owns the receive buffer
+  bool dontwait;       // a poll: take only what is queued
+  bool may_block;      // the first read may block: SO_RCVTIMEO equals the whole wait
+  bool broken;         // the connection failed under the read
+  bool msg_begun;      // a byte of the current message has come
+  Uint64 end;          // monotonic ms
+  Uint64 rest;         // ms
+  Uint64 msg_end;      // 0: not yet fixed (see wait_readable)
 };
 
 // The message's own deadline is fixed when the reader first has to wait for
@@ -73,7 +73,7 @@ struct Reader {
 void begin_message(Reader &r) { r.msg_begun = true; }
 
 // Takes n buffered bytes; a buffer that runs empty is wiped (answers carry keys).
-void consume(thread_info *t, size_t n) {
+void consume(thread_record *t, size_t n) {
   t->rx_off += static_cast<Uint32>(n);
   t->rx_len -= static_cast<Uint32>(n);
   if (t->rx_len == 0) {
@@ -84,13 +84,13 @@ void consume(thread_info *t, size_t n) {
 
 // Takes n buffered bytes that held a payload, wiping them now rather than
 // when the buffer runs empty.
-void consume_wiped(thread_info *t, size_t n) {
+void consume_wiped(thread_record *t, size_t n) {
   if (n < t->rx_len) explicit_bzero(t->rx_buf + t->rx_off, n);
   consume(t, n);
 }
 
 // Moves the buffered bytes to the buffer's start.
-void compact(thread_info *t) {
+void compact(thread_record *t) {
   if (t->rx_off == 0) return;
   memmove(t->rx_buf, t->rx_buf + t->rx_off, t->rx_len);
   explicit_bzero(t->rx_buf + t->rx_len, t->rx_off);
@@ -147,7 +147,7 @@ Int32 recv_some(Reader &r, Uint8 *dst, size_t cap, size_t *n) {
 // the rest are dropped. *got counts bytes read so far (also on failure).
 Int32 read_part(Reader &r, Uint8 *buf, size_t keep, size_t len, size_t *got) {
   if (!buf) keep = 0;
-  thread_info *t = r.thr;
+  thread_record *t = r.thr;
   while (*got < len) {
     if (t->rx_len > 0) {
       begin_message(r);
@@ -176,7 +176,7 @@ Int32 read_part(Reader &r, Uint8 *buf, size_t keep, size_t len, size_t *got) {
 // it. False when it does not fit or a read fails; the ordinary path then
 // reads on from what is buffered and meets the failure itself.
 bool buffer_whole(Reader &r, Uint32 len) {
-  thread_info *t = r.thr;
+  thread_record *t = r.thr;
   if (len > QEL2_RX_BUF_LEN) return false;
   while (t->rx_len < len) {
     if (size_t{t->rx_off} + len > QEL2_RX_BUF_LEN) compact(t);
@@ -190,7 +190,7 @@ bool buffer_whole(Reader &r, Uint32 len) {
 
 // Payload bytes worth keeping of an answer nobody waits for right now: what
 // its non-blocking entry can take, else nothing.
-Uint32 keep_for_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, Uint32 len) {
+Uint32 keep_for_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, Uint32 len) {
   if (hdr.req_type != OSTREL_NON_BLOCKING || len == 0) return 0;
   const req_status *e = find_req_stat(thr, hdr.req_id);
   if (!e) return 0;
@@ -252,7 +252,7 @@ constexpr Uint64 kUnawaitedCeiling = Uint64{16} << 20;
 // control operation's record never grows. Beyond that it answers nothing the
 // thread sent, and waiting for its bytes would only hold the thread until its
 // time-out.
-Uint64 payload_limit(thread_info *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
+Uint64 payload_limit(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
                      bool awaited) {
   if (awaited) {
     switch (sent_operation(sck)) {
@@ -274,7 +274,7 @@ Uint64 payload_limit(thread_info *thr, const sock_snd_info *sck, const ozv_msg_f
 
 // Whether a header can be that of a message from the daemon; when it cannot,
 // the stream is out of step (or the daemon lies) and is not read on.
-bool can_begin_message(thread_info *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
+bool can_begin_message(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
                        bool awaited) {
   return hdr.req_type <= OSTREL_NON_BLOCKING &&
          payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited);
@@ -286,7 +286,7 @@ bool can_begin_message(thread_info *thr, const sock_snd_info *sck, const ozv_msg
 // payload that followed it: the answer is cut and the stream out of step.
 // A header not yet whole may begin any message and is judged whole later.
 // skip: bytes at the buffer's start that still belong to the answer.
-bool leftover_can_begin_message(thread_info *thr, const sock_snd_info *sck, Uint32 skip) {
+bool leftover_can_begin_message(thread_record *thr, const sock_snd_info *sck, Uint32 skip) {
   const Uint32 left = thr->rx_len - skip;
   if (left <= offsetof(ozv_msg_fixed, req_type)) return true;
   ozv_msg_fixed next{};
@@ -302,7 +302,7 @@ void print_out_of_step(const ozv_msg_fixed &hdr) {
 
 // Finishes the message an earlier exchange stored; it is never the answer
 // awaited now.
-Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
+Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   pending *p = sck->pend;
   begin_message(rd);  // part of it came already
   if (p->header) {
@@ -342,7 +342,7 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_info *thr) {
   return 0;
 }
 
-Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_info *thr) {
+Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   pending *p = sck->pend;
   if (p->pending) {
     if (Int32 r = finish_pending(rd, sck, thr)) return r;
@@ -467,7 +467,7 @@ void clear_pending(pending *p) {
 namespace {
 
 // `sent_at`: when the request went (monotonic ms); 0: the waiting starts now.
-Int32 receive_recorded(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
+Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
   sck->resp = nullptr;
   sck->resp_size = 0;
   sck->spread = false;
@@ -497,20 +497,20 @@ Int32 receive_recorded(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
 // the local record's buffers would otherwise widen every receive's stack
 // frame by some 17 KB.
 [[gnu::noinline]] Int32 receive_unrecorded(sock_snd_info *sck, Uint64 sent_at) {
-  thread_info local{};
+  thread_record local{};
   local.rcvtimeo_ms = -1;
   Int32 r = receive_recorded(sck, &local, sent_at);
   consume(&local, local.rx_len);
   return r;
 }
 
-Int32 receive(sock_snd_info *sck, thread_info *thr, Uint64 sent_at) {
+Int32 receive(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
   return thr ? receive_recorded(sck, thr, sent_at) : receive_unrecorded(sck, sent_at);
 }
 
 }  // namespace
 
-Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
+Int32 socket_send(sock_snd_info *sck, thread_record *thr) {
   const Uint64 wait = wait_ms(sck->timeout);
   // The answer's waiting time counts from here: the clock is read before the
   // request goes, so the receive follows the send with nothing in between.
@@ -570,4 +570,4 @@ Int32 socket_send(sock_snd_info *sck, thread_info *thr) {
   return 0;
 }
 
-Int32 socket_recv(sock_snd_info *sck, thread_info *thr) { return receive(sck, thr, 0); }
+Int32 socket_recv(sock_snd_info *sck, thread_record *thr) { return receive(sck, thr, 0); }

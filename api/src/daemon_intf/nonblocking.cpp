@@ -24,8 +24,6 @@ static_assert(offsetof(Entry, e) == 0, "the status entry heads its box");
 
 Entry *box_of(req_status *e) { return reinterpret_cast<Entry *>(e); }
 
-thread_local PendingWork *t_offered = nullptr;
-
 // Finishes and frees what the entry owns, once.
 void finish_work(req_status *e, bool answered) {
   Entry *b = box_of(e);
@@ -74,11 +72,10 @@ req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
 }
 
 req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args) {
+                         void *args, PendingWork *work) {
   auto *box = static_cast<Entry *>(calloc(1, sizeof(Entry)));
   if (!box) return nullptr;
-  box->work = t_offered;
-  t_offered = nullptr;
+  box->work = work;
   req_status *e = &box->e;
   e->req_id = req_id;
   e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
@@ -131,14 +128,6 @@ void free_all_req_stats(thread_info *thr) {
 
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
 
-void offer_pending_work(PendingWork *w) { t_offered = w; }
-
-PendingWork *reclaim_pending_work() {
-  PendingWork *w = t_offered;
-  t_offered = nullptr;
-  return w;
-}
-
 void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
                        Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited) {
   req_status *e = hdr.req_type == OSTREL_NON_BLOCKING ? find_req_stat(thr, hdr.req_id) : nullptr;
@@ -160,7 +149,7 @@ void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *
   fill_entry(e, data, data_len, static_cast<Int32>(hdr.status));
 }
 
-Int32 poll_one(thread_info *thr, request_status *rs) {
+Int32 poll_one(thread_record *thr, request_status *rs) {
   req_status *e = find_req_stat(thr, rs->request_id);
   if (!e) {
     printf("Invalid Request ID : %d\n", static_cast<int>(rs->request_id));
@@ -189,7 +178,7 @@ Int32 poll_one(thread_info *thr, request_status *rs) {
   return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
 }
 
-Int32 poll_list(thread_info *thr, request_status_list *rl) {
+Int32 poll_list(thread_record *thr, request_status_list *rl) {
   // Drain: every queued answer fills its entry; running dry ends it.
   sock_snd_info sck = poll_exchange(thr, kNoReqAwaited, 0);
   Int32 r = socket_recv(&sck, thr);

@@ -1,10 +1,10 @@
 // Outputs that belong to a non-blocking request rather than to the frame
 // that sent it: scratch segments, length words converted on collection,
 // rounded copies of caller buffers. The request helper hands them to the
-// transport, which keeps them with the request's status entry and finishes
-// them when the entry is collected (single poll or list poll, before the
-// completion callback) or dropped (send failure, record removed, table
-// deleted).
+// send call (SendOptions::work), which keeps them with the request's status
+// entry and finishes them when the entry is collected (single poll or list
+// poll, before the completion callback) or dropped (send failure, record
+// removed, table deleted).
 #ifndef QEL2_DAEMON_INTF_PENDING_WORK_H
 #define QEL2_DAEMON_INTF_PENDING_WORK_H
 
@@ -18,12 +18,5 @@ class PendingWork {
   // is dropped and nothing may be copied out.
   virtual void finish(bool answered, Int32 status, Uint32 received) = 0;
 };
-
-// Hands w to the next non-blocking status entry the calling thread creates;
-// the entry then owns it.
-void offer_pending_work(PendingWork *w);
-// Takes back work no entry claimed (a blocking send, a send refused before
-// its entry existed); null when an entry took it.
-PendingWork *reclaim_pending_work();
 
 #endif

@@ -1,16 +1,12 @@
-// Process-wide state of the SDK: the daemon endpoint and the started/not
-// started markers. Written only during SDK start and shutdown, which callers
-// run from one thread; read without a lock everywhere else.
+// Process-wide state of the transport: the daemon endpoint, and the SDK
+// start markers the rest of the library sees through transport.h. Written
+// only during SDK start and shutdown, which callers run from one thread;
+// read without a lock everywhere else.
 #ifndef QEL2_DAEMON_INTF_SDK_STATE_H
 #define QEL2_DAEMON_INTF_SDK_STATE_H
 
-#include <sys/types.h>
-
+#include "daemon_intf/transport.h"
 #include "qel2_defs.h"
-
-#ifndef QEL2_MAX_DEVICES
-#define QEL2_MAX_DEVICES 16
-#endif
 
 // Where the daemon listens (filled by orx_tessaline_cli_get_daemon_sock).
 struct app_config {
@@ -21,9 +17,5 @@ struct app_config {
 };
 
 extern app_config a_conf;
-// -1: SDK not started for that device (only device 0 starts so); 0: started.
-extern Int32 QEL1_driver_handle[QEL2_MAX_DEVICES];
-// The process that started the SDK; -1 when none.
-extern pid_t process_id;
 
 #endif

@@ -1,6 +1,8 @@
 // Test seams: start and stop the connection table without the SDK start,
-// and set a thread's request-id counters.
+// set a thread's request-id counters, look at a pending request.
 #include <unistd.h>
+
+#include <cstring>
 
 #include "daemon_intf/sdk_state.h"
 #include "daemon_intf/transport_internal.h"
@@ -37,4 +39,17 @@ int transport_seam_set_req_ids(Uint32 b_req_id, Uint32 nb_req_id) {
   t->nb_req_id = nb_req_id;
   pthread_mutex_unlock(&t->req_lock);
   return 0;
+}
+
+int transport_seam_pending_outputs(Uint32 request_id, Uint64 *outptr, Uint16 *outcnt) {
+  thread_info *t = get_thread_info();
+  if (!t) return -1;
+  pthread_mutex_lock(&t->req_lock);
+  const req_status *e = find_req_stat(t, request_id);
+  if (e) {
+    *outcnt = e->outcnt;
+    memcpy(outptr, e->outptr, sizeof(Uint64) * e->outcnt);
+  }
+  pthread_mutex_unlock(&t->req_lock);
+  return e ? 0 : -1;
 }

@@ -61,7 +61,7 @@ std::atomic<uint64_t> g_generation{1};
 // The calling thread's record as last found. A forked child moves the
 // generation on as well, so it never takes its parent's record from here.
 struct CachedRecord {
-  thread_info *record;
+  thread_record *record;
   uint64_t generation;
 };
 thread_local CachedRecord tl_record{nullptr, 0};
@@ -132,7 +132,7 @@ void install_atfork() { pthread_atfork(atfork_prepare, atfork_parent, atfork_chi
 
 enum class Lookup { kFound, kMissing, kNoTable };
 
-Lookup lookup(pid_t pid, pthread_t tid, thread_info **out) {
+Lookup lookup(pid_t pid, pthread_t tid, thread_record **out) {
   *out = nullptr;
   Locked table_lock(&cli_th_tbl_lock);
   if (!orx_tessaline_cli_threads_table) return Lookup::kNoTable;
@@ -141,7 +141,7 @@ Lookup lookup(pid_t pid, pthread_t tid, thread_info **out) {
   table_lock.unlock();
   for (thread_info *t = b->next; t; t = t->next) {
     if (pthread_equal(t->thread_id, tid) && t->pid == pid) {
-      *out = t;
+      *out = record_of(t);
       return Lookup::kFound;
     }
   }
@@ -152,7 +152,7 @@ Lookup lookup(pid_t pid, pthread_t tid, thread_info **out) {
 // Otherwise it is a forked child's copy of its parent's record: only the
 // child's descriptor is closed (the parent's thread may still use the socket)
 // and the lock is left alone (a thread that does not exist here may hold it).
-void release_record(thread_info *t, bool same_process) {
+void release_record(thread_record *t, bool same_process) {
   if (t->socket_fd >= 0) close(t->socket_fd);
   t->socket_fd = -1;
   free_all_req_stats(t);
@@ -200,10 +200,10 @@ orx_tessaline_cli_thread_hash *orx_tessaline_cli_create_threads_table(void) {
 }
 
 int orx_tessaline_cli_register_thread(void) {
-  auto *t = static_cast<thread_info *>(calloc(1, sizeof(thread_info)));
+  auto *t = static_cast<thread_record *>(calloc(1, sizeof(thread_record)));
   if (!t) {
     printf("y5dev_calloc failed : size %lu :orx_tessaline_cli_register_thread\n",
-           static_cast<unsigned long>(sizeof(thread_info)));
+           static_cast<unsigned long>(sizeof(thread_record)));
     return -1;
   }
   t->b_req_id = kFirstBlockingReqId;
@@ -241,7 +241,7 @@ int orx_tessaline_cli_register_thread(void) {
   return 0;
 }
 
-void drop_connection(thread_info *t) {
+void drop_connection(thread_record *t) {
   if (t->socket_fd >= 0) close(t->socket_fd);
   t->socket_fd = -1;
   t->rcvtimeo_ms = -1;
@@ -253,13 +253,13 @@ void drop_connection(thread_info *t) {
   t->rx_len = 0;
 }
 
-thread_info *get_thread_info() {
-  thread_info *t = nullptr;
+thread_record *get_thread_info() {
+  thread_record *t = nullptr;
   lookup(getpid(), pthread_self(), &t);
   return t;
 }
 
-Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
+Int32 get_thread_info_and_create(thread_record **ret_thr_info) {
   *ret_thr_info = nullptr;
   // With sync_free_cli_th_tbl_lock held no record can be freed, so a record
   // found since the last removal, table creation or fork is still this
@@ -270,7 +270,7 @@ Int32 get_thread_info_and_create(thread_info **ret_thr_info) {
     *ret_thr_info = tl_record.record;
     return 0;
   }
-  thread_info *t = nullptr;
+  thread_record *t = nullptr;
   Lookup found = lookup(getpid(), pthread_self(), &t);
   if (found == Lookup::kNoTable) return TESSALINE_INVALID_OPERATION;
   if (found == Lookup::kMissing) {
@@ -324,7 +324,7 @@ void del_thread_info(pthread_t thread_id) {
   if (t->socket_fd >= 0) shutdown(t->socket_fd, SHUT_RDWR);
   pthread_mutex_lock(&t->req_lock);  // waits for an exchange in progress
   sync.unlock();
-  release_record(t, true);
+  release_record(record_of(t), true);
 }
 
 void orx_tessaline_cli_unregister_thread(void) { del_thread_info(pthread_self()); }
@@ -354,7 +354,7 @@ void orx_tessaline_cli_delete_threads_table(void) {
       table[i].next = t->next;
       const bool own = t->pid == pid;
       if (own) pthread_mutex_lock(&t->req_lock);  // waits for an exchange in progress
-      release_record(t, own);
+      release_record(record_of(t), own);
     }
   }
   for (int i = 0; i < THREAD_TABLE_BUCKETS; ++i) pthread_mutex_destroy(&table[i].index_lock);

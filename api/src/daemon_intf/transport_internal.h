@@ -7,7 +7,31 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "daemon_intf/transport.h"
 #include "qel2_transport.h"
+
+// ---- a thread's connection record ----
+// Per-connection receive buffer: most answers arrive with one receive.
+#define QEL2_RX_BUF_LEN 8192
+// Per-connection send buffer: a request message that fits is framed here
+// rather than on the heap.
+#define QEL2_TX_BUF_LEN 8192
+// The record behind every thread_info of the table: what the exported table
+// shows, then what only the transport uses.
+struct thread_record : thread_info_t {
+  Int64 rcvtimeo_ms;  // receive time-out last set on socket_fd; -1: none
+  // The stream fell out of step or the peer went away: the thread's next
+  // request drops this connection and connects anew.
+  Int8 stream_dead;
+  // Bytes received past the message being read; they begin the next one.
+  Uint32 rx_off;
+  Uint32 rx_len;
+  Uint8 rx_buf[QEL2_RX_BUF_LEN];
+  // Wiped after every send (requests carry passwords and keys).
+  Uint8 tx_buf[QEL2_TX_BUF_LEN];
+};
+// Every thread_info in the table is a thread_record (null stays null).
+inline thread_record *record_of(thread_info *t) { return static_cast<thread_record *>(t); }
 
 // ---- ids and limits ----
 inline constexpr Uint32 kFirstBlockingReqId = 0x40000000u;
@@ -120,9 +144,9 @@ struct sock_snd_info {
   bool spread;
 };
 // Sends sck->req; for a blocking request then receives the awaited answer.
-Int32 socket_send(sock_snd_info *sck, thread_info *thr);
+Int32 socket_send(sock_snd_info *sck, thread_record *thr);
 // Receives until the awaited answer arrives or a read fails.
-Int32 socket_recv(sock_snd_info *sck, thread_info *thr);
+Int32 socket_recv(sock_snd_info *sck, thread_record *thr);
 // A failed receive or send that leaves the stream unusable (the peer gone,
 // a socket error, bytes that cannot begin a message, an announcement nothing
 // could take) sets the record's stream_dead; its thread's next request
@@ -139,14 +163,14 @@ enum ConfigSetting { kConfDaemonId = 0, kConfSocketType = 1, kConfPort = 2 };
 socket_t connect_daemon_socket();
 
 // ---- thread table (thread_table.cpp) ----
-thread_info *get_thread_info();
-Int32 get_thread_info_and_create(thread_info **ret_thr_info);
+thread_record *get_thread_info();
+Int32 get_thread_info_and_create(thread_record **ret_thr_info);
 void del_thread_info(pthread_t thread_id);
 // Closes a record's connection and ends what belonged to it (pending
 // entries as for a removed record, a stored partial message, buffered
 // bytes); the record stays, unconnected. Caller: the record's own thread,
 // with sync_free_cli_th_tbl_lock held, or whoever holds its req_lock.
-void drop_connection(thread_info *t);
+void drop_connection(thread_record *t);
 // sync_free_cli_th_tbl_lock: held from a record's lookup until its req_lock
 // is taken (shared: lookups of different threads do not wait for each other,
 // and take a shard of their own), and while records are unlinked for freeing
@@ -168,8 +192,9 @@ class SyncFreeLock {
 // ---- non-blocking status entries (nonblocking.cpp) ----
 req_status *find_req_stat(thread_info *thr, Uint32 req_id);
 // Appends a pending entry for a request; null when it cannot be allocated.
+// The entry owns work from then on (nothing taken when it is null).
 req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args);
+                         void *args, PendingWork *work = nullptr);
 void del_req_stat(req_status *req_stat, thread_info *thr_info);
 // Frees every entry of a record without running callbacks.
 void free_all_req_stats(thread_info *thr);
@@ -178,18 +203,14 @@ Uint64 req_stat_capacity(const req_status *e);
 // from_pending: the message was finished from an earlier exchange's leftover.
 void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
                        Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited);
-Int32 poll_one(thread_info *thr, request_status *rs);
-Int32 poll_list(thread_info *thr, request_status_list *rl);
+Int32 poll_one(thread_record *thr, request_status *rs);
+Int32 poll_list(thread_record *thr, request_status_list *rl);
 
 // ---- completion (completion.cpp) ----
 Uint32 Qel2CheckForCompletionCommon(Uint32 dev_id, Uint32 request_id);
 
 // ---- dispatch (dispatch.cpp) ----
 void update_buffer_resp_ekp(request_buffer *buffer, const ozv_msg_fixed *header);
-// The server-directed send, also telling how many payload bytes the blocking
-// answer placed in the output segments (their sizes stay unchanged, so the
-// caller cannot see a short answer otherwise). received may be null.
-Int32 send_daemon_new_counted(request_buffer *buffer, Uint8 serveridx, Uint32 *received);
 bool is_object_creating_opcode(Uint16 opcode);
 
 #endif

@@ -21,5 +21,8 @@ Int32 transport_seam_start();
 void transport_seam_stop();
 // Sets the calling thread's request-id counters; -1 without a record.
 int transport_seam_set_req_ids(Uint32 b_req_id, Uint32 nb_req_id);
+// Copies the output segment addresses (at most 32) kept with the calling
+// thread's pending request request_id; -1 without a record or such a request.
+int transport_seam_pending_outputs(Uint32 request_id, Uint64 *outptr, Uint16 *outcnt);
 
 #endif

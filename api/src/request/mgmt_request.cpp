@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "common/opcode_traits.h"
-#include "daemon_intf/pending_work.h"
-#include "daemon_intf/transport_internal.h"
 #include "qel2_errors.h"
 #include "qel2_objects.h"
 
@@ -228,21 +226,35 @@ uint32_t MgmtRequest::send(uint32_t req_type) {
   if (object_set_ && opcode_traits(rb_.opcode).server_directed)
     return send_to_server(
         static_cast<uint8_t>((object_ >> QEL2_OBJECT_SERVER_SHIFT) & QEL2_OBJECT_SERVER_MASK));
+  SendOptions o;
+  o.nonblocking = req_type != OSTREL_BLOCKING;
+  o.callback = cb_;
+  o.args = cb_args_;
+  o.token_flags = token_flags_;
+  return transmit(req_type, o);
+}
+
+uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
+  if (overflow_ || bad_record_) return ERR_INVALID_INPUT;
+  SendOptions o;
+  o.route = Route::to_server(serveridx);
+  return transmit(OSTREL_BLOCKING, o);
+}
+
+// The steps both routes share: lengths, outputs as first built, the send,
+// then the outputs: finished here for a blocking request, handed to the
+// pending entry for a non-blocking one.
+uint32_t MgmtRequest::transmit(uint32_t req_type, SendOptions &opts) {
   fill_lengths();
   reset_outputs();
-  nonblocking_ = req_type != OSTREL_BLOCKING;
+  nonblocking_ = opts.nonblocking;
   rb_.req_type = static_cast<request_type>(req_type);
-  if (nonblocking_) prepare_nonblocking();
-  transport_ = static_cast<uint32_t>(
-      orx_tessaline_cli_send_daemon(&rb_, HSM_QEL1_OPERATION, nonblocking_ ? 1 : 0, cb_, cb_args_));
+  if (nonblocking_) opts.work = prepare_nonblocking();
+  transport_ = static_cast<uint32_t>(send_request(rb_, opts));
   sent_ = true;
   if (nonblocking_) {
-    // Work no entry took (the send was refused first) is dropped here.
-    if (PendingWork *w = reclaim_pending_work()) {
-      w->finish(false, 0, 0);
-      delete w;
-    }
-    // Whatever the entry owns is no longer this request's to touch.
+    // Whatever the entry owns (or the refused send freed) is no longer this
+    // request's to touch.
     for (unsigned i = 0; i < rb_.outcnt; ++i)
       if (kind_[i] == SegKind::kOwned) rb_.outptr[i] = 0;
   } else {
@@ -252,11 +264,12 @@ uint32_t MgmtRequest::send(uint32_t req_type) {
 }
 
 // The owned outputs move to the pending entry: local segments are pointed at
-// owned scratch, and nothing of this frame is left in the entry.
-void MgmtRequest::prepare_nonblocking() {
+// owned scratch, and nothing of this frame is left in the entry. Null when
+// the request owns no outputs.
+PendingWork *MgmtRequest::prepare_nonblocking() {
   bool any = owned_ != nullptr;
   for (unsigned i = 0; i < rb_.outcnt; ++i) any = any || kind_[i] == SegKind::kLocal;
-  if (!any) return;
+  if (!any) return nullptr;
   OwnedOutputs &o = owned();
   for (unsigned i = 0; i < rb_.outcnt; ++i) {
     if (kind_[i] == SegKind::kLocal) {
@@ -267,7 +280,7 @@ void MgmtRequest::prepare_nonblocking() {
     o.caps[i] = out_cap_[i];
   }
   o.outcnt = rb_.outcnt;
-  offer_pending_work(owned_.release());
+  return owned_.release();
 }
 
 void MgmtRequest::complete_blocking() {
@@ -280,28 +293,6 @@ void MgmtRequest::complete_blocking() {
     c.got[i] = received(i);
   }
   owned_->run(c);
-}
-
-uint32_t MgmtRequest::send_to_server(uint8_t serveridx) {
-  if (overflow_ || bad_record_) return ERR_INVALID_INPUT;
-  fill_lengths();
-  reset_outputs();
-  nonblocking_ = false;
-  rb_.req_type = OSTREL_BLOCKING;
-  uint32_t got = 0;
-  transport_ = static_cast<uint32_t>(send_daemon_new_counted(&rb_, serveridx, &got));
-  sent_ = true;
-  // This route leaves the segment sizes as they were; record what arrived the
-  // way the plain route does, so a short or empty answer is not read as a
-  // zeroed success.
-  if (transport_ == 0) {
-    for (unsigned i = 0; i < rb_.outcnt; ++i) {
-      rb_.outsize[i] = std::min(rb_.outsize[i], got);
-      got -= rb_.outsize[i];
-    }
-  }
-  complete_blocking();
-  return transport_;
 }
 
 uint32_t MgmtRequest::send_to_server(uint8_t serveridx, Uint32 *request_id) {

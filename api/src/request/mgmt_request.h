@@ -12,6 +12,7 @@
 
 #include "common/be_codec.h"
 #include "common/opcode_traits.h"
+#include "daemon_intf/transport.h"
 #include "qel2_opcodes.h"
 #include "qel2_records.h"
 #include "qel2_transport.h"
@@ -177,6 +178,13 @@ class MgmtRequest {
     record_len_set_ = true;
     return *this;
   }
+  // The header flags of an object-creating request, from its templates
+  // (kTokenObjectFlag, kTokenAndSessionFlag); without them the request
+  // makes a token object. They travel with this request only.
+  MgmtRequest &token_flags(uint8_t flags) {
+    token_flags_ = flags;
+    return *this;
+  }
 
   // Segments, in order. Adding more than 32 of a kind marks the request
   // unusable; send() then refuses it with ERR_INVALID_INPUT.
@@ -200,8 +208,9 @@ class MgmtRequest {
   // the output buffers are cleared, so a request can be sent again as it
   // was built.
   uint32_t send(uint32_t req_type = OSTREL_BLOCKING);
-  // Request-id form: refuses type 1 without a pointer, sends, then stores the
-  // request id whenever a pointer is given (also after a failed send).
+  // Request-id form: refuses every non-zero (non-blocking) type without a
+  // pointer (check_request_id_arg), sends, then stores the request id
+  // whenever a pointer is given (also after a failed send).
   // Returns the transport status or the refusal.
   uint32_t send(uint32_t req_type, Uint32 *request_id);
   // Sends blocking to one cluster server (the server-directed route of the
@@ -256,8 +265,8 @@ class MgmtRequest {
   enum class SegKind : uint8_t { kCaller, kLocal, kOwned };
   void fill_lengths();
   void reset_outputs();
-  uint32_t transmit(bool nonblocking);
-  void prepare_nonblocking();
+  uint32_t transmit(uint32_t req_type, SendOptions &opts);
+  PendingWork *prepare_nonblocking();
   void complete_blocking();
   OwnedOutputs &owned();
   bool record_whole() const;
@@ -285,6 +294,7 @@ class MgmtRequest {
   bool nonblocking_ = false;
   uint32_t transport_ = 0;
   void *cb_args_ = nullptr;
+  uint8_t token_flags_ = kDefaultTokenFlags;
 };
 
 // Pause between login/logout resends, in microseconds (200 ms). Tests lower it.

@@ -1,6 +1,6 @@
 #include "mgmt/admin/teardown.h"
 
-#include "daemon_intf/sdk_state.h"
+#include "daemon_intf/transport.h"
 #include "qel2_transport.h"
 
 namespace qel2::mgmt {

@@ -54,7 +54,7 @@ Uint32 Qel2DeriveKeyCommon(DeriveSymKeyArgs *pArgs, Uint8 *pTemplate, Uint32 ulT
   }
   put_kdf_attribute(w, DERIVED_KEY_CONTEXT, pArgs->prfCtx, lc);
   if (!w.ok()) return ERR_INVALID_INPUT;
-  update_thread_token_op(ulTemplateSize, pTemplate);
+  const uint8_t token_flags = template_token_flags(ulTemplateSize, pTemplate);
 
   const uint32_t session = masked_session(pArgs->ulSessionHandle);
   CommandRecord<sizeof(DeriveKeyRequest)> cmd;
@@ -64,6 +64,7 @@ Uint32 Qel2DeriveKeyCommon(DeriveSymKeyArgs *pArgs, Uint8 *pTemplate, Uint32 ulT
   put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(DeriveKeyResponse)] = {};
   MgmtRequest rq(KQ_DERIVE_KEY, session);
+  rq.token_flags(token_flags);
   rq.command(cmd)
       .in(block.get(), static_cast<Uint32>(block_len))
       .command(head)

@@ -78,7 +78,8 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
   if (!pulPublicKey || !pulPrivateKey || !pPubTemplate || !pPrivTemplate ||
       ulPubTemplateSize == 0 || ulPrivTemplateSize == 0)
     return ERR_INVALID_INPUT;
-  update_thread_token_op(ulPubTemplateSize, pPubTemplate, pPrivTemplate, ulPrivTemplateSize);
+  const uint8_t token_flags =
+      template_token_flags(ulPubTemplateSize, pPubTemplate, pPrivTemplate, ulPrivTemplateSize);
   const uint32_t session = masked_session(ulSessionHandle);
   const AttrOut attrs{pAttrObj, ulAttrLen};
   const Uint32 capacity = attrs.asked() ? *ulAttrLen : 0;
@@ -91,6 +92,7 @@ Uint32 Qel2GenerateKeyPairWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMe
   put_object_head(priv_head, ulPrivAttributeCount, ulPrivTemplateSize);
   uint8_t resp[sizeof(GenerateKeyPairResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY_PAIR, session, KQ_MGMT_CMD, kLongTimeout);
+  rq.token_flags(token_flags);
   rq.command(cmd)
       .command(pub_head)
       .in(pPubTemplate, ulPubTemplateSize)

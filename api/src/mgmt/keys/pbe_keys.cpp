@@ -30,7 +30,7 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   if (size > kMaxDataLen) return ERR_BUFFER_TOO_BIG;
   if (Uint32 r = validateTemplateFromUser2(size, tmpl.get(), &count, TEMPLATE_MODE_KEY_GEN))
     return r;
-  update_thread_token_op(size, tmpl.get());
+  const uint8_t token_flags = template_token_flags(size, tmpl.get());
 
   const uint32_t session = masked_session(ulSessionHandle);
   CommandRecord<sizeof(GenerateKeyCommand)> cmd;
@@ -50,6 +50,7 @@ Uint32 Qel2GeneratePBEKeyCommon(Uint32 ulSessionHandle, const PbeKeyArgs &a, Uin
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
 
   MgmtRequest rq(KQ_GENERATE_PBE_KEY, session);
+  rq.token_flags(token_flags);
   rq.command(cmd).in(password_word, sizeof password_word);
   if (password_len) rq.in(a.password, password_len);
   rq.in(salt_word, sizeof salt_word);

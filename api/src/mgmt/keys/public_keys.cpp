@@ -14,7 +14,7 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
                                           Uint64 *pulHandle, Uint8 *pAttrObj, Uint32 *ulAttrLen,
                                           Uint32 *request_id) {
   if (!pPubTemplate || ulPubTemplateSize == 0 || !pulHandle) return ERR_INVALID_INPUT;
-  update_thread_token_op(ulPubTemplateSize, pPubTemplate);
+  const uint8_t token_flags = template_token_flags(ulPubTemplateSize, pPubTemplate);
   const uint32_t session = masked_session(ulSessionHandle);
   const AttrOut attrs{pAttrObj, ulAttrLen};
   const Uint32 capacity = attrs.asked() ? *ulAttrLen : 0;
@@ -27,6 +27,7 @@ Uint32 Qel2CreateObjectWithTemplateCommon(Uint32 ulSessionHandle, Uint8 *pKeyDat
   put_be32(key_len_word, ulKeyDataLen);
   uint8_t resp[sizeof(CreateObjectResponse)] = {};
   MgmtRequest rq(KQ_CREATE_OBJECT, session);
+  rq.token_flags(token_flags);
   rq.command(cmd)
       .command(head)
       .in(pPubTemplate, ulPubTemplateSize)

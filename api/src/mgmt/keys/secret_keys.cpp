@@ -34,7 +34,7 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
                                          Uint64 *pulKeyHandle, Uint8 *pAttrObj, Uint32 *ulAttrLen,
                                          KeyGenAttest *keygenattest, Uint32 *request_id) {
   if (!pTemplate || ulTemplateSize == 0 || !pulKeyHandle) return ERR_INVALID_INPUT;
-  update_thread_token_op(ulTemplateSize, pTemplate);
+  const uint8_t token_flags = template_token_flags(ulTemplateSize, pTemplate);
   const uint32_t session = masked_session(ulSessionHandle);
   const AttrOut attrs{pAttrObj, ulAttrLen};
   const Uint32 capacity = attrs.asked() ? *ulAttrLen : 0;
@@ -46,6 +46,7 @@ Uint32 Qel2GenerateKeyWithTemplateCommon(Uint32 ulSessionHandle, Uint32 ulMech, 
   put_object_head(head, ulAttributeCount, ulTemplateSize);
   uint8_t resp[sizeof(GenerateKeyResponse)] = {};
   MgmtRequest rq(KQ_GENERATE_KEY, session);
+  rq.token_flags(token_flags);
   rq.command(cmd).command(head).in(pTemplate, ulTemplateSize).out_local(resp, sizeof resp);
   add_keygen_outputs(rq, attrs, keygenattest);
   rq.send(OSTREL_BLOCKING, request_id);

@@ -61,6 +61,9 @@ Uint32 Qel2InsertMaskedObjectCommon(Uint32 ulSessionHandle, Uint16 opcode, Uint6
   uint8_t len_word[4];
   put_be32(len_word, ulMaskedObjectLen);
   uint8_t resp[sizeof(InsertMaskedObjectResponse)] = {};
+  // The insert creates an object but names no template: the masked object
+  // is opaque here, so it carries the default token flags (token object, no
+  // mixed templates), never flags read for another request.
   MgmtRequest rq(opcode, session);
   rq.command(cmd)
       .in(len_word, sizeof len_word)

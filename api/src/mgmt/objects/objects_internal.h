@@ -63,6 +63,16 @@ uint32_t attestation_refusal(const MgmtRequest *rq, const Uint8 *attestedRespons
 // Attested answers of more than this many response bytes are refused.
 inline constexpr uint64_t kMaxAttestedResponse = 8744;
 
+// The header flags (MgmtRequest::token_flags) of an object-creating request
+// made from these templates: kTokenObjectFlag unless the first template
+// (or, for a key pair, both) says session object; kTokenAndSessionFlag as
+// well when a second template (the private-key template of a key pair,
+// searched within its own length) differs from the first in its token
+// attribute. A null first template prints "\n\tNull parameters are passed"
+// and gives the defaults.
+uint8_t template_token_flags(Uint32 size, const Uint8 *tmpl, const Uint8 *tmpl2 = nullptr,
+                             Uint32 size2 = 0);
+
 // A buffer from malloc or calloc (templates, record buffers), freed on scope exit.
 struct FreeDeleter {
   void operator()(void *p) const { std::free(p); }
@@ -77,7 +87,9 @@ inline FreedBuffer build_template(const tmpl::BuildArgs &b, Uint32 *size, Uint32
 
 }  // namespace qel2::mgmt
 
-// ---- token flags of the next object-creating request ----
+// ---- token flags of the next object-creating request sent through the
+// exported plain send (the library's own requests use
+// template_token_flags) ----
 
 // True unless the template's first OBJ_ATTR_TOKEN reads as a number other
 // than 1; a template without one makes a token object. Only the first

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon_intf/sdk_state.h"
+#include "daemon_intf/transport.h"
 #include "mgmt/session/mgmt_workers.h"
 #include "qel2_errors.h"
 #include "qel2_sdk.h"

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "daemon_intf/sdk_state.h"
+#include "daemon_intf/transport.h"
 #include "mgmt/mgmt_common.h"
 #include "mgmt/session/mgmt_workers.h"
 #include "qel2_errors.h"

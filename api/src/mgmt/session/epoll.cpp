@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "daemon_intf/sdk_state.h"
+#include "daemon_intf/transport.h"
 #include "qel2_sdk.h"
 #include "request/app_state.h"
 

@@ -68,7 +68,7 @@ Uint32 send_unwrap(const UnwrapArgs &a, const Uint8 *iv, uint32_t iv_len, Form f
     n = std::min<Uint32>(cap, a.key_len + kPlainRoom);
   }
 
-  update_thread_token_op(a.tmpl_len, a.tmpl);
+  const uint8_t token_flags = template_token_flags(a.tmpl_len, a.tmpl);
   const uint32_t session = masked_session(a.session);
   const bool want_attrs = a.attrs && a.attr_len;
   uint32_t common = QEL2_GET_NEW_ATTRS | pkcs_flag(a.mech);
@@ -83,6 +83,7 @@ Uint32 send_unwrap(const UnwrapArgs &a, const Uint8 *iv, uint32_t iv_len, Form f
   const Uint8 tag_len = x.GcmTagLen;
 
   MgmtRequest rq(KQ_UNWRAP_KEY2, session);
+  rq.token_flags(token_flags);
   rq.command(cmd).in(len_word, sizeof len_word).in(work.data(), n);
   if (gcm) rq.in(&tag_len, 1).in(x.pGcmTag, x.GcmTagLen);
   rq.in(head, sizeof head).in(a.tmpl, a.tmpl_len).in(iv, iv_len);
