@@ -217,14 +217,17 @@ QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ul
 
 /* FindObjectsCommand (qel2_records.h) carries the search index in its
  * reserved words and the partition or user id in its last word. */
+QEL2_FLEXIBLE_ARRAY_BEGIN
 typedef struct FindObjectsResponse {
   ResponseHeader header;
   Uint32 ulNumHandles; /* number of matching objects */
   Uint32 ulPad;
   Uint64 ulHandles[];
 } FindObjectsResponse;
+QEL2_FLEXIBLE_ARRAY_END
 QEL2_STATIC_ASSERT(sizeof(FindObjectsResponse) == 24, "FindObjectsResponse head is 24 bytes");
 QEL2_STATIC_ASSERT(offsetof(FindObjectsResponse, ulNumHandles) == 16, "ulNumHandles at 16");
+QEL2_STATIC_ASSERT(offsetof(FindObjectsResponse, ulHandles) == 24, "ulHandles at 24");
 
 /* One object of a user search. */
 typedef struct QEL2_PACKED find_cmd_key_info {

@@ -66,6 +66,7 @@ typedef struct QEL2_PACKED Attribute {
   Uint32 type;
   Uint32 size;
 } Attribute;
+QEL2_STATIC_ASSERT(sizeof(Attribute) == 8, "Attribute head is 8 bytes");
 
 /* The 12-byte head in front of a template in requests and nested templates;
  * all fields big-endian. */
@@ -74,6 +75,8 @@ typedef struct QEL2_PACKED Object {
   Uint32 attr_count; /* attributes that follow */
   Uint32 obj_size;   /* template length + 12 */
 } Object;
+QEL2_STATIC_ASSERT(sizeof(Object) == 12, "Object head is 12 bytes");
+QEL2_STATIC_ASSERT(offsetof(Object, obj_size) == 8, "obj_size at 8");
 
 /* Optional extras of the extended key calls. */
 typedef struct extendedTemplateArgs {
