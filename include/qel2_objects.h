@@ -239,6 +239,13 @@ QEL2_STATIC_ASSERT(sizeof(find_cmd_key_info) == 9, "find_cmd_key_info is 9 bytes
 #define QEL2_FIND_ALL_MAX_RECORDS 980
 #define QEL2_FIND_ALL_MAX_INDEX 102399
 
+/* Search by attributes. ulKeyClass and ulKeyType take OBJ_CLASS_ANY and
+ * KEY_TYPE_ANY, ucKeyLocation a KeyLocation (qel2_template.h), with
+ * STORAGE_LOCATION_ANY for both kinds of object. *pulNumOfKeys in: the room
+ * in pulKeys, in handles; out: the handles written (host order), or the
+ * number of matches when pulKeys is NULL. More matches than room: go on from
+ * the next index (the FromIndex calls). */
+
 QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,
                                Uint8 ulSessCount, const Uint16 *pUsers, Uint8 ulUserCount,

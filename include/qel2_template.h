@@ -41,7 +41,10 @@ typedef Uint32 KeyType;
 #define KEY_TYPE_AES 31u
 #define KEY_TYPE_ANY 0xFFFFFFFFu
 
-/* Where an object lives. */
+/* Where an object lives: the ucKeyLocation byte of the key calls
+ * (qel2_keys.h, qel2_objects.h, qel2_wrap.h) and the value of OBJ_ATTR_TOKEN
+ * in templates. A new key is a session or a token object; searches and
+ * unwraps take STORAGE_LOCATION_ANY to leave the location open. */
 typedef enum KeyLocation {
   STORAGE_RAM = 0,           /* session object */
   STORAGE_FLASH = 1,         /* token object */
