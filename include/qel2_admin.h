@@ -124,11 +124,15 @@ QEL2_EXPORT Uint32 Qel2ChangeUserPswd2(Uint32 ulSessionHandle, Uint32 ulUserType
 
 /* One policy: id and size, then size bytes of value. Big-endian in the
  * policy set the HSM returns; host order in setPolicyArgs. */
+QEL2_FLEXIBLE_ARRAY_BEGIN
 typedef struct Policy {
   Uint32 id;
   Uint32 size;
   Uint8 value[];
 } Policy;
+QEL2_FLEXIBLE_ARRAY_END
+QEL2_STATIC_ASSERT(sizeof(Policy) == 8, "Policy head is 8 bytes");
+QEL2_STATIC_ASSERT(offsetof(Policy, value) == 8, "Policy value at 8");
 
 typedef struct getPolicyArgs {
   Uint32 ulSessionHandle;

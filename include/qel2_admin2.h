@@ -107,12 +107,18 @@ QEL2_STATIC_ASSERT(sizeof(token_t) == 80, "token is 80 bytes");
 
 /* One record of token information: an 84-byte head and num_approvals names
  * (walk records by QEL2_TOKEN_INFO_HEAD + 32 x num_approvals, not by sizeof). */
+QEL2_FLEXIBLE_ARRAY_BEGIN
 typedef struct token_info {
   token_t t;
   Uint16 num_approvals;
   Uint16 req_num_approvers;
   Uint8 approvers[][QEL2_TOKEN_NAME_FIELD];
 } token_info_t;
+QEL2_FLEXIBLE_ARRAY_END
+QEL2_STATIC_ASSERT(offsetof(token_info_t, num_approvals) == 80, "num_approvals at 80");
+QEL2_STATIC_ASSERT(offsetof(token_info_t, req_num_approvers) == 82, "req_num_approvers at 82");
+QEL2_STATIC_ASSERT(offsetof(token_info_t, approvers) == 84, "approvers at 84");
+QEL2_STATIC_ASSERT(sizeof(token_info_t) == 88, "token_info_t is 88 bytes (head padded to 8)");
 
 QEL2_EXPORT Uint32 Qel2GetMValue(Uint32 ulSessionHandle, Service ServiceNumber, Uint8 *pMValue);
 QEL2_EXPORT Uint32 Qel2SetMValue(Uint32 ulSessionHandle, Service ServiceNumber, Uint8 MValue);

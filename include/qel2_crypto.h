@@ -4,7 +4,13 @@
  * end-to-end record tunnel. Every function returns 0 or a status code; a
  * non-blocking call returns ERR_REQUEST_PENDING and its request id, and its
  * outputs are filled when the result is collected by request id
- * (Qel2CheckForCompletion, Qel2GetAllResults). */
+ * (Qel2CheckForCompletion, Qel2GetAllResults).
+ *
+ * request_id may be NULL when request_type is OSTREL_BLOCKING; every call
+ * here refuses a non-blocking request without it (ERR_ARGUMENTS_BAD). Key
+ * objects are named by their 64-bit handle in host order. Lengths are bytes;
+ * a call reads its inputs for the lengths given and writes the outputs noted
+ * with each family. */
 #ifndef QEL2_CRYPTO_H
 #define QEL2_CRYPTO_H
 
@@ -22,6 +28,11 @@ QEL2_EXTERN_C_BEGIN
 
 typedef unsigned long Ulong;
 
+/* Curve index of the raw point and ECDSA operations below and of the TLS
+ * handshakes (qel2_ssl.h). Key objects name their curve by OpenSSL curve
+ * number instead: key generation and public-key creation (ulCurveID,
+ * qel2_keys.h) take 415 for P-256, and P256 (2) there is refused by the HSM
+ * (RET_ATTRIBUTE_VALUE_INVALID 0xAA). */
 typedef enum CurveId { P192 = 0, P224 = 1, P256 = 2, P384 = 3, P521 = 4, Secp256k1 = 5 } CurveId;
 
 typedef enum RsaBlockType { BT1 = 0, BT2 = 1, OAEP = 2, PSS = 3 } RsaBlockType;
@@ -64,7 +75,9 @@ static inline Uint32 get_hash_size(HashType t) {
   }
 }
 
-/* Prime length in bytes of a curve; 0 for any other value. */
+/* Prime length in bytes of a curve; 0 for any other value. The point and
+ * ECDSA calls read and write their primes, coordinates, r and s as
+ * big-endian numbers of this many bytes. */
 static inline Uint32 get_prime_length(CurveId c) {
   switch (c) {
     case P192:
@@ -84,7 +97,9 @@ static inline Uint32 get_prime_length(CurveId c) {
   }
 }
 
-/* ---- random numbers, hashes, HMAC ---- */
+/* ---- random numbers, hashes, HMAC ----
+ * random receives length bytes; hash, final_hash and hmac receive
+ * get_hash_size(hash_type) bytes. */
 QEL2_EXPORT Uint32 Qel2Random(Uint32 session_handle, OperationMode operation_mode, Uint16 length,
                               Uint8 *random, Uint32 *request_id);
 QEL2_EXPORT Uint32 Qel2Hmac(Uint32 session_handle, request_type request_type, HashType hash_type,
@@ -102,7 +117,15 @@ QEL2_EXPORT Uint32 Qel2HashFinish(Uint32 session_handle, request_type request_ty
                                   Uint64 context_handle, HashType hash_type, Uint16 message_length,
                                   Uint8 *message, Uint8 *final_hash, Uint32 *request_id);
 
-/* ---- 3DES and AES: CBC, ECB, CTR ---- */
+/* ---- 3DES and AES: CBC, ECB, CTR ----
+ * length: the input bytes, at most 0x7FF0. iv (read only): 8 bytes for 3DES,
+ * 16 for AES-CBC and AES-CTR; ECB takes none. output: CBC encryption rounds
+ * up to whole blocks, so 3DES writes length rounded up to 8 bytes (so do its
+ * ECB and ByCipherMode calls, both ways) and AES-CBC encryption length
+ * rounded up to 16; the 3DES CBC decryption, AES decryption, AES-ECB and CTR
+ * write length bytes. AES-CBC decryption (Qel2DecryptAes, Qel2DecryptAes2)
+ * takes whole 16-byte blocks only. The "2" variants read *output_len_ptr as
+ * the room in output and never write it. */
 #define QEL2_CIPHER_FN(name)                                                               \
   QEL2_EXPORT Uint32 name(Uint32 session_handle, request_type request_type, Uint16 length, \
                           Uint8 *input, Uint8 *output, Uint8 *iv, Uint64 key_handle,       \
@@ -148,7 +171,15 @@ QEL2_CIPHER_ECB_FN(Qel2EncryptAesECB);
 QEL2_CIPHER_ECB_FN(Qel2DecryptAesECB);
 #undef QEL2_CIPHER_ECB_FN
 
-/* ---- AES-GCM ---- */
+/* ---- AES-GCM ----
+ * iv: 16 bytes, read and written: it carries a 12-byte IV in its first 12
+ * bytes, and encryption overwrites all 16 with the IV the HSM used, so a
+ * 12-byte array is too small. aad: aad_len bytes, read only. input and
+ * output: length bytes (at most 0x7FF0; 0 authenticates the aad alone).
+ * Encryption writes a 16-byte tag; decryption reads tag_length bytes (4 to
+ * 16, a multiple of 4), and its output must not be used unless it returns 0.
+ * The "2" variants read *output_len_ptr and *output_data_len as the room in
+ * output and never write them. */
 QEL2_EXPORT Uint32 Qel2EncryptAesGcm(Uint32 session_handle, request_type request_type, Uint8 *iv,
                                      Uint64 key_handle, Uint16 aad_len, Uint8 *aad, Uint16 length,
                                      Uint8 *input, Uint8 *output, Uint8 *tag, Uint32 *request_id);
@@ -165,7 +196,14 @@ QEL2_EXPORT Uint32 Qel2DecryptAesGcm2(Uint32 session_handle, request_type reques
                                       Uint8 *input, Uint16 tag_length, Uint8 *tag, Uint8 *output,
                                       Ulong *output_data_len, Uint32 *request_id);
 
-/* ---- RSA PKCS#1 v1.5 ---- */
+/* ---- RSA PKCS#1 v1.5 ----
+ * modlength: the modulus in bytes; result holds modlength bytes. The plain
+ * decryptions put the 2-byte result length in *out_length as the HSM sends
+ * it (big-endian). The "2" variants take the room in result through their
+ * length pointer and write back the result's length (host order) when the
+ * status is 0 or RET_RESULT_SIZE; a NULL result asks for the length only.
+ * result_location RES_CTX keeps a decrypted result in the HSM context whose
+ * handle the first 8 bytes of result hold. */
 QEL2_EXPORT Uint32 Qel2Pkcs1v15Enc(Uint32 session_handle, request_type request_type,
                                    Uint64 key_handle, RsaBlockType block_type, Uint16 modlength,
                                    Uint16 datalength, Uint8 *data, Uint8 *result,
@@ -199,7 +237,10 @@ QEL2_EXPORT Uint32 Qel2Pkcs1v15CrtDec2(Uint32 session_handle, request_type reque
                                        Uint8 *data, Uint8 *result, Uint32 result_loc,
                                        Ulong *out_length_ptr, Uint32 *request_id);
 
-/* ---- RSA PKCS#1 v2.2 and modular exponentiation ---- */
+/* ---- RSA PKCS#1 v2.2 and modular exponentiation ----
+ * As v1.5 above. Qel2Pkcs1v22Dec writes modlength - 4 bytes of result and
+ * the 4-byte message length as sent (big-endian) in *result_len; signatures
+ * and r are modlength (mlen) bytes; mHashLen must be the hash type's size. */
 QEL2_EXPORT Uint32 Qel2Pkcs1v22Enc(Uint32 session_handle, request_type request_type,
                                    Uint64 key_handle, RsaPaddingType padding_type,
                                    HashType hash_type, Qel2Bool isCRT, Uint16 modlength,
@@ -270,7 +311,12 @@ QEL2_EXPORT Uint32 Qel2E2ESubmitRecordErr(Uint32 session_handle, request_type re
                                           Uint8 *err_info, Uint16 *updated_rlen, Uint32 timeout,
                                           Uint32 *request_id);
 
-/* ---- elliptic-curve points and ECDSA ---- */
+/* ---- elliptic-curve points and ECDSA ----
+ * Primes, coordinates, r and s are get_prime_length(cid) bytes; k and the
+ * hash have their own lengths (a hash longer than the prime is cut to the
+ * prime's length). Qel2ECDSASign2 reads the prime length from *prime_len
+ * and writes back the length of r (and of s). key_handle_le: the key
+ * object's handle, as for the other calls. */
 QEL2_EXPORT Uint32 Qel2PointAdd(Uint32 session_handle, request_type request_type, CurveId cid,
                                 Uint8 *prime, Uint8 *p1x, Uint8 *p1y, Uint8 *p2x, Uint8 *p2y,
                                 Uint8 *p3x, Uint8 *p3y, Uint32 *request_id);

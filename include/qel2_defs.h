@@ -21,6 +21,18 @@
 #define QEL2_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif
 
+/* Records that end in a flexible array member stand between these. C++ has
+ * no such member in its standard, but g++ and clang++ lay it out as C does;
+ * a C++ caller building with -pedantic gets no diagnostic for it. */
+#if defined(__cplusplus) && defined(__GNUC__)
+#define QEL2_FLEXIBLE_ARRAY_BEGIN \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wpedantic\"")
+#define QEL2_FLEXIBLE_ARRAY_END _Pragma("GCC diagnostic pop")
+#else
+#define QEL2_FLEXIBLE_ARRAY_BEGIN
+#define QEL2_FLEXIBLE_ARRAY_END
+#endif
+
 typedef uint8_t Uint8;
 typedef uint16_t Uint16;
 typedef uint32_t Uint32;

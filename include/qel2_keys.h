@@ -3,7 +3,26 @@
  * counter-mode key derivation.
  *
  * Every function returns a 32-bit status (0 on success). The records below
- * describe the bytes as they travel: every integer field is big-endian. */
+ * describe the bytes as they travel: every integer field is big-endian.
+ *
+ * The arguments the generation and creation calls share:
+ * - ucKeyLocation: STORAGE_RAM (0, a session object) or STORAGE_FLASH (1, a
+ *   token object), the KeyLocation values of qel2_template.h; new keys take
+ *   one of these two.
+ * - ulCurveID: the curve of an EC key as an OpenSSL curve number, 415 for
+ *   P-256 (NID_X9_62_prime256v1), 715 P-384, 716 P-521, 714 secp256k1. The
+ *   CurveId indices of qel2_crypto.h are for the raw point and ECDSA calls:
+ *   P256 (2) names no curve here, and the HSM refuses the key with
+ *   RET_ATTRIBUTE_VALUE_INVALID (0xAA).
+ * - IDs, labels, templates, passwords and salts: a pointer and a length in
+ *   bytes, read only. Modulus and prime lengths are bits where the name says
+ *   InBits.
+ * - pAttrObj with ulAttrLen (optional; asked for only when both are given):
+ *   *ulAttrLen in, the room in pAttrObj; out, the length of the new objects'
+ *   attributes. When they do not fit, the call returns ERR_BUFFER_TOO_SMALL,
+ *   and the key exists: its handles are stored.
+ * - keygenattest, attest_info: NULL, or room for the 952-byte KeyGenAttest.
+ * - request_id: may be NULL; these calls block. */
 #ifndef QEL2_KEYS_H
 #define QEL2_KEYS_H
 

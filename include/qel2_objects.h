@@ -217,14 +217,17 @@ QEL2_EXPORT Uint32 Qel2ExportRSAPublicKeyPlain(Uint32 ulSessionHandle, Uint64 ul
 
 /* FindObjectsCommand (qel2_records.h) carries the search index in its
  * reserved words and the partition or user id in its last word. */
+QEL2_FLEXIBLE_ARRAY_BEGIN
 typedef struct FindObjectsResponse {
   ResponseHeader header;
   Uint32 ulNumHandles; /* number of matching objects */
   Uint32 ulPad;
   Uint64 ulHandles[];
 } FindObjectsResponse;
+QEL2_FLEXIBLE_ARRAY_END
 QEL2_STATIC_ASSERT(sizeof(FindObjectsResponse) == 24, "FindObjectsResponse head is 24 bytes");
 QEL2_STATIC_ASSERT(offsetof(FindObjectsResponse, ulNumHandles) == 16, "ulNumHandles at 16");
+QEL2_STATIC_ASSERT(offsetof(FindObjectsResponse, ulHandles) == 24, "ulHandles at 24");
 
 /* One object of a user search. */
 typedef struct QEL2_PACKED find_cmd_key_info {
@@ -235,6 +238,13 @@ QEL2_STATIC_ASSERT(sizeof(find_cmd_key_info) == 9, "find_cmd_key_info is 9 bytes
 
 #define QEL2_FIND_ALL_MAX_RECORDS 980
 #define QEL2_FIND_ALL_MAX_INDEX 102399
+
+/* Search by attributes. ulKeyClass and ulKeyType take OBJ_CLASS_ANY and
+ * KEY_TYPE_ANY, ucKeyLocation a KeyLocation (qel2_template.h), with
+ * STORAGE_LOCATION_ANY for both kinds of object. *pulNumOfKeys in: the room
+ * in pulKeys, in handles; out: the handles written (host order), or the
+ * number of matches when pulKeys is NULL. More matches than room: go on from
+ * the next index (the FromIndex calls). */
 
 QEL2_EXPORT Uint32 Qel2FindKey(Uint32 ulSessionHandle, Uint32 ulPartitionNo, Uint32 ulKeyClass,
                                Uint32 ulKeyType, Uint8 ucKeyLocation, const Uint32 *pSessions,

@@ -41,7 +41,10 @@ typedef Uint32 KeyType;
 #define KEY_TYPE_AES 31u
 #define KEY_TYPE_ANY 0xFFFFFFFFu
 
-/* Where an object lives. */
+/* Where an object lives: the ucKeyLocation byte of the key calls
+ * (qel2_keys.h, qel2_objects.h, qel2_wrap.h) and the value of OBJ_ATTR_TOKEN
+ * in templates. A new key is a session or a token object; searches and
+ * unwraps take STORAGE_LOCATION_ANY to leave the location open. */
 typedef enum KeyLocation {
   STORAGE_RAM = 0,           /* session object */
   STORAGE_FLASH = 1,         /* token object */
@@ -66,6 +69,7 @@ typedef struct QEL2_PACKED Attribute {
   Uint32 type;
   Uint32 size;
 } Attribute;
+QEL2_STATIC_ASSERT(sizeof(Attribute) == 8, "Attribute head is 8 bytes");
 
 /* The 12-byte head in front of a template in requests and nested templates;
  * all fields big-endian. */
@@ -74,6 +78,8 @@ typedef struct QEL2_PACKED Object {
   Uint32 attr_count; /* attributes that follow */
   Uint32 obj_size;   /* template length + 12 */
 } Object;
+QEL2_STATIC_ASSERT(sizeof(Object) == 12, "Object head is 12 bytes");
+QEL2_STATIC_ASSERT(offsetof(Object, obj_size) == 8, "obj_size at 8");
 
 /* Optional extras of the extended key calls. */
 typedef struct extendedTemplateArgs {

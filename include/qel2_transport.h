@@ -141,11 +141,13 @@ typedef struct __attribute__((packed)) hsm_req_data {
 
 /* A whole request message; input_data holds the segment descriptors, then
  * the input bytes. */
+QEL2_FLEXIBLE_ARRAY_BEGIN
 typedef struct __attribute__((packed)) ozv_req_msg {
   ozv_msg_fixed fixed_msg;
   hsm_request_buffer buffer;
   Uint8 input_data[];
 } ozv_req_msg;
+QEL2_FLEXIBLE_ARRAY_END
 
 #define OZV_HDR_LEN 56
 #define OZV_REQ_FIXED_LEN 96
@@ -179,6 +181,7 @@ QEL2_STATIC_ASSERT(offsetof(hsm_request_buffer, ctx_ptr) == 24, "ctx_ptr at 80")
 QEL2_STATIC_ASSERT(offsetof(hsm_request_buffer, key_handle) == 32, "key_handle at 88");
 QEL2_STATIC_ASSERT(sizeof(hsm_req_data) == 6, "hsm_req_data is 6 bytes");
 QEL2_STATIC_ASSERT(offsetof(ozv_req_msg, input_data) == 96, "segment descriptors at 96");
+QEL2_STATIC_ASSERT(sizeof(ozv_req_msg) == 96, "ozv_req_msg head is 96 bytes");
 
 /* 72-byte health record, copied to the caller unread. */
 typedef struct heartbeat {
@@ -227,8 +230,20 @@ typedef struct req_status_t {
   struct req_status_t *next;
   struct req_status_t *prev;
   void *args;
+#ifdef __cplusplus
+  /* Qualified: in C++ a member may not change the meaning of the unqualified
+   * name its own declaration uses. */
+  ::callback_fn callback_fn;
+#else
   callback_fn callback_fn;
+#endif
 } req_status_t;
+QEL2_STATIC_ASSERT(offsetof(req_status_t, outptr) == 136, "outptr at 136");
+QEL2_STATIC_ASSERT(offsetof(req_status_t, outcnt) == 392, "outcnt at 392");
+QEL2_STATIC_ASSERT(offsetof(req_status_t, next) == 400, "next at 400");
+QEL2_STATIC_ASSERT(offsetof(req_status_t, args) == 416, "args at 416");
+QEL2_STATIC_ASSERT(offsetof(req_status_t, callback_fn) == 424, "callback_fn at 424");
+QEL2_STATIC_ASSERT(sizeof(req_status_t) == 432, "req_status_t is 432 bytes");
 typedef req_status_t req_status;
 
 typedef struct __request_status {

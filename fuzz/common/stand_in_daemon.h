@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include <hsmsim/daemon.h>
+#include <openssl/crypto.h>
 
 #include "qel2.h"
 
@@ -18,7 +19,14 @@ inline hsmsim::Daemon *&stand_in_daemon() {
 // Drop the library's connections and join the daemon's threads at exit. A
 // connection thread still winding down when the leak check stops the world
 // shows its OpenSSL per-thread state as leaked.
+//
+// Exit handlers run in reverse order of registration, and OpenSSL's own one
+// deletes the key that frees a thread's OpenSSL state when the thread ends.
+// Started here (with an option: OPENSSL_init_crypto(0, ...) does nothing),
+// before the stop is registered, OpenSSL cleans up after the daemon's threads
+// are joined, whichever thread would otherwise have used it first.
 inline hsmsim::Daemon *start_stand_in_daemon() {
+  OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
   hsmsim::Daemon *&d = stand_in_daemon();
   d = new hsmsim::Daemon();
   d->set_capture(false);
