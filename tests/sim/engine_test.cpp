@@ -6,6 +6,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
+#include <openssl/rsa.h>
 
 #include <bit>
 #include <string>
@@ -18,6 +19,8 @@
 #include "hsm/ops/crypto_key.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
+#include "hsm/tls/prf.h"
+#include "hsm/tls/suite.h"
 
 namespace eng = hsmsim::hsm::engine;
 namespace code = hsmsim::code;
@@ -283,6 +286,55 @@ TEST(EnginePrimitives, PublishedVectors) {
   ASSERT_EQ(eng::modexp(hex("04"), hex("0d"), hex("01f1"), out), 0u);
   EXPECT_EQ(out, hex("01bd"));
   EXPECT_EQ(eng::modexp(hex("04"), hex("0d"), hex("01f0"), out), code::kBadLength);
+}
+
+// The TLS PRF of every version family: the SHA-256 vector published with
+// RFC 5246's PRF (100 bytes of "test label"), and outputs of the PRF the
+// stand-in computed by hand before it used OpenSSL's TLS1-PRF: TLS 1.0/1.1
+// over odd and even secrets (the halves share the middle byte when odd),
+// the TLS 1.2 hashes SHA-384, SHA-512 and SHA-224.
+TEST(EnginePrimitives, TlsPrfKnownAnswers) {
+  namespace tls = hsmsim::hsm::tls;
+  auto pattern = [](size_t n, uint8_t start) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(start + 7 * i);
+    return b;
+  };
+  struct Case {
+    uint32_t version;
+    const char *md, *label;
+    Bytes secret, seed;
+    const char *expect;
+  };
+  const Case cases[] = {
+      {tls::ver::kTls12, "SHA256", "test label", hex("9bbe436ba940f017b17652849a71db35"),
+       hex("a0ba9f936cda311827a6f796ffd5198c"),
+       "e3f229ba727be17b8d122620557cd453c2aab21d07c3d495329b52d4e61edb5a6b301791e90d35c9c9a46b4e1"
+       "4baf9af0fa022f7077def17abfd3797c0564bab4fbc91666e9def9b97fce34f796789baa48082d122ee42c5a7"
+       "2e5a5110fff70187347b66"},
+      {tls::ver::kTls10, nullptr, "key expansion", pattern(47, 3), pattern(64, 100),
+       "3cfcefeb1ffdf0f04394681e745fcefbb1b9eb9e18249b9e915c458e8e38c5a62188eca3ecc661b0ca6552cb4"
+       "d65a8f9bc4dc3dff41d03fe84a5a89c866609b5d2d57e5cefa3fd51a741fb23f0f00860f921f9093cfff0e6ad"
+       "adbb6c628396189cf8281706837d3b"},
+      {tls::ver::kTls11, nullptr, "master secret", pattern(48, 3), pattern(64, 100),
+       "0575b0c61d8480f820326866fafd2be1c8bd883d71021f876954e0138421a8950a422ff220e1d33c0b745471e"
+       "70a5498"},
+      {tls::ver::kTls12, "SHA384", "client finished", pattern(48, 3), pattern(48, 9),
+       "99fe6ca8fa31a440f3f870c1"},
+      {tls::ver::kDtls12, "SHA512", "key expansion", pattern(33, 5), pattern(64, 1),
+       "03c74ea91ffe5af13975054d924f7457bcc9c9190fe6ef0b3200f8330e06652155e5bea60b1596ab71d2e3ecd"
+       "abc3ee64e1b668f331b88d19485f677e5342617ef4362b8a3145519"},
+      {tls::ver::kTls12, "SHA224", "key expansion", pattern(1, 5), pattern(64, 1),
+       "cd14c5a83909542af0dc85b2f5d1cac6151849d9245add90a57f8e0c4b6d7c7ee6e01ac8901779d7"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.label);
+    const Bytes want = hex(c.expect);
+    EXPECT_EQ(tls::prf(c.version, c.md, c.secret, c.label, c.seed, want.size()), want);
+  }
+  Bytes out;
+  EXPECT_EQ(eng::tls1_prf("no-such-digest", hex("01"), text("x"), 12, out),
+            code::kUnsupportedOpcode);
 }
 
 TEST(EnginePrimitives, CipherLengthsAndPadding) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "hsm/state/random.h"
+#include "hsm/engine/secure.h"
 
 namespace hsmsim::hsm::obj {
 
@@ -10,7 +10,7 @@ namespace {
 
 std::vector<uint8_t> random_key(size_t n) {
   std::vector<uint8_t> k(n);
-  fill_random(k);
+  engine::fill_random(k);
   return k;
 }
 

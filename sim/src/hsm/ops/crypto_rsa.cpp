@@ -3,10 +3,7 @@
 // (see sim/README.md): padding for encryption and checking a block use the
 // public exponent (any RSA key object); signing, decrypting and raw
 // exponentiation with a key use the private one (a private key object).
-#include <openssl/rsa.h>
-
 #include "hsm/codes.h"
-#include "hsm/engine/ossl.h"
 #include "hsm/engine/values.h"
 #include "hsm/objects/attributes.h"
 #include "hsm/ops/crypto_engine.h"
@@ -47,7 +44,7 @@ uint32_t private_op(const engine::Key &k, In x, Bytes &out) {
   if (!k.has_private()) return code::kKeyTypeInconsistent;
   const size_t width = engine::rsa_modulus(k).size();
   engine::RsaPadding raw;
-  raw.mode = RSA_NO_PADDING;
+  raw.mode = engine::kPadNone;
   return engine::rsa_decrypt(k, raw, widen(x, width), out);
 }
 
@@ -94,13 +91,13 @@ void v15(RawCall &rc, engine::Key &k, uint8_t minor) {
   uint32_t r = 0;
   if (minor == kEnc || minor == kCrtEnc) {
     // Type 2 encrypts with the public exponent; type 1 signs the data as given.
-    r = type2 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out)
-              : engine::sign(k, padding(RSA_PKCS1_PADDING, 0), data, out);
+    r = type2 ? engine::rsa_encrypt(k, padding(engine::kPadPkcs1, 0), data, out)
+              : engine::sign(k, padding(engine::kPadPkcs1, 0), data, out);
     if (rc.ok(r)) deliver(rc, out, false);
     return;
   }
   if (type2) {
-    r = engine::rsa_decrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out);
+    r = engine::rsa_decrypt(k, padding(engine::kPadPkcs1, 0), data, out);
   } else {
     Bytes em;
     r = public_op(k, data, em);
@@ -126,23 +123,23 @@ void v22(RawCall &rc, engine::Key &k) {
   const unsigned pad = w & 3;
   if (pad >= 2 && !engine::digest_name(hash)) return (void)rc.fail(code::kBadAuthType);
   if (encrypt && pad == 3) {  // PSS signature of the hash
-    auto p = padding(RSA_PKCS1_PSS_PADDING, hash);
+    auto p = padding(engine::kPadPss, hash);
     if (rc.ok(engine::sign(k, p, data, out))) deliver(rc, out, false);
   } else if (encrypt) {
-    uint32_t r = pad == 2 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_OAEP_PADDING, hash), data, out)
-                 : pad == 1 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out)
-                            : engine::sign(k, padding(RSA_PKCS1_PADDING, 0), data, out);
+    uint32_t r = pad == 2   ? engine::rsa_encrypt(k, padding(engine::kPadOaep, hash), data, out)
+                 : pad == 1 ? engine::rsa_encrypt(k, padding(engine::kPadPkcs1, 0), data, out)
+                            : engine::sign(k, padding(engine::kPadPkcs1, 0), data, out);
     if (rc.ok(r)) deliver(rc, out, false);
   } else if (pad == 2) {  // OAEP decryption
-    if (!rc.ok(engine::rsa_decrypt(k, padding(RSA_PKCS1_OAEP_PADDING, hash), data, out))) return;
+    if (!rc.ok(engine::rsa_decrypt(k, padding(engine::kPadOaep, hash), data, out))) return;
     if (rc.req().command_type == kCryptoCtxKeyCommand || rc.req().attest) {
       deliver(rc, out, false);
     } else {  // the result area, then its length as a 32-bit word
       if (rc.put(0, out)) rc.put(1, be(static_cast<uint32_t>(out.size()), 4));
     }
   } else if (pad == 3) {  // PSS verification: [signature] [hash]
-    auto p = padding(RSA_PKCS1_PSS_PADDING, hash);
-    p.salt_len = RSA_PSS_SALTLEN_AUTO;
+    auto p = padding(engine::kPadPss, hash);
+    p.salt_len = engine::kSaltAuto;
     Bytes em;
     if (!rc.ok(public_op(k, data, em))) return;
     if (!rc.ok(engine::verify(k, p, rc.in(2), data))) return;
@@ -179,20 +176,9 @@ void mod_exp(HsmState &st, Call &c) {
   // CRT components as the key values keep them: q, d mod (q-1), p, d mod (p-1), q^-1 mod p.
   const size_t h = m.size() / 2;
   if (h == 0 || x.size() != 5 * h) return (void)rc.fail(code::kBadLength);
-  using engine::ossl::bn;
-  auto q = bn(x.subspan(0, h)), dq = bn(x.subspan(h, h)), p = bn(x.subspan(2 * h, h)),
-       dp = bn(x.subspan(3 * h, h)), qinv = bn(x.subspan(4 * h, h)), base = bn(a);
-  engine::ossl::Ptr<BIGNUM> m1(BN_new()), m2(BN_new()), t(BN_new());
-  engine::ossl::Ptr<BN_CTX> ctx(BN_CTX_new());
-  const bool ok =
-      q && p && base && m1 && m2 && t && ctx && !BN_is_zero(p.get()) && !BN_is_zero(q.get()) &&
-      BN_mod_exp(m1.get(), base.get(), dp.get(), p.get(), ctx.get()) &&
-      BN_mod_exp(m2.get(), base.get(), dq.get(), q.get(), ctx.get()) &&
-      BN_mod_sub(t.get(), m1.get(), m2.get(), p.get(), ctx.get()) &&
-      BN_mod_mul(t.get(), t.get(), qinv.get(), p.get(), ctx.get()) &&
-      BN_mul(t.get(), t.get(), q.get(), ctx.get()) && BN_add(t.get(), t.get(), m2.get());
-  if (!ok) return (void)rc.fail(code::kBadLength);
-  rc.put(0, engine::ossl::bytes(t.get(), m.size()));
+  if (rc.ok(engine::modexp_crt(a, x.subspan(2 * h, h), x.subspan(0, h), x.subspan(3 * h, h),
+                               x.subspan(h, h), x.subspan(4 * h, h), m.size(), out)))
+    rc.put(0, out);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ uint32_t strip_pkcs7(engine::Bytes &v) {
 // The wrapped key's value, decrypted with the unwrapping key: 0, or the code.
 uint32_t unwrap_value(const UnwrapRequest &u, const engine::Key &key, engine::Bytes &out) {
   const size_t klen = key.bytes().size();
-  engine::RsaPadding oaep{RSA_PKCS1_OAEP_PADDING};
+  engine::RsaPadding oaep{engine::kPadOaep};
   oaep.md = engine::digest_name(u.common_flags & 0xFF) ? engine::digest_name(u.common_flags & 0xFF)
                                                        : "SHA1";
   switch (u.mech) {
@@ -113,7 +113,7 @@ uint32_t unwrap_value(const UnwrapRequest &u, const engine::Key &key, engine::By
                                              u.iv.first(12), u.aad, u.wrapped, u.tag, out));
     case 9: {
       const engine::RsaPadding pad =
-          u.common_flags & kIsPkcsPad ? engine::RsaPadding{RSA_PKCS1_PADDING} : oaep;
+          u.common_flags & kIsPkcsPad ? engine::RsaPadding{engine::kPadPkcs1} : oaep;
       return unwrap_code(engine::rsa_decrypt(key, pad, u.wrapped, out));
     }
     case 4180: {
