@@ -9,6 +9,7 @@
 #include <openssl/rsa.h>
 
 #include <bit>
+#include <map>
 #include <string>
 
 #include "hsm/codes.h"
@@ -482,32 +483,54 @@ TEST(RawForm, ResultsStatusesAndTheDmaBit) {
   EXPECT_EQ(t.find(kMgmtCommand, 0x86), fn);
 }
 
-TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
-  using namespace hsmsim::hsm;
-  namespace obj = hsmsim::hsm::obj;
-  HsmState st;
-  Partition *p = st.partitions.by_name(hsmsim::defaults::kPartition);
-  ASSERT_TRUE(p);
-  Application *app = st.apps.add(p->index, 7);
-  app->login = LoginState{hsmsim::defaults::kUserName, 1};
-  Session *s = st.sessions.open(p->index, app_index_of(app->id), 1, 2);
-  ASSERT_TRUE(s);
-
-  auto add = [&](const char *owner, Bytes value) {
+// An HSM state with the crypto user logged in on a session of the default
+// partition, for handler steps called directly.
+struct LoggedIn {
+  hsmsim::hsm::HsmState st;
+  hsmsim::hsm::Partition *p = nullptr;
+  hsmsim::hsm::Session *s = nullptr;
+  LoggedIn() {
+    using namespace hsmsim::hsm;
+    p = st.partitions.by_name(hsmsim::defaults::kPartition);
+    Application *app = p ? st.apps.add(p->index, 7) : nullptr;
+    if (!app) return;
+    app->login = LoginState{hsmsim::defaults::kUserName, 1};
+    s = st.sessions.open(p->index, app_index_of(app->id), 1, 2);
+  }
+  // A token object of `owner` with that class, key type, value and public data.
+  uint64_t add(const char *owner, uint8_t cls, uint8_t type, Bytes value,
+               std::map<uint32_t, Bytes> attrs = {}, Bytes public_data = {}) {
+    namespace obj = hsmsim::hsm::obj;
     obj::Object o;
     o.partition = p->index;
     o.owner = p->find_user(owner)->id;
-    o.attrs[obj::attr::kClass] = {obj::key_class::kSecret};
-    o.attrs[obj::attr::kKeyType] = {obj::key_type::kAes};
+    o.attrs = std::move(attrs);
+    o.attrs[obj::attr::kClass] = {cls};
+    o.attrs[obj::attr::kKeyType] = {type};
     o.attrs[obj::attr::kToken] = {1};
-    o.key = Secret(std::move(value));
+    o.key = hsmsim::hsm::Secret(std::move(value));
+    o.public_data = std::move(public_data);
     return st.objects.add(std::move(o));
-  };
-  auto be64 = [](uint64_t h) {
+  }
+  static Bytes be64(uint64_t h) {
     Bytes b(8);
     for (int i = 7; i >= 0; --i, h >>= 8) b[i] = static_cast<uint8_t>(h);
     return b;
+  }
+};
+
+TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
+  using namespace hsmsim::hsm;
+  namespace obj = hsmsim::hsm::obj;
+  LoggedIn in;
+  ASSERT_TRUE(in.s);
+  HsmState &st = in.st;
+  Session *s = in.s;
+
+  auto add = [&](const char *owner, Bytes value) {
+    return in.add(owner, obj::key_class::kSecret, obj::key_type::kAes, std::move(value));
   };
+  auto be64 = LoggedIn::be64;
   uint64_t mine = add(hsmsim::defaults::kUserName, Bytes(16, 0x42));
   uint64_t officers = add(hsmsim::defaults::kOfficerName, Bytes(16, 0x43));
   uint64_t empty = add(hsmsim::defaults::kUserName, {});
@@ -537,4 +560,39 @@ TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
       EXPECT_EQ(Bytes(key.bytes().begin(), key.bytes().end()), Bytes(16, 0x42));
     }
   }
+}
+
+// A key object's engine key is made once, when the object is stored: every
+// request gets the same OpenSSL key, and the copy a request took stays
+// usable when the object is destroyed meanwhile.
+TEST(RawForm, AnObjectsKeyIsMadeOnceAndARequestsCopyOutlivesTheObject) {
+  using namespace hsmsim::hsm;
+  namespace obj = hsmsim::hsm::obj;
+  LoggedIn in;
+  ASSERT_TRUE(in.s);
+  Key ref = openssl_key("EC", "P-256");
+  const uint64_t h = in.add(hsmsim::defaults::kUserName, obj::key_class::kPrivate,
+                            obj::key_type::kEc, eng::private_value(ref),
+                            {{obj::attr::kModulusBits, obj::kept_number(NID_X9_62_prime256v1)}},
+                            eng::public_data(ref));
+  const Bytes segment = LoggedIn::be64(h);
+  hsmsim::HsmRequest req;
+  req.command_type = kCryptoKeyCommand;
+  req.session_handle = in.s->handle;
+  req.inputs = {segment};
+  Key first, second;
+  Call c1(req), c2(req);
+  ASSERT_TRUE(crypto_key(in.st, c1, 0, first));
+  ASSERT_TRUE(crypto_key(in.st, c2, 0, second));
+  ASSERT_NE(first.pkey(), nullptr);
+  EXPECT_EQ(first.pkey(), second.pkey());
+
+  ASSERT_TRUE(in.st.objects.erase(h));
+  second = Key();
+  Bytes sig;
+  ASSERT_EQ(eng::sign_message(first, "SHA256", {}, text("after the object"), sig), 0u);
+  EXPECT_TRUE(openssl_verifies(ref.pkey(), "SHA256", text("after the object"), sig));
+  Call gone(req);
+  EXPECT_FALSE(crypto_key(in.st, gone, 0, second));
+  EXPECT_EQ(gone.status, code::kInvalidObjHandle);
 }

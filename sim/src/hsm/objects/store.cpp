@@ -63,6 +63,10 @@ uint64_t ObjectStore::add(Object o, uint64_t at) {
     if (!h) return 0;
   }
   o.handle = h;
+  if (!o.material_made) {
+    o.material_code = engine::key_of(o, o.material);
+    o.material_made = true;
+  }
   objects_.emplace(h, std::move(o));
   return h;
 }

@@ -101,8 +101,12 @@ void establish(HsmState &st, Call &c, bool password_key) {
   else
     return c.fail(code::kKeyTypeInconsistent);
 
-  Agreement a = method == kEcdh ? ecdh(host) : rsa(host);
+  // Making the HSM's key and agreeing (or encrypting) run without the state
+  // lock; the session is looked up again afterwards.
+  Agreement a = c.unlocked([&] { return method == kEcdh ? ecdh(host) : rsa(host); });
   if (a.refusal) return c.fail(a.refusal);
+  s = st.sessions.find(c.req.session_handle);
+  if (!s) return c.fail(code::kInvalidSession);
   // The answer counts nonce and key together; both must fit their segments.
   const uint32_t answer_len = static_cast<uint32_t>(a.nonce.size() + a.hsm_key.size());
   std::vector<uint8_t> rec;

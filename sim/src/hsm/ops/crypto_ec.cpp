@@ -67,19 +67,26 @@ void points(HsmState &st, Call &c) {
     return;
   if (!std::equal(prime.begin(), prime.end(), cv.p.begin(), cv.p.end()))
     return (void)rc.fail(code::kUnsupportedPrime);
+  // The arithmetic needs only the request's numbers and the key this
+  // request holds: it runs without the state lock.
   Bytes out;
   uint32_t r = 0;
   if (minor == kAdd) {
     if (!coordinate(rc, rc.in(2), cv.plen, x2) || !coordinate(rc, rc.in(3), cv.plen, y2)) return;
-    r = engine::ec_add(cv.nid, point(x1, y1), point(x2, y2), out);
+    r = c.unlocked([&] { return engine::ec_add(cv.nid, point(x1, y1), point(x2, y2), out); });
   } else if (minor == kDouble) {
-    r = engine::ec_add(cv.nid, point(x1, y1), {}, out);
+    r = c.unlocked([&] { return engine::ec_add(cv.nid, point(x1, y1), {}, out); });
   } else if (with_key) {
     engine::Key k;
     if (!rc.key(2, {obj::key_type::kEc}, k)) return;
     if (engine::ec_curve(k) != cv.nid || !k.has_private())
       return (void)rc.fail(code::kKeyTypeInconsistent);
-    r = engine::ec_mul(cv.nid, engine::ec_private_scalar(k), point(x1, y1), out);
+    r = c.unlocked([&] {
+      Bytes scalar = engine::ec_private_scalar(k);
+      const uint32_t code = engine::ec_mul(cv.nid, scalar, point(x1, y1), out);
+      engine::wipe(scalar);
+      return code;
+    });
   } else {
     const In scalar = rc.in(2);
     const size_t len = rc.p2();
@@ -87,7 +94,7 @@ void points(HsmState &st, Call &c) {
       if (rc.status() == 0) rc.fail(code::kBadRecord);
       return;
     }
-    r = engine::ec_mul(cv.nid, scalar.first(len), point(x1, y1), out);
+    r = c.unlocked([&] { return engine::ec_mul(cv.nid, scalar.first(len), point(x1, y1), out); });
   }
   if (rc.ok(r)) put_point(rc, out, cv.plen);
 }
@@ -115,9 +122,12 @@ void sign(HsmState &st, Call &c) {
     return (void)rc.fail(code::kBadRecord);
   if (!rc.padded(rc.in(1), klen) || !rc.padded(rc.in(3), hlen)) return;
   Bytes r, s;
-  if (!rc.ok(engine::ecdsa_sign_with_k(key, rc.in(1).first(klen), rc.in(3).first(hlen), cv.plen, r,
-                                       s)))
-    return;
+  // With the request's own copy of the key: no state lock while it signs.
+  const uint32_t signed_code = c.unlocked([&] {
+    return engine::ecdsa_sign_with_k(key, rc.in(1).first(klen), rc.in(3).first(hlen), cv.plen, r,
+                                     s);
+  });
+  if (!rc.ok(signed_code)) return;
   size_t first = 0;
   if (c.req.attest) {  // the length word of the "2" form: r and s together
     const uint16_t both = static_cast<uint16_t>(2 * plen);
@@ -164,7 +174,7 @@ void verify(HsmState &st, Call &c) {
   raw.insert(raw.end(), s.begin(), s.end());
   if (!engine::ecdsa_der(raw, der)) return (void)rc.fail(code::kSignatureMismatch);
   engine::RsaPadding none;
-  rc.ok(engine::verify(key, none, hash.first(hlen), der));
+  rc.ok(c.unlocked([&] { return engine::verify(key, none, hash.first(hlen), der); }));
 }
 
 }  // namespace

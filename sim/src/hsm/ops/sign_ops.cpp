@@ -61,7 +61,7 @@ uint32_t key_for(HsmState &st, const Head &hd, uint64_t handle, const Mechanism 
   if (!m) return rc::kInvalidCryptoMechanism;
   obj::Object *o = nullptr;
   if (uint32_t code = obj::object_for(st, hd.actor, handle, Right::Use, o)) return code;
-  if (uint32_t code = engine::key_of(*o, key)) return code;
+  if (uint32_t code = o->key_material(key)) return code;
   if (key.kind() != m->kind || (need_private && !key.has_private()))
     return code::kKeyTypeInconsistent;
   return 0;
@@ -83,8 +83,11 @@ void sign(HsmState &st, Call &c) {
   const bool prehashed = hd.h.flags != 0;
   const engine::RsaPadding pad = padding_of(*m);
   Bytes sig;
-  uint32_t code = prehashed ? engine::sign(key, pad, msg, sig)
-                            : engine::sign_message(key, m->md, pad, msg, sig);
+  // The request's own copy of the key signs without the state lock.
+  uint32_t code = c.unlocked([&] {
+    return prehashed ? engine::sign(key, pad, msg, sig)
+                     : engine::sign_message(key, m->md, pad, msg, sig);
+  });
   if (code) return c.fail(code);
   if (m->kind != Kind::Rsa) {
     Bytes raw;
@@ -119,8 +122,10 @@ void verify(HsmState &st, Call &c) {
     sig = der;
   }
   const engine::RsaPadding pad = padding_of(*m);
-  const uint32_t code = hd.h.flags != 0 ? engine::verify(key, pad, msg, sig)
-                                        : engine::verify_message(key, m->md, pad, msg, sig);
+  const uint32_t code = c.unlocked([&] {
+    return hd.h.flags != 0 ? engine::verify(key, pad, msg, sig)
+                           : engine::verify_message(key, m->md, pad, msg, sig);
+  });
   // Any failure to check (a digest of the wrong length included) is a
   // signature that does not verify.
   c.respond(std_response(code ? code::kSignatureVerificationFailed : rc::kOk));

@@ -111,14 +111,19 @@ void ecdh(HsmState &st, Call &c) {
   if (uint32_t code = obj::object_for(st, hd.actor, handle, obj::Right::Use, o))
     return c.fail(code);
   engine::Key mine, peer;
-  if (uint32_t code = engine::key_of(*o, mine)) return c.fail(code);
+  if (uint32_t code = o->key_material(mine)) return c.fail(code);
   if (mine.kind() != engine::Kind::Ec || !mine.has_private())
     return c.fail(code::kKeyTypeInconsistent);
   const int nid = engine::curve_nid(curve);
   if (nid == 0 || nid != engine::ec_curve(mine)) return c.fail(rc::kInvalidInput);
   if (engine::ec_public_from_point(nid, pub, peer)) return c.fail(rc::kInvalidInput);
+  // The agreement with the request's own copy of the key runs without the
+  // state lock; the context is looked up again afterwards.
   Bytes secret;
-  if (engine::derive(mine, peer, secret)) return c.fail(rc::kInvalidInput);
+  if (c.unlocked([&] { return engine::derive(mine, peer, secret); }))
+    return c.fail(rc::kInvalidInput);
+  ctx = command_context(st, c, hd);
+  if (!ctx) return engine::wipe(secret);
   ctx->secret = Secret(std::move(secret));
   ctx->master.reset();
   c.ok();

@@ -194,7 +194,7 @@ uint32_t key_object(HsmState &st, const Call &c, uint64_t handle, engine::Key &k
   if (uint32_t r = obj::actor_of(st, c.req.session_handle & kSessionMask, a)) return r;
   obj::Object *o = nullptr;
   if (uint32_t r = obj::object_for(st, a, handle, obj::Right::Use, o)) return r;
-  return engine::key_of(*o, key);
+  return o->key_material(key);
 }
 uint64_t be64(In b) {
   uint64_t v = 0;
@@ -250,10 +250,14 @@ void rsa_exchange(HsmState &st, Call &c, Form f) {
   if (key.kind() != engine::Kind::Rsa || !key.has_private())
     return c.refuse(code::kKeyTypeInconsistent);
   if ((key.bits() + 7) / 8 != modlen) return c.refuse(code::kBadLength);
+  // The decryption with the request's own copy of the key runs without the
+  // state lock; the context is looked up again afterwards.
   Bytes premaster;
-  if (engine::rsa_tls_premaster(key, encrypted, client_version(h), premaster))
+  if (c.unlocked(
+          [&] { return engine::rsa_tls_premaster(key, encrypted, client_version(h), premaster); }))
     return c.refuse(code::kError);
-  from_premaster(st, c, *ctx, h, f, premaster);
+  ctx = handshake_context(st, c);
+  if (ctx) from_premaster(st, c, *ctx, h, f, premaster);
   engine::wipe(premaster);
 }
 
@@ -404,25 +408,32 @@ void ecdh(HsmState &st, Call &c) {
   if (uint32_t r = key_object(st, c, be64(peer.key), key)) return c.refuse(r);
   if (key.kind() != engine::Kind::Ec || !key.has_private() || engine::ec_curve(key) != nid)
     return c.refuse(code::kKeyTypeInconsistent);
-  Bytes scalar = engine::ec_private_scalar(key);
   auto point = [&](const Mul &m) {
     Bytes p = {4};
     p.insert(p.end(), m.x.begin(), m.x.end());
     p.insert(p.end(), m.y.begin(), m.y.end());
     return p;
   };
-  Bytes shared;
+  // The multiplications with the key's private scalar run without the state
+  // lock; the context is looked up again afterwards.
+  Bytes own, shared;
+  uint32_t own_code = 0, shared_code = 0;
+  c.unlocked([&] {
+    Bytes scalar = engine::ec_private_scalar(key);
+    if (generate) own_code = engine::ec_mul(nid, scalar, point(gen), own);
+    if (!own_code) shared_code = engine::ec_mul(nid, scalar, point(peer), shared);
+    engine::wipe(scalar);
+  });
+  if (own_code) return c.refuse(own_code);
+  ctx = handshake_context(st, c);
+  if (!ctx) return engine::wipe(shared);
   if (generate) {
-    Bytes own;
-    if (uint32_t r = engine::ec_mul(nid, scalar, point(gen), own)) return c.refuse(r);
     Bytes x(P, 0), y(P, 0);
     std::copy_n(own.begin() + 1, plen, x.begin());
     std::copy_n(own.begin() + 1 + static_cast<std::ptrdiff_t>(plen), plen, y.begin());
-    if (!c.put(0, x) || !c.put(1, y)) return;
+    if (!c.put(0, x) || !c.put(1, y)) return engine::wipe(shared);
   }
-  uint32_t r = engine::ec_mul(nid, scalar, point(peer), shared);
-  engine::wipe(scalar);
-  if (r) return c.refuse(r);
+  if (shared_code) return c.refuse(shared_code);
   Bytes premaster(shared.begin() + 1, shared.begin() + 1 + static_cast<std::ptrdiff_t>(plen));
   engine::wipe(shared);
   ctx->secret = Secret(Bytes(premaster));
