@@ -5,8 +5,10 @@
 //   crypto_ops [seconds per measurement, default 0.5]
 //
 // For each operation and thread count: ops/s end to end, the latency per
-// operation, the handler's own time, and for the transport-bound operations
-// (null, SHA-256, AES-GCM) the ratio of their latency to the null
+// operation, the handler's own time, OpenSSL's own time for the same
+// computation on the same key and bytes (measured in the same run, on as
+// many threads) and the handler's time over it, and for the transport-bound
+// operations (null, SHA-256, AES-GCM) the ratio of their latency to the null
 // operation's round trip plus the handler's time (target: within 1.15).
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -91,7 +93,27 @@ struct Op {
   std::function<bool(Uint32 session)> call;
   // The same request as the handler sees it.
   std::function<hsmsim::HsmRequest(Uint32 session)> request;
+  // OpenSSL computing the same on its own: makes one thread's operation
+  // (its contexts set up once, as OpenSSL's own speed test does); none
+  // where there is nothing to compute.
+  std::function<std::function<bool()>()> openssl;
 };
+
+struct PkeyCtxFree {
+  void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
+};
+using PkeyCtx = std::shared_ptr<EVP_PKEY_CTX>;
+
+// A context of `key` for one kind of operation, shared by one thread's calls.
+PkeyCtx pkey_ctx(EVP_PKEY *key, int (*init)(EVP_PKEY_CTX *), int rsa_padding = 0) {
+  PkeyCtx c(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr), PkeyCtxFree{});
+  if (!c || init(c.get()) != 1 ||
+      (rsa_padding && EVP_PKEY_CTX_set_rsa_padding(c.get(), rsa_padding) != 1)) {
+    fprintf(stderr, "OpenSSL refuses the benchmark's key\n");
+    exit(1);
+  }
+  return c;
+}
 
 }  // namespace
 
@@ -125,14 +147,12 @@ int main(int argc, char **argv) {
       seed(hsm, 3, 0, block,
            {hsmsim::ObjectAttr::bytes(OBJ_ATTR_MODULUS, bn_param(rsa, OSSL_PKEY_PARAM_RSA_N, 256)),
             hsmsim::ObjectAttr::bytes(OBJ_ATTR_PUBLIC_EXPONENT, Bytes{1, 0, 1})});
-  EVP_PKEY_free(rsa);
   EVP_PKEY *ec = EVP_EC_gen("P-256");
   Bytes pub(65);
   size_t pub_len = 0;
   EVP_PKEY_get_octet_string_param(ec, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size(), &pub_len);
   const uint64_t ec_key = seed(hsm, 3, 3, bn_param(ec, OSSL_PKEY_PARAM_PRIV_KEY, 32),
                                {hsmsim::ObjectAttr::number(OBJ_ATTR_MODULUS_BITS, 415)}, pub);
-  EVP_PKEY_free(ec);
 
   static Bytes msg64(64, 0x61), gcm_in(16384, 0x62), gcm_aad(16, 0x63), rsa_in(256, 0x11),
       k(32, 0x05), hash(32, 0x33), iv(16, 0x07), key_be(8), ctrl(8);
@@ -155,7 +175,8 @@ int main(int argc, char **argv) {
          hsmsim::HsmRequest r;
          r.command_type = 1, r.opcode = 0x0101, r.session_handle = s, r.output_sizes = {0};
          return r;
-       }},
+       },
+       nullptr},
       {"SHA-256 of 64 bytes", true,
        [](Uint32 s) {
          Uint8 h[32];
@@ -166,6 +187,12 @@ int main(int argc, char **argv) {
          r.command_type = 1, r.opcode = 0x0606, r.param2 = 3, r.session_handle = s;
          r.inputs = {msg64}, r.output_sizes = {32};
          return r;
+       },
+       [] {
+         return [] {
+           Uint8 h[32];
+           return EVP_Q_digest(nullptr, "SHA256", nullptr, msg64.data(), 64, h, nullptr) == 1;
+         };
        }},
       {"AES-GCM of 16 KiB", true,
        [=](Uint32 s) {
@@ -180,6 +207,21 @@ int main(int argc, char **argv) {
          r.session_handle = s, r.key_handle = aes;
          r.inputs = {gcm_word, iv, aes_be, gcm_aad, gcm_in}, r.output_sizes = {16, 16384, 16};
          return r;
+       },
+       [] {
+         auto ctx = std::shared_ptr<EVP_CIPHER_CTX>(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+         auto out = std::make_shared<Bytes>(16384 + 16);
+         return [ctx, out] {
+           static const Bytes key(32, 0x42), v(12, 0x07);
+           int n = 0;
+           Uint8 tag[16];
+           return EVP_EncryptInit_ex2(ctx.get(), EVP_aes_256_gcm(), key.data(), v.data(),
+                                      nullptr) == 1 &&
+                  EVP_EncryptUpdate(ctx.get(), nullptr, &n, gcm_aad.data(), 16) == 1 &&
+                  EVP_EncryptUpdate(ctx.get(), out->data(), &n, gcm_in.data(), 16384) == 1 &&
+                  EVP_EncryptFinal_ex(ctx.get(), out->data() + n, &n) == 1 &&
+                  EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, 16, tag) == 1;
+         };
        }},
       {"RSA-2048 private", false,
        [=](Uint32 s) {
@@ -192,6 +234,14 @@ int main(int argc, char **argv) {
          r.command_type = 4, r.opcode = 0x0804, r.param1 = 256, r.session_handle = s;
          r.key_handle = rsa_key, r.inputs = {rsa_be, rsa_in}, r.output_sizes = {256};
          return r;
+       },
+       [=] {
+         PkeyCtx c = pkey_ctx(rsa, EVP_PKEY_decrypt_init, RSA_NO_PADDING);
+         return [c] {
+           Uint8 out[256];
+           size_t n = sizeof out;
+           return EVP_PKEY_decrypt(c.get(), out, &n, rsa_in.data(), 256) == 1;
+         };
        }},
       {"P-256 ECDSA sign", false,
        [=](Uint32 s) {
@@ -205,11 +255,19 @@ int main(int argc, char **argv) {
          r.key_handle = ec_key, r.inputs = {ecdsa_word, k, ec_be, hash};
          r.output_sizes = {32, 32};
          return r;
+       },
+       [=] {
+         PkeyCtx c = pkey_ctx(ec, EVP_PKEY_sign_init);
+         return [c] {
+           Uint8 sig[80];
+           size_t n = sizeof sig;
+           return EVP_PKEY_sign(c.get(), sig, &n, hash.data(), 32) == 1;
+         };
        }},
   };
 
-  printf("%-20s %7s %12s %11s %11s %8s\n", "operation", "threads", "e2e ops/s", "e2e us/op",
-         "handler us", "ratio");
+  printf("%-20s %7s %12s %11s %11s %11s %8s %8s\n", "operation", "threads", "e2e ops/s",
+         "e2e us/op", "handler us", "openssl us", "x ossl", "ratio");
   for (int threads : {1, 8}) {
     double null_us = 0;
     for (const Op &op : ops) {
@@ -225,15 +283,23 @@ int main(int argc, char **argv) {
         return [&hsm, req] { return hsm.execute(*req).status == 0; };
       });
       const double e2e_us = 1e6 * threads / e2e, handler_us = 1e6 * threads / in_proc;
+      char ossl_us[16] = "-", vs_ossl[16] = "-";
+      if (op.openssl) {
+        const double own = 1e6 * threads / rate(threads, [&](int) { return op.openssl(); });
+        snprintf(ossl_us, sizeof ossl_us, "%.2f", own);
+        snprintf(vs_ossl, sizeof vs_ossl, "%.2f", handler_us / own);
+      }
       if (std::string(op.name).rfind("null", 0) == 0) null_us = e2e_us;
       char ratio[16] = "-";
       if (op.transport_bound)
         snprintf(ratio, sizeof ratio, "%.2f", e2e_us / (null_us + handler_us));
-      printf("%-20s %7d %12.0f %11.1f %11.2f %8s\n", op.name, threads, e2e, e2e_us, handler_us,
-             ratio);
+      printf("%-20s %7d %12.0f %11.1f %11.2f %11s %8s %8s\n", op.name, threads, e2e, e2e_us,
+             handler_us, ossl_us, vs_ossl, ratio);
       for (auto s : sessions) Qel2CloseSession(s);
     }
   }
   Qel2Shutdown(0);
+  EVP_PKEY_free(rsa);
+  EVP_PKEY_free(ec);
   return 0;
 }

@@ -6,8 +6,10 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
+#include <openssl/rsa.h>
 
 #include <bit>
+#include <map>
 #include <string>
 
 #include "hsm/codes.h"
@@ -18,6 +20,8 @@
 #include "hsm/ops/crypto_key.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
+#include "hsm/tls/prf.h"
+#include "hsm/tls/suite.h"
 
 namespace eng = hsmsim::hsm::engine;
 namespace code = hsmsim::code;
@@ -285,6 +289,55 @@ TEST(EnginePrimitives, PublishedVectors) {
   EXPECT_EQ(eng::modexp(hex("04"), hex("0d"), hex("01f0"), out), code::kBadLength);
 }
 
+// The TLS PRF of every version family: the SHA-256 vector published with
+// RFC 5246's PRF (100 bytes of "test label"), and outputs of the PRF the
+// stand-in computed by hand before it used OpenSSL's TLS1-PRF: TLS 1.0/1.1
+// over odd and even secrets (the halves share the middle byte when odd),
+// the TLS 1.2 hashes SHA-384, SHA-512 and SHA-224.
+TEST(EnginePrimitives, TlsPrfKnownAnswers) {
+  namespace tls = hsmsim::hsm::tls;
+  auto pattern = [](size_t n, uint8_t start) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(start + 7 * i);
+    return b;
+  };
+  struct Case {
+    uint32_t version;
+    const char *md, *label;
+    Bytes secret, seed;
+    const char *expect;
+  };
+  const Case cases[] = {
+      {tls::ver::kTls12, "SHA256", "test label", hex("9bbe436ba940f017b17652849a71db35"),
+       hex("a0ba9f936cda311827a6f796ffd5198c"),
+       "e3f229ba727be17b8d122620557cd453c2aab21d07c3d495329b52d4e61edb5a6b301791e90d35c9c9a46b4e1"
+       "4baf9af0fa022f7077def17abfd3797c0564bab4fbc91666e9def9b97fce34f796789baa48082d122ee42c5a7"
+       "2e5a5110fff70187347b66"},
+      {tls::ver::kTls10, nullptr, "key expansion", pattern(47, 3), pattern(64, 100),
+       "3cfcefeb1ffdf0f04394681e745fcefbb1b9eb9e18249b9e915c458e8e38c5a62188eca3ecc661b0ca6552cb4"
+       "d65a8f9bc4dc3dff41d03fe84a5a89c866609b5d2d57e5cefa3fd51a741fb23f0f00860f921f9093cfff0e6ad"
+       "adbb6c628396189cf8281706837d3b"},
+      {tls::ver::kTls11, nullptr, "master secret", pattern(48, 3), pattern(64, 100),
+       "0575b0c61d8480f820326866fafd2be1c8bd883d71021f876954e0138421a8950a422ff220e1d33c0b745471e"
+       "70a5498"},
+      {tls::ver::kTls12, "SHA384", "client finished", pattern(48, 3), pattern(48, 9),
+       "99fe6ca8fa31a440f3f870c1"},
+      {tls::ver::kDtls12, "SHA512", "key expansion", pattern(33, 5), pattern(64, 1),
+       "03c74ea91ffe5af13975054d924f7457bcc9c9190fe6ef0b3200f8330e06652155e5bea60b1596ab71d2e3ecd"
+       "abc3ee64e1b668f331b88d19485f677e5342617ef4362b8a3145519"},
+      {tls::ver::kTls12, "SHA224", "key expansion", pattern(1, 5), pattern(64, 1),
+       "cd14c5a83909542af0dc85b2f5d1cac6151849d9245add90a57f8e0c4b6d7c7ee6e01ac8901779d7"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.label);
+    const Bytes want = hex(c.expect);
+    EXPECT_EQ(tls::prf(c.version, c.md, c.secret, c.label, c.seed, want.size()), want);
+  }
+  Bytes out;
+  EXPECT_EQ(eng::tls1_prf("no-such-digest", hex("01"), text("x"), 12, out),
+            code::kUnsupportedOpcode);
+}
+
 TEST(EnginePrimitives, CipherLengthsAndPadding) {
   Bytes key(16, 1), iv(16, 2), out, back;
   struct Case {
@@ -430,32 +483,54 @@ TEST(RawForm, ResultsStatusesAndTheDmaBit) {
   EXPECT_EQ(t.find(kMgmtCommand, 0x86), fn);
 }
 
-TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
-  using namespace hsmsim::hsm;
-  namespace obj = hsmsim::hsm::obj;
-  HsmState st;
-  Partition *p = st.partitions.by_name(hsmsim::defaults::kPartition);
-  ASSERT_TRUE(p);
-  Application *app = st.apps.add(p->index, 7);
-  app->login = LoginState{hsmsim::defaults::kUserName, 1};
-  Session *s = st.sessions.open(p->index, app_index_of(app->id), 1, 2);
-  ASSERT_TRUE(s);
-
-  auto add = [&](const char *owner, Bytes value) {
+// An HSM state with the crypto user logged in on a session of the default
+// partition, for handler steps called directly.
+struct LoggedIn {
+  hsmsim::hsm::HsmState st;
+  hsmsim::hsm::Partition *p = nullptr;
+  hsmsim::hsm::Session *s = nullptr;
+  LoggedIn() {
+    using namespace hsmsim::hsm;
+    p = st.partitions.by_name(hsmsim::defaults::kPartition);
+    Application *app = p ? st.apps.add(p->index, 7) : nullptr;
+    if (!app) return;
+    app->login = LoginState{hsmsim::defaults::kUserName, 1};
+    s = st.sessions.open(p->index, app_index_of(app->id), 1, 2);
+  }
+  // A token object of `owner` with that class, key type, value and public data.
+  uint64_t add(const char *owner, uint8_t cls, uint8_t type, Bytes value,
+               std::map<uint32_t, Bytes> attrs = {}, Bytes public_data = {}) {
+    namespace obj = hsmsim::hsm::obj;
     obj::Object o;
     o.partition = p->index;
     o.owner = p->find_user(owner)->id;
-    o.attrs[obj::attr::kClass] = {obj::key_class::kSecret};
-    o.attrs[obj::attr::kKeyType] = {obj::key_type::kAes};
+    o.attrs = std::move(attrs);
+    o.attrs[obj::attr::kClass] = {cls};
+    o.attrs[obj::attr::kKeyType] = {type};
     o.attrs[obj::attr::kToken] = {1};
-    o.key = Secret(std::move(value));
+    o.key = hsmsim::hsm::Secret(std::move(value));
+    o.public_data = std::move(public_data);
     return st.objects.add(std::move(o));
-  };
-  auto be64 = [](uint64_t h) {
+  }
+  static Bytes be64(uint64_t h) {
     Bytes b(8);
     for (int i = 7; i >= 0; --i, h >>= 8) b[i] = static_cast<uint8_t>(h);
     return b;
+  }
+};
+
+TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
+  using namespace hsmsim::hsm;
+  namespace obj = hsmsim::hsm::obj;
+  LoggedIn in;
+  ASSERT_TRUE(in.s);
+  HsmState &st = in.st;
+  Session *s = in.s;
+
+  auto add = [&](const char *owner, Bytes value) {
+    return in.add(owner, obj::key_class::kSecret, obj::key_type::kAes, std::move(value));
   };
+  auto be64 = LoggedIn::be64;
   uint64_t mine = add(hsmsim::defaults::kUserName, Bytes(16, 0x42));
   uint64_t officers = add(hsmsim::defaults::kOfficerName, Bytes(16, 0x43));
   uint64_t empty = add(hsmsim::defaults::kUserName, {});
@@ -485,4 +560,39 @@ TEST(RawForm, KeySegmentNamesAnObjectTheSessionMayUse) {
       EXPECT_EQ(Bytes(key.bytes().begin(), key.bytes().end()), Bytes(16, 0x42));
     }
   }
+}
+
+// A key object's engine key is made once, when the object is stored: every
+// request gets the same OpenSSL key, and the copy a request took stays
+// usable when the object is destroyed meanwhile.
+TEST(RawForm, AnObjectsKeyIsMadeOnceAndARequestsCopyOutlivesTheObject) {
+  using namespace hsmsim::hsm;
+  namespace obj = hsmsim::hsm::obj;
+  LoggedIn in;
+  ASSERT_TRUE(in.s);
+  Key ref = openssl_key("EC", "P-256");
+  const uint64_t h = in.add(hsmsim::defaults::kUserName, obj::key_class::kPrivate,
+                            obj::key_type::kEc, eng::private_value(ref),
+                            {{obj::attr::kModulusBits, obj::kept_number(NID_X9_62_prime256v1)}},
+                            eng::public_data(ref));
+  const Bytes segment = LoggedIn::be64(h);
+  hsmsim::HsmRequest req;
+  req.command_type = kCryptoKeyCommand;
+  req.session_handle = in.s->handle;
+  req.inputs = {segment};
+  Key first, second;
+  Call c1(req), c2(req);
+  ASSERT_TRUE(crypto_key(in.st, c1, 0, first));
+  ASSERT_TRUE(crypto_key(in.st, c2, 0, second));
+  ASSERT_NE(first.pkey(), nullptr);
+  EXPECT_EQ(first.pkey(), second.pkey());
+
+  ASSERT_TRUE(in.st.objects.erase(h));
+  second = Key();
+  Bytes sig;
+  ASSERT_EQ(eng::sign_message(first, "SHA256", {}, text("after the object"), sig), 0u);
+  EXPECT_TRUE(openssl_verifies(ref.pkey(), "SHA256", text("after the object"), sig));
+  Call gone(req);
+  EXPECT_FALSE(crypto_key(in.st, gone, 0, second));
+  EXPECT_EQ(gone.status, code::kInvalidObjHandle);
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "hsm_client.h"
 
@@ -85,4 +86,50 @@ TEST(HsmLocking, AWholePartitionRequestWaitsForTheRunningOnes) {
   t1.join();
   t2.join();
   EXPECT_TRUE(changed);
+}
+
+// Signing computes without the state lock, with the request's own copy of
+// the key: a key object destroyed while other threads sign with it leaves
+// each request either signed or refused as an unknown handle, never
+// computing with a freed key (the sanitizer builds watch the memory).
+TEST(HsmLocking, AKeyDestroyedWhileThreadsSignWithItSignsOrIsUnknown) {
+  constexpr uint32_t kClass = 0, kKeyType = 0x100, kModulusBits = 0x121;
+  constexpr uint32_t kPrime256v1 = 415, kInvalidObjHandle = 0xA8;
+  Daemon d;
+  HsmClient c(d);
+  auto app = c.app_init(def::kPartition);
+  auto sess = c.open_session(app.id, app.nonce);
+  ASSERT_EQ(c.login(sess.handle, 1, def::kUserName, def::kUserPassword), 0u);
+  hsmsim::ObjectSeed seed;
+  seed.attributes = {hsmsim::ObjectAttr::number(kClass, 3), hsmsim::ObjectAttr::number(kKeyType, 3),
+                     hsmsim::ObjectAttr::number(kModulusBits, kPrime256v1)};
+  seed.key.assign(32, 0x11);
+  const hsmsim::ObjectResult key = d.hsm().seed_object(seed);
+  ASSERT_EQ(key.code, 0u);
+
+  // ECDSA with the caller's k: [k and hash lengths] [k] [key] [hash].
+  const std::vector<uint8_t> word = Be().u32(0).u16(32).u16(32).b, k(32, 0x05), hash(32, 0x33),
+                             handle = Be().u32(0).u32(static_cast<uint32_t>(key.handle)).b;
+  hsmsim::HsmRequest req;
+  req.command_type = 4, req.opcode = 0x601E, req.param1 = 0x2002;
+  req.session_handle = sess.handle, req.key_handle = key.handle;
+  req.inputs = {word, k, handle, hash}, req.output_sizes = {32, 32};
+
+  std::atomic<int> signed_count{0}, other{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (;;) {  // until the key is gone
+        const uint32_t status = d.hsm().execute(req).status;
+        if (status == kInvalidObjHandle) return;
+        if (status == 0)
+          ++signed_count;
+        else
+          ++other;
+      }
+    });
+  while (signed_count < 64) std::this_thread::yield();
+  EXPECT_TRUE(d.hsm().destroy_object(key.handle));
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(other, 0);
 }

@@ -7,9 +7,9 @@
 
 #include "hsm/codes.h"
 #include "hsm/engine/ossl.h"
+#include "hsm/engine/secure.h"
 #include "hsm/engine/values.h"
 #include "hsm/objects/attributes.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm::engine {
 

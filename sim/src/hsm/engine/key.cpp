@@ -1,6 +1,9 @@
 #include "hsm/engine/key.h"
 
-#include <openssl/obj_mac.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
 
 #include "hsm/codes.h"
 #include "hsm/engine/values.h"
@@ -12,59 +15,59 @@ Key Key::secret(std::span<const uint8_t> bytes) {
   Key k;
   k.kind_ = Kind::Secret;
   k.secret_ = std::make_shared<const Secret>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  k.has_private_ = true;
+  k.bits_ = static_cast<uint32_t>(bytes.size() * 8);
   return k;
 }
+
+namespace {
+
+bool has_bn(EVP_PKEY *k, const char *name) {
+  BIGNUM *b = nullptr;
+  bool has = EVP_PKEY_get_bn_param(k, name, &b) == 1;
+  BN_clear_free(b);
+  return has;
+}
+
+int curve_of(EVP_PKEY *k) {
+  char name[80];
+  if (EVP_PKEY_get_utf8_string_param(k, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof name, nullptr) !=
+      1)
+    return 0;
+  int nid = OBJ_sn2nid(name);
+  if (nid == NID_undef) nid = EC_curve_nist2nid(name);
+  if (nid == NID_undef) nid = OBJ_txt2nid(name);
+  return nid;
+}
+
+}  // namespace
 
 Key Key::adopt(EVP_PKEY *pkey) {
   Key k;
   if (!pkey) return k;
   k.pkey_.reset(pkey, EVP_PKEY_free);
-  if (EVP_PKEY_is_a(pkey, "RSA"))
+  if (EVP_PKEY_is_a(pkey, "RSA")) {
     k.kind_ = Kind::Rsa;
-  else if (EVP_PKEY_is_a(pkey, "DSA"))
+    k.has_private_ = has_bn(pkey, OSSL_PKEY_PARAM_RSA_D);
+  } else if (EVP_PKEY_is_a(pkey, "DSA")) {
     k.kind_ = Kind::Dsa;
-  else if (EVP_PKEY_is_a(pkey, "EC"))
+    k.has_private_ = has_bn(pkey, OSSL_PKEY_PARAM_PRIV_KEY);
+  } else if (EVP_PKEY_is_a(pkey, "EC")) {
     k.kind_ = Kind::Ec;
-  else
-    k.pkey_.reset();
-  return k;
-}
-
-bool Key::has_private() const {
-  switch (kind_) {
-    case Kind::Secret:
-      return true;
-    case Kind::Rsa: {
-      BIGNUM *d = nullptr;
-      bool has = EVP_PKEY_get_bn_param(pkey_.get(), "d", &d) == 1;
-      BN_clear_free(d);
-      return has;
-    }
-    case Kind::Dsa:
-    case Kind::Ec: {
-      BIGNUM *x = nullptr;
-      bool has = EVP_PKEY_get_bn_param(pkey_.get(), "priv", &x) == 1;
-      BN_clear_free(x);
-      return has;
-    }
-    default:
-      return false;
-  }
-}
-
-uint32_t Key::bits() const {
-  if (kind_ == Kind::Secret) return static_cast<uint32_t>(secret_->size() * 8);
-  if (!pkey_) return 0;
-  if (kind_ == Kind::Ec) {
+    k.has_private_ = has_bn(pkey, OSSL_PKEY_PARAM_PRIV_KEY);
+    k.curve_ = curve_of(pkey);
     BIGNUM *order = nullptr;
-    uint32_t n = 0;
-    if (EVP_PKEY_get_bn_param(pkey_.get(), "order", &order) == 1)
-      n = static_cast<uint32_t>(BN_num_bits(order));
+    if (EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_EC_ORDER, &order) == 1)
+      k.bits_ = static_cast<uint32_t>(BN_num_bits(order));
     BN_free(order);
-    return n;
+    return k;
+  } else {
+    k.pkey_.reset();
+    return k;
   }
-  int b = EVP_PKEY_get_bits(pkey_.get());
-  return b > 0 ? static_cast<uint32_t>(b) : 0;
+  const int b = EVP_PKEY_get_bits(pkey);
+  k.bits_ = b > 0 ? static_cast<uint32_t>(b) : 0;
+  return k;
 }
 
 namespace {

@@ -1,6 +1,9 @@
-// OpenSSL handles the engine owns (RAII), and big-number conversions.
+// OpenSSL handles the engine owns (RAII), big-number conversions, and the
+// algorithms fetched once each. Private to the engine: nothing outside
+// src/hsm/engine/ includes it (or any OpenSSL header).
 #pragma once
 
+#include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
@@ -16,6 +19,8 @@ namespace hsmsim::hsm::engine::ossl {
 
 struct Free {
   void operator()(BIGNUM *b) const { BN_clear_free(b); }
+  void operator()(BIO *b) const { BIO_free(b); }
+  void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
   void operator()(BN_CTX *c) const { BN_CTX_free(c); }
   void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
   void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
@@ -33,6 +38,18 @@ struct Free {
 };
 template <typename T>
 using Ptr = std::unique_ptr<T, Free>;
+
+// Fetched on first use, kept until exit (fetched.cpp), shared by every
+// thread: null for a null or unknown name.
+const EVP_MD *md(const char *name);
+// From the default provider, else from OpenSSL's legacy provider (single
+// DES, RC4), loaded into a library context of the engine's own so the
+// process's default one stays as it is.
+const EVP_CIPHER *cipher(const char *name);
+EVP_MAC *mac(const char *name);
+EVP_KDF *kdf(const char *name);
+// The curve of that OpenSSL curve number; null for an unknown one.
+const EC_GROUP *group(int curve_nid);
 
 inline Ptr<BIGNUM> bn(std::span<const uint8_t> be) {
   return Ptr<BIGNUM>(BN_bin2bn(be.data(), static_cast<int>(be.size()), nullptr));

@@ -1,6 +1,8 @@
 // Public-key operations: signatures, RSA encryption, modular
 // exponentiation, key agreement and elliptic-curve point arithmetic.
+#include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/rsa.h>
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
@@ -10,6 +12,10 @@ namespace hsmsim::hsm::engine {
 
 using ossl::Ptr;
 
+static_assert(kPadPkcs1 == RSA_PKCS1_PADDING && kPadNone == RSA_NO_PADDING &&
+              kPadOaep == RSA_PKCS1_OAEP_PADDING && kPadPss == RSA_PKCS1_PSS_PADDING);
+static_assert(kSaltDigest == RSA_PSS_SALTLEN_DIGEST && kSaltAuto == RSA_PSS_SALTLEN_AUTO);
+
 namespace {
 
 bool asymmetric(const Key &k) { return k.pkey() != nullptr; }
@@ -18,8 +24,8 @@ bool asymmetric(const Key &k) { return k.pkey() != nullptr; }
 // take only the digest.
 bool set_padding(EVP_PKEY_CTX *ctx, const Key &k, const RsaPadding &p, bool signing) {
   if (k.kind() != Kind::Rsa) {
-    Ptr<EVP_MD> md(p.md && signing ? EVP_MD_fetch(nullptr, p.md, nullptr) : nullptr);
-    return !md || EVP_PKEY_CTX_set_signature_md(ctx, md.get()) == 1;
+    const EVP_MD *md = p.md && signing ? ossl::md(p.md) : nullptr;
+    return !md || EVP_PKEY_CTX_set_signature_md(ctx, md) == 1;
   }
   if (EVP_PKEY_CTX_set_rsa_padding(ctx, p.mode) != 1) return false;
   const char *mgf1 = p.mgf1_md ? p.mgf1_md : p.md;
@@ -38,8 +44,8 @@ bool set_padding(EVP_PKEY_CTX *ctx, const Key &k, const RsaPadding &p, bool sign
     return true;
   }
   if (signing && p.md) {
-    Ptr<EVP_MD> md(EVP_MD_fetch(nullptr, p.md, nullptr));
-    if (!md || EVP_PKEY_CTX_set_signature_md(ctx, md.get()) != 1) return false;
+    const EVP_MD *md = ossl::md(p.md);
+    if (!md || EVP_PKEY_CTX_set_signature_md(ctx, md) != 1) return false;
   }
   if (p.mode == RSA_PKCS1_PSS_PADDING) {
     if (mgf1 && EVP_PKEY_CTX_set_rsa_mgf1_md_name(ctx, mgf1, nullptr) != 1) return false;
@@ -132,6 +138,30 @@ uint32_t rsa_decrypt(const Key &k, const RsaPadding &p, In data, Bytes &out) {
   return p.mode == RSA_NO_PADDING ? code::kBadLength : code::kBadPkcsData;
 }
 
+uint32_t rsa_tls_premaster(const Key &k, In encrypted, unsigned client_version, Bytes &out) {
+  if (k.kind() != Kind::Rsa || !k.has_private()) return code::kKeyTypeInconsistent;
+  Ptr<EVP_PKEY_CTX> pc = ctx_of(k);
+  if (!pc || EVP_PKEY_decrypt_init(pc.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(pc.get(), RSA_PKCS1_WITH_TLS_PADDING) != 1)
+    return code::kError;
+  unsigned cv = client_version, nv = client_version;
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_uint(OSSL_ASYM_CIPHER_PARAM_TLS_CLIENT_VERSION, &cv),
+      OSSL_PARAM_construct_uint(OSSL_ASYM_CIPHER_PARAM_TLS_NEGOTIATED_VERSION, &nv),
+      OSSL_PARAM_construct_end()};
+  if (EVP_PKEY_CTX_set_params(pc.get(), params) != 1) return code::kError;
+  out.assign(encrypted.size(), 0);
+  size_t n = out.size();
+  if (EVP_PKEY_decrypt(pc.get(), out.data(), &n, encrypted.data(), encrypted.size()) != 1 ||
+      n != 48) {
+    explicit_bzero(out.data(), out.size());
+    out.clear();
+    return code::kError;
+  }
+  out.resize(n);
+  return code::kOk;
+}
+
 uint32_t modexp(In base, In exponent, In modulus, Bytes &out) {
   Ptr<BIGNUM> b = ossl::bn(base), e = ossl::bn(exponent), m = ossl::bn(modulus);
   Ptr<BIGNUM> r(BN_new());
@@ -141,6 +171,23 @@ uint32_t modexp(In base, In exponent, In modulus, Bytes &out) {
     return code::kBadLength;
   if (BN_mod_exp(r.get(), b.get(), e.get(), m.get(), ctx.get()) != 1) return code::kError;
   out = ossl::bytes(r.get(), static_cast<size_t>(BN_num_bytes(m.get())));
+  return code::kOk;
+}
+
+uint32_t modexp_crt(In base, In p, In q, In dp, In dq, In qinv, size_t width, Bytes &out) {
+  Ptr<BIGNUM> bq = ossl::bn(q), bdq = ossl::bn(dq), bp = ossl::bn(p), bdp = ossl::bn(dp),
+              bqinv = ossl::bn(qinv), b = ossl::bn(base);
+  Ptr<BIGNUM> m1(BN_new()), m2(BN_new()), t(BN_new());
+  Ptr<BN_CTX> ctx(BN_CTX_new());
+  const bool ok =
+      bq && bp && b && m1 && m2 && t && ctx && !BN_is_zero(bp.get()) && !BN_is_zero(bq.get()) &&
+      BN_mod_exp(m1.get(), b.get(), bdp.get(), bp.get(), ctx.get()) &&
+      BN_mod_exp(m2.get(), b.get(), bdq.get(), bq.get(), ctx.get()) &&
+      BN_mod_sub(t.get(), m1.get(), m2.get(), bp.get(), ctx.get()) &&
+      BN_mod_mul(t.get(), t.get(), bqinv.get(), bp.get(), ctx.get()) &&
+      BN_mul(t.get(), t.get(), bq.get(), ctx.get()) && BN_add(t.get(), t.get(), m2.get());
+  if (!ok) return code::kBadLength;
+  out = ossl::bytes(t.get(), width);
   return code::kOk;
 }
 
@@ -194,24 +241,24 @@ uint32_t derive(const Key &mine, const Key &peer, Bytes &secret) {
 namespace {
 
 struct Curve {
-  Ptr<EC_GROUP> g;
+  const EC_GROUP *g;
   Ptr<BN_CTX> bn{BN_CTX_new()};
-  explicit Curve(int nid) : g(EC_GROUP_new_by_curve_name(nid)) {}
+  explicit Curve(int nid) : g(ossl::group(nid)) {}
   bool ok() const { return g && bn; }
 
   Ptr<EC_POINT> point(In enc) const {
-    Ptr<EC_POINT> p(EC_POINT_new(g.get()));
-    size_t fb = (EC_GROUP_get_degree(g.get()) + 7) / 8;
+    Ptr<EC_POINT> p(EC_POINT_new(g));
+    size_t fb = (EC_GROUP_get_degree(g) + 7) / 8;
     if (!p || enc.size() != 1 + 2 * fb || enc[0] != 4 ||
-        EC_POINT_oct2point(g.get(), p.get(), enc.data(), enc.size(), bn.get()) != 1)
+        EC_POINT_oct2point(g, p.get(), enc.data(), enc.size(), bn.get()) != 1)
       return nullptr;
     return p;
   }
   uint32_t encode(const EC_POINT *p, Bytes &out) const {
-    if (EC_POINT_is_at_infinity(g.get(), p)) return code::kPointAtInfinity;
-    out.assign(1 + 2 * ((EC_GROUP_get_degree(g.get()) + 7) / 8), 0);
-    if (EC_POINT_point2oct(g.get(), p, POINT_CONVERSION_UNCOMPRESSED, out.data(), out.size(),
-                           bn.get()) != out.size())
+    if (EC_POINT_is_at_infinity(g, p)) return code::kPointAtInfinity;
+    out.assign(1 + 2 * ((EC_GROUP_get_degree(g) + 7) / 8), 0);
+    if (EC_POINT_point2oct(g, p, POINT_CONVERSION_UNCOMPRESSED, out.data(), out.size(), bn.get()) !=
+        out.size())
       return code::kError;
     return code::kOk;
   }
@@ -223,15 +270,15 @@ uint32_t ec_mul(int curve_nid, In scalar, In point, Bytes &out) {
   Curve c(curve_nid);
   if (!c.ok()) return code::kUnsupportedCurve;
   Ptr<BIGNUM> k = ossl::bn(scalar);
-  Ptr<EC_POINT> r(EC_POINT_new(c.g.get()));
+  Ptr<EC_POINT> r(EC_POINT_new(c.g));
   if (!k || !r) return code::kError;
   int ok = 0;
   if (point.empty()) {
-    ok = EC_POINT_mul(c.g.get(), r.get(), k.get(), nullptr, nullptr, c.bn.get());
+    ok = EC_POINT_mul(c.g, r.get(), k.get(), nullptr, nullptr, c.bn.get());
   } else {
     Ptr<EC_POINT> p = c.point(point);
     if (!p) return code::kBadPublicKey;
-    ok = EC_POINT_mul(c.g.get(), r.get(), nullptr, p.get(), k.get(), c.bn.get());
+    ok = EC_POINT_mul(c.g, r.get(), nullptr, p.get(), k.get(), c.bn.get());
   }
   if (ok != 1) return code::kError;
   return c.encode(r.get(), out);
@@ -243,12 +290,50 @@ uint32_t ec_add(int curve_nid, In a, In b, Bytes &out) {
   Ptr<EC_POINT> pa = c.point(a);
   Ptr<EC_POINT> pb = b.empty() ? nullptr : c.point(b);
   if (!pa || (!b.empty() && !pb)) return code::kBadPublicKey;
-  Ptr<EC_POINT> r(EC_POINT_new(c.g.get()));
+  Ptr<EC_POINT> r(EC_POINT_new(c.g));
   if (!r) return code::kError;
-  int ok = pb ? EC_POINT_add(c.g.get(), r.get(), pa.get(), pb.get(), c.bn.get())
-              : EC_POINT_dbl(c.g.get(), r.get(), pa.get(), c.bn.get());
+  int ok = pb ? EC_POINT_add(c.g, r.get(), pa.get(), pb.get(), c.bn.get())
+              : EC_POINT_dbl(c.g, r.get(), pa.get(), c.bn.get());
   if (ok != 1) return code::kError;
   return c.encode(r.get(), out);
+}
+
+Bytes ec_prime(int curve_nid) {
+  const EC_GROUP *g = ossl::group(curve_nid);
+  Ptr<BIGNUM> p(BN_new());
+  if (!g || !p || EC_GROUP_get_curve(g, p.get(), nullptr, nullptr, nullptr) != 1) return {};
+  return ossl::bytes(p.get());
+}
+
+size_t ec_field_bytes(int curve_nid) { return ec_prime(curve_nid).size(); }
+
+uint32_t ecdsa_sign_with_k(const Key &key, In k, In e, size_t width, Bytes &r_out, Bytes &s_out) {
+  if (key.kind() != Kind::Ec || !key.has_private()) return code::kKeyTypeInconsistent;
+  Curve c(key.curve());
+  if (!c.ok()) return code::kKeyTypeInconsistent;
+  BIGNUM *d_raw = nullptr;
+  if (EVP_PKEY_get_bn_param(key.pkey(), OSSL_PKEY_PARAM_PRIV_KEY, &d_raw) != 1)
+    return code::kKeyTypeInconsistent;
+  Ptr<BIGNUM> d(d_raw);
+  const BIGNUM *order = EC_GROUP_get0_order(c.g);
+  Ptr<BIGNUM> bk = ossl::bn(k), be = ossl::bn(e), r(BN_new()), s(BN_new()), t(BN_new());
+  Ptr<EC_POINT> kg(EC_POINT_new(c.g));
+  if (!bk || !be || !r || !s || !t || !kg) return code::kError;
+  // r = (kG).x: a k that is a multiple of n gives the point at infinity.
+  if (EC_POINT_mul(c.g, kg.get(), bk.get(), nullptr, nullptr, c.bn.get()) != 1) return code::kError;
+  if (EC_POINT_is_at_infinity(c.g, kg.get())) return code::kPointAtInfinity;
+  if (EC_POINT_get_affine_coordinates(c.g, kg.get(), r.get(), nullptr, c.bn.get()) != 1)
+    return code::kError;
+  if (BN_is_zero(bk.get()) || BN_cmp(bk.get(), order) >= 0) return code::kBadLength;
+  const bool ok = BN_nnmod(r.get(), r.get(), order, c.bn.get()) && !BN_is_zero(r.get()) &&
+                  BN_mod_mul(t.get(), r.get(), d.get(), order, c.bn.get()) &&
+                  BN_mod_add(t.get(), t.get(), be.get(), order, c.bn.get()) &&
+                  BN_mod_inverse(s.get(), bk.get(), order, c.bn.get()) &&
+                  BN_mod_mul(s.get(), s.get(), t.get(), order, c.bn.get()) && !BN_is_zero(s.get());
+  if (!ok) return code::kBadLength;
+  r_out = ossl::bytes(r.get(), width);
+  s_out = ossl::bytes(s.get(), width);
+  return code::kOk;
 }
 
 }  // namespace hsmsim::hsm::engine

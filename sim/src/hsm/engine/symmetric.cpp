@@ -12,9 +12,7 @@ namespace hsmsim::hsm::engine {
 using ossl::Ptr;
 
 namespace {
-Ptr<EVP_MD> fetch_md(const char *md) {
-  return Ptr<EVP_MD>(md ? EVP_MD_fetch(nullptr, md, nullptr) : nullptr);
-}
+const EVP_MD *fetch_md(const char *md) { return ossl::md(md); }
 char *param_text(const char *s) { return const_cast<char *>(s); }
 void *param_bytes(In b) { return const_cast<uint8_t *>(b.data()); }
 }  // namespace
@@ -27,9 +25,9 @@ uint32_t digest(const char *md, In data, Bytes &out) {
 }
 
 Digest::Digest(const char *md) {
-  Ptr<EVP_MD> m = fetch_md(md);
+  const EVP_MD *m = fetch_md(md);
   ctx_ = m ? EVP_MD_CTX_new() : nullptr;
-  if (ctx_ && EVP_DigestInit_ex2(ctx_, m.get(), nullptr) != 1) {
+  if (ctx_ && EVP_DigestInit_ex2(ctx_, m, nullptr) != 1) {
     EVP_MD_CTX_free(ctx_);
     ctx_ = nullptr;
   }
@@ -58,8 +56,8 @@ uint32_t Digest::finish(Bytes &out) {
 
 namespace {
 uint32_t mac(const char *alg, OSSL_PARAM *params, In key, In data, Bytes &out) {
-  Ptr<EVP_MAC> m(EVP_MAC_fetch(nullptr, alg, nullptr));
-  Ptr<EVP_MAC_CTX> ctx(m ? EVP_MAC_CTX_new(m.get()) : nullptr);
+  EVP_MAC *m = ossl::mac(alg);
+  Ptr<EVP_MAC_CTX> ctx(m ? EVP_MAC_CTX_new(m) : nullptr);
   if (!ctx) return code::kUnsupportedOpcode;
   if (EVP_MAC_init(ctx.get(), key.data(), key.size(), params) != 1) return code::kBadLength;
   size_t n = 0;
@@ -107,29 +105,27 @@ const char *aes_name(size_t key_len, const char *mode) {
 }
 
 namespace {
-Ptr<EVP_CIPHER> fetch_cipher(const char *name) {
-  return Ptr<EVP_CIPHER>(name ? EVP_CIPHER_fetch(nullptr, name, nullptr) : nullptr);
-}
+const EVP_CIPHER *fetch_cipher(const char *name) { return ossl::cipher(name); }
 bool is_wrap(const EVP_CIPHER *c) { return EVP_CIPHER_get_mode(c) == EVP_CIPH_WRAP_MODE; }
 }  // namespace
 
 uint32_t cipher(const char *name, In key, In iv, bool encrypt, bool pad, In data, Bytes &out) {
-  Ptr<EVP_CIPHER> c = fetch_cipher(name);
+  const EVP_CIPHER *c = fetch_cipher(name);
   if (!c) return code::kUnsupportedOpcode;
-  size_t iv_len = static_cast<size_t>(EVP_CIPHER_get_iv_length(c.get()));
-  bool wrap = is_wrap(c.get());
+  size_t iv_len = static_cast<size_t>(EVP_CIPHER_get_iv_length(c));
+  bool wrap = is_wrap(c);
   // A key wrap takes its IV when given, its default without one.
-  if (static_cast<size_t>(EVP_CIPHER_get_key_length(c.get())) != key.size() ||
+  if (static_cast<size_t>(EVP_CIPHER_get_key_length(c)) != key.size() ||
       (iv.size() != iv_len && !(wrap && iv.empty())))
     return code::kBadLength;
-  size_t block = static_cast<size_t>(EVP_CIPHER_get_block_size(c.get()));
+  size_t block = static_cast<size_t>(EVP_CIPHER_get_block_size(c));
   if (!wrap && block > 1 && !pad && data.size() % block != 0) return code::kBadLength;
   if (!wrap && block > 1 && pad && !encrypt && (data.empty() || data.size() % block != 0))
     return code::kBadLength;
   Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) return code::kError;
   EVP_CIPHER_CTX_set_flags(ctx.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
-  if (EVP_CipherInit_ex2(ctx.get(), c.get(), key.data(), iv.empty() ? nullptr : iv.data(),
+  if (EVP_CipherInit_ex2(ctx.get(), c, key.data(), iv.empty() ? nullptr : iv.data(),
                          encrypt ? 1 : 0, nullptr) != 1)
     return code::kBadLength;
   if (!wrap) EVP_CIPHER_CTX_set_padding(ctx.get(), pad ? 1 : 0);
@@ -143,20 +139,38 @@ uint32_t cipher(const char *name, In key, In iv, bool encrypt, bool pad, In data
   return code::kOk;
 }
 
+RunningCipher::RunningCipher(const char *name, In key, bool encrypt) {
+  const EVP_CIPHER *c = fetch_cipher(name);
+  ctx_ = c ? EVP_CIPHER_CTX_new() : nullptr;
+  if (ctx_ && EVP_CipherInit_ex2(ctx_, c, key.data(), nullptr, encrypt ? 1 : 0, nullptr) != 1) {
+    EVP_CIPHER_CTX_free(ctx_);
+    ctx_ = nullptr;
+  }
+}
+RunningCipher::~RunningCipher() { EVP_CIPHER_CTX_free(ctx_); }
+bool RunningCipher::update(In in, Bytes &out) {
+  int n = 0;
+  out.resize(in.size());
+  if (in.empty()) return true;
+  return ctx_ &&
+         EVP_CipherUpdate(ctx_, out.data(), &n, in.data(), static_cast<int>(in.size())) == 1 &&
+         static_cast<size_t>(n) == in.size();
+}
+
 namespace {
 Ptr<EVP_CIPHER_CTX> gcm_ctx(const char *name, In key, In iv, bool encrypt, uint32_t &err) {
-  Ptr<EVP_CIPHER> c = fetch_cipher(name);
+  const EVP_CIPHER *c = fetch_cipher(name);
   err = code::kUnsupportedOpcode;
-  if (!c || EVP_CIPHER_get_mode(c.get()) != EVP_CIPH_GCM_MODE) return nullptr;
+  if (!c || EVP_CIPHER_get_mode(c) != EVP_CIPH_GCM_MODE) return nullptr;
   err = code::kBadGcmKeyLength;
-  if (static_cast<size_t>(EVP_CIPHER_get_key_length(c.get())) != key.size()) return nullptr;
+  if (static_cast<size_t>(EVP_CIPHER_get_key_length(c)) != key.size()) return nullptr;
   err = code::kBadLength;
   if (iv.empty()) return nullptr;
   Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
   size_t iv_len = iv.size();
   OSSL_PARAM params[] = {OSSL_PARAM_construct_size_t(OSSL_CIPHER_PARAM_AEAD_IVLEN, &iv_len),
                          OSSL_PARAM_construct_end()};
-  if (!ctx || EVP_CipherInit_ex2(ctx.get(), c.get(), nullptr, nullptr, encrypt, nullptr) != 1 ||
+  if (!ctx || EVP_CipherInit_ex2(ctx.get(), c, nullptr, nullptr, encrypt, nullptr) != 1 ||
       EVP_CIPHER_CTX_set_params(ctx.get(), params) != 1 ||
       EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), iv.data(), encrypt, nullptr) != 1)
     return nullptr;
@@ -218,8 +232,8 @@ uint32_t kbkdf_counter_hmac(const char *md, In key, In label, In context, size_t
                             Bytes &out) {
   if (!fetch_md(md)) return code::kUnsupportedOpcode;
   if (key.empty() || out_len == 0) return code::kBadLength;
-  Ptr<EVP_KDF> kdf(EVP_KDF_fetch(nullptr, "KBKDF", nullptr));
-  Ptr<EVP_KDF_CTX> ctx(kdf ? EVP_KDF_CTX_new(kdf.get()) : nullptr);
+  EVP_KDF *kdf = ossl::kdf("KBKDF");
+  Ptr<EVP_KDF_CTX> ctx(kdf ? EVP_KDF_CTX_new(kdf) : nullptr);
   if (!ctx) return code::kUnsupportedOpcode;
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_MODE, param_text("COUNTER"), 0),
@@ -231,6 +245,52 @@ uint32_t kbkdf_counter_hmac(const char *md, In key, In label, In context, size_t
       OSSL_PARAM_construct_end()};
   out.assign(out_len, 0);
   if (EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1) {
+    out.clear();
+    return code::kError;
+  }
+  return code::kOk;
+}
+
+uint32_t pkcs12_kdf(const char *md, In password, In salt, uint64_t iterations, int id, size_t len,
+                    Bytes &out) {
+  EVP_KDF *kdf = ossl::kdf("PKCS12KDF");
+  Ptr<EVP_KDF_CTX> ctx(kdf ? EVP_KDF_CTX_new(kdf) : nullptr);
+  if (!ctx || !fetch_md(md)) return code::kUnsupportedOpcode;
+  uint8_t empty = 0;  // OpenSSL takes no null for an empty string
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD,
+                                        password.empty() ? &empty : param_bytes(password),
+                                        password.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT,
+                                        salt.empty() ? &empty : param_bytes(salt), salt.size()),
+      OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_ITER, &iterations),
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, param_text(md), 0),
+      OSSL_PARAM_construct_int(OSSL_KDF_PARAM_PKCS12_ID, &id),
+      OSSL_PARAM_construct_end()};
+  out.assign(len, 0);
+  if (EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1) {
+    explicit_bzero(out.data(), out.size());
+    out.clear();
+    return code::kError;
+  }
+  return code::kOk;
+}
+
+uint32_t tls1_prf(const char *md, In secret, In seed, size_t len, Bytes &out) {
+  // EVP_KDF_fetch(NULL, "TLS1-PRF", NULL), once (ossl::kdf).
+  EVP_KDF *kdf = ossl::kdf("TLS1-PRF");
+  Ptr<EVP_KDF_CTX> ctx(kdf ? EVP_KDF_CTX_new(kdf) : nullptr);
+  if (!ctx || !fetch_md(md)) return code::kUnsupportedOpcode;
+  uint8_t empty = 0;
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, param_text(md), 0),
+      OSSL_PARAM_construct_octet_string(
+          OSSL_KDF_PARAM_SECRET, secret.empty() ? &empty : param_bytes(secret), secret.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SEED, param_bytes(seed), seed.size()),
+      OSSL_PARAM_construct_end()};
+  out.assign(len, 0);
+  if (len == 0 || EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1) {
+    explicit_bzero(out.data(), out.size());
     out.clear();
     return code::kError;
   }

@@ -1,8 +1,11 @@
 #include "hsm/engine/values.h"
 
+#include <openssl/bio.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include "hsm/codes.h"
 #include "hsm/engine/ossl.h"
@@ -41,7 +44,6 @@ uint32_t adopt(EVP_PKEY *k, bool check, Key &out) {
   return code::kOk;
 }
 
-Ptr<EC_GROUP> group_of(int nid) { return Ptr<EC_GROUP>(EC_GROUP_new_by_curve_name(nid)); }
 size_t field_bytes(const EC_GROUP *g) { return (EC_GROUP_get_degree(g) + 7) / 8; }
 size_t order_bytes(const EC_GROUP *g) { return (EC_GROUP_order_bits(g) + 7) / 8; }
 
@@ -114,16 +116,15 @@ Bytes rsa_exponent(const Key &k) {
 // ---- EC ----
 
 uint32_t ec_private_from_scalar(int curve_nid, std::span<const uint8_t> scalar, Key &out) {
-  Ptr<EC_GROUP> g = group_of(curve_nid);
-  if (!g || scalar.empty() || scalar.size() > order_bytes(g.get())) return kBad;
+  const EC_GROUP *g = ossl::group(curve_nid);
+  if (!g || scalar.empty() || scalar.size() > order_bytes(g)) return kBad;
   Ptr<BIGNUM> k = ossl::bn(scalar);
-  if (!k || BN_is_zero(k.get()) || BN_cmp(k.get(), EC_GROUP_get0_order(g.get())) >= 0) return kBad;
-  Ptr<EC_POINT> pub(EC_POINT_new(g.get()));
-  if (!pub || EC_POINT_mul(g.get(), pub.get(), k.get(), nullptr, nullptr, nullptr) != 1)
-    return kBad;
-  Bytes point(1 + 2 * field_bytes(g.get()));
-  if (EC_POINT_point2oct(g.get(), pub.get(), POINT_CONVERSION_UNCOMPRESSED, point.data(),
-                         point.size(), nullptr) != point.size())
+  if (!k || BN_is_zero(k.get()) || BN_cmp(k.get(), EC_GROUP_get0_order(g)) >= 0) return kBad;
+  Ptr<EC_POINT> pub(EC_POINT_new(g));
+  if (!pub || EC_POINT_mul(g, pub.get(), k.get(), nullptr, nullptr, nullptr) != 1) return kBad;
+  Bytes point(1 + 2 * field_bytes(g));
+  if (EC_POINT_point2oct(g, pub.get(), POINT_CONVERSION_UNCOMPRESSED, point.data(), point.size(),
+                         nullptr) != point.size())
     return kBad;
   ossl::Params params;
   params.text(OSSL_PKEY_PARAM_GROUP_NAME, OBJ_nid2sn(curve_nid))
@@ -133,26 +134,19 @@ uint32_t ec_private_from_scalar(int curve_nid, std::span<const uint8_t> scalar, 
 }
 
 uint32_t ec_public_from_point(int curve_nid, std::span<const uint8_t> point, Key &out) {
-  Ptr<EC_GROUP> g = group_of(curve_nid);
-  if (!g || point.size() != 1 + 2 * field_bytes(g.get()) || point[0] != 4) return kBad;
+  const EC_GROUP *g = ossl::group(curve_nid);
+  if (!g || point.size() != 1 + 2 * field_bytes(g) || point[0] != 4) return kBad;
   ossl::Params params;
   params.text(OSSL_PKEY_PARAM_GROUP_NAME, OBJ_nid2sn(curve_nid))
       .octets(OSSL_PKEY_PARAM_PUB_KEY, point);
   return adopt(params.build("EC", EVP_PKEY_PUBLIC_KEY), false, out);
 }
 
-int ec_curve(const Key &k) {
-  char name[80];
-  if (k.kind() != Kind::Ec || EVP_PKEY_get_utf8_string_param(k.pkey(), OSSL_PKEY_PARAM_GROUP_NAME,
-                                                             name, sizeof name, nullptr) != 1)
-    return 0;
-  int nid = OBJ_sn2nid(name);
-  return nid != NID_undef ? nid : EC_curve_nist2nid(name);
-}
+int ec_curve(const Key &k) { return k.kind() == Kind::Ec ? k.curve() : 0; }
 
 Bytes ec_private_scalar(const Key &k) {
-  Ptr<EC_GROUP> g = group_of(ec_curve(k));
-  return g ? bn_param(k, OSSL_PKEY_PARAM_PRIV_KEY, order_bytes(g.get())) : Bytes{};
+  const EC_GROUP *g = ossl::group(ec_curve(k));
+  return g ? bn_param(k, OSSL_PKEY_PARAM_PRIV_KEY, order_bytes(g)) : Bytes{};
 }
 
 Bytes ec_public_point(const Key &k) {
@@ -219,6 +213,55 @@ Bytes dsa_public_value(const Key &k) {
 }
 
 // ---- any kind ----
+
+Key public_key_from_pem(std::span<const uint8_t> pem) {
+  Ptr<BIO> in(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  return Key::adopt(in ? PEM_read_bio_PUBKEY(in.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+Bytes public_key_pem(const Key &k) {
+  Ptr<BIO> out(BIO_new(BIO_s_mem()));
+  if (!out || !k.pkey() || PEM_write_bio_PUBKEY(out.get(), k.pkey()) != 1) return {};
+  char *data = nullptr;
+  const long n = BIO_get_mem_data(out.get(), &data);
+  return n > 0 ? Bytes(data, data + n) : Bytes{};
+}
+
+namespace {
+
+// The DER SubjectPublicKeyInfo of the public key of algorithm `alg` that
+// `params` describe; false when a part is missing or OpenSSL refuses it.
+bool spki(ossl::Params &params, bool parts_ok, const char *alg, Bytes &out) {
+  if (!parts_ok) return false;
+  Ptr<EVP_PKEY> key(params.build(alg, EVP_PKEY_PUBLIC_KEY));
+  int n = key ? i2d_PUBKEY(key.get(), nullptr) : 0;
+  if (n <= 0) return false;
+  out.assign(static_cast<size_t>(n), 0);
+  unsigned char *p = out.data();
+  return i2d_PUBKEY(key.get(), &p) == n;
+}
+
+}  // namespace
+
+bool rsa_public_der(std::span<const uint8_t> modulus, std::span<const uint8_t> exponent,
+                    Bytes &out) {
+  ossl::Params p;
+  p.number(OSSL_PKEY_PARAM_RSA_N, modulus).number(OSSL_PKEY_PARAM_RSA_E, exponent);
+  return spki(p, !modulus.empty() && !exponent.empty(), "RSA", out);
+}
+
+bool ec_public_der(int curve_nid, std::span<const uint8_t> point, Bytes &out) {
+  const char *group = curve_nid > 0 ? OBJ_nid2sn(curve_nid) : nullptr;
+  ossl::Params p;
+  p.text(OSSL_PKEY_PARAM_GROUP_NAME, group).octets(OSSL_PKEY_PARAM_PUB_KEY, point);
+  return spki(p, group && !point.empty(), "EC", out);
+}
+
+bool dsa_public_der(const DsaDomain &d, std::span<const uint8_t> y, Bytes &out) {
+  ossl::Params p = dsa_params(d);
+  p.number(OSSL_PKEY_PARAM_PUB_KEY, y);
+  return spki(p, !d.p.empty() && !d.q.empty() && !d.g.empty() && !y.empty(), "DSA", out);
+}
 
 Bytes private_value(const Key &k) {
   switch (k.kind()) {

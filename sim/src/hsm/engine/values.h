@@ -32,7 +32,7 @@ uint32_t ec_private_from_scalar(int curve_nid, std::span<const uint8_t> scalar, 
 uint32_t ec_public_from_point(int curve_nid, std::span<const uint8_t> point, Key &out);
 Bytes ec_private_scalar(const Key &);
 Bytes ec_public_point(const Key &);
-int ec_curve(const Key &);  // 0 when not an EC key
+int ec_curve(const Key &);  // 0 when not an EC key (Key::curve)
 
 // ---- DSA ----
 // Domain parameters p, q, g (the object's prime, subprime and base).
@@ -47,6 +47,20 @@ Bytes dsa_private_value(const Key &);
 Bytes dsa_public_value(const Key &);
 
 // ---- any kind ----
+
+// A public key in a PEM "PUBLIC KEY" block, both ways: an empty Key for
+// bytes that hold none (or a key neither RSA, DSA nor EC); empty bytes when
+// the key cannot be written.
+Key public_key_from_pem(std::span<const uint8_t> pem);
+Bytes public_key_pem(const Key &);
+
+// The DER SubjectPublicKeyInfo of a public key from its parts as a key
+// object keeps them (an EC curve by OpenSSL curve number, any point form
+// OpenSSL reads); false when a part is empty or OpenSSL refuses them.
+bool rsa_public_der(std::span<const uint8_t> modulus, std::span<const uint8_t> exponent,
+                    Bytes &out);
+bool ec_public_der(int curve_nid, std::span<const uint8_t> point, Bytes &out);
+bool dsa_public_der(const DsaDomain &, std::span<const uint8_t> y, Bytes &out);
 // What a key object keeps: its value (the secret bytes or the private value
 // above; empty for a public key) and its public data (EC point or DSA y;
 // empty for secret and RSA keys, whose public parts are attributes).

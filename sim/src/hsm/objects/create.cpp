@@ -1,13 +1,12 @@
 #include "hsm/objects/create.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <string.h>
 
 #include <algorithm>
 #include <array>
 
-#include "hsm/objects/cipher.h"
+#include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/objects/codes.h"
 #include "hsm/state/hsm_state.h"
 
@@ -113,8 +112,7 @@ uint32_t apply_secret(const ParsedTemplate &t, Material &m, Object &o) {
     if (!len) return rc::kTemplateInconsistent;
     if (!secret_size_ok(o.key_type(), *len)) return rc::kKeySizeRange;
     m.key.resize(*len);
-    if (RAND_bytes(m.key.data(), static_cast<int>(m.key.size())) != 1)
-      return rc::kTemplateInconsistent;
+    if (!engine::random_bytes(m.key)) return rc::kTemplateInconsistent;
   } else if (len && *len != m.key.size()) {
     return rc::kTemplateInconsistent;
   }
@@ -157,13 +155,10 @@ std::vector<uint8_t> key_check_value(uint8_t type, std::span<const uint8_t> key)
     block = 8;
   }
   if (!name) return {};
-  CipherCtx ctx = keyed_cipher(name, key, true);
-  if (!ctx) return {};
-  EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-  std::array<uint8_t, 16> zero{}, out{};
-  int n = 0;
-  if (EVP_EncryptUpdate(ctx.get(), out.data(), &n, zero.data(), static_cast<int>(block)) != 1 ||
-      n < 3)
+  const std::array<uint8_t, 16> zero{};
+  std::vector<uint8_t> out;
+  if (engine::cipher(name, key, {}, true, false, std::span(zero).first(block), out) != 0 ||
+      out.size() < 3)
     return {};
   return {out.begin(), out.begin() + 3};
 }

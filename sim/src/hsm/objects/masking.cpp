@@ -1,9 +1,8 @@
 #include "hsm/objects/masking.h"
 
-#include <openssl/evp.h>
 #include <string.h>
 
-#include "hsm/objects/cipher.h"
+#include "hsm/engine/crypto.h"
 #include "hsm/objects/codes.h"
 #include "wire/be_codec.h"
 
@@ -34,16 +33,7 @@ struct Wiped {
 bool wrap_pad(bool encrypt, std::span<const uint8_t> key, std::span<const uint8_t> in,
               std::vector<uint8_t> &out) {
   if (key.size() != 32 || in.empty() || in.size() > (1u << 24)) return false;
-  CipherCtx ctx = keyed_cipher("AES-256-WRAP-PAD", key, encrypt);
-  if (!ctx) return false;
-  out.assign(in.size() + 16, 0);
-  int n = 0, fin = 0;
-  if (EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1 ||
-      n < 0)
-    return false;
-  if (EVP_CipherFinal_ex(ctx.get(), out.data() + n, &fin) != 1) return false;
-  out.resize(static_cast<size_t>(n) + static_cast<size_t>(fin));
-  return true;
+  return engine::cipher("AES-256-WRAP-PAD", key, {}, encrypt, false, in, out) == 0;
 }
 
 void serialise(const Object &o, bool user_info, std::vector<uint8_t> &out) {

@@ -5,6 +5,12 @@
 
 namespace hsmsim::hsm::obj {
 
+uint32_t Object::key_material(engine::Key &out) const {
+  if (!material_made) return engine::key_of(*this, out);  // not stored (yet)
+  out = material;
+  return material_code;
+}
+
 Kind kind_of(uint32_t type) {
   if (type == attr::kVendorDefined) return Kind::Number;
   const AttrInfo *info = attr_info(type);

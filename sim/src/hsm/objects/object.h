@@ -1,5 +1,5 @@
 // One key object of the HSM: where it lives, who may use it, its attributes
-// in the kept form and its key material.
+// in the kept form, its key material and the engine's key made from it.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "hsm/engine/key.h"
 #include "hsm/objects/attributes.h"
 #include "hsm/state/secret.h"
 
@@ -28,6 +29,15 @@ struct Object {
   Secret key;  // secret value, or the private key; opaque to the store
   std::vector<uint8_t>
       public_data;  // EC point or DSA public value of the key pair; empty when none
+  // The key the engine computes with, made from the above (engine::key_of)
+  // once: when the store takes the object (ObjectStore::add), unless the
+  // operation that made the key handed it over. None of it changes once
+  // stored (key attributes are read-only). A request takes a copy, which
+  // shares the OpenSSL key: it stays alive while the request computes with
+  // it, also when the object is destroyed meanwhile.
+  engine::Key material;
+  uint32_t material_code = 0;  // 0, or why there is none (RET_KEY_TYPE_INCONSISTENT)
+  bool material_made = false;
 
   const std::vector<uint8_t> *get(uint32_t type) const {
     auto it = attrs.find(type);
@@ -40,6 +50,15 @@ struct Object {
   }
   bool flag(uint32_t type) const { return number(type).value_or(0) != 0; }
   bool token() const { return flag(attr::kToken); }
+  // The engine's key for a request: 0 and the key, or material_code.
+  uint32_t key_material(engine::Key &out) const;
+  // Hands over the key of the operation that made the object: it must be
+  // the key engine::key_of would make of the object.
+  void set_material(engine::Key k) {
+    material = std::move(k);
+    material_code = 0;
+    material_made = true;
+  }
   uint8_t key_class() const { return static_cast<uint8_t>(number(attr::kClass).value_or(0xFF)); }
   uint8_t key_type() const { return static_cast<uint8_t>(number(attr::kKeyType).value_or(0xFF)); }
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "hsm/state/random.h"
+#include "hsm/engine/secure.h"
 
 namespace hsmsim::hsm::obj {
 
@@ -10,7 +10,7 @@ namespace {
 
 std::vector<uint8_t> random_key(size_t n) {
   std::vector<uint8_t> k(n);
-  fill_random(k);
+  engine::fill_random(k);
   return k;
 }
 
@@ -63,6 +63,10 @@ uint64_t ObjectStore::add(Object o, uint64_t at) {
     if (!h) return 0;
   }
   o.handle = h;
+  if (!o.material_made) {
+    o.material_code = engine::key_of(o, o.material);
+    o.material_made = true;
+  }
   objects_.emplace(h, std::move(o));
   return h;
 }

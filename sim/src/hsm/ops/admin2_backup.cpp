@@ -4,19 +4,18 @@
 // (the HSM scope: partition 0's), or takes such blobs back. Every blob given
 // or taken extends the run's SHA-256 chain; the integrity value is the HMAC
 // of the chain under the key backup key. Verdicts are the request status.
-#include <openssl/crypto.h>
 
 #include <algorithm>
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/objects/masking.h"
 #include "hsm/objects/store.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/admin2_backup_blob.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -34,7 +33,7 @@ std::span<const uint8_t> kbk_of(HsmState &st, uint8_t partition) {
   std::vector<uint8_t> &k = st.admin2.kbk[partition];
   if (k.empty()) {
     k.resize(kKbkLen);
-    fill_random(k);
+    engine::fill_random(k);
   }
   return k;
 }
@@ -209,8 +208,7 @@ void end(HsmState &st, Call &c) {
     st.admin2.backup_runs.erase(sc.run_key);
     return;
   }
-  const bool failed = !icv.empty() && (icv.size() != mine.size() ||
-                                       CRYPTO_memcmp(icv.data(), mine.data(), mine.size()) != 0);
+  const bool failed = !icv.empty() && !engine::equal_ct(icv, mine);
   if (failed && !hsm) zeroise_restored(st, *sc.p, *run);
   st.admin2.backup_runs.erase(sc.run_key);
   if (failed) {

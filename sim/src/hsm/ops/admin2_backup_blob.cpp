@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "hsm/engine/crypto.h"
-#include "hsm/state/random.h"
+#include "hsm/engine/secure.h"
 #include "wire/be_codec.h"
 
 namespace hsmsim::hsm::backup {
@@ -47,7 +47,7 @@ std::vector<uint8_t> seal(std::span<const uint8_t> kbk, Kind k, std::span<const 
   if (kbk.size() != 32) return {};
   std::vector<uint8_t> out = head(k);
   uint8_t nonce[kNonceLen];
-  fill_random(nonce);
+  engine::fill_random(nonce);
   engine::Bytes ct, tag;
   if (engine::gcm_encrypt("AES-256-GCM", kbk, nonce, out, plain, kTagLen, ct, tag) != 0) return {};
   out.insert(out.end(), nonce, nonce + kNonceLen);

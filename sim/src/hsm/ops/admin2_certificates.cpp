@@ -7,10 +7,10 @@
 #include <cstdio>
 
 #include "hsm/codes.h"
+#include "hsm/engine/secure.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
 #include "hsm/ops/table.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -32,7 +32,7 @@ Session *session_of(HsmState &st, Call &c) {
 
 std::vector<uint8_t> random_bytes(size_t n) {
   std::vector<uint8_t> v(n);
-  fill_random(v);
+  engine::fill_random(v);
   return v;
 }
 

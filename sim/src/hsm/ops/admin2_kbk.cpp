@@ -9,11 +9,11 @@
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -25,7 +25,7 @@ constexpr const char *kWrap = "id-aes256-wrap";
 std::vector<uint8_t> &lazy_key(std::vector<uint8_t> &k) {
   if (k.empty()) {
     k.resize(kKbkLen);
-    fill_random(k);
+    engine::fill_random(k);
   }
   return k;
 }
@@ -65,8 +65,8 @@ void wrap_kbk(HsmState &st, Call &c) {
   std::vector<std::vector<uint8_t>> plain;
   if (mech == 0) {
     std::vector<uint8_t> s1(kKbkLen), s2(kKbkLen), s3(kKbkLen);
-    fill_random(s1);
-    fill_random(s2);
+    engine::fill_random(s1);
+    engine::fill_random(s2);
     for (size_t i = 0; i < kKbkLen; ++i) s3[i] = kbk[i] ^ s1[i] ^ s2[i];
     plain = {s1, s2, s3};
   } else {

@@ -4,17 +4,14 @@
 // (the answer: a 32-byte nonce and the HSM's public key as PEM), an RSA key
 // a random secret encrypted to it without padding (the answer's nonce). The
 // master key both sides derive is kept per partition for the test hook.
-#include <openssl/bio.h>
-#include <openssl/objects.h>
-#include <openssl/pem.h>
-
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
 #include "hsm/engine/generate.h"
+#include "hsm/engine/secure.h"
+#include "hsm/engine/values.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -26,36 +23,6 @@ constexpr uint32_t kRsaMinBits = 1024, kRsaMaxBits = 8192;
 constexpr uint8_t kEcdh = 0, kRsa = 1;
 constexpr const char *kKekLabel = "key encryption key";
 constexpr const char *kPekLabel = "password encryption key";
-
-struct Bio {
-  BIO *b;
-  explicit Bio(BIO *x) : b(x) {}
-  ~Bio() { BIO_free(b); }
-  Bio(const Bio &) = delete;
-  Bio &operator=(const Bio &) = delete;
-};
-
-engine::Key read_pubkey(std::span<const uint8_t> pem) {
-  Bio in(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-  return engine::Key::adopt(in.b ? PEM_read_bio_PUBKEY(in.b, nullptr, nullptr, nullptr) : nullptr);
-}
-
-std::vector<uint8_t> pubkey_pem(const engine::Key &k) {
-  Bio out(BIO_new(BIO_s_mem()));
-  if (!out.b || PEM_write_bio_PUBKEY(out.b, k.pkey()) != 1) return {};
-  char *data = nullptr;
-  const long n = BIO_get_mem_data(out.b, &data);
-  return n > 0 ? std::vector<uint8_t>(data, data + n) : std::vector<uint8_t>{};
-}
-
-// OpenSSL's number of the curve of an EC key; 0 for explicit parameters.
-int curve_of(const engine::Key &k) {
-  char name[64] = {};
-  size_t len = 0;
-  if (EVP_PKEY_get_group_name(k.pkey(), name, sizeof name, &len) != 1) return 0;
-  const int nid = OBJ_sn2nid(name);
-  return nid != NID_undef ? nid : OBJ_txt2nid(name);
-}
 
 // SHA-512(0^4 || premaster || label || host nonce || target nonce || serial).
 std::vector<uint8_t> master_key(std::span<const uint8_t> premaster, const std::string &label,
@@ -84,15 +51,15 @@ struct Agreement {
 Agreement ecdh(const engine::Key &host) {
   Agreement a;
   engine::Key mine;
-  const int nid = curve_of(host);
+  const int nid = engine::ec_curve(host);
   if (nid == 0 || engine::generate_ec(nid, mine) != code::kOk ||
       engine::derive(mine, host, a.premaster) != code::kOk) {
     a.refusal = code::kKeyTypeInconsistent;
     return a;
   }
   a.nonce.resize(kNonceLen);
-  fill_random(a.nonce);
-  a.hsm_key = pubkey_pem(mine);
+  engine::fill_random(a.nonce);
+  a.hsm_key = engine::public_key_pem(mine);
   if (a.hsm_key.empty()) a.refusal = code::kError;
   return a;
 }
@@ -105,10 +72,10 @@ Agreement rsa(const engine::Key &host) {
     return a;
   }
   a.premaster.resize((bits + 7) / 8);
-  fill_random(a.premaster);
+  engine::fill_random(a.premaster);
   a.premaster[0] = 0;  // below the modulus
   engine::RsaPadding none;
-  none.mode = RSA_NO_PADDING;
+  none.mode = engine::kPadNone;
   if (engine::rsa_encrypt(host, none, a.premaster, a.nonce) != code::kOk)
     a.refusal = code::kKeyTypeInconsistent;
   return a;
@@ -124,7 +91,7 @@ void establish(HsmState &st, Call &c, bool password_key) {
   if (!r.ok() || size <= kNonceLen || size - kNonceLen > kHostKeyMax ||
       r.remaining() != size - kNonceLen)
     return c.fail(code::kInvalidInput);
-  engine::Key host = read_pubkey(r.bytes(size - kNonceLen));
+  engine::Key host = engine::public_key_from_pem(r.bytes(size - kNonceLen));
   if (host.empty()) return c.fail(code::kInvalidInput);
   uint8_t method = 0;
   if (host.kind() == engine::Kind::Ec && !password_key)
@@ -134,8 +101,12 @@ void establish(HsmState &st, Call &c, bool password_key) {
   else
     return c.fail(code::kKeyTypeInconsistent);
 
-  Agreement a = method == kEcdh ? ecdh(host) : rsa(host);
+  // Making the HSM's key and agreeing (or encrypting) run without the state
+  // lock; the session is looked up again afterwards.
+  Agreement a = c.unlocked([&] { return method == kEcdh ? ecdh(host) : rsa(host); });
   if (a.refusal) return c.fail(a.refusal);
+  s = st.sessions.find(c.req.session_handle);
+  if (!s) return c.fail(code::kInvalidSession);
   // The answer counts nonce and key together; both must fit their segments.
   const uint32_t answer_len = static_cast<uint32_t>(a.nonce.size() + a.hsm_key.size());
   std::vector<uint8_t> rec;

@@ -5,11 +5,11 @@
 #include <algorithm>
 
 #include "hsm/codes.h"
+#include "hsm/engine/secure.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/admin2_common.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -136,7 +136,7 @@ void get_token(HsmState &st, Call &c) {
   if (p.tokens.size() >= kTokensPerPartition) return c.fail(code::kInvalidInput);
   t.id = p.next_id++;
   t.node = part->node_id;
-  fill_random(t.rand);
+  engine::fill_random(t.rand);
   t.c_time = static_cast<uint64_t>(p.c_timeout);
   p.tokens.push_back(t);
   std::vector<uint8_t> out;

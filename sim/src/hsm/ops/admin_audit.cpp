@@ -4,7 +4,6 @@
 // leave the log and extend its SHA-256 chain), asks for the HSM's
 // signature over the chain, and finalises the log (waiting entries and
 // chain dropped).
-#include <openssl/evp.h>
 #include <time.h>
 
 #include "hsm/codes.h"
@@ -44,8 +43,9 @@ uint64_t now_ns() {
 void extend_chain(AuditLog &log, std::span<const uint8_t> entry) {
   std::vector<uint8_t> data(log.chain.begin(), log.chain.end());
   data.insert(data.end(), entry.begin(), entry.end());
-  size_t len = 0;
-  EVP_Q_digest(nullptr, "SHA256", nullptr, data.data(), data.size(), log.chain.data(), &len);
+  engine::Bytes next;
+  if (engine::digest("SHA256", data, next) == 0 && next.size() == log.chain.size())
+    std::copy(next.begin(), next.end(), log.chain.begin());
 }
 
 void audit_details(HsmState &st, Call &c) {
@@ -92,11 +92,9 @@ void audit_sign(HsmState &st, Call &c) {
   for (uint8_t block = 0; sign.size() < kSignSize; ++block) {
     std::vector<uint8_t> in{block, s->partition};
     in.insert(in.end(), log.chain.begin(), log.chain.end());
-    uint8_t mac[32];
-    size_t len = 0;
-    EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), in.data(),
-              in.size(), mac, sizeof mac, &len);
-    sign.insert(sign.end(), mac, mac + len);
+    engine::Bytes mac;
+    engine::hmac("SHA256", key, in, mac);
+    sign.insert(sign.end(), mac.begin(), mac.end());
   }
   auto rec = std_response(code::kOk);
   rec.insert(rec.end(), sign.begin(), sign.begin() + kSignSize);

@@ -2,7 +2,6 @@
 // configuration and its end, node id, shutdown, zeroise (plain and vendor)
 // and the slave configuration; and the digests over a partition's key
 // handles, which any officer of the partition may ask for.
-#include <openssl/evp.h>
 
 #include "hsm/codes.h"
 #include "hsm/ops/admin_common.h"
@@ -118,11 +117,9 @@ void answer_digest(Call &c, uint8_t type, const std::vector<uint64_t> &handles) 
   std::vector<uint8_t> data;
   wire::BeWriter w(data);
   for (uint64_t h : handles) w.u64(h);
-  std::vector<uint8_t> md(EVP_MAX_MD_SIZE);
-  size_t len = 0;
-  if (!EVP_Q_digest(nullptr, name, nullptr, data.data(), data.size(), md.data(), &len))
-    return c.fail(code::kInvalidInput);
-  md.resize(len);
+  std::vector<uint8_t> md;
+  if (engine::digest(name, data, md) != 0) return c.fail(code::kInvalidInput);
+  const size_t len = md.size();
   if (c.out.capacity(1) < len)
     return c.respond(std_response(code::kResultSize, 0, static_cast<uint32_t>(len)));
   c.respond(std_response(code::kOk, 0, static_cast<uint32_t>(len), static_cast<uint32_t>(len)));

@@ -89,13 +89,14 @@ struct Call {
     for (size_t i = 0; i < out.count(); ++i) out.segment(i).clear();
   }
 
-  // ---- long operations ----
+  // ---- long operations, and computing with a key ----
 
   // Runs `work` without the HSM's state lock (the request keeps its
-  // partition lock), so requests of other connections go on meanwhile.
-  // `work` must not touch HsmState; whatever the handler found before
-  // (sessions, objects, partitions) may be gone afterwards and must be
-  // looked up again.
+  // partition lock), so requests of other connections go on meanwhile: key
+  // generation, and every computation with a private key (on the request's
+  // own copy of the engine::Key). `work` must not touch HsmState; whatever
+  // the handler found before (sessions, objects, partitions, contexts) may
+  // be gone afterwards and must be looked up again.
   template <typename F>
   decltype(auto) unlocked(F &&work) {
     if (!state_lock_) return work();

@@ -1,10 +1,10 @@
 // Random bytes, digests (one-shot and in three steps over a context) and HMAC.
 #include "hsm/codes.h"
+#include "hsm/engine/secure.h"
 #include "hsm/objects/attributes.h"
 #include "hsm/ops/crypto_engine.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -31,7 +31,7 @@ void random_bytes(HsmState &st, Call &c) {
   RawCall rc(st, c);
   if (!rc.session()) return;
   engine::Bytes out(c.req.param1);
-  fill_random(out);
+  engine::fill_random(out);
   rc.put(0, out);
 }
 

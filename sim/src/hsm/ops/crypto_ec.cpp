@@ -2,12 +2,9 @@
 // segments rounded to 8 bytes; the engine works on 04 || X || Y. ECDSA
 // signing uses the caller's k (r = (kG).x mod n, s = k^-1 (e + r d) mod n);
 // verification takes s before r.
-#include <openssl/bn.h>
-#include <openssl/ec.h>
-#include <openssl/obj_mac.h>
+#include <algorithm>
 
 #include "hsm/codes.h"
-#include "hsm/engine/ossl.h"
 #include "hsm/engine/values.h"
 #include "hsm/objects/attributes.h"
 #include "hsm/ops/crypto_engine.h"
@@ -19,27 +16,19 @@ namespace {
 
 using namespace crypto;
 using engine::Bytes;
-using engine::ossl::Ptr;
 using In = std::span<const uint8_t>;
 
 enum : uint8_t { kAdd = 0x00, kDouble = 0x10, kMul = 0x20, kSign = 0x60, kVerify = 0x70 };
 
 size_t r8(size_t n) { return (n + 7) / 8 * 8; }
 
+// A curve by OpenSSL curve number: its field prime and that prime's length.
 struct Curve {
   int nid = 0;
+  Bytes p;
   size_t plen = 0;
-  Ptr<EC_GROUP> group;
-  Ptr<BIGNUM> p, order;
-  explicit Curve(int n) : nid(n), group(EC_GROUP_new_by_curve_name(n)), p(BN_new()) {
-    if (!group || !p || EC_GROUP_get_curve(group.get(), p.get(), nullptr, nullptr, nullptr) != 1) {
-      group.reset();
-      return;
-    }
-    plen = static_cast<size_t>(BN_num_bytes(p.get()));
-    order.reset(BN_dup(EC_GROUP_get0_order(group.get())));
-  }
-  bool ok() const { return group && order; }
+  explicit Curve(int n) : nid(n), p(engine::ec_prime(n)), plen(p.size()) {}
+  bool ok() const { return plen != 0; }
 };
 
 // A coordinate segment: rounded, padding zero (strict), the plen bytes.
@@ -76,21 +65,28 @@ void points(HsmState &st, Call &c) {
   if (!coordinate(rc, rc.in(0), cv.plen, x1) || !coordinate(rc, rc.in(1), cv.plen, y1) ||
       !coordinate(rc, rc.in(want - 1), cv.plen, prime))
     return;
-  if (BN_cmp(engine::ossl::bn(prime).get(), cv.p.get()) != 0)
+  if (!std::equal(prime.begin(), prime.end(), cv.p.begin(), cv.p.end()))
     return (void)rc.fail(code::kUnsupportedPrime);
+  // The arithmetic needs only the request's numbers and the key this
+  // request holds: it runs without the state lock.
   Bytes out;
   uint32_t r = 0;
   if (minor == kAdd) {
     if (!coordinate(rc, rc.in(2), cv.plen, x2) || !coordinate(rc, rc.in(3), cv.plen, y2)) return;
-    r = engine::ec_add(cv.nid, point(x1, y1), point(x2, y2), out);
+    r = c.unlocked([&] { return engine::ec_add(cv.nid, point(x1, y1), point(x2, y2), out); });
   } else if (minor == kDouble) {
-    r = engine::ec_add(cv.nid, point(x1, y1), {}, out);
+    r = c.unlocked([&] { return engine::ec_add(cv.nid, point(x1, y1), {}, out); });
   } else if (with_key) {
     engine::Key k;
     if (!rc.key(2, {obj::key_type::kEc}, k)) return;
     if (engine::ec_curve(k) != cv.nid || !k.has_private())
       return (void)rc.fail(code::kKeyTypeInconsistent);
-    r = engine::ec_mul(cv.nid, engine::ec_private_scalar(k), point(x1, y1), out);
+    r = c.unlocked([&] {
+      Bytes scalar = engine::ec_private_scalar(k);
+      const uint32_t code = engine::ec_mul(cv.nid, scalar, point(x1, y1), out);
+      engine::wipe(scalar);
+      return code;
+    });
   } else {
     const In scalar = rc.in(2);
     const size_t len = rc.p2();
@@ -98,7 +94,7 @@ void points(HsmState &st, Call &c) {
       if (rc.status() == 0) rc.fail(code::kBadRecord);
       return;
     }
-    r = engine::ec_mul(cv.nid, scalar.first(len), point(x1, y1), out);
+    r = c.unlocked([&] { return engine::ec_mul(cv.nid, scalar.first(len), point(x1, y1), out); });
   }
   if (rc.ok(r)) put_point(rc, out, cv.plen);
 }
@@ -107,27 +103,6 @@ uint64_t be64(In b) {
   uint64_t v = 0;
   for (uint8_t x : b) v = v << 8 | x;
   return v;
-}
-
-// s = k^-1 (e + r d) mod n with r = (kG).x mod n.
-uint32_t sign_with_k(const Curve &cv, In k, In d, In e, Bytes &r_out, Bytes &s_out) {
-  Bytes kg;
-  if (uint32_t r = engine::ec_mul(cv.nid, k, {}, kg)) return r;
-  Ptr<BN_CTX> ctx(BN_CTX_new());
-  Ptr<BIGNUM> r(engine::ossl::bn(In(kg).subspan(1, cv.plen))), bk(engine::ossl::bn(k)),
-      bd(engine::ossl::bn(d)), be(engine::ossl::bn(e)), s(BN_new()), t(BN_new());
-  if (!ctx || !r || !bk || !bd || !be || !s || !t) return code::kError;
-  if (BN_is_zero(bk.get()) || BN_cmp(bk.get(), cv.order.get()) >= 0) return code::kBadLength;
-  const bool ok = BN_nnmod(r.get(), r.get(), cv.order.get(), ctx.get()) && !BN_is_zero(r.get()) &&
-                  BN_mod_mul(t.get(), r.get(), bd.get(), cv.order.get(), ctx.get()) &&
-                  BN_mod_add(t.get(), t.get(), be.get(), cv.order.get(), ctx.get()) &&
-                  BN_mod_inverse(s.get(), bk.get(), cv.order.get(), ctx.get()) &&
-                  BN_mod_mul(s.get(), s.get(), t.get(), cv.order.get(), ctx.get()) &&
-                  !BN_is_zero(s.get());
-  if (!ok) return code::kBadLength;
-  r_out = engine::ossl::bytes(r.get(), cv.plen);
-  s_out = engine::ossl::bytes(s.get(), cv.plen);
-  return code::kOk;
 }
 
 // [control word] [k] [key] [hash]; r and s, or (the "2" form, attest 1) the
@@ -147,9 +122,12 @@ void sign(HsmState &st, Call &c) {
     return (void)rc.fail(code::kBadRecord);
   if (!rc.padded(rc.in(1), klen) || !rc.padded(rc.in(3), hlen)) return;
   Bytes r, s;
-  if (!rc.ok(sign_with_k(cv, rc.in(1).first(klen), engine::ec_private_scalar(key),
-                         rc.in(3).first(hlen), r, s)))
-    return;
+  // With the request's own copy of the key: no state lock while it signs.
+  const uint32_t signed_code = c.unlocked([&] {
+    return engine::ecdsa_sign_with_k(key, rc.in(1).first(klen), rc.in(3).first(hlen), cv.plen, r,
+                                     s);
+  });
+  if (!rc.ok(signed_code)) return;
   size_t first = 0;
   if (c.req.attest) {  // the length word of the "2" form: r and s together
     const uint16_t both = static_cast<uint16_t>(2 * plen);
@@ -196,7 +174,7 @@ void verify(HsmState &st, Call &c) {
   raw.insert(raw.end(), s.begin(), s.end());
   if (!engine::ecdsa_der(raw, der)) return (void)rc.fail(code::kSignatureMismatch);
   engine::RsaPadding none;
-  rc.ok(engine::verify(key, none, hash.first(hlen), der));
+  rc.ok(c.unlocked([&] { return engine::verify(key, none, hash.first(hlen), der); }));
 }
 
 }  // namespace

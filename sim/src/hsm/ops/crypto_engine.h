@@ -14,6 +14,7 @@
 
 #include "hsm/engine/crypto.h"
 #include "hsm/engine/key.h"
+#include "hsm/engine/secure.h"
 #include "hsm/ops/call.h"
 
 namespace hsmsim::hsm {
@@ -31,7 +32,7 @@ struct HashContext {
 struct Rc4State {
   uint8_t s[256] = {};
   uint8_t i = 0, j = 0;
-  ~Rc4State() { OPENSSL_cleanse(s, sizeof s); }
+  ~Rc4State() { engine::wipe(s); }
 };
 // By partition and context handle: a context belongs to the partition that
 // filled it.
@@ -43,7 +44,7 @@ struct Contexts {
   void clear() {
     hashes.clear();
     rc4.clear();
-    for (auto &r : results) OPENSSL_cleanse(r.second.data(), r.second.size());
+    for (auto &r : results) engine::wipe(r.second);
     results.clear();
   }
 };

@@ -15,7 +15,7 @@ bool crypto_key(HsmState &st, Call &c, size_t segment, engine::Key &key,
   obj::Object *o = nullptr;
   if (uint32_t r = obj::object_for(st, actor, handle, obj::Right::Use, o))
     return c.refuse(r), false;
-  if (uint32_t r = engine::key_of(*o, key)) return c.refuse(r), false;
+  if (uint32_t r = o->key_material(key)) return c.refuse(r), false;
   if (object) *object = o;
   return true;
 }

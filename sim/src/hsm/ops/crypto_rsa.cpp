@@ -3,10 +3,9 @@
 // (see sim/README.md): padding for encryption and checking a block use the
 // public exponent (any RSA key object); signing, decrypting and raw
 // exponentiation with a key use the private one (a private key object).
-#include <openssl/rsa.h>
+#include <optional>
 
 #include "hsm/codes.h"
-#include "hsm/engine/ossl.h"
 #include "hsm/engine/values.h"
 #include "hsm/objects/attributes.h"
 #include "hsm/ops/crypto_engine.h"
@@ -45,9 +44,9 @@ uint32_t public_op(const engine::Key &k, In x, Bytes &out) {
 // x^d mod n with the private half.
 uint32_t private_op(const engine::Key &k, In x, Bytes &out) {
   if (!k.has_private()) return code::kKeyTypeInconsistent;
-  const size_t width = engine::rsa_modulus(k).size();
+  const size_t width = (k.bits() + 7) / 8;  // the modulus's bytes
   engine::RsaPadding raw;
-  raw.mode = RSA_NO_PADDING;
+  raw.mode = engine::kPadNone;
   return engine::rsa_decrypt(k, raw, widen(x, width), out);
 }
 
@@ -61,13 +60,17 @@ uint32_t unpad_type1(const Bytes &em, Bytes &m) {
   return code::kOk;
 }
 
+// A result for the request's context (command type 7): the operation runs
+// without the state lock, so it is kept here until the lock is back.
+using ForContext = std::optional<Bytes>;
+
 // The result of a request to the host or into its context. The
 // length-prefixed form (attest 1) answers the length word, then as much
 // of the result as fits (183 when it does not; a request without a result
 // segment asks only for the length).
-void deliver(RawCall &rc, const Bytes &result, bool with_word) {
+void deliver(RawCall &rc, const Bytes &result, bool with_word, ForContext &kept) {
   if (rc.req().command_type == kCryptoCtxKeyCommand) {
-    rc.state().contexts.results[{rc.partition(), rc.req().ctx_ptr}] = result;
+    kept = result;
     return;
   }
   if (rc.req().attest || with_word) {
@@ -86,7 +89,7 @@ engine::RsaPadding padding(int mode, uint32_t hash_type) {
 }
 
 // PKCS#1 v1.5, minors 1-4: param2 the block type (0: type 1, 1: type 2).
-void v15(RawCall &rc, engine::Key &k, uint8_t minor) {
+void v15(RawCall &rc, const engine::Key &k, uint8_t minor, ForContext &kept) {
   const auto data = rc.in(1);
   const bool type2 = rc.p2() == 1;
   if (rc.p2() > 1) return (void)rc.fail(code::kBadEncryptType);
@@ -94,23 +97,23 @@ void v15(RawCall &rc, engine::Key &k, uint8_t minor) {
   uint32_t r = 0;
   if (minor == kEnc || minor == kCrtEnc) {
     // Type 2 encrypts with the public exponent; type 1 signs the data as given.
-    r = type2 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out)
-              : engine::sign(k, padding(RSA_PKCS1_PADDING, 0), data, out);
-    if (rc.ok(r)) deliver(rc, out, false);
+    r = type2 ? engine::rsa_encrypt(k, padding(engine::kPadPkcs1, 0), data, out)
+              : engine::sign(k, padding(engine::kPadPkcs1, 0), data, out);
+    if (rc.ok(r)) deliver(rc, out, false, kept);
     return;
   }
   if (type2) {
-    r = engine::rsa_decrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out);
+    r = engine::rsa_decrypt(k, padding(engine::kPadPkcs1, 0), data, out);
   } else {
     Bytes em;
     r = public_op(k, data, em);
     if (r == 0) r = unpad_type1(em, out);
   }
-  if (rc.ok(r)) deliver(rc, out, true);  // the plain form has its length word too
+  if (rc.ok(r)) deliver(rc, out, true, kept);  // the plain form has its length word too
 }
 
 // PKCS#1 v2.2 by the padding word; param2 0 is exponentiation with the key.
-void v22(RawCall &rc, engine::Key &k) {
+void v22(RawCall &rc, const engine::Key &k, ForContext &kept) {
   const uint16_t w = rc.p2();
   const uint32_t hash = (w & 0x7FFF) >> 2;
   const auto data = rc.in(1);
@@ -126,27 +129,27 @@ void v22(RawCall &rc, engine::Key &k) {
   const unsigned pad = w & 3;
   if (pad >= 2 && !engine::digest_name(hash)) return (void)rc.fail(code::kBadAuthType);
   if (encrypt && pad == 3) {  // PSS signature of the hash
-    auto p = padding(RSA_PKCS1_PSS_PADDING, hash);
-    if (rc.ok(engine::sign(k, p, data, out))) deliver(rc, out, false);
+    auto p = padding(engine::kPadPss, hash);
+    if (rc.ok(engine::sign(k, p, data, out))) deliver(rc, out, false, kept);
   } else if (encrypt) {
-    uint32_t r = pad == 2 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_OAEP_PADDING, hash), data, out)
-                 : pad == 1 ? engine::rsa_encrypt(k, padding(RSA_PKCS1_PADDING, 0), data, out)
-                            : engine::sign(k, padding(RSA_PKCS1_PADDING, 0), data, out);
-    if (rc.ok(r)) deliver(rc, out, false);
+    uint32_t r = pad == 2   ? engine::rsa_encrypt(k, padding(engine::kPadOaep, hash), data, out)
+                 : pad == 1 ? engine::rsa_encrypt(k, padding(engine::kPadPkcs1, 0), data, out)
+                            : engine::sign(k, padding(engine::kPadPkcs1, 0), data, out);
+    if (rc.ok(r)) deliver(rc, out, false, kept);
   } else if (pad == 2) {  // OAEP decryption
-    if (!rc.ok(engine::rsa_decrypt(k, padding(RSA_PKCS1_OAEP_PADDING, hash), data, out))) return;
+    if (!rc.ok(engine::rsa_decrypt(k, padding(engine::kPadOaep, hash), data, out))) return;
     if (rc.req().command_type == kCryptoCtxKeyCommand || rc.req().attest) {
-      deliver(rc, out, false);
+      deliver(rc, out, false, kept);
     } else {  // the result area, then its length as a 32-bit word
       if (rc.put(0, out)) rc.put(1, be(static_cast<uint32_t>(out.size()), 4));
     }
   } else if (pad == 3) {  // PSS verification: [signature] [hash]
-    auto p = padding(RSA_PKCS1_PSS_PADDING, hash);
-    p.salt_len = RSA_PSS_SALTLEN_AUTO;
+    auto p = padding(engine::kPadPss, hash);
+    p.salt_len = engine::kSaltAuto;
     Bytes em;
     if (!rc.ok(public_op(k, data, em))) return;
     if (!rc.ok(engine::verify(k, p, rc.in(2), data))) return;
-    deliver(rc, em, false);
+    deliver(rc, em, false, kept);
   } else {
     rc.fail(code::kBadEncryptType);
   }
@@ -159,10 +162,16 @@ void with_key(HsmState &st, Call &c) {
   const uint8_t minor = minor_of(c.req.opcode);
   const size_t want = (minor == kPlain || minor == kCrt) && (c.req.param2 & 0x8003) == 3 ? 3 : 2;
   if (rc.inputs() != want) return (void)rc.fail(code::kBadRecord);
-  if (minor >= kDec && minor <= kCrtEnc)
-    v15(rc, k, minor);
-  else
-    v22(rc, k);
+  // The key is the request's own copy: computing with it (the private half
+  // included) needs no state lock, only the request's segments.
+  ForContext kept;
+  c.unlocked([&] {
+    if (minor >= kDec && minor <= kCrtEnc)
+      v15(rc, k, minor, kept);
+    else
+      v22(rc, k, kept);
+  });
+  if (kept) st.contexts.results[{rc.partition(), c.req.ctx_ptr}] = std::move(*kept);
 }
 
 // Key-less exponentiation: [modulus] [exponent or CRT components] [base].
@@ -171,28 +180,20 @@ void mod_exp(HsmState &st, Call &c) {
   if (!rc.session()) return;
   if (rc.inputs() != 3) return (void)rc.fail(code::kBadRecord);
   const auto m = rc.in(0), x = rc.in(1), a = rc.in(2);
-  Bytes out;
-  if (minor_of(c.req.opcode) != kCrt) {
-    if (rc.ok(engine::modexp(a, x, m, out))) rc.put(0, out);
-    return;
-  }
-  // CRT components as the key values keep them: q, d mod (q-1), p, d mod (p-1), q^-1 mod p.
-  const size_t h = m.size() / 2;
-  if (h == 0 || x.size() != 5 * h) return (void)rc.fail(code::kBadLength);
-  using engine::ossl::bn;
-  auto q = bn(x.subspan(0, h)), dq = bn(x.subspan(h, h)), p = bn(x.subspan(2 * h, h)),
-       dp = bn(x.subspan(3 * h, h)), qinv = bn(x.subspan(4 * h, h)), base = bn(a);
-  engine::ossl::Ptr<BIGNUM> m1(BN_new()), m2(BN_new()), t(BN_new());
-  engine::ossl::Ptr<BN_CTX> ctx(BN_CTX_new());
-  const bool ok =
-      q && p && base && m1 && m2 && t && ctx && !BN_is_zero(p.get()) && !BN_is_zero(q.get()) &&
-      BN_mod_exp(m1.get(), base.get(), dp.get(), p.get(), ctx.get()) &&
-      BN_mod_exp(m2.get(), base.get(), dq.get(), q.get(), ctx.get()) &&
-      BN_mod_sub(t.get(), m1.get(), m2.get(), p.get(), ctx.get()) &&
-      BN_mod_mul(t.get(), t.get(), qinv.get(), p.get(), ctx.get()) &&
-      BN_mul(t.get(), t.get(), q.get(), ctx.get()) && BN_add(t.get(), t.get(), m2.get());
-  if (!ok) return (void)rc.fail(code::kBadLength);
-  rc.put(0, engine::ossl::bytes(t.get(), m.size()));
+  // The request's own numbers only: computed without the state lock.
+  c.unlocked([&] {
+    Bytes out;
+    if (minor_of(c.req.opcode) != kCrt) {
+      if (rc.ok(engine::modexp(a, x, m, out))) rc.put(0, out);
+      return;
+    }
+    // CRT components as the key values keep them: q, d mod (q-1), p, d mod (p-1), q^-1 mod p.
+    const size_t h = m.size() / 2;
+    if (h == 0 || x.size() != 5 * h) return (void)rc.fail(code::kBadLength);
+    if (rc.ok(engine::modexp_crt(a, x.subspan(2 * h, h), x.subspan(0, h), x.subspan(3 * h, h),
+                                 x.subspan(h, h), x.subspan(4 * h, h), m.size(), out)))
+      rc.put(0, out);
+  });
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "hsm/ops/keygen_common.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 
 namespace hsmsim::hsm::keygen {
@@ -89,12 +87,10 @@ std::vector<uint8_t> keygen_attestation(HsmState &st, uint16_t opcode,
   for (uint8_t block = 0; rec.size() < kKeyGenAttestSize; ++block) {
     std::vector<uint8_t> in{block};
     in.insert(in.end(), rec.begin(), rec.begin() + 696);
-    uint8_t mac[32] = {};
-    size_t len = 0;
-    if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), in.data(),
-                   in.size(), mac, sizeof mac, &len))
-      len = sizeof mac;  // zeros: an attestation that never verifies
-    rec.insert(rec.end(), mac, mac + len);
+    engine::Bytes mac;
+    if (engine::hmac("SHA256", key, in, mac) != 0)
+      mac.assign(32, 0);  // zeros: an attestation that never verifies
+    rec.insert(rec.end(), mac.begin(), mac.end());
   }
   rec.resize(kKeyGenAttestSize);
   return rec;

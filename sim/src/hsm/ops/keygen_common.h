@@ -55,6 +55,10 @@ inline constexpr size_t kKeyGenAttestSize = 952;
 // A store_object finisher: the public parts (RSA modulus and exponent, DSA
 // domain, EC curve) of the engine::Key `arg` as the object's attributes.
 void add_public_parts(obj::Object &o, const void *arg);
+// The finisher of a private key made here (generated or unwrapped): its
+// public parts, and the engine::Key itself as the object's engine key, so
+// the store does not read it back from the value (and check it) again.
+void add_key_parts(obj::Object &o, const void *arg);
 
 // Registration, one per handler file.
 void add_keygen_secret_ops(HandlerTable &);

@@ -127,6 +127,11 @@ void add_public_parts(obj::Object &o, const void *arg) {
   }
 }
 
+void add_key_parts(obj::Object &o, const void *arg) {
+  add_public_parts(o, arg);
+  o.set_material(*static_cast<const engine::Key *>(arg));
+}
+
 namespace {
 
 // Command (header, mechanism, two 16-bit offsets), then the public and the
@@ -163,7 +168,7 @@ void generate_key_pair(HsmState &st, Call &c) {
   sm.public_data = engine::public_data(key);
   sm.local = true;
   if (uint32_t code =
-          store_object(st, actor, priv, std::move(sm), priv_handle, add_public_parts, &key)) {
+          store_object(st, actor, priv, std::move(sm), priv_handle, add_key_parts, &key)) {
     st.objects.erase(pub_handle);
     return c.fail(code);
   }

@@ -1,7 +1,5 @@
 // Secret key generation (AES, 3DES, generic secret, RC4) and 3DES keys
 // derived from a password by the PKCS#12 key derivation with SHA-1.
-#include <openssl/core_names.h>
-#include <openssl/kdf.h>
 #include <string.h>
 
 #include "hsm/engine/generate.h"
@@ -73,26 +71,7 @@ bool pkcs12_key(std::span<const uint8_t> password, bool bmp, std::span<const uin
   } else {
     pass.assign(password.begin(), password.end());
   }
-  EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "PKCS12KDF", nullptr);
-  EVP_KDF_CTX *ctx = kdf ? EVP_KDF_CTX_new(kdf) : nullptr;
-  EVP_KDF_free(kdf);
-  int id = 1;
-  uint64_t iter = iterations;
-  char digest[] = "SHA1";
-  uint8_t empty = 0;
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD,
-                                        pass.empty() ? &empty : pass.data(), pass.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT,
-                                        salt.empty() ? &empty : const_cast<uint8_t *>(salt.data()),
-                                        salt.size()),
-      OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_ITER, &iter),
-      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-      OSSL_PARAM_construct_int(OSSL_KDF_PARAM_PKCS12_ID, &id),
-      OSSL_PARAM_construct_end()};
-  out.assign(kDes3Len, 0);
-  const bool ok = ctx && EVP_KDF_derive(ctx, out.data(), out.size(), params) == 1;
-  EVP_KDF_CTX_free(ctx);
+  const bool ok = engine::pkcs12_kdf("SHA1", pass, salt, iterations, 1, kDes3Len, out) == 0;
   if (!pass.empty()) explicit_bzero(pass.data(), pass.size());
   return ok;
 }

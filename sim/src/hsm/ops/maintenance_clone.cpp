@@ -10,10 +10,10 @@
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/opcodes.h"
 #include "hsm/ops/admin_common.h"
 #include "hsm/ops/table.h"
-#include "hsm/state/random.h"
 #include "wire/be_codec.h"
 
 namespace hsmsim::hsm {
@@ -118,7 +118,7 @@ void source_init(HsmState &st, Call &c) {
   x.stage = Stage::kSourceInit;
   x.partition = q.partition->index;
   x.source_nonce.resize(kNonceLen);
-  fill_random(x.source_nonce);
+  engine::fill_random(x.source_nonce);
   give(c, x.source_nonce);
   st.maintenance.clones[q.session] = std::move(x);
 }
@@ -133,7 +133,7 @@ void target_init(HsmState &st, Call &c) {
   x.partition = q.partition->index;
   x.source_nonce.assign(q.blob.begin(), q.blob.end());
   x.target_nonce.resize(kNonceLen);
-  fill_random(x.target_nonce);
+  engine::fill_random(x.target_nonce);
   give(c, x.target_nonce);
   st.maintenance.clones[q.session] = std::move(x);
 }
@@ -152,10 +152,10 @@ void source_stage1(HsmState &st, Call &c) {
   std::vector<uint8_t> &kbk = st.admin2.kbk[x->partition];
   if (kbk.empty()) {  // made when first used, as an export would
     kbk.resize(kKbkLen);
-    fill_random(kbk);
+    engine::fill_random(kbk);
   }
   std::vector<uint8_t> sealed(kIvLen);
-  fill_random(sealed);
+  engine::fill_random(sealed);
   engine::Bytes ct, tag;
   const uint32_t e =
       engine::gcm_encrypt("AES-256-GCM", seal_key(*x), sealed, aad(), kbk, kTagLen, ct, tag);

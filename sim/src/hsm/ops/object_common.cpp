@@ -1,6 +1,6 @@
 #include "hsm/ops/object_common.h"
 
-#include <openssl/evp.h>
+#include "hsm/engine/crypto.h"
 
 namespace hsmsim::hsm {
 
@@ -17,13 +17,10 @@ void attest(HsmState &st, Call &c) {
   for (uint8_t block = 0; sig.size() < kAttestationSize; ++block) {
     std::vector<uint8_t> in{block};
     in.insert(in.end(), answer.begin(), answer.end());
-    uint8_t mac[32];
-    size_t len = 0;
-    if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(), in.data(),
-                   in.size(), mac, sizeof mac, &len))
-      len = 0;
-    sig.insert(sig.end(), mac, mac + len);
-    if (len == 0) sig.resize(kAttestationSize, 0);
+    engine::Bytes mac;
+    if (engine::hmac("SHA256", key, in, mac) != 0) mac.clear();
+    sig.insert(sig.end(), mac.begin(), mac.end());
+    if (mac.empty()) sig.resize(kAttestationSize, 0);
   }
   sig.resize(kAttestationSize);
   c.out.segment(n - 1) = std::move(sig);

@@ -1,10 +1,10 @@
 // Sessions: open, close (one, all of the application, all of a partition),
 // information and authorisation.
 #include "hsm/codes.h"
+#include "hsm/engine/secure.h"
 #include "hsm/ops/session_command.h"
 #include "hsm/ops/table.h"
 #include "hsm/state/hsm_state.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -31,7 +31,7 @@ void open_session(HsmState &st, Call &c) {
   if (c.out.count() > 1) {
     auto &random = c.out.segment(1);
     random.resize(kServerRandomSize);
-    fill_random(random);
+    engine::fill_random(random);
   }
 }
 

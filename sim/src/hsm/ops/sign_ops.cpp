@@ -2,11 +2,9 @@
 // (KQ_SIGN 49, KQ_VERIFY 50): RSA PKCS#1 v1.5 and PSS, DSA and ECDSA, each
 // with its hash; with dropInternalHashing the message is the digest. DSA
 // and ECDSA signatures travel as r || s, each as wide as the group order.
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
-
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/values.h"
 #include "hsm/ops/object_common.h"
 
 namespace hsmsim::hsm {
@@ -46,7 +44,7 @@ const Mechanism *mechanism(uint32_t number) {
 
 engine::RsaPadding padding_of(const Mechanism &m) {
   engine::RsaPadding p;
-  p.mode = m.pss ? RSA_PKCS1_PSS_PADDING : RSA_PKCS1_PADDING;
+  p.mode = m.pss ? engine::kPadPss : engine::kPadPkcs1;
   p.md = m.md;  // DigestInfo (v1.5), the PSS hash; DSA and ECDSA: the digest
   return p;
 }
@@ -54,11 +52,7 @@ engine::RsaPadding padding_of(const Mechanism &m) {
 // Bytes of r and of s: the group order's width (q for DSA).
 size_t half_width(const engine::Key &k) {
   if (k.kind() == Kind::Ec) return (k.bits() + 7) / 8;
-  BIGNUM *q = nullptr;
-  if (EVP_PKEY_get_bn_param(k.pkey(), OSSL_PKEY_PARAM_FFC_Q, &q) != 1) return 0;
-  size_t n = static_cast<size_t>(BN_num_bytes(q));
-  BN_free(q);
-  return n;
+  return engine::dsa_domain(k).q.size();
 }
 
 // The key a command names for the mechanism: 0, or the answer's code.
@@ -67,7 +61,7 @@ uint32_t key_for(HsmState &st, const Head &hd, uint64_t handle, const Mechanism 
   if (!m) return rc::kInvalidCryptoMechanism;
   obj::Object *o = nullptr;
   if (uint32_t code = obj::object_for(st, hd.actor, handle, Right::Use, o)) return code;
-  if (uint32_t code = engine::key_of(*o, key)) return code;
+  if (uint32_t code = o->key_material(key)) return code;
   if (key.kind() != m->kind || (need_private && !key.has_private()))
     return code::kKeyTypeInconsistent;
   return 0;
@@ -89,8 +83,11 @@ void sign(HsmState &st, Call &c) {
   const bool prehashed = hd.h.flags != 0;
   const engine::RsaPadding pad = padding_of(*m);
   Bytes sig;
-  uint32_t code = prehashed ? engine::sign(key, pad, msg, sig)
-                            : engine::sign_message(key, m->md, pad, msg, sig);
+  // The request's own copy of the key signs without the state lock.
+  uint32_t code = c.unlocked([&] {
+    return prehashed ? engine::sign(key, pad, msg, sig)
+                     : engine::sign_message(key, m->md, pad, msg, sig);
+  });
   if (code) return c.fail(code);
   if (m->kind != Kind::Rsa) {
     Bytes raw;
@@ -125,8 +122,10 @@ void verify(HsmState &st, Call &c) {
     sig = der;
   }
   const engine::RsaPadding pad = padding_of(*m);
-  const uint32_t code = hd.h.flags != 0 ? engine::verify(key, pad, msg, sig)
-                                        : engine::verify_message(key, m->md, pad, msg, sig);
+  const uint32_t code = c.unlocked([&] {
+    return hd.h.flags != 0 ? engine::verify(key, pad, msg, sig)
+                           : engine::verify_message(key, m->md, pad, msg, sig);
+  });
   // Any failure to check (a digest of the wrong length included) is a
   // signature that does not verify.
   c.respond(std_response(code ? code::kSignatureVerificationFailed : rc::kOk));

@@ -3,17 +3,14 @@
 // (KQ_ECC_DH 51) and the EAP-FAST key operations (KQ_PAC_KEY_HS 96,
 // KQ_EXPORT_SKS 97). A context belongs to the application that allocated
 // it; other applications, and freed handles, get ERR_CONTEXT_HANDLE_INVALID.
-#include <openssl/core_names.h>
-#include <openssl/objects.h>
-
 #include <cstring>
 #include <string_view>
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/engine/values.h"
 #include "hsm/ops/object_common.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm {
 
@@ -74,7 +71,7 @@ void generate_premaster(HsmState &st, Call &c) {
   Bytes secret(kPremasterLen);
   secret[0] = major;
   secret[1] = minor;
-  fill_random(std::span<uint8_t>(secret).subspan(2));
+  engine::fill_random(std::span<uint8_t>(secret).subspan(2));
   c.out.segment(1) = secret;
   ctx->secret = Secret(std::move(secret));
   ctx->master.reset();
@@ -86,16 +83,8 @@ void fips_random(HsmState &st, Call &c) {
   if (!st.sessions.find(c.req.session_handle)) return c.refuse(rc::kInvalidSession);
   if (c.out.count() != 1) return c.refuse(rc::kInvalidInput);
   Bytes out(c.out.capacity(0));
-  fill_random(out);
+  engine::fill_random(out);
   c.out.segment(0) = std::move(out);
-}
-
-int curve_of(const engine::Key &k) {
-  char group[64] = {};
-  if (EVP_PKEY_get_utf8_string_param(k.pkey(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
-                                     nullptr) != 1)
-    return 0;
-  return OBJ_sn2nid(group);
 }
 
 // The command's session and its context; null after answering a refusal.
@@ -122,14 +111,19 @@ void ecdh(HsmState &st, Call &c) {
   if (uint32_t code = obj::object_for(st, hd.actor, handle, obj::Right::Use, o))
     return c.fail(code);
   engine::Key mine, peer;
-  if (uint32_t code = engine::key_of(*o, mine)) return c.fail(code);
+  if (uint32_t code = o->key_material(mine)) return c.fail(code);
   if (mine.kind() != engine::Kind::Ec || !mine.has_private())
     return c.fail(code::kKeyTypeInconsistent);
   const int nid = engine::curve_nid(curve);
-  if (nid == 0 || nid != curve_of(mine)) return c.fail(rc::kInvalidInput);
+  if (nid == 0 || nid != engine::ec_curve(mine)) return c.fail(rc::kInvalidInput);
   if (engine::ec_public_from_point(nid, pub, peer)) return c.fail(rc::kInvalidInput);
+  // The agreement with the request's own copy of the key runs without the
+  // state lock; the context is looked up again afterwards.
   Bytes secret;
-  if (engine::derive(mine, peer, secret)) return c.fail(rc::kInvalidInput);
+  if (c.unlocked([&] { return engine::derive(mine, peer, secret); }))
+    return c.fail(rc::kInvalidInput);
+  ctx = command_context(st, c, hd);
+  if (!ctx) return engine::wipe(secret);
   ctx->secret = Secret(std::move(secret));
   ctx->master.reset();
   c.ok();
@@ -142,18 +136,8 @@ Bytes p_sha256(std::span<const uint8_t> secret, std::string_view label,
   Bytes seed(label.begin(), label.end());
   seed.insert(seed.end(), server.begin(), server.end());
   seed.insert(seed.end(), client.begin(), client.end());
-  Bytes out, a = seed, block;
-  while (out.size() < len) {
-    if (engine::hmac("SHA256", secret, a, block)) return {};
-    a = block;
-    Bytes in = a;
-    in.insert(in.end(), seed.begin(), seed.end());
-    if (engine::hmac("SHA256", secret, in, block)) return {};
-    out.insert(out.end(), block.begin(), block.end());
-  }
-  out.resize(len);
-  explicit_bzero(a.data(), a.size());
-  explicit_bzero(block.data(), block.size());
+  Bytes out;
+  if (engine::tls1_prf("SHA256", secret, seed, len, out)) return {};
   return out;
 }
 

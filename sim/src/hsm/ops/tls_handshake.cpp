@@ -5,14 +5,12 @@
 // and resumption (0x000C). Each derives the master secret and both write
 // states into the context; the full ones return the finished messages,
 // the verify ones the digest a certificate-verify signature covers.
-#include <openssl/core_names.h>
-#include <openssl/rsa.h>
-
 #include <algorithm>
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
-#include "hsm/engine/ossl.h"
+#include "hsm/engine/secure.h"
+#include "hsm/engine/values.h"
 #include "hsm/objects/access.h"
 #include "hsm/objects/object.h"
 #include "hsm/ops/table.h"
@@ -76,7 +74,7 @@ uint32_t start_keys(SslContext &ctx, const Handshake &h, Bytes master) {
   Bytes kb = tls::key_block(h.w.version, conn->prf_md(), master, h.client_random, h.server_random,
                             conn->kind.key_block_len());
   const bool ok = !kb.empty() && tls::install(conn->kind, kb, conn->client, conn->server);
-  OPENSSL_cleanse(kb.data(), kb.size());
+  engine::wipe(kb);
   if (!ok) return code::kError;
   ctx.master = Secret(std::move(master));
   ctx.tls = std::move(conn);
@@ -196,7 +194,7 @@ uint32_t key_object(HsmState &st, const Call &c, uint64_t handle, engine::Key &k
   if (uint32_t r = obj::actor_of(st, c.req.session_handle & kSessionMask, a)) return r;
   obj::Object *o = nullptr;
   if (uint32_t r = obj::object_for(st, a, handle, obj::Right::Use, o)) return r;
-  return engine::key_of(*o, key);
+  return o->key_material(key);
 }
 uint64_t be64(In b) {
   uint64_t v = 0;
@@ -211,29 +209,6 @@ unsigned client_version(const Handshake &h) {
   if (h.messages.size() >= at + 2 && h.messages[0] == 1)
     return unsigned{h.messages[at]} << 8 | h.messages[at + 1];
   return tls::wire_version(h.w.version);
-}
-
-// PKCS#1 v1.5 decryption of the premaster secret with TLS's implicit
-// rejection: a bad padding or version yields random bytes, never an error.
-uint32_t rsa_premaster(const engine::Key &key, In encrypted, unsigned version, Bytes &out) {
-  using engine::ossl::Ptr;
-  Ptr<EVP_PKEY_CTX> pc(EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey(), nullptr));
-  if (!pc || EVP_PKEY_decrypt_init(pc.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(pc.get(), RSA_PKCS1_WITH_TLS_PADDING) != 1)
-    return code::kError;
-  unsigned cv = version, nv = version;
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_uint(OSSL_ASYM_CIPHER_PARAM_TLS_CLIENT_VERSION, &cv),
-      OSSL_PARAM_construct_uint(OSSL_ASYM_CIPHER_PARAM_TLS_NEGOTIATED_VERSION, &nv),
-      OSSL_PARAM_construct_end()};
-  if (EVP_PKEY_CTX_set_params(pc.get(), params) != 1) return code::kError;
-  out.assign(encrypted.size(), 0);
-  size_t n = out.size();
-  if (EVP_PKEY_decrypt(pc.get(), out.data(), &n, encrypted.data(), encrypted.size()) != 1 ||
-      n != tls::kMasterLen)
-    return code::kError;
-  out.resize(n);
-  return code::kOk;
 }
 
 // The TLS steps after the key exchange, from a premaster secret.
@@ -274,12 +249,16 @@ void rsa_exchange(HsmState &st, Call &c, Form f) {
   if (uint32_t r = key_object(st, c, be64(key_seg) & ~kRsaKeyBit, key)) return c.refuse(r);
   if (key.kind() != engine::Kind::Rsa || !key.has_private())
     return c.refuse(code::kKeyTypeInconsistent);
-  if (static_cast<size_t>(EVP_PKEY_get_size(key.pkey())) != modlen)
-    return c.refuse(code::kBadLength);
+  if ((key.bits() + 7) / 8 != modlen) return c.refuse(code::kBadLength);
+  // The decryption with the request's own copy of the key runs without the
+  // state lock; the context is looked up again afterwards.
   Bytes premaster;
-  if (uint32_t r = rsa_premaster(key, encrypted, client_version(h), premaster)) return c.refuse(r);
-  from_premaster(st, c, *ctx, h, f, premaster);
-  OPENSSL_cleanse(premaster.data(), premaster.size());
+  if (c.unlocked(
+          [&] { return engine::rsa_tls_premaster(key, encrypted, client_version(h), premaster); }))
+    return c.refuse(code::kError);
+  ctx = handshake_context(st, c);
+  if (ctx) from_premaster(st, c, *ctx, h, f, premaster);
+  engine::wipe(premaster);
 }
 
 void rsa_full(HsmState &st, Call &c) { rsa_exchange(st, c, Form::Full); }
@@ -342,7 +321,7 @@ void other_exchange(HsmState &st, Call &c, Form f) {
     premaster.assign(ctx->secret->bytes().begin(), ctx->secret->bytes().end());
   }
   from_premaster(st, c, *ctx, h, f, premaster);
-  OPENSSL_cleanse(premaster.data(), premaster.size());
+  engine::wipe(premaster);
 }
 
 void other_full(HsmState &st, Call &c) { other_exchange(st, c, Form::Full); }
@@ -353,21 +332,6 @@ void other_verify(HsmState &st, Call &c) { other_exchange(st, c, Form::Verify); 
 size_t prime_length(uint32_t cid) {
   static constexpr size_t kLen[] = {24, 28, 32, 48, 66, 32};
   return cid < 6 ? kLen[cid] : 0;
-}
-
-Bytes curve_prime(int nid, size_t len) {
-  using engine::ossl::Ptr;
-  Ptr<EC_GROUP> g(EC_GROUP_new_by_curve_name(nid));
-  Ptr<BIGNUM> p(BN_new());
-  if (!g || !p || EC_GROUP_get_curve(g.get(), p.get(), nullptr, nullptr, nullptr) != 1) return {};
-  return engine::ossl::bytes(p.get(), len);
-}
-
-Bytes private_scalar(const engine::Key &k) {
-  BIGNUM *b = nullptr;
-  if (EVP_PKEY_get_bn_param(k.pkey(), OSSL_PKEY_PARAM_PRIV_KEY, &b) != 1) return {};
-  engine::ossl::Ptr<BIGNUM> owned(b);
-  return engine::ossl::bytes(b);
 }
 
 // One point multiplication's operands: the point, the key segment, the prime.
@@ -431,7 +395,7 @@ void ecdh(HsmState &st, Call &c) {
   });
   if (d != Decoded::Ok) return refuse_decoded(c, d);
 
-  const Bytes prime = curve_prime(nid, plen);
+  const Bytes prime = engine::ec_prime(nid);
   for (const Mul *m : {&gen, &peer}) {
     if (m == &gen && !generate) continue;
     if (!std::equal(prime.begin(), prime.end(), m->prime.begin(), m->prime.end()))
@@ -442,36 +406,39 @@ void ecdh(HsmState &st, Call &c) {
   }
   engine::Key key;
   if (uint32_t r = key_object(st, c, be64(peer.key), key)) return c.refuse(r);
-  char group[64] = {};
-  if (key.kind() != engine::Kind::Ec || !key.has_private() ||
-      EVP_PKEY_get_utf8_string_param(key.pkey(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
-                                     nullptr) != 1 ||
-      OBJ_sn2nid(group) != nid)
+  if (key.kind() != engine::Kind::Ec || !key.has_private() || engine::ec_curve(key) != nid)
     return c.refuse(code::kKeyTypeInconsistent);
-  Bytes scalar = private_scalar(key);
   auto point = [&](const Mul &m) {
     Bytes p = {4};
     p.insert(p.end(), m.x.begin(), m.x.end());
     p.insert(p.end(), m.y.begin(), m.y.end());
     return p;
   };
-  Bytes shared;
+  // The multiplications with the key's private scalar run without the state
+  // lock; the context is looked up again afterwards.
+  Bytes own, shared;
+  uint32_t own_code = 0, shared_code = 0;
+  c.unlocked([&] {
+    Bytes scalar = engine::ec_private_scalar(key);
+    if (generate) own_code = engine::ec_mul(nid, scalar, point(gen), own);
+    if (!own_code) shared_code = engine::ec_mul(nid, scalar, point(peer), shared);
+    engine::wipe(scalar);
+  });
+  if (own_code) return c.refuse(own_code);
+  ctx = handshake_context(st, c);
+  if (!ctx) return engine::wipe(shared);
   if (generate) {
-    Bytes own;
-    if (uint32_t r = engine::ec_mul(nid, scalar, point(gen), own)) return c.refuse(r);
     Bytes x(P, 0), y(P, 0);
     std::copy_n(own.begin() + 1, plen, x.begin());
     std::copy_n(own.begin() + 1 + static_cast<std::ptrdiff_t>(plen), plen, y.begin());
-    if (!c.put(0, x) || !c.put(1, y)) return;
+    if (!c.put(0, x) || !c.put(1, y)) return engine::wipe(shared);
   }
-  uint32_t r = engine::ec_mul(nid, scalar, point(peer), shared);
-  OPENSSL_cleanse(scalar.data(), scalar.size());
-  if (r) return c.refuse(r);
+  if (shared_code) return c.refuse(shared_code);
   Bytes premaster(shared.begin() + 1, shared.begin() + 1 + static_cast<std::ptrdiff_t>(plen));
-  OPENSSL_cleanse(shared.data(), shared.size());
+  engine::wipe(shared);
   ctx->secret = Secret(Bytes(premaster));
   from_premaster(st, c, *ctx, h, f, premaster, before);
-  OPENSSL_cleanse(premaster.data(), premaster.size());
+  engine::wipe(premaster);
 }
 
 // ---- finished after a verify, and resumption ----

@@ -18,7 +18,7 @@ uint32_t wrapping_key(HsmState &st, const obj::Actor &actor, uint64_t handle, bo
       (o->key_class() != obj::key_class::kSecret || o->key_type() != obj::key_type::kAes))
     return wrap ? rc::kWrappingKeyTypeInconsistent : rc::kUnwrappingKeyTypeInconsistent;
   if (!o->flag(capability)) return wrap ? rc::kWrappingKeyInvalid : rc::kUnwrappingKeyInvalid;
-  if (engine::key_of(*o, key))
+  if (o->key_material(key))
     return wrap ? rc::kWrappingKeyTypeInconsistent : rc::kUnwrappingKeyTypeInconsistent;
   return 0;
 }

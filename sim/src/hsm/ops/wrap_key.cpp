@@ -8,9 +8,9 @@
 #include <array>
 
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 #include "hsm/ops/object_common.h"
 #include "hsm/ops/wrap_common.h"
-#include "hsm/state/random.h"
 
 namespace hsmsim::hsm::wrapop {
 
@@ -53,7 +53,7 @@ void wrap_key(HsmState &st, Call &c) {
     return answer(c, rc::kWrappingKeyTypeInconsistent, 0);
 
   const uint32_t hash = hd.h.common_flags & 0xFF;
-  engine::RsaPadding oaep{RSA_PKCS1_OAEP_PADDING};
+  engine::RsaPadding oaep{engine::kPadOaep};
   oaep.md = engine::digest_name(hash) ? engine::digest_name(hash) : "SHA1";
 
   engine::Bytes out, gcm_iv, tag;
@@ -89,7 +89,7 @@ void wrap_key(HsmState &st, Call &c) {
         return answer(c, obj::rc::kInvalidInput, 0);
       gcm_iv.assign(iv.begin(), iv.begin() + 12);
       if (std::all_of(gcm_iv.begin(), gcm_iv.end(), [](uint8_t b) { return b == 0; }))
-        fill_random(gcm_iv);
+        engine::fill_random(gcm_iv);
       const size_t tag_len = c.out.capacity(2);
       if (tag_len < 4 || tag_len > 16) return answer(c, obj::rc::kInvalidInput, 0);
       code = engine::gcm_encrypt(engine::aes_name(klen, "GCM"), key.bytes(), gcm_iv, aad, value,
@@ -98,14 +98,14 @@ void wrap_key(HsmState &st, Call &c) {
     }
     case 9: {
       engine::RsaPadding pad = oaep;
-      if (hd.h.common_flags & kIsPkcsPad) pad = engine::RsaPadding{RSA_PKCS1_PADDING};
+      if (hd.h.common_flags & kIsPkcsPad) pad = engine::RsaPadding{engine::kPadPkcs1};
       code = engine::rsa_encrypt(key, pad, value, out);
       break;
     }
     case 4180: {
       // A fresh AES-256 key sealed with OAEP, then the value wrapped with it.
       engine::Bytes eph(32), sealed, wrapped;
-      fill_random(eph);
+      engine::fill_random(eph);
       code = engine::rsa_encrypt(key, oaep, eph, sealed);
       if (!code) code = engine::cipher("id-aes256-wrap-pad", eph, {}, true, false, value, wrapped);
       explicit_bzero(eph.data(), eph.size());

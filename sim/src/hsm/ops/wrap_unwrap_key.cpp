@@ -85,7 +85,7 @@ uint32_t strip_pkcs7(engine::Bytes &v) {
 // The wrapped key's value, decrypted with the unwrapping key: 0, or the code.
 uint32_t unwrap_value(const UnwrapRequest &u, const engine::Key &key, engine::Bytes &out) {
   const size_t klen = key.bytes().size();
-  engine::RsaPadding oaep{RSA_PKCS1_OAEP_PADDING};
+  engine::RsaPadding oaep{engine::kPadOaep};
   oaep.md = engine::digest_name(u.common_flags & 0xFF) ? engine::digest_name(u.common_flags & 0xFF)
                                                        : "SHA1";
   switch (u.mech) {
@@ -113,7 +113,7 @@ uint32_t unwrap_value(const UnwrapRequest &u, const engine::Key &key, engine::By
                                              u.iv.first(12), u.aad, u.wrapped, u.tag, out));
     case 9: {
       const engine::RsaPadding pad =
-          u.common_flags & kIsPkcsPad ? engine::RsaPadding{RSA_PKCS1_PADDING} : oaep;
+          u.common_flags & kIsPkcsPad ? engine::RsaPadding{engine::kPadPkcs1} : oaep;
       return unwrap_code(engine::rsa_decrypt(key, pad, u.wrapped, out));
     }
     case 4180: {
@@ -188,21 +188,30 @@ void unwrap_key(HsmState &st, Call &c) {
   if (!rsa_mech && !engine::aes_name(key.bytes().size(), "wrap"))
     return c.fail(rc::kUnwrappingKeyTypeInconsistent);
 
-  engine::Bytes value;
-  if (uint32_t code = unwrap_value(u, key, value)) {
-    wipe(value);
-    return c.fail(code);
-  }
   // The key's size is what unwrapped: a length the template states is not
   // the HSM's to check against it.
   std::erase_if(t.attrs, [](const obj::TemplateAttr &a) { return a.type == attr::kValueLen; });
+  // Decrypting (with an RSA key's private half) and reading the new key's
+  // value (an RSA key's pairwise check) run without the state lock: they
+  // touch only the request, the template and the keys this request holds.
   obj::Material m;
   engine::Key made;
-  if (uint32_t code = material_of(t, std::move(value), m, made)) return c.fail(code);
+  const uint32_t made_code = c.unlocked([&] {
+    engine::Bytes value;
+    if (uint32_t code = unwrap_value(u, key, value)) {
+      wipe(value);
+      return code;
+    }
+    return material_of(t, std::move(value), m, made);
+  });
+  if (made_code) return c.fail(made_code);
+  // The session and its login may have gone meanwhile.
+  obj::Actor actor;
+  if (uint32_t code = obj::actor_of(st, k.head.h.session, actor)) return c.fail(code);
   uint64_t handle = 0;
   const bool pair = !made.empty();
-  if (uint32_t code = keygen::store_object(st, k.head.actor, t, std::move(m), handle,
-                                           pair ? keygen::add_public_parts : nullptr, &made))
+  if (uint32_t code = keygen::store_object(st, actor, t, std::move(m), handle,
+                                           pair ? keygen::add_key_parts : nullptr, &made))
     return c.fail(code);
   const uint64_t handles[] = {handle};
   keygen::answer_new(st, c, k.want_attrs, handles);

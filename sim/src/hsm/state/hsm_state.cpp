@@ -1,6 +1,6 @@
 #include "hsm/state/hsm_state.h"
 
-#include "hsm/state/random.h"
+#include "hsm/engine/secure.h"
 
 namespace hsmsim::hsm {
 
@@ -46,7 +46,7 @@ uint32_t HsmState::random_u32_nonzero() {
   uint32_t v = 0;
   while (v == 0) {
     uint8_t b[4];
-    fill_random(b);
+    engine::fill_random(b);
     v = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
   }
   return v;

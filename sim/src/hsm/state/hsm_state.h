@@ -1,5 +1,6 @@
 // Everything the stand-in HSM knows, by topic. `mu` guards all of it; a
-// request holds it except while it runs a long computation (Call::unlocked).
+// request holds it except while it runs a long computation or one with a
+// key it took a copy of (Call::unlocked).
 // Each request also holds its partition's lock (see PartitionLock).
 #pragma once
 

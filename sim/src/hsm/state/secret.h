@@ -2,13 +2,14 @@
 // or replaced, compared in constant time.
 #pragma once
 
-#include <openssl/crypto.h>
 #include <string.h>
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "hsm/engine/secure.h"
 
 namespace hsmsim::hsm {
 
@@ -40,10 +41,7 @@ class Secret {
   size_t size() const { return bytes_.size(); }
   bool empty() const { return bytes_.empty(); }
 
-  bool matches(std::span<const uint8_t> given) const {
-    if (given.size() != bytes_.size()) return false;
-    return bytes_.empty() || CRYPTO_memcmp(given.data(), bytes_.data(), bytes_.size()) == 0;
-  }
+  bool matches(std::span<const uint8_t> given) const { return engine::equal_ct(given, bytes_); }
 
  private:
   void wipe() {

@@ -1,7 +1,7 @@
 #include "hsm/tls/connection.h"
 
 #include "hsm/engine/crypto.h"
-#include "hsm/state/random.h"
+#include "hsm/engine/secure.h"
 #include "hsm/state/ssl_contexts.h"
 
 namespace hsmsim::hsm {
@@ -9,7 +9,7 @@ namespace hsmsim::hsm {
 const Secret &SslContexts::resume_key() {
   if (!resume_key_) {
     std::vector<uint8_t> k(32);
-    fill_random(k);
+    engine::fill_random(k);
     resume_key_ = Secret(std::move(k));
   }
   return *resume_key_;

@@ -1,8 +1,5 @@
 #include "hsm/tls/prf.h"
 
-#include <openssl/crypto.h>
-#include <string.h>
-
 #include "hsm/engine/crypto.h"
 #include "hsm/tls/suite.h"
 
@@ -17,38 +14,15 @@ Bytes cat(std::initializer_list<In> parts) {
 }
 In text(std::string_view s) { return {reinterpret_cast<const uint8_t *>(s.data()), s.size()}; }
 
-// P_hash of RFC 5246, 5.
-Bytes p_hash(const char *md, In secret, In seed, size_t len) {
-  Bytes out, a(seed.begin(), seed.end()), block;
-  while (out.size() < len) {
-    if (engine::hmac(md, secret, a, block)) return {};
-    a = block;
-    if (engine::hmac(md, secret, cat({a, seed}), block)) return {};
-    out.insert(out.end(), block.begin(), block.end());
-  }
-  out.resize(len);
-  OPENSSL_cleanse(a.data(), a.size());
-  OPENSSL_cleanse(block.data(), block.size());
-  return out;
-}
-
 }  // namespace
-
-Bytes prf_halves(In s1, In s2, std::string_view label, In seed, size_t len) {
-  const Bytes full_seed = cat({text(label), seed});
-  Bytes out = p_hash("MD5", s1, full_seed, len);
-  Bytes other = p_hash("SHA1", s2, full_seed, len);
-  if (out.size() != len || other.size() != len) return {};
-  for (size_t i = 0; i < len; ++i) out[i] ^= other[i];
-  OPENSSL_cleanse(other.data(), other.size());
-  return out;
-}
 
 Bytes prf(uint32_t version, const char *prf_md, In secret, std::string_view label, In seed,
           size_t len) {
-  if (tls12(version)) return p_hash(prf_md, secret, cat({text(label), seed}), len);
-  const size_t half = (secret.size() + 1) / 2;
-  return prf_halves(secret.first(half), secret.last(half), label, seed, len);
+  Bytes out;
+  if (engine::tls1_prf(tls12(version) ? prf_md : "MD5-SHA1", secret, cat({text(label), seed}), len,
+                       out))
+    return {};
+  return out;
 }
 
 Bytes handshake_hash(uint32_t version, const char *prf_md, In messages) {

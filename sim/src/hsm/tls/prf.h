@@ -12,14 +12,12 @@ namespace hsmsim::hsm::tls {
 using Bytes = std::vector<uint8_t>;
 using In = std::span<const uint8_t>;
 
-// The PRF of a version: TLS 1.0 and 1.1 (and the DTLS versions built on
-// them) XOR P_MD5 over the secret's first half with P_SHA1 over its second
-// half (halves of ceil(n/2) bytes); the TLS 1.2 versions use P_<prf_md>.
-// Empty on an OpenSSL failure.
+// The PRF of a version (OpenSSL's TLS1-PRF, engine::tls1_prf): TLS 1.0 and
+// 1.1 (and the DTLS versions built on them) XOR P_MD5 over the secret's
+// first half with P_SHA1 over its second half (halves of ceil(n/2) bytes);
+// the TLS 1.2 versions use P_<prf_md>. Empty on an OpenSSL failure.
 Bytes prf(uint32_t version, const char *prf_md, In secret, std::string_view label, In seed,
           size_t len);
-// The TLS 1.0 PRF from its two halves as given.
-Bytes prf_halves(In s1, In s2, std::string_view label, In seed, size_t len);
 
 // The digest the finished messages cover: MD5 || SHA-1 of the handshake
 // messages up to TLS 1.1, the PRF hash for TLS 1.2.

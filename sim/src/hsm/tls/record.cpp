@@ -1,19 +1,16 @@
 #include "hsm/tls/record.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 
 #include "hsm/codes.h"
 #include "hsm/engine/crypto.h"
+#include "hsm/engine/secure.h"
 
 namespace hsmsim::hsm::tls {
 
 namespace {
 
-void wipe(Bytes &b) {
-  if (!b.empty()) OPENSSL_cleanse(b.data(), b.size());
-}
+void wipe(Bytes &b) { engine::wipe(b); }
 
 // seq || type || version || length, the head of the MAC input and the GCM AAD.
 Bytes pseudo_header(const RecordKind &k, In seq, uint8_t type, size_t len) {
@@ -35,24 +32,13 @@ bool mac_of(const RecordKind &k, const WriteState &w, In seq, uint8_t type, In d
 
 // CBC without padding over whole blocks.
 bool cbc(const Suite &s, In key, In iv, bool enc, In in, Bytes &out) {
-  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> c(EVP_CIPHER_CTX_new(),
-                                                                    EVP_CIPHER_CTX_free);
-  const EVP_CIPHER *cipher = evp_cipher(s);
-  int n = 0;
-  out.resize(in.size());
-  return c && cipher && EVP_CipherInit_ex2(c.get(), cipher, key.data(), iv.data(), enc, nullptr) &&
-         EVP_CIPHER_CTX_set_padding(c.get(), 0) &&
-         EVP_CipherUpdate(c.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) &&
-         static_cast<size_t>(n) == in.size();
+  return engine::cipher(s.evp, key, iv, enc, false, in, out) == 0 && out.size() == in.size();
 }
 
 bool stream(WriteState &w, In in, Bytes &out) {
-  int n = 0;
   out.resize(in.size());
   if (in.empty()) return true;
-  return w.stream &&
-         EVP_CipherUpdate(w.stream.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) &&
-         static_cast<size_t>(n) == in.size();
+  return w.stream && w.stream->update(in, out);
 }
 
 Bytes cat(In a, In b) {
@@ -95,11 +81,8 @@ bool install(const RecordKind &k, In kb, WriteState &client, WriteState &server)
   server.iv = take(s.fixed_iv);
   if (s.mode != Mode::Stream) return true;
   for (WriteState *w : {&client, &server}) {
-    w->stream.reset(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
-    const EVP_CIPHER *c = evp_cipher(s);
-    if (!w->stream || !c ||
-        !EVP_CipherInit_ex2(w->stream.get(), c, w->key.data(), nullptr, 1, nullptr))
-      return false;
+    w->stream = std::make_unique<engine::RunningCipher>(s.evp, w->key, true);
+    if (!w->stream->ok()) return false;
   }
   return true;
 }
@@ -177,7 +160,7 @@ uint32_t unprotect(const RecordKind &k, WriteState &w, uint8_t type, In seq, In 
   Bytes mac;
   In data(out.data(), data_len);
   if (!mac_of(k, w, seq, type, data, mac)) return code::kError;
-  const bool good = CRYPTO_memcmp(mac.data(), out.data() + data_len, mac_len) == 0;
+  const bool good = engine::equal_ct(mac, In(out).subspan(data_len, mac_len));
   wipe(mac);
   return good ? code::kOk : code::kBadHmacDigest;
 }

@@ -3,11 +3,10 @@
 // sequence number) and the record body it makes from a fragment and back.
 #pragma once
 
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <memory>
 
+#include "hsm/engine/crypto.h"
 #include "hsm/tls/prf.h"
 #include "hsm/tls/suite.h"
 
@@ -30,7 +29,7 @@ struct RecordKind {
 struct WriteState {
   Bytes mac_key, key, iv;  // iv: CBC IV chained from record to record (TLS 1.0), GCM salt
   uint64_t seq = 0;        // the next implicit sequence number (versions without the block)
-  std::shared_ptr<EVP_CIPHER_CTX> stream;  // RC4, running from record to record
+  std::unique_ptr<engine::RunningCipher> stream;  // RC4, running from record to record
   WriteState() = default;
   WriteState(const WriteState &) = delete;
   WriteState &operator=(const WriteState &) = delete;

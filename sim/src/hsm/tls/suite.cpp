@@ -1,11 +1,5 @@
 #include "hsm/tls/suite.h"
 
-#include <openssl/provider.h>
-
-#include <map>
-#include <mutex>
-#include <string>
-
 namespace hsmsim::hsm::tls {
 
 uint16_t wire_version(uint32_t v) {
@@ -33,7 +27,7 @@ namespace {
 constexpr Suite kSuites[] = {
     {4, Mode::Gcm, "AES-128-GCM", 16, 4, 0, 8},   {5, Mode::Cbc, "AES-128-CBC", 16, 16, 16, 16},
     {6, Mode::Gcm, "AES-256-GCM", 32, 4, 0, 8},   {7, Mode::Cbc, "AES-256-CBC", 32, 16, 16, 16},
-    {8, Mode::Stream, "RC4", 16, 0, 0, 0, true},  {12, Mode::Cbc, "DES-CBC", 8, 8, 8, 8, true},
+    {8, Mode::Stream, "RC4", 16, 0, 0, 0},        {12, Mode::Cbc, "DES-CBC", 8, 8, 8, 8},
     {14, Mode::Cbc, "DES-EDE3-CBC", 24, 8, 8, 8},
 };
 }  // namespace
@@ -51,41 +45,6 @@ size_t request_iv_length(uint32_t c) {
   if (c == 5 || c == 7) return 16;
   if (c >= 12 && c <= 15) return 8;
   return 0;
-}
-
-namespace {
-// Fetched once each and released at exit, before OpenSSL's own clean-up
-// (which was registered first), together with the legacy library context.
-struct Fetched {
-  std::mutex mu;
-  OSSL_LIB_CTX *legacy = nullptr;
-  OSSL_PROVIDER *providers[2] = {};
-  std::map<std::string, EVP_CIPHER *> ciphers;
-  Fetched() {
-    legacy = OSSL_LIB_CTX_new();
-    if (legacy) {
-      providers[0] = OSSL_PROVIDER_load(legacy, "default");
-      providers[1] = OSSL_PROVIDER_load(legacy, "legacy");
-    }
-  }
-  ~Fetched() {
-    for (auto &c : ciphers) EVP_CIPHER_free(c.second);
-    for (OSSL_PROVIDER *p : providers)
-      if (p) OSSL_PROVIDER_unload(p);
-    OSSL_LIB_CTX_free(legacy);
-  }
-};
-}  // namespace
-
-const EVP_CIPHER *evp_cipher(const Suite &s) {
-  static Fetched f;
-  std::lock_guard lock(f.mu);
-  auto it = f.ciphers.find(s.evp);
-  if (it != f.ciphers.end()) return it->second;
-  EVP_CIPHER *c = s.legacy ? (f.legacy ? EVP_CIPHER_fetch(f.legacy, s.evp, nullptr) : nullptr)
-                           : EVP_CIPHER_fetch(nullptr, s.evp, nullptr);
-  if (c) f.ciphers[s.evp] = c;
-  return c;
 }
 
 const char *hash_name(uint32_t t) {

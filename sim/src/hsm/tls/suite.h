@@ -3,8 +3,6 @@
 // size, explicit IV, the version bytes a record's MAC covers.
 #pragma once
 
-#include <openssl/evp.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -41,12 +39,12 @@ enum class Mode : uint8_t { Gcm, Cbc, Stream };
 struct Suite {
   uint32_t cipher = 0;  // CipherType
   Mode mode = Mode::Cbc;
-  const char *evp = nullptr;  // OpenSSL cipher name
+  const char *evp = nullptr;  // the engine's cipher name (single DES and RC4 from OpenSSL's
+                              // legacy provider)
   size_t key_len = 0;
   size_t fixed_iv = 0;     // IV bytes taken from the key block (TLS 1.0 CBC IV, GCM salt)
   size_t block = 0;        // CBC block size
   size_t explicit_iv = 0;  // explicit IV of the explicit-IV versions
-  bool legacy = false;     // in OpenSSL's legacy provider
 };
 
 // The suite of a CipherType the engine runs; null for the others, export
@@ -56,11 +54,6 @@ const Suite *suite(uint32_t cipher);
 // for export ciphers); 0 for stream ciphers and unknown values.
 size_t request_iv_length(uint32_t cipher);
 bool request_cipher(uint32_t cipher);  // in the cipher table at all
-
-// The cipher, fetched from the provider that has it (single DES and RC4
-// from OpenSSL's legacy provider, in a library context of the engine's own
-// so the process's default one stays as it is). Owned by the engine.
-const EVP_CIPHER *evp_cipher(const Suite &);
 
 // HashType 1 to 6: OpenSSL digest name and size; null / 0 otherwise.
 const char *hash_name(uint32_t hash_type);
