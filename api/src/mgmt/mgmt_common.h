@@ -8,9 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "qel2_errors.h"
-#include "request/mgmt_request.h"
-
 namespace qel2::mgmt {
 
 // Holds a pthread mutex for one scope.
@@ -34,16 +31,6 @@ inline size_t bounded_name_len(const void *name, uint64_t stated, size_t limit) 
   return nul ? static_cast<size_t>(static_cast<const uint8_t *>(nul) -
                                    static_cast<const uint8_t *>(name))
              : span;
-}
-
-// What the outputs may be used for after a blocking send, for the requests
-// whose result is the transport status, else the request status, the
-// response code unread (backup and restore, key backup keys, the policy
-// set): as MgmtRequest::decode(), kSize when that status is RET_RESULT_SIZE.
-inline MgmtRequest::Decode status_decode(const MgmtRequest &rq) {
-  const uint32_t r = rq.status_result();
-  if (r == RET_RESULT_SIZE) return MgmtRequest::Decode::kSize;
-  return r == 0 ? MgmtRequest::Decode::kYes : MgmtRequest::Decode::kNo;
 }
 
 }  // namespace qel2::mgmt

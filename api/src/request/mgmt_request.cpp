@@ -367,6 +367,12 @@ MgmtRequest::Decode MgmtRequest::decode() const {
   return r == 0 || passes(r) ? Decode::kYes : Decode::kNo;
 }
 
+MgmtRequest::Decode MgmtRequest::status_decode() const {
+  const uint32_t r = status_result();
+  if (r == RET_RESULT_SIZE) return Decode::kSize;
+  return r == 0 ? Decode::kYes : Decode::kNo;
+}
+
 uint32_t MgmtRequest::check_arrived(unsigned seg, uint64_t claimed) const {
   return claimed > received(seg) ? static_cast<uint32_t>(TESSALINE_INVALID_MSG) : 0u;
 }

@@ -244,6 +244,9 @@ class MgmtRequest {
   // kYes as decodable(); kSize for RET_RESULT_SIZE, whose response record
   // (arrived whole) holds the length needed; kNo otherwise.
   Decode decode() const;
+  // The same for a request whose result is status_result() (the response
+  // code left unread): kSize when that status is RET_RESULT_SIZE.
+  Decode status_decode() const;
   // TESSALINE_INVALID_MSG when the answer claims more bytes in segment seg
   // than arrived there; 0 otherwise.
   uint32_t check_arrived(unsigned seg, uint64_t claimed) const;

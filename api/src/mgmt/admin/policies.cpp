@@ -25,7 +25,7 @@ QEL2_EXPORT Uint32 Qel2GetPolicySet(getPolicyArgs *args) {
   rq.send();
   const Uint32 r = rq.status_result();
   // A short buffer still learns the size it needs.
-  if (status_decode(rq) != MgmtRequest::Decode::kNo) {
+  if (rq.status_decode() != MgmtRequest::Decode::kNo) {
     args->num_policies = be16_at(head);
     args->total_size = be16_at(head + 2);
   }

@@ -34,7 +34,7 @@ Uint32 backup_config(bool hsm, Uint32 handle, const uint8_t *record, const BeWri
   rq.params(dlen, rlen).lengths(dlen, rlen);
   rq.send();
   Uint32 r = rq.status_result();
-  if (status_decode(rq) == MgmtRequest::Decode::kNo) return r;
+  if (rq.status_decode() == MgmtRequest::Decode::kNo) return r;
   if (rq.received(0) < kConfigAnswerLen) return TESSALINE_INVALID_MSG;
   const Uint32 needed = be32_at(resp + 16);
   if (*ulEncConfigLen < needed) {

@@ -85,7 +85,7 @@ QEL2_EXPORT Uint32 Qel2BackupObject(Uint32 ulSessionHandle, Uint32 partition_ind
   if (pObjectData != nullptr) rq.out(pObjectData, segment_cap(*pulObjectDataLen, kBlobAnswerLen));
   rq.send();
   Uint32 r = rq.status_result();
-  if (status_decode(rq) == MgmtRequest::Decode::kNo) return r;
+  if (rq.status_decode() == MgmtRequest::Decode::kNo) return r;
   if (rq.received(0) < kBlobAnswerLen) return TESSALINE_INVALID_MSG;
   const Uint32 needed = be32_at(resp + 16);
   if (*pulObjectDataLen < needed) {

@@ -39,7 +39,7 @@ Uint32 users_page(bool hsm, Uint32 handle, const uint8_t *record, const BeWriter
   rq.send();
   Uint32 r = rq.status_result();
   const bool arrived = rq.received(0) >= kUsersAnswerLen;
-  if (status_decode(rq) != MgmtRequest::Decode::kNo) {
+  if (rq.status_decode() != MgmtRequest::Decode::kNo) {
     if (!arrived) return TESSALINE_INVALID_MSG;
     ResponseHead head;
     read_response_head(resp, sizeof resp, &head);

@@ -44,7 +44,7 @@ QEL2_EXPORT Uint32 Qel2ExportKBK(Uint32 ulSessionHandle, Uint8 *pWrappedKey_1,
   rq.command(cmd).out_local(resp, sizeof resp).out(pWrappedKey_1, *pulWrappedKeyLen_1);
   rq.send();
   Uint32 r = rq.status_result();
-  if (status_decode(rq) == MgmtRequest::Decode::kNo) return r;
+  if (rq.status_decode() == MgmtRequest::Decode::kNo) return r;
   if (rq.received(0) < kWrapRespLen) return TESSALINE_INVALID_MSG;
   const Uint32 k1 = be32_at(resp + 16), k2 = be32_at(resp + 20), k3 = be32_at(resp + 24);
   const uint64_t needed = uint64_t{k1} + k2 + k3;  // no wrap past the check
