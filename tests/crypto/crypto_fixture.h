@@ -1,6 +1,6 @@
-// A stand-in daemon of the test's own with the crypto user logged in, keys
-// seeded through the stand-in's test hooks, and a reader of the requests the
-// library framed (its own, with the meaningful lengths of the segments).
+// The crypto user logged in on a stand-in of the test's own, keys seeded
+// through the stand-in's test hooks, and the shared reader of the requests
+// the library framed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,11 +14,17 @@
 #include <hsmsim/daemon.h>
 #include <hsmsim/hsm.h>
 
+#include "layout.h"
 #include "qel2.h"
+#include "stand_in.h"
 #include "vectors.h"
+#include "wire.h"
 
 namespace crypto_test {
 
+using namespace support;
+
+// The reader of ssl and jni, until they read with the shared one.
 // One segment as framed: size, meaningful length and (inputs) the bytes.
 struct Seg {
   uint16_t size = 0, offset = 0;
@@ -83,24 +89,12 @@ inline uint64_t be64(const Bytes &b) {
   return v;
 }
 
-class CryptoTest : public ::testing::Test {
+class CryptoTest : public StandIn {
  protected:
   void SetUp() override {
-    daemon_ = std::make_unique<hsmsim::Daemon>();
-    daemon_->export_env();
-    ASSERT_EQ(0u, Qel2Initialize3(0, OSTREL_DIRECT, hsmsim::defaults::kPartition, &app_));
-    ASSERT_EQ(0u, Qel2OpenSession2(app_, &session_));
-    const std::string name = hsmsim::defaults::kUserName;
-    const std::string pw = hsmsim::defaults::kUserPassword;
-    ASSERT_EQ(0u, Qel2LoginHSM(session_, KQ_CRYPTO_USER, (const Uint8 *)name.data(),
-                               Uint32(name.size()), (const Uint8 *)pw.data(), Uint32(pw.size())));
-    d().clear_captured();
+    StandIn::SetUp();
+    ASSERT_NO_FATAL_FAILURE(session_ = log_in(kCryptoUser));
   }
-  void TearDown() override {
-    Qel2SDKCleanup();
-    daemon_.reset();
-  }
-  hsmsim::Daemon &d() { return *daemon_; }
 
   // A secret key of that type (PKCS#11 numbering) holding exactly these bytes.
   uint64_t secret(uint8_t key_type, const Bytes &value) {
@@ -117,7 +111,7 @@ class CryptoTest : public ::testing::Test {
     return r.handle;
   }
 
-  // The full requests framed since the last clear, in order.
+  // The old reader's accessors, for ssl and jni until they read with the shared one.
   std::vector<Wire> wires() {
     std::vector<Wire> out;
     for (const auto &c : d().captured())
@@ -141,8 +135,7 @@ class CryptoTest : public ::testing::Test {
     return ERR_REQUEST_PENDING;
   }
 
-  std::unique_ptr<hsmsim::Daemon> daemon_;
-  Uint32 app_ = 0, session_ = 0;
+  Uint32 session_ = 0;
 };
 
 }  // namespace crypto_test
