@@ -103,9 +103,9 @@ class SslTest : public CryptoTest {
       answer_empty(row.command_type, row.opcode);
       Bufs b;
       row.call(b);
-      const auto all = wires();
+      const auto all = sent_requests(d());
       ASSERT_EQ(1u, all.size());
-      const Wire &w = all[0];
+      const Request &w = all[0];
       EXPECT_EQ(row.command_type, w.command_type);
       EXPECT_EQ(row.opcode, w.opcode);
       EXPECT_EQ(row.param1, w.param1);
@@ -116,8 +116,8 @@ class SslTest : public CryptoTest {
       EXPECT_EQ(session_ & 0x3FFFFFFFu, w.sess_handle);
       std::vector<uint16_t> in_sizes, out_sizes;
       uint32_t dlen = 0, rlen = 0;
-      for (const Seg &s : w.in) in_sizes.push_back(s.size), dlen += s.size;
-      for (const Seg &s : w.out) out_sizes.push_back(s.size), rlen += s.size;
+      for (const Segment &s : w.in) in_sizes.push_back(s.size), dlen += s.size;
+      for (const Segment &s : w.out) out_sizes.push_back(s.size), rlen += s.size;
       std::vector<uint16_t> want_in;
       for (const In &i : row.in) want_in.push_back(i.size);
       EXPECT_EQ(want_in, in_sizes);
@@ -144,7 +144,7 @@ class SslTest : public CryptoTest {
       d().clear_captured();
       Bufs b;
       EXPECT_EQ(row.want, row.call(b));
-      EXPECT_EQ(0u, sent());
+      EXPECT_EQ(0u, sent_count(d()));
     }
   }
 };
