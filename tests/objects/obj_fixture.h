@@ -14,6 +14,7 @@
 #include <hsmsim/daemon.h>
 
 #include "qel2.h"
+#include "stand_in.h"
 
 namespace obj_test {
 
@@ -140,19 +141,8 @@ inline Msg parse(const hsmsim::Captured &c) {
   return m;
 }
 
-class ObjTest : public ::testing::Test {
+class ObjTest : public support::StandIn {
  protected:
-  void SetUp() override {
-    daemon_ = std::make_unique<hsmsim::Daemon>();
-    daemon_->export_env();
-  }
-  void TearDown() override {
-    Qel2SDKCleanup();
-    daemon_.reset();
-  }
-
-  hsmsim::Daemon &d() { return *daemon_; }
-
   // Starts the library and opens a session with scripted answers; returns the handle.
   uint32_t start_session() {
     d().script(KQ_MGMT_CMD, KQ_APP_INITIALIZE, payload(resp(0, kNonce).u32(kAppIdentifier)));
@@ -187,8 +177,6 @@ class ObjTest : public ::testing::Test {
     EXPECT_EQ(1u, m.size()) << "opcode " << opcode;
     return m.empty() ? Msg{} : m[0];
   }
-
-  std::unique_ptr<hsmsim::Daemon> daemon_;
 };
 
 }  // namespace obj_test
