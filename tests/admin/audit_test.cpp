@@ -48,12 +48,12 @@ TEST_F(Audit, FetchRequestAsSentAndRefusals) {
   std::vector<cmbLogEntry> logs(QEL2_MAX_AUDIT_LOGS);
   Uint32 n = QEL2_MAX_AUDIT_LOGS;
   Qel2GetAuditLogs(session_, &n, logs.data());
-  auto m = requests(d(), KQ_PARTN_GET_AUDIT_LOGS);
+  auto m = sent_requests(d(), KQ_PARTN_GET_AUDIT_LOGS);
   ASSERT_EQ(1u, m.size());
-  EXPECT_EQ(std::vector<uint16_t>{24}, m[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{24}, m[0].in_sizes());
   EXPECT_EQ(6026u, be32(m[0].body(), 20));
   // 24 and 530288 bytes; the 16-bit fields keep the low bits.
-  EXPECT_EQ((std::vector<uint16_t>{24, 530288 & 0xFFFF}), m[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{24, 530288 & 0xFFFF}), m[0].out_sizes());
   EXPECT_EQ(6024, m[0].rlen);
   EXPECT_EQ(6024, m[0].param2);
 
@@ -94,7 +94,7 @@ TEST_F(Audit, FetchRequestAsSentAndRefusals) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.code, c.call());
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   (void)sign;
 }
 
@@ -171,9 +171,9 @@ TEST_F(Audit, SignedOverWhatWasFetchedAndFinalised) {
   EXPECT_EQ(1u, waiting());
   // The name is taken up to the stated length.
   ASSERT_EQ(0u, Qel2FinalizeLogs(session_, u8("PARTITION_1 and more"), 11));
-  auto f = requests(d(), KQ_FINALIZE_LOGS);
+  auto f = sent_requests(d(), KQ_FINALIZE_LOGS);
   ASSERT_EQ(1u, f.size());
-  EXPECT_EQ(std::vector<uint16_t>{36}, f[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{36}, f[0].in_sizes());
   EXPECT_EQ(0, memcmp(f[0].body().data() + 20, "PARTITION_1\0\0\0\0\0", 16));
   EXPECT_EQ(0u, waiting());
   EXPECT_EQ(RET_INVALID_PARTITION_ID, Qel2FinalizeLogs(session_, u8("NO_SUCH"), 7));

@@ -32,10 +32,10 @@ class HsmAdmin : public AdminTest {
   }
   // The configuration bytes of the last initialise request.
   std::vector<uint8_t> sent_config() {
-    auto m = requests(d(), KQ_INIT_TOKEN);
+    auto m = sent_requests(d(), KQ_INIT_TOKEN);
     EXPECT_FALSE(m.empty());
     if (m.empty()) return {};
-    EXPECT_EQ(std::vector<uint16_t>{212}, m.back().in_sizes);
+    EXPECT_EQ(std::vector<uint16_t>{212}, m.back().in_sizes());
     auto b = m.back().body();
     return std::vector<uint8_t>(b.begin() + kCfg, b.begin() + kCfg + 160);
   }
@@ -71,7 +71,7 @@ TEST_F(HsmAdmin, PairFormStartingValuesAndRules) {
   EXPECT_EQ(1u, be32(c, 60));  // cloning
   EXPECT_EQ("group0", text_at(c, 64));
   EXPECT_EQ("ostrel", text_at(c, 96));
-  auto body = requests(d(), KQ_INIT_TOKEN).back().body();
+  auto body = sent_requests(d(), KQ_INIT_TOKEN).back().body();
   EXPECT_EQ(session_ & 0x3FFFFFFF, be32(body, 12));
   // The built-in group password: ten characters, then zeros.
   for (size_t i = 180; i < 190; ++i) EXPECT_NE(0, body[i]) << i;
@@ -192,7 +192,7 @@ TEST_F(HsmAdmin, InitialisationRefusedBeforeAnyTraffic) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.code, c.call());
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(HsmAdmin, SetHsmConfigOnlyChecks) {
@@ -205,7 +205,7 @@ TEST_F(HsmAdmin, SetHsmConfigOnlyChecks) {
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2SetHSMConfig(&wrong_value));
   EXPECT_EQ(5u, wrong_value.ulSessionHandle);
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2SetHSMConfig(nullptr));
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(HsmAdmin, ControlRecordsAsSent) {
@@ -217,26 +217,26 @@ TEST_F(HsmAdmin, ControlRecordsAsSent) {
   Qel2GetPartnSingleKeyHandleHash(session_, 0x0000001200000034ull, SHA1_TYPE, hash);
   Qel2SetSlaveConfig(session_, 0x12345);
 
-  auto n = requests(d(), KQ_SET_NODEID);
+  auto n = sent_requests(d(), KQ_SET_NODEID);
   ASSERT_EQ(1u, n.size());
-  EXPECT_EQ(std::vector<uint16_t>{24}, n[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{24}, n[0].in_sizes());
   EXPECT_EQ(0xABCDEF12u, be32(n[0].body(), 20));
-  auto all = requests(d(), KQ_ADMIN_GET_PARTN_KEYHANDLES_HASH);
+  auto all = sent_requests(d(), KQ_ADMIN_GET_PARTN_KEYHANDLES_HASH);
   ASSERT_EQ(3u, all.size());
-  EXPECT_EQ(std::vector<uint16_t>{24}, all[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{24}, all[0].in_sizes());
   EXPECT_EQ(4, all[0].body()[20]);
-  EXPECT_EQ((std::vector<uint16_t>{16, 48}), all[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{16, 48}), all[0].out_sizes());
   EXPECT_EQ(64, all[0].rlen);
-  EXPECT_EQ(std::vector<uint16_t>{16}, all[1].out_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{16}, all[2].out_sizes);
-  auto one = requests(d(), KQ_GET_PARTN_SINGLE_KEYHANDLE_HASH);
+  EXPECT_EQ(std::vector<uint16_t>{16}, all[1].out_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{16}, all[2].out_sizes());
+  auto one = sent_requests(d(), KQ_GET_PARTN_SINGLE_KEYHANDLE_HASH);
   ASSERT_EQ(1u, one.size());
-  EXPECT_EQ(std::vector<uint16_t>{40}, one[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{40}, one[0].in_sizes());
   EXPECT_EQ(0x12u, be32(one[0].body(), 24));  // the whole 64-bit handle
   EXPECT_EQ(0x34u, be32(one[0].body(), 28));
   EXPECT_EQ(2, one[0].body()[32]);
-  EXPECT_EQ((std::vector<uint16_t>{16, 20}), one[0].out_sizes);
-  auto slave = requests(d(), KQ_SLAVE_CONFIG);
+  EXPECT_EQ((std::vector<uint16_t>{16, 20}), one[0].out_sizes());
+  auto slave = sent_requests(d(), KQ_SLAVE_CONFIG);
   ASSERT_EQ(1u, slave.size());
   EXPECT_EQ(0, slave[0].incnt);
   EXPECT_EQ(0, slave[0].outcnt);
@@ -245,7 +245,7 @@ TEST_F(HsmAdmin, ControlRecordsAsSent) {
   d().clear_captured();
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetPartnKeyHandlesHash(session_, SHA256_TYPE, nullptr));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetPartnSingleKeyHandleHash(session_, 1, SHA256_TYPE, nullptr));
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 // The requests whose command is the session header alone, and the end of
@@ -282,13 +282,13 @@ TEST_F(HsmAdmin, HeaderOnlyRequestsAsSent) {
     d().script(KQ_MGMT_CMD, c.opcode, payload(resp(RET_USER_PERMISION_DENIED)));
     EXPECT_EQ(Uint32(RET_USER_PERMISION_DENIED), c.call());
     d().clear_scripts();
-    auto m = requests(d(), c.opcode);
+    auto m = sent_requests(d(), c.opcode);
     ASSERT_EQ(1u, m.size());
     EXPECT_EQ(0, m[0].command_type);
     EXPECT_EQ(120u, m[0].timeout);
     EXPECT_EQ(masked, m[0].sess_handle);
-    EXPECT_EQ(c.in, m[0].in_sizes);
-    EXPECT_EQ(c.out, m[0].out_sizes);
+    EXPECT_EQ(c.in, m[0].in_sizes());
+    EXPECT_EQ(c.out, m[0].out_sizes());
     const uint16_t in_total = c.in.empty() ? 0 : c.in[0], out_total = c.out[0];
     EXPECT_EQ(in_total, m[0].dlen);
     EXPECT_EQ(in_total, m[0].param1);

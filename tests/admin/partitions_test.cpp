@@ -48,10 +48,10 @@ TEST_F(Partitions, RecordsAsSent) {
                           nullptr, nullptr, nullptr);
   const Uint32 whole = session_, masked = session_ & 0x3FFFFFFF;
 
-  auto c = requests(d(), KQ_CREATE_PARTITION);
+  auto c = sent_requests(d(), KQ_CREATE_PARTITION);
   ASSERT_EQ(1u, c.size());
-  EXPECT_EQ(std::vector<uint16_t>{72}, c[0].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{32}, c[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{72}, c[0].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{32}, c[0].out_sizes());
   EXPECT_EQ(masked, c[0].sess_handle);
   auto b = c[0].body();
   EXPECT_EQ(whole, be32(b, 12));
@@ -63,17 +63,17 @@ TEST_F(Partitions, RecordsAsSent) {
   EXPECT_EQ(0, memcmp(b.data() + 52, "alias\0", 6));
   EXPECT_EQ(7, b[68]);
 
-  auto del = requests(d(), KQ_DELETE_PARTITION);
+  auto del = sent_requests(d(), KQ_DELETE_PARTITION);
   ASSERT_EQ(1u, del.size());
-  EXPECT_EQ(std::vector<uint16_t>{36}, del[0].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{16}, del[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{36}, del[0].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{16}, del[0].out_sizes());
   EXPECT_EQ(1u, be32(del[0].body(), 8));  // forced: bit 0 only
   EXPECT_EQ(whole, be32(del[0].body(), 12));
 
-  auto rs = requests(d(), KQ_RESIZE_PARTITION);
+  auto rs = sent_requests(d(), KQ_RESIZE_PARTITION);
   ASSERT_EQ(1u, rs.size());
-  EXPECT_EQ(std::vector<uint16_t>{60}, rs[0].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{28}, rs[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{60}, rs[0].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{28}, rs[0].out_sizes());
   b = rs[0].body();
   EXPECT_EQ(1u, be32(b, 8));  // backup-policy change
   EXPECT_EQ(0x01000000u, be32(b, 36));
@@ -83,10 +83,10 @@ TEST_F(Partitions, RecordsAsSent) {
   EXPECT_EQ(0u, be32(b, 52));
   EXPECT_EQ(3u, be32(b, 56));
 
-  auto ai = requests(d(), KQ_ALL_PARTITION_INFO);
+  auto ai = sent_requests(d(), KQ_ALL_PARTITION_INFO);
   ASSERT_EQ(1u, ai.size());
-  EXPECT_EQ(std::vector<uint16_t>{20}, ai[0].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{8220}, ai[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{20}, ai[0].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{8220}, ai[0].out_sizes());
   EXPECT_EQ(whole, be32(ai[0].body(), 12));
 }
 
@@ -105,35 +105,35 @@ TEST_F(Partitions, RawRequestsAsSent) {
   Qel2SetPolicy(&set);
   Qel2PartitionInfo(0, table.data(), &max, 0x40054000);
 
-  auto n = requests(d(), KQ_GET_PARTITION_COUNT);
+  auto n = sent_requests(d(), KQ_GET_PARTITION_COUNT);
   ASSERT_EQ(1u, n.size());
-  EXPECT_TRUE(n[0].in_sizes.empty());
-  EXPECT_EQ(std::vector<uint16_t>{432}, n[0].out_sizes);
+  EXPECT_TRUE(n[0].in_sizes().empty());
+  EXPECT_EQ(std::vector<uint16_t>{432}, n[0].out_sizes());
   EXPECT_EQ(432, n[0].rlen);
   EXPECT_EQ(432, n[0].param2);
   EXPECT_EQ(session_, n[0].sess_handle);  // the whole handle
-  auto l = requests(d(), KQ_GET_HSM_LABEL);
+  auto l = sent_requests(d(), KQ_GET_HSM_LABEL);
   ASSERT_EQ(1u, l.size());
-  EXPECT_EQ(std::vector<uint16_t>{50}, l[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{50}, l[0].out_sizes());
   EXPECT_EQ(session_, l[0].sess_handle);
-  auto g = requests(d(), KQ_GET_POLICY_SET);
+  auto g = sent_requests(d(), KQ_GET_POLICY_SET);
   ASSERT_EQ(1u, g.size());
-  EXPECT_EQ((std::vector<uint16_t>{8, 64}), g[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{8, 64}), g[0].out_sizes());
   EXPECT_EQ(72, g[0].rlen);
-  auto s = requests(d(), KQ_SET_POLICY);
+  auto s = sent_requests(d(), KQ_SET_POLICY);
   ASSERT_EQ(1u, s.size());
-  EXPECT_EQ((std::vector<uint16_t>{72, 4}), s[0].in_sizes);
-  EXPECT_TRUE(s[0].out_sizes.empty());
+  EXPECT_EQ((std::vector<uint16_t>{72, 4}), s[0].in_sizes());
+  EXPECT_TRUE(s[0].out_sizes().empty());
   EXPECT_EQ(76, s[0].dlen);
   EXPECT_EQ(0, s[0].param1);
   EXPECT_EQ(1u, be32(s[0].body(), 64));
   EXPECT_EQ(4u, be32(s[0].body(), 68));
   EXPECT_EQ(9u, be32(s[0].body(), 72));
-  auto t = requests(d(), 0);
+  auto t = sent_requests(d(), 0);
   ASSERT_EQ(1u, t.size());
   EXPECT_EQ(FW_PARTN_INFO, t[0].command_type);
   EXPECT_EQ(0x40054000u, t[0].sess_handle);
-  EXPECT_EQ((std::vector<uint16_t>{1, 1024}), t[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{1, 1024}), t[0].out_sizes());
   EXPECT_EQ(1025, t[0].rlen);
   EXPECT_EQ(10u, t[0].timeout);
 }
@@ -194,7 +194,7 @@ TEST_F(Partitions, RefusedBeforeAnyTraffic) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.code, c.call());
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   (void)max;
 }
 
@@ -278,7 +278,7 @@ TEST_F(Partitions, CreatedCountedDescribedResizedDeleted) {
   // Raw table, translated by the daemon.
   std::vector<uint8_t> table(1024);
   Uint32 max = 0;
-  ASSERT_EQ(0u, Qel2PartitionInfo(0, table.data(), &max, app_[1]));
+  ASSERT_EQ(0u, Qel2PartitionInfo(0, table.data(), &max, apps_[1]));
   EXPECT_EQ(4u, max);
   std::vector<PartitionInfo> translated(33);
   ASSERT_EQ(0u, Qel2TranslatePartitionInfo(0, translated.data(), table.data()));

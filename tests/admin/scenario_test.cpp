@@ -141,9 +141,9 @@ TEST_F(Scenario, RefusedZeroiseKeepsTheConnections) {
   EXPECT_EQ(RET_USER_PERMISION_DENIED, Qel2VendorZeroizeHSM(s1, 1));
   SessionInfo si;
   EXPECT_EQ(0u, Qel2GetSessionInfo(s1, &si));
-  auto z = requests(d(), KQ_VENDOR_ZEROIZE);
+  auto z = sent_requests(d(), KQ_VENDOR_ZEROIZE);
   ASSERT_EQ(1u, z.size());
-  EXPECT_EQ(std::vector<uint16_t>{24}, z[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{24}, z[0].in_sizes());
   EXPECT_EQ(1, z[0].body()[20]);
   EXPECT_EQ(2u, d().hsm().partitions().size());
 }

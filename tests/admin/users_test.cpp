@@ -86,13 +86,13 @@ TEST_F(Users, CreateAndChangeRecordsAsSent) {
     SCOPED_TRACE(c.what);
     d().clear_captured();
     c.call();
-    auto m = requests(d(), c.opcode);
+    auto m = sent_requests(d(), c.opcode);
     ASSERT_EQ(1u, m.size());
-    EXPECT_EQ(c.segments, m[0].in_sizes);
+    EXPECT_EQ(c.segments, m[0].in_sizes());
     uint32_t total = 0;
     for (auto s : c.segments) total += s;
     EXPECT_EQ(total, m[0].dlen);
-    EXPECT_EQ(std::vector<uint16_t>{16}, m[0].out_sizes);
+    EXPECT_EQ(std::vector<uint16_t>{16}, m[0].out_sizes());
     auto b = m[0].body();
     EXPECT_EQ(c.flags, be32(b, 8));
     EXPECT_EQ(session_ & 0x3FFFFFFF, be32(b, 12));
@@ -106,9 +106,9 @@ TEST_F(Users, CreateAndChangeRecordsAsSent) {
 
 TEST_F(Users, DeleteAndListRecordsAsSent) {
   Qel2DeleteUser(session_, KQ_CRYPTO_USER, u8("nobody"), 6);
-  auto del = requests(d(), KQ_DELETE_USER);
+  auto del = sent_requests(d(), KQ_DELETE_USER);
   ASSERT_EQ(1u, del.size());
-  EXPECT_EQ(std::vector<uint16_t>{64}, del[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{64}, del[0].in_sizes());
   auto b = del[0].body();
   EXPECT_EQ(1u, be32(b, 20));
   EXPECT_EQ(6u, be32(b, 24));
@@ -120,14 +120,14 @@ TEST_F(Users, DeleteAndListRecordsAsSent) {
   Qel2ListUsers(session_, 7, users, &count, nullptr);
   count = 5;
   Qel2ListUsers(session_, 0, nullptr, &count, nullptr);
-  auto list = requests(d(), KQ_LIST_USERS);
+  auto list = sent_requests(d(), KQ_LIST_USERS);
   ASSERT_EQ(2u, list.size());
-  EXPECT_EQ(std::vector<uint16_t>{28}, list[0].in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{24, 132}), list[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{28}, list[0].in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{24, 132}), list[0].out_sizes());
   EXPECT_EQ(24 + 132, list[0].rlen);
   EXPECT_EQ(7u, be32(list[0].body(), 20));
   EXPECT_EQ(3u, be32(list[0].body(), 24));
-  EXPECT_EQ(std::vector<uint16_t>{24}, list[1].out_sizes);  // counts only
+  EXPECT_EQ(std::vector<uint16_t>{24}, list[1].out_sizes());  // counts only
   EXPECT_EQ(24 + 5 * 44, list[1].rlen);
 }
 
@@ -196,7 +196,7 @@ TEST_F(Users, RefusedBeforeAnyTraffic) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.code, c.call());
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   EXPECT_EQ(0u, create(KQ_CRYPTO_USER, name31, pw));  // 31 characters go
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "admin_fixture.h"
+#include "layout.h"
 #include "qel2_admin2.h"
 
 using namespace admin_test;
@@ -35,261 +36,275 @@ class BackupWire : public AdminTest {
   }
 };
 
-struct Field {
-  size_t off;
-  uint32_t value;
-  int width = 4;  // 1: one byte
-};
-
 TEST_F(BackupWire, LayoutsAsCaptured) {
   std::vector<Uint8> buf(4096), sig(100, 0x5C);
   Uint32 icv_len = 256, len = 100, idx = 7, hidx = 3, count = 0, key_len = 300, zero = 0,
          obj_len = 64, obj_zero = 0;
   Uint64 restored = 0;
   Uint8 name15[] = "abcdefghijklmno";
-  struct Row {
-    const char *what;
-    std::function<void()> call;
-    uint16_t opcode;
-    std::vector<uint16_t> ins, outs;
-    uint16_t param1, param2, rlen;
-    std::vector<Field> fields;
-  } rows[] = {
-      {"backup begin, signed",
-       [&] { Qel2BackupBegin(kHandle, 0, 0, sig.data(), 100, 1); },
-       168,
-       {28, 4, 100},
-       {16},
-       132,
-       16,
-       16,
-       {{8, 1}, {20, 0}, {24, 5}, {28, 100}}},
-      {"HSM backup begin, no signature length",
-       [&] { Qel2BackupBegin(kHandle, 1, 7, sig.data(), 0, 0); },
-       169,
-       {28},
-       {16},
-       28,
-       16,
-       16,
-       {{8, 0}, {24, 7}}},
-      {"restore begin",
-       [&] { Qel2RestoreBegin(kHandle, 0, 0, nullptr, 0, 0x5A); },
-       176,
-       {28},
-       {16},
-       28,
-       16,
-       16,
-       {{8, 0x5A}, {24, 5}}},
-      {"backup end", [&] { Qel2BackupEnd(kHandle, 0, 0); }, 174, {24}, {}, 24, 0, 0, {{20, 5}}},
-      {"HSM backup end with an ICV",
-       [&] { Qel2BackupEnd2(kHandle, 2, 1, buf.data(), &icv_len); },
-       175,
-       {24},
-       {4, 256},
-       24,
-       260,
-       260,
-       {{20, 2}}},
-      {"restore end with an ICV",
-       [&] { Qel2RestoreEnd2(kHandle, 0, 0, buf.data(), 32); },
-       180,
-       {24, 4, 32},
-       {},
-       60,
-       0,
-       0,
-       {{20, 5}, {24, 32}}},
-      {"HSM restore end",
-       [&] { Qel2RestoreEnd(kHandle, 0, 1); },
-       181,
-       {24},
-       {},
-       24,
-       0,
-       0,
-       {{20, 5}}},
-      {"configuration",
-       [&] { Qel2BackupConfig(kHandle, 0, buf.data(), &len); },
-       170,
-       {24},
-       {20, 100},
-       24,
-       120,
-       120,
-       {{20, 5}}},
-      {"HSM configuration",
-       [&] { Qel2BackupHSMConfig(kHandle, buf.data(), &len, 9); },
-       171,
-       {24},
-       {20, 100},
-       24,
-       100,
-       100,
-       {{20, 9, 1}, {21, 0, 1}, {22, 0, 1}, {23, 0, 1}}},
-      {"configuration restore",
-       [&] { Qel2RestoreConfig(kHandle, 0, buf.data(), 50); },
-       178,
-       {32, 50},
-       {16},
-       82,
-       16,
-       16,
-       {{20, 0}, {24, 50}, {28, 5}}},
-      {"HSM configuration restore",
-       [&] { Qel2RestoreHSMConfig(kHandle, buf.data(), 50, 3, 1000, 10, 2, name15); },
-       183,
-       {72, 50},
-       {16},
-       122,
-       16,
-       16,
-       {{20, 50},
-        {24, 3},
-        {28, 1000},
-        {32, 10},
-        {36, 2},
-        {40, 0x61626364},
-        {54, 'o', 1},
-        {55, 0, 1},
-        {56, 0},
-        {68, 0}}},
-      {"users from an index",
-       [&] { Qel2BackupUsersFromIndex(kHandle, 0, &idx, buf.data(), &len, &count, 2); },
-       172,
-       {28},
-       {28, 100},
-       28,
-       100,
-       100,
-       {{0, 7}, {4, 1}, {20, 2}, {24, 5}}},
-      {"HSM users from an index",
-       [&] { Qel2BackupHSMUsersFromIndex(kHandle, &hidx, buf.data(), &len, &count, 1, 4); },
-       173,
-       {24},
-       {28, 100},
-       24,
-       28,
-       28,
-       {{0, 3}, {4, 1}, {20, 4, 1}, {21, 1, 1}, {22, 0, 1}}},
-      {"31 users restored: 30 go",
-       [&] { Qel2RestoreUsersFromIndex(kHandle, 0, buf.data(), 100, &idx, 31, 1); },
-       179,
-       [] {
-         std::vector<uint16_t> v{32};
-         v.insert(v.end(), 30, 4);
-         v.push_back(3000);
-         return v;
-       }(),
-       {16},
-       3152,
-       16,
-       16,
-       {{0, 1}, {20, 1, 1}, {21, 0, 1}, {24, 31}, {28, 5}, {32, 100}, {148, 100}}},
-      {"HSM users restored",
-       [&] { Qel2RestoreHSMUsers(kHandle, buf.data(), 100, 2, 2, 6); },
-       182,
-       {32, 4, 4, 200},
-       {16},
-       240,
-       16,
-       16,
-       {{0, 0}, {20, 2}, {24, 6}, {28, 2, 1}, {32, 100}}},
-      {"HSM users restored, none",
-       [&] { Qel2RestoreHSMUsers(kHandle, buf.data(), 100, 0, 1, 0); },
-       182,
-       {32},
-       {16},
-       32,
-       16,
-       16,
-       {{20, 0}}},
-      {"key",
-       [&] { Qel2BackupKey(kHandle, 0, 0x812345678ull, buf.data(), &key_len); },
-       187,
-       {32},
-       {20, 300},
-       0,
-       320,
-       320,
-       {{16, 5}, {20, 0}, {24, 8}, {28, 0x12345678}}},
-      {"key size only",
-       [&] { Qel2BackupKey(kHandle, 9, 1, nullptr, &zero); },
-       187,
-       {32},
-       {20},
-       0,
-       20,
-       20,
-       {{16, 9}}},
-      {"key restore, handle kept",
-       [&] { Qel2RestoreKey(kHandle, 9, 1, buf.data(), 40, &restored); },
-       188,
-       {28, 40},
-       {32},
-       68,
-       32,
-       32,
-       {{8, 1}, {16, 0}, {20, 9}, {24, 40}}},
-      {"object",
-       [&] { Qel2BackupObject(kHandle, 0, PARTITION_DATA, PO_CERT, buf.data(), &obj_len); },
-       203,
-       {24},
-       {20, 64},
-       24,
-       84,
-       84,
-       {{16, 5}, {20, 3, 1}, {21, 3, 1}, {22, 0, 1}}},
-      {"object without a buffer: no segment for it",
-       [&] { Qel2BackupObject(kHandle, 0, ALL, UNKNOWN, nullptr, &obj_zero); },
-       203,
-       {24},
-       {20},
-       24,
-       20,
-       20,
-       {{16, 5}}},
-      {"object restore",
-       [&] { Qel2RestoreObject(kHandle, 0, PRIVATE, PARTITION_CSR, buf.data(), 10); },
-       204,
-       {32, 10},
-       {16},
-       42,
-       16,
-       16,
-       {{16, 5}, {20, 0}, {24, 2, 1}, {25, 2, 1}, {28, 10}}},
-  };
-  for (const auto &row : rows) {
-    d().clear_captured();
-    row.call();
-    auto m = requests(d(), row.opcode);
-    ASSERT_EQ(1u, m.size()) << row.what;
-    const Msg &q = m[0];
-    EXPECT_EQ(kHandle, q.sess_handle) << row.what;
-    EXPECT_EQ(0, q.command_type) << row.what;
-    EXPECT_EQ(120u, q.timeout) << row.what;
-    EXPECT_EQ(row.ins, q.in_sizes) << row.what;
-    EXPECT_EQ(row.outs, q.out_sizes) << row.what;
-    EXPECT_EQ(row.param1, q.param1) << row.what;
-    EXPECT_EQ(row.param2, q.param2) << row.what;
-    EXPECT_EQ(row.rlen, q.rlen) << row.what;
-    uint32_t dlen = 0;
-    for (auto s : row.ins) dlen += s;
-    EXPECT_EQ(dlen, q.dlen) << row.what;
-    const auto b = q.body();
-    EXPECT_EQ(kHandle, be32(b, 12)) << row.what;  // all 32 bits, device bits too
-    for (const auto &f : row.fields) {
-      const uint32_t got = f.width == 1 ? (f.off < b.size() ? b[f.off] : 0xDEAD) : be32(b, f.off);
-      EXPECT_EQ(f.value, got) << row.what << " at " << f.off;
-    }
-  }
+  // Every request carries the whole handle (device bits too), in the header and in the record.
+  expect_layout(
+      d(),
+      {
+          {.name = "backup begin, signed",
+           .call = [&] { return Qel2BackupBegin(kHandle, 0, 0, sig.data(), 100, 1); },
+           .opcode = 168,
+           .param1 = 132,
+           .param2 = 16,
+           .dlen = 132,
+           .rlen = 16,
+           .ins = {28, 4, 100},
+           .outs = {16},
+           .fields = {{8, 1}, {20, 0}, {24, 5}, {28, 100}}},
+          {.name = "HSM backup begin, no signature length",
+           .call = [&] { return Qel2BackupBegin(kHandle, 1, 7, sig.data(), 0, 0); },
+           .opcode = 169,
+           .param1 = 28,
+           .param2 = 16,
+           .dlen = 28,
+           .rlen = 16,
+           .ins = {28},
+           .outs = {16},
+           .fields = {{8, 0}, {24, 7}}},
+          {.name = "restore begin",
+           .call = [&] { return Qel2RestoreBegin(kHandle, 0, 0, nullptr, 0, 0x5A); },
+           .opcode = 176,
+           .param1 = 28,
+           .param2 = 16,
+           .dlen = 28,
+           .rlen = 16,
+           .ins = {28},
+           .outs = {16},
+           .fields = {{8, 0x5A}, {24, 5}}},
+          {.name = "backup end",
+           .call = [&] { return Qel2BackupEnd(kHandle, 0, 0); },
+           .opcode = 174,
+           .param1 = 24,
+           .param2 = 0,
+           .dlen = 24,
+           .rlen = 0,
+           .ins = {24},
+           .outs = {},
+           .fields = {{20, 5}}},
+          {.name = "HSM backup end with an ICV",
+           .call = [&] { return Qel2BackupEnd2(kHandle, 2, 1, buf.data(), &icv_len); },
+           .opcode = 175,
+           .param1 = 24,
+           .param2 = 260,
+           .dlen = 24,
+           .rlen = 260,
+           .ins = {24},
+           .outs = {4, 256},
+           .fields = {{20, 2}}},
+          {.name = "restore end with an ICV",
+           .call = [&] { return Qel2RestoreEnd2(kHandle, 0, 0, buf.data(), 32); },
+           .opcode = 180,
+           .param1 = 60,
+           .param2 = 0,
+           .dlen = 60,
+           .rlen = 0,
+           .ins = {24, 4, 32},
+           .outs = {},
+           .fields = {{20, 5}, {24, 32}}},
+          {.name = "HSM restore end",
+           .call = [&] { return Qel2RestoreEnd(kHandle, 0, 1); },
+           .opcode = 181,
+           .param1 = 24,
+           .param2 = 0,
+           .dlen = 24,
+           .rlen = 0,
+           .ins = {24},
+           .outs = {},
+           .fields = {{20, 5}}},
+          {.name = "configuration",
+           .call = [&] { return Qel2BackupConfig(kHandle, 0, buf.data(), &len); },
+           .opcode = 170,
+           .param1 = 24,
+           .param2 = 120,
+           .dlen = 24,
+           .rlen = 120,
+           .ins = {24},
+           .outs = {20, 100},
+           .fields = {{20, 5}}},
+          {.name = "HSM configuration",
+           .call = [&] { return Qel2BackupHSMConfig(kHandle, buf.data(), &len, 9); },
+           .opcode = 171,
+           .param1 = 24,
+           .param2 = 100,
+           .dlen = 24,
+           .rlen = 100,
+           .ins = {24},
+           .outs = {20, 100},
+           .fields = {{20, 9, 1}, {21, 0, 1}, {22, 0, 1}, {23, 0, 1}}},
+          {.name = "configuration restore",
+           .call = [&] { return Qel2RestoreConfig(kHandle, 0, buf.data(), 50); },
+           .opcode = 178,
+           .param1 = 82,
+           .param2 = 16,
+           .dlen = 82,
+           .rlen = 16,
+           .ins = {32, 50},
+           .outs = {16},
+           .fields = {{20, 0}, {24, 50}, {28, 5}}},
+          {.name = "HSM configuration restore",
+           .call =
+               [&] {
+                 return Qel2RestoreHSMConfig(kHandle, buf.data(), 50, 3, 1000, 10, 2, name15);
+               },
+           .opcode = 183,
+           .param1 = 122,
+           .param2 = 16,
+           .dlen = 122,
+           .rlen = 16,
+           .ins = {72, 50},
+           .outs = {16},
+           .fields = {{20, 50},
+                      {24, 3},
+                      {28, 1000},
+                      {32, 10},
+                      {36, 2},
+                      {40, 0x61626364},
+                      {54, 'o', 1},
+                      {55, 0, 1},
+                      {56, 0},
+                      {68, 0}}},
+          {.name = "users from an index",
+           .call =
+               [&] {
+                 return Qel2BackupUsersFromIndex(kHandle, 0, &idx, buf.data(), &len, &count, 2);
+               },
+           .opcode = 172,
+           .param1 = 28,
+           .param2 = 100,
+           .dlen = 28,
+           .rlen = 100,
+           .ins = {28},
+           .outs = {28, 100},
+           .fields = {{0, 7}, {4, 1}, {20, 2}, {24, 5}}},
+          {.name = "HSM users from an index",
+           .call =
+               [&] {
+                 return Qel2BackupHSMUsersFromIndex(kHandle, &hidx, buf.data(), &len, &count, 1, 4);
+               },
+           .opcode = 173,
+           .param1 = 24,
+           .param2 = 28,
+           .dlen = 24,
+           .rlen = 28,
+           .ins = {24},
+           .outs = {28, 100},
+           .fields = {{0, 3}, {4, 1}, {20, 4, 1}, {21, 1, 1}, {22, 0, 1}}},
+          {.name = "31 users restored: 30 go",
+           .call =
+               [&] { return Qel2RestoreUsersFromIndex(kHandle, 0, buf.data(), 100, &idx, 31, 1); },
+           .opcode = 179,
+           .param1 = 3152,
+           .param2 = 16,
+           .dlen = 3152,
+           .rlen = 16,
+           .ins =
+               [] {
+                 std::vector<uint16_t> v{32};
+                 v.insert(v.end(), 30, 4);
+                 v.push_back(3000);
+                 return v;
+               }(),
+           .outs = {16},
+           .fields = {{0, 1}, {20, 1, 1}, {21, 0, 1}, {24, 31}, {28, 5}, {32, 100}, {148, 100}}},
+          {.name = "HSM users restored",
+           .call = [&] { return Qel2RestoreHSMUsers(kHandle, buf.data(), 100, 2, 2, 6); },
+           .opcode = 182,
+           .param1 = 240,
+           .param2 = 16,
+           .dlen = 240,
+           .rlen = 16,
+           .ins = {32, 4, 4, 200},
+           .outs = {16},
+           .fields = {{0, 0}, {20, 2}, {24, 6}, {28, 2, 1}, {32, 100}}},
+          {.name = "HSM users restored, none",
+           .call = [&] { return Qel2RestoreHSMUsers(kHandle, buf.data(), 100, 0, 1, 0); },
+           .opcode = 182,
+           .param1 = 32,
+           .param2 = 16,
+           .dlen = 32,
+           .rlen = 16,
+           .ins = {32},
+           .outs = {16},
+           .fields = {{20, 0}}},
+          {.name = "key",
+           .call = [&] { return Qel2BackupKey(kHandle, 0, 0x812345678ull, buf.data(), &key_len); },
+           .opcode = 187,
+           .param1 = 0,
+           .param2 = 320,
+           .dlen = 32,
+           .rlen = 320,
+           .ins = {32},
+           .outs = {20, 300},
+           .fields = {{16, 5}, {20, 0}, {24, 8}, {28, 0x12345678}}},
+          {.name = "key size only",
+           .call = [&] { return Qel2BackupKey(kHandle, 9, 1, nullptr, &zero); },
+           .opcode = 187,
+           .param1 = 0,
+           .param2 = 20,
+           .dlen = 32,
+           .rlen = 20,
+           .ins = {32},
+           .outs = {20},
+           .fields = {{16, 9}}},
+          {.name = "key restore, handle kept",
+           .call = [&] { return Qel2RestoreKey(kHandle, 9, 1, buf.data(), 40, &restored); },
+           .opcode = 188,
+           .param1 = 68,
+           .param2 = 32,
+           .dlen = 68,
+           .rlen = 32,
+           .ins = {28, 40},
+           .outs = {32},
+           .fields = {{8, 1}, {16, 0}, {20, 9}, {24, 40}}},
+          {.name = "object",
+           .call =
+               [&] {
+                 return Qel2BackupObject(kHandle, 0, PARTITION_DATA, PO_CERT, buf.data(), &obj_len);
+               },
+           .opcode = 203,
+           .param1 = 24,
+           .param2 = 84,
+           .dlen = 24,
+           .rlen = 84,
+           .ins = {24},
+           .outs = {20, 64},
+           .fields = {{16, 5}, {20, 3, 1}, {21, 3, 1}, {22, 0, 1}}},
+          {.name = "object without a buffer: no segment for it",
+           .call = [&] { return Qel2BackupObject(kHandle, 0, ALL, UNKNOWN, nullptr, &obj_zero); },
+           .opcode = 203,
+           .param1 = 24,
+           .param2 = 20,
+           .dlen = 24,
+           .rlen = 20,
+           .ins = {24},
+           .outs = {20},
+           .fields = {{16, 5}}},
+          {.name = "object restore",
+           .call =
+               [&] {
+                 return Qel2RestoreObject(kHandle, 0, PRIVATE, PARTITION_CSR, buf.data(), 10);
+               },
+           .opcode = 204,
+           .param1 = 42,
+           .param2 = 16,
+           .dlen = 42,
+           .rlen = 16,
+           .ins = {32, 10},
+           .outs = {16},
+           .fields = {{16, 5}, {20, 0}, {24, 2, 1}, {25, 2, 1}, {28, 10}}},
+      },
+      {.command_type = 0, .timeout = 120, .session = kHandle, .fields = {{12, kHandle}}});
   // The signature follows its length word as sent.
   d().clear_captured();
   Qel2RestoreBegin(kHandle, 4, 1, sig.data(), 100, 0);
-  auto m = requests(d(), KQ_RESTORE_HSM_BEGIN);
+  auto m = sent_requests(d(), KQ_RESTORE_HSM_BEGIN);
   ASSERT_EQ(1u, m.size());
-  EXPECT_EQ(sig, m[0].inputs[2]);
+  EXPECT_EQ(sig, m[0].input(2));
   EXPECT_EQ(4u, be32(m[0].body(), 24));
 }
 
@@ -467,7 +482,7 @@ TEST_F(BackupWire, RefusedBeforeAnyTraffic) {
     EXPECT_EQ(c.expect, c.call()) << c.what;
     testing::internal::GetCapturedStdout();
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 }  // namespace

@@ -42,24 +42,24 @@ TEST_F(Certificates, StoredPerSubjectAndReadBack) {
     EXPECT_EQ(storable ? 0u : Uint32{RET_INVALID_INPUT},
               Qel2StoreCert(session_, s, cert.data(), static_cast<Uint32>(cert.size())))
         << s;
-    auto sent = requests(d(), KQ_CERT_AUTH_STORE_CERT);
+    auto sent = sent_requests(d(), KQ_CERT_AUTH_STORE_CERT);
     ASSERT_EQ(storable ? 1u : 0u, sent.size()) << s;
     if (!storable) continue;
     EXPECT_EQ(KQ_CERT_AUTH_CMD, sent[0].command_type);
     EXPECT_EQ(0, sent[0].param1);
     EXPECT_EQ(s, sent[0].param2);
-    EXPECT_EQ(std::vector<uint16_t>{static_cast<uint16_t>(cert.size())}, sent[0].in_sizes);
-    EXPECT_TRUE(sent[0].out_sizes.empty());
+    EXPECT_EQ(std::vector<uint16_t>{static_cast<uint16_t>(cert.size())}, sent[0].in_sizes());
+    EXPECT_TRUE(sent[0].out_sizes().empty());
   }
   // Read back by subject; every subject is asked for.
   for (CertSubject s : all) {
     std::vector<uint8_t> back(1000);
     Uint32 n = static_cast<Uint32>(back.size());
     const Uint32 r = Qel2GetCert(session_, s, back.data(), &n);
-    auto sent = requests(d(), KQ_CERT_AUTH_GET_CERT);
+    auto sent = sent_requests(d(), KQ_CERT_AUTH_GET_CERT);
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(s, sent.back().param2);
-    EXPECT_EQ((std::vector<uint16_t>{4, 1000}), sent.back().out_sizes);
+    EXPECT_EQ((std::vector<uint16_t>{4, 1000}), sent.back().out_sizes());
     if (s == OSTREL_CERT || s == PARTITION_CERT_ISSUED_BY_HSM) {
       EXPECT_EQ(Uint32{RET_INVALID_INPUT}, r);  // the stand-in holds none
       continue;
@@ -130,36 +130,36 @@ TEST_F(Certificates, ValidationAndExchangesAsSent) {
   Uint8 sig[256], share[48];
   ASSERT_EQ(0u, Qel2StoreKBKShare(session_, 0x1F, 32, 2, share, sizeof share, sig, sizeof sig));
 
-  auto v = requests(d(), KQ_CERT_AUTH_VALIDATE_TARGET_CERTS);
+  auto v = sent_requests(d(), KQ_CERT_AUTH_VALIDATE_TARGET_CERTS);
   ASSERT_EQ(2u, v.size());
-  EXPECT_EQ(std::vector<uint16_t>({4, 500}), v[0].in_sizes);
-  EXPECT_TRUE(v[0].out_sizes.empty());
+  EXPECT_EQ(std::vector<uint16_t>({4, 500}), v[0].in_sizes());
+  EXPECT_TRUE(v[0].out_sizes().empty());
   EXPECT_EQ(3, v[0].param1);
   EXPECT_EQ(0, v[0].param2);
   EXPECT_EQ(500u, be32(v[0].body(), 0));
-  EXPECT_EQ(std::vector<uint16_t>({4, 500, 64, 4, 90}), v[1].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>({64, 4, 200}), v[1].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>({4, 500, 64, 4, 90}), v[1].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>({64, 4, 200}), v[1].out_sizes());
   EXPECT_EQ(15, v[1].param2);
   EXPECT_EQ(4 + 500 + 64 + 4 + 90, v[1].dlen);
   EXPECT_EQ(64 + 4 + 200, v[1].rlen);
   EXPECT_EQ(90u, be32(v[1].body(), 568));
 
-  auto r = requests(d(), KQ_CERT_AUTH_GET_SOURCE_RANDOM);
+  auto r = sent_requests(d(), KQ_CERT_AUTH_GET_SOURCE_RANDOM);
   ASSERT_EQ(1u, r.size());
-  EXPECT_EQ(std::vector<uint16_t>{64}, r[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{64}, r[0].out_sizes());
   EXPECT_EQ(4, r[0].param1);
-  auto t = requests(d(), KQ_CERT_AUTH_TARGET_KEY_EXCHANGE);
+  auto t = sent_requests(d(), KQ_CERT_AUTH_TARGET_KEY_EXCHANGE);
   ASSERT_EQ(1u, t.size());
-  EXPECT_EQ(std::vector<uint16_t>{90}, t[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{90}, t[0].in_sizes());
   EXPECT_EQ(5, t[0].param1);
   EXPECT_EQ(90, t[0].dlen);
 
   // The share: whole session handle, the signature before the share.
-  auto k = requests(d(), KQ_STORE_KBK_SHARE);
+  auto k = sent_requests(d(), KQ_STORE_KBK_SHARE);
   ASSERT_EQ(1u, k.size());
   EXPECT_EQ(KQ_MGMT_CMD, k[0].command_type);
   EXPECT_EQ(session_, k[0].sess_handle);
-  EXPECT_EQ(std::vector<uint16_t>({52, 256, 48}), k[0].in_sizes);
+  EXPECT_EQ(std::vector<uint16_t>({52, 256, 48}), k[0].in_sizes());
   auto b = k[0].body();
   EXPECT_EQ(0x1Fu, be32(b, 20));
   EXPECT_EQ(48u, be32(b, 24));
@@ -213,7 +213,7 @@ TEST_F(Certificates, RefusedBeforeAnyTraffic) {
   testing::internal::CaptureStdout();
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
   EXPECT_EQ("Invalid certificate \n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 }  // namespace

@@ -44,11 +44,11 @@ TEST_F(Kbk, RecordsAsSent) {
   Uint8 blob[40] = {};
   Qel2ImportKBK(admin_, blob, nullptr, nullptr, 40, 0, 0, 1, 0x1090);
 
-  auto e = requests(d(), KQ_WRAP_KBK);
+  auto e = sent_requests(d(), KQ_WRAP_KBK);
   ASSERT_EQ(1u, e.size());
   EXPECT_EQ(admin_, e[0].sess_handle);
-  EXPECT_EQ(std::vector<uint16_t>{28}, e[0].in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{28, 256}), e[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{28}, e[0].in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{28, 256}), e[0].out_sizes());
   EXPECT_EQ(28, e[0].param1);
   EXPECT_EQ(284, e[0].param2);
   EXPECT_EQ(284, e[0].rlen);
@@ -56,13 +56,13 @@ TEST_F(Kbk, RecordsAsSent) {
   EXPECT_EQ(0u, be32(e[0].body(), 20));
   EXPECT_EQ(0u, be32(e[0].body(), 24));  // partition 0, from the handle
 
-  auto i = requests(d(), KQ_UNWRAP_KBK);
+  auto i = sent_requests(d(), KQ_UNWRAP_KBK);
   ASSERT_EQ(2u, i.size());
-  EXPECT_EQ((std::vector<uint16_t>{40, 40, 40, 40}), i[0].in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{16}, i[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{40, 40, 40, 40}), i[0].in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{16}, i[0].out_sizes());
   EXPECT_EQ(16, i[0].param2);
   EXPECT_EQ(40u, be32(i[0].body(), 32));
-  EXPECT_EQ((std::vector<uint16_t>{40, 40}), i[1].in_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{40, 40}), i[1].in_sizes());
   EXPECT_EQ(80, i[1].dlen);
   auto b = i[1].body();
   EXPECT_EQ(0x1090u, be32(b, 20));
@@ -126,7 +126,7 @@ TEST_F(Kbk, RefusedBeforeAnyTraffic) {
        [&] { return Qel2ImportKBK(admin_, big.data(), k, k, 8150, 40, 40, 0, 0); }},
   };
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(Kbk, CarriedFromOnePartitionToAnother) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "admin_fixture.h"
+#include "layout.h"
 #include "qel2_admin2.h"
 
 using namespace admin_test;
@@ -67,58 +68,86 @@ TEST_F(MofN, RecordsAsSent) {
   Uint8 name[] = "approver", pswd[] = "password1";
   Qel2RegisterMofNKey(s, KQ_CRYPTO_USER, name, 8, pswd, 9, nullptr, nullptr);
 
-  struct Case {
-    uint16_t opcode;
-    size_t index;
-    std::vector<uint16_t> ins, outs;
-    uint16_t rlen;
-    uint32_t handle;
-    std::vector<std::pair<size_t, uint32_t>> words;  // offset in the body, big-endian value
-  } cases[] = {
-      {KQ_SET_M_VALUE, 0, {20}, {16}, 16, s, {{0, 3}, {8, 0}, {12, 0}, {16, USE_KEY}}},
-      {KQ_GET_M_VALUE, 0, {20}, {16}, 16, s, {{0, 0}, {16, USE_KEY}}},
-      {KQ_GET_TOKEN,
-       0,
-       {104},
-       {16, 80},
-       96,
-       s,
-       {{8, 9}, {12, 0}, {24, USE_KEY}, {32, 0x11223344}, {36, 0x55667788}}},
-      {KQ_APPROVE_TOKEN,
-       0,
-       {112, 160, 867},
-       {24, 12},
-       36,
-       s,
-       {{8, 0}, {12, s}, {104, 0x00020003}, {108, 0}}},
-      {KQ_LIST_TOKENS, 0, {24}, {20}, 20, s, {{12, s}, {20, 7}}},
-      {KQ_DELETE_TOKEN, 0, {20, 4, 80}, {16}, 16, s, {{8, 0}, {16, htonl(80)}, {20, 0}}},
-      {KQ_TOKEN_TIMEOUT, 0, {28}, {24}, 24, s, {{8, 3}, {16, 12}, {20, 30}, {24, 60}}},
-      {KQ_TOKEN_TIMEOUT, 1, {28}, {24}, 24, s, {{8, 1}, {16, 0}, {20, 0}, {24, 0}}},
-      {KQ_GET_TOKEN, 1, {104}, {16}, 96, s, {{8, 1}}},
-      {KQ_CHANGE_PSWD,
-       0,
-       {64, 9},
-       {16},
-       16,
-       s & 0x3FFFFFFF,
-       {{8, 0x10}, {12, s & 0x3FFFFFFF}, {20, 1}, {24, 8}, {60, 9}}},
+  // The requests above, in the order sent; param2 is the response length.
+  const std::vector<LayoutRow> sent = {
+      {.opcode = KQ_SET_M_VALUE,
+       .param2 = 16,
+       .rlen = 16,
+       .ins = {20},
+       .outs = {16},
+       .session = s,
+       .fields = {{0, 3}, {8, 0}, {12, 0}, {16, USE_KEY}}},
+      {.opcode = KQ_GET_M_VALUE,
+       .param2 = 16,
+       .rlen = 16,
+       .ins = {20},
+       .outs = {16},
+       .session = s,
+       .fields = {{0, 0}, {16, USE_KEY}}},
+      {.opcode = KQ_GET_TOKEN,
+       .param2 = 96,
+       .rlen = 96,
+       .ins = {104},
+       .outs = {16, 80},
+       .session = s,
+       .fields = {{8, 9}, {12, 0}, {24, USE_KEY}, {32, 0x11223344}, {36, 0x55667788}}},
+      {.opcode = KQ_APPROVE_TOKEN,
+       .param2 = 36,
+       .rlen = 36,
+       .ins = {112, 160, 867},
+       .outs = {24, 12},
+       .session = s,
+       .fields = {{8, 0}, {12, s}, {104, 0x00020003}, {108, 0}}},
+      {.opcode = KQ_LIST_TOKENS,
+       .param2 = 20,
+       .rlen = 20,
+       .ins = {24},
+       .outs = {20},
+       .session = s,
+       .fields = {{12, s}, {20, 7}}},
+      {.opcode = KQ_DELETE_TOKEN,
+       .param2 = 16,
+       .rlen = 16,
+       .ins = {20, 4, 80},
+       .outs = {16},
+       .session = s,
+       .fields = {{8, 0}, {16, htonl(80)}, {20, 0}}},
+      {.opcode = KQ_TOKEN_TIMEOUT,
+       .param2 = 24,
+       .rlen = 24,
+       .ins = {28},
+       .outs = {24},
+       .session = s,
+       .fields = {{8, 3}, {16, 12}, {20, 30}, {24, 60}}},
+      {.opcode = KQ_TOKEN_TIMEOUT,
+       .index = 1,
+       .param2 = 24,
+       .rlen = 24,
+       .ins = {28},
+       .outs = {24},
+       .session = s,
+       .fields = {{8, 1}, {16, 0}, {20, 0}, {24, 0}}},
+      {.opcode = KQ_GET_TOKEN,
+       .index = 1,
+       .param2 = 96,
+       .rlen = 96,
+       .ins = {104},
+       .outs = {16},
+       .session = s,
+       .fields = {{8, 1}}},
+      {.opcode = KQ_CHANGE_PSWD,
+       .param2 = 16,
+       .rlen = 16,
+       .ins = {64, 9},
+       .outs = {16},
+       .session = s & 0x3FFFFFFF,
+       .fields = {{8, 0x10}, {12, s & 0x3FFFFFFF}, {20, 1}, {24, 8}, {60, 9}}},
   };
-  for (const auto &c : cases) {
-    auto sent = requests(d(), c.opcode);
-    ASSERT_GT(sent.size(), c.index) << c.opcode;
-    const auto &msg = sent[c.index];
-    EXPECT_EQ(c.ins, msg.in_sizes) << c.opcode;
-    EXPECT_EQ(c.outs, msg.out_sizes) << c.opcode;
-    EXPECT_EQ(c.rlen, msg.rlen) << c.opcode;
-    EXPECT_EQ(c.rlen, msg.param2) << c.opcode;
-    EXPECT_EQ(c.handle, msg.sess_handle) << c.opcode;
-    for (auto [off, v] : c.words) EXPECT_EQ(v, be32(msg.body(), off)) << c.opcode << "@" << off;
-  }
+  expect_layout(d(), sent);
   // The approval's token and the user's name travel as given.
-  auto ap = requests(d(), KQ_APPROVE_TOKEN)[0].body();
+  auto ap = sent_requests(d(), KQ_APPROVE_TOKEN)[0].body();
   EXPECT_EQ(0, memcmp(ap.data() + 24, &t, 80));
-  auto gt = requests(d(), KQ_GET_TOKEN)[0].body();
+  auto gt = sent_requests(d(), KQ_GET_TOKEN)[0].body();
   EXPECT_EQ(0, memcmp(gt.data() + 56, "crypto_user\0", 12));
 }
 
@@ -178,13 +207,13 @@ TEST_F(MofN, RefusedBeforeAnyTraffic) {
   testing::internal::CaptureStdout();
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
   EXPECT_EQ("Invalid Flags passed\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   // The edges that are sent: 31 characters, a negative time-out not selected.
   std::string user31(31, 'u');
   EXPECT_NE(Uint32{ERR_INVALID_STRING_OP},
             Qel2GetToken(session_, USE_KEY, 1, reinterpret_cast<Int8 *>(user31.data()), &t, &n, 0));
   EXPECT_EQ(0u, Qel2SetTokenTimeout(session_, -1, 5, 8));
-  EXPECT_EQ(2u, full_requests(d()));
+  EXPECT_EQ(2u, sent_count(d()));
 }
 
 TEST_F(MofN, QuorumOnTheStandIn) {

@@ -49,14 +49,14 @@ TEST_F(PrivateData, ChunksAsSent) {
     d().clear_captured();
     auto data = pattern(c.len);
     ASSERT_EQ(0u, put("blob", data, 5)) << c.len;
-    auto sent = requests(d(), KQ_PARTN_STORAGE_UPDATE);
+    auto sent = sent_requests(d(), KQ_PARTN_STORAGE_UPDATE);
     ASSERT_EQ(c.chunks.size(), sent.size()) << c.len;
     uint32_t pos = 0;
     for (size_t i = 0; i < sent.size(); ++i) {
       const auto &m = sent[i];
       const auto [size, flag] = c.chunks[i];
-      EXPECT_EQ((std::vector<uint16_t>{52, static_cast<uint16_t>(size)}), m.in_sizes);
-      EXPECT_EQ(std::vector<uint16_t>{16}, m.out_sizes);
+      EXPECT_EQ((std::vector<uint16_t>{52, static_cast<uint16_t>(size)}), m.in_sizes());
+      EXPECT_EQ(std::vector<uint16_t>{16}, m.out_sizes());
       EXPECT_EQ(session_ & 0x3FFFFFFF, m.sess_handle);
       EXPECT_EQ(52 + size, m.dlen);
       auto b = m.body();
@@ -89,10 +89,10 @@ TEST_F(PrivateData, WrittenAndReadBackInChunks) {
   ASSERT_EQ(0u, get("small", buf, &n));
   EXPECT_EQ(5000u, n);
   EXPECT_TRUE(std::equal(small.begin(), small.end(), buf.begin()));
-  auto reads = requests(d(), KQ_PARTN_STORAGE_GET);
+  auto reads = sent_requests(d(), KQ_PARTN_STORAGE_GET);
   ASSERT_EQ(1u, reads.size());
-  EXPECT_EQ(std::vector<uint16_t>{44}, reads[0].in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16, 8140}), reads[0].out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>{44}, reads[0].in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16, 8140}), reads[0].out_sizes());
   EXPECT_EQ(8140u, be32(reads[0].body(), 20));
 
   // At an offset, into a buffer that fills before the blob ends.
@@ -162,7 +162,7 @@ TEST_F(PrivateData, RefusedBeforeAnyTraffic) {
        [&] { return Qel2GetPartnPriveData(session_, name, 3, nullptr, &n, 0); }},
   };
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 
   // 15 characters, and a longer name given as its first 15, are the same name.
   std::vector<uint8_t> v = pattern(10);

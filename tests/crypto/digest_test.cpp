@@ -118,12 +118,12 @@ TEST_F(Digest, RandomBytes) {
   EXPECT_NE(Bytes(48, 0), a);
   Uint8 none[1];
   EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 0, none, nullptr));
-  EXPECT_EQ(0u, last().out[0].size);
+  EXPECT_EQ(0u, sent_last(d()).out[0].size);
 }
 
 TEST_F(Digest, RandomRefusesANullBufferAndAShortAnswer) {
   EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD), Qel2Random(session_, OSTREL_BLOCKING, 16, nullptr, nullptr));
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
   hsmsim::Answer a;
   a.payload = Bytes(5, 0xAB);
   a.count = 1;
@@ -136,8 +136,8 @@ TEST_F(Digest, RandomRefusesANullBufferAndAShortAnswer) {
 // goes out.
 TEST_F(Digest, RandomOfLengthZeroNeedsNoBuffer) {
   EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 0, nullptr, nullptr));
-  ASSERT_EQ(1u, sent());
-  const Wire w = last();
+  ASSERT_EQ(1u, sent_count(d()));
+  const Request w = sent_last(d());
   ASSERT_EQ(1u, w.out.size());
   EXPECT_EQ(0, w.out[0].size);
   EXPECT_EQ(0, w.rlen);
@@ -148,181 +148,168 @@ TEST_F(Digest, RandomOfLengthZeroNeedsNoBuffer) {
 TEST_F(Digest, RequestLayouts) {
   Uint8 msg[5] = {1, 2, 3, 4, 5}, out[64];
   const uint64_t key = secret(16, Bytes(32, 7));
-  struct Case {
-    const char *name;
-    std::function<Uint32()> call;
-    uint16_t command_type, opcode, param1, param2, dlen, rlen;
-    std::vector<uint16_t> in_sizes, out_sizes;
-    uint16_t out_offset;
-  };
-  const Case cases[] = {
-      {"SHA-256",
-       [&] {
-         return Qel2Hash(session_ | 0x40000000, OSTREL_BLOCKING, SHA256_TYPE, 5, msg, out, nullptr);
-       },
-       1,
-       0x0606,
-       0,
-       3,
-       5,
-       32,
-       {5},
-       {32},
-       24},
-      {"SHA-384",
-       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA384_TYPE, 5, msg, out, nullptr); },
-       1,
-       0x0606,
-       0,
-       4,
-       69,
-       48,
-       {64, 5},
-       {48},
-       24},
-      {"SHA-224",
-       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA224_TYPE, 5, msg, out, nullptr); },
-       1,
-       0x0606,
-       0,
-       6,
-       37,
-       28,
-       {32, 5},
-       {28},
-       24},
-      {"empty message",
-       [&] { return Qel2Hash(session_, OSTREL_BLOCKING, SHA1_TYPE, 0, nullptr, out, nullptr); },
-       1,
-       0x0606,
-       0,
-       2,
-       0,
-       20,
-       {0},
-       {20},
-       24},
-      {"HMAC SHA-256",
-       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, SHA256_TYPE, key, 5, msg, out, nullptr); },
-       4,
-       0x0607,
-       8,
-       3,
-       13,
-       32,
-       {8, 5},
-       {32},
-       24},
-      {"HMAC SHA-512",
-       [&] { return Qel2Hmac(session_, OSTREL_BLOCKING, SHA512_TYPE, key, 5, msg, out, nullptr); },
-       4,
-       0x0607,
-       8,
-       5,
-       77,
-       64,
-       {64, 8, 5},
-       {64},
-       24},
-      {"random",
-       [&] { return Qel2Random(session_, OSTREL_BLOCKING, 40, out, nullptr); },
-       1,
-       0x0101,
-       40,
-       0,
-       0,
-       40,
-       {},
-       {40},
-       40},
-      {"start MD5",
-       [&] {
-         return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, MD5_TYPE, 0, nullptr, nullptr);
-       },
-       1,
-       0x0206,
-       0,
-       1,
-       0,
-       0,
-       {},
-       {},
-       0},
-      {"start SHA-512",
-       [&] {
-         return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 5, msg, nullptr);
-       },
-       1,
-       0x0206,
-       0,
-       5,
-       69,
-       0,
-       {64, 5},
-       {},
-       0},
-      {"update, empty",
-       [&] {
-         return Qel2HashUpdate(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, msg, nullptr);
-       },
-       1,
-       0x0006,
-       0,
-       5,
-       0,
-       0,
-       {0},
-       {},
-       0},
-      {"finish",
-       [&] {
-         return Qel2HashFinish(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, nullptr, out,
-                               nullptr);
-       },
-       1,
-       0x0406,
-       0,
-       5,
-       0,
-       64,
-       {},
-       {64},
-       24},
-  };
-  for (const auto &c : cases) {
-    d().clear_captured();
-    EXPECT_EQ(0u, c.call()) << c.name;
-    const Wire w = last();
-    EXPECT_EQ(c.command_type, w.command_type) << c.name;
-    EXPECT_EQ(0x57, w.msg_type) << c.name;
-    EXPECT_EQ(c.opcode, w.opcode) << c.name;
-    EXPECT_EQ(c.param1, w.param1) << c.name;
-    EXPECT_EQ(c.param2, w.param2) << c.name;
-    EXPECT_EQ(c.dlen, w.dlen) << c.name;
-    EXPECT_EQ(c.rlen, w.rlen) << c.name;
-    EXPECT_EQ(10u, w.timeout) << c.name;
-    EXPECT_EQ(session_ & 0x3FFFFFFF, w.sess_handle) << c.name;
-    std::vector<uint16_t> ins, outs;
-    for (const auto &s : w.in) ins.push_back(s.size);
-    for (const auto &s : w.out) outs.push_back(s.size);
-    EXPECT_EQ(c.in_sizes, ins) << c.name;
-    EXPECT_EQ(c.out_sizes, outs) << c.name;
-    if (!w.out.empty()) {
-      EXPECT_EQ(c.out_offset, w.out[0].offset) << c.name;
-    }
-  }
+  expect_layout(
+      d(),
+      {
+          {.name = "SHA-256",
+           .call =
+               [&] {
+                 return Qel2Hash(session_ | 0x40000000, OSTREL_BLOCKING, SHA256_TYPE, 5, msg, out,
+                                 nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0606,
+           .param1 = 0,
+           .param2 = 3,
+           .dlen = 5,
+           .rlen = 32,
+           .ins = {5},
+           .outs = {{32, 24}}},
+          {.name = "SHA-384",
+           .call =
+               [&] {
+                 return Qel2Hash(session_, OSTREL_BLOCKING, SHA384_TYPE, 5, msg, out, nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0606,
+           .param1 = 0,
+           .param2 = 4,
+           .dlen = 69,
+           .rlen = 48,
+           .ins = {64, 5},
+           .outs = {{48, 24}}},
+          {.name = "SHA-224",
+           .call =
+               [&] {
+                 return Qel2Hash(session_, OSTREL_BLOCKING, SHA224_TYPE, 5, msg, out, nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0606,
+           .param1 = 0,
+           .param2 = 6,
+           .dlen = 37,
+           .rlen = 28,
+           .ins = {32, 5},
+           .outs = {{28, 24}}},
+          {.name = "empty message",
+           .call =
+               [&] {
+                 return Qel2Hash(session_, OSTREL_BLOCKING, SHA1_TYPE, 0, nullptr, out, nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0606,
+           .param1 = 0,
+           .param2 = 2,
+           .dlen = 0,
+           .rlen = 20,
+           .ins = {0},
+           .outs = {{20, 24}}},
+          {.name = "HMAC SHA-256",
+           .call =
+               [&] {
+                 return Qel2Hmac(session_, OSTREL_BLOCKING, SHA256_TYPE, key, 5, msg, out, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0607,
+           .param1 = 8,
+           .param2 = 3,
+           .dlen = 13,
+           .rlen = 32,
+           .ins = {8, 5},
+           .outs = {{32, 24}}},
+          {.name = "HMAC SHA-512",
+           .call =
+               [&] {
+                 return Qel2Hmac(session_, OSTREL_BLOCKING, SHA512_TYPE, key, 5, msg, out, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0607,
+           .param1 = 8,
+           .param2 = 5,
+           .dlen = 77,
+           .rlen = 64,
+           .ins = {64, 8, 5},
+           .outs = {{64, 24}}},
+          {.name = "random",
+           .call = [&] { return Qel2Random(session_, OSTREL_BLOCKING, 40, out, nullptr); },
+           .command_type = 1,
+           .opcode = 0x0101,
+           .param1 = 40,
+           .param2 = 0,
+           .dlen = 0,
+           .rlen = 40,
+           .ins = {},
+           .outs = {{40, 40}}},
+          {.name = "start MD5",
+           .call =
+               [&] {
+                 return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, MD5_TYPE, 0, nullptr,
+                                      nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0206,
+           .param1 = 0,
+           .param2 = 1,
+           .dlen = 0,
+           .rlen = 0,
+           .ins = {},
+           .outs = {}},
+          {.name = "start SHA-512",
+           .call =
+               [&] {
+                 return Qel2HashStart(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 5, msg,
+                                      nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0206,
+           .param1 = 0,
+           .param2 = 5,
+           .dlen = 69,
+           .rlen = 0,
+           .ins = {64, 5},
+           .outs = {}},
+          {.name = "update, empty",
+           .call =
+               [&] {
+                 return Qel2HashUpdate(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, msg,
+                                       nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0006,
+           .param1 = 0,
+           .param2 = 5,
+           .dlen = 0,
+           .rlen = 0,
+           .ins = {0},
+           .outs = {}},
+          {.name = "finish",
+           .call =
+               [&] {
+                 return Qel2HashFinish(session_, OSTREL_BLOCKING, 0x2000, SHA512_TYPE, 0, nullptr,
+                                       out, nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x0406,
+           .param1 = 0,
+           .param2 = 5,
+           .dlen = 0,
+           .rlen = 64,
+           .ins = {},
+           .outs = {{64, 24}}},
+      },
+      {.result = 0, .msg_type = 0x57, .timeout = 10, .session = session_ & 0x3FFFFFFF});
   // SHA-384's initial value, big-endian: H0 first.
   d().clear_captured();
   Qel2Hash(session_, OSTREL_BLOCKING, SHA384_TYPE, 5, msg, out, nullptr);
-  const Bytes iv = last().in[0].bytes;
+  const Bytes iv = sent_last(d()).input(0);
   EXPECT_EQ((Bytes{0xcb, 0xbb, 0x9d, 0x5d, 0xc1, 0x05, 0x9e, 0xd8}),
             Bytes(iv.begin(), iv.begin() + 8));
   // The key segment: the handle big-endian, and in host order in the descriptor.
   d().clear_captured();
   Qel2Hmac(session_, OSTREL_BLOCKING, SHA1_TYPE, key, 5, msg, out, nullptr);
-  EXPECT_EQ(key, be64(last().in[0].bytes));
-  EXPECT_EQ(key, last().key_handle);
-  EXPECT_EQ(0u, last().ctx_ptr);
+  EXPECT_EQ(key, be64(sent_last(d()).input(0)));
+  EXPECT_EQ(key, sent_last(d()).key_handle);
+  EXPECT_EQ(0u, sent_last(d()).ctx_ptr);
 }
 
 TEST_F(Digest, DmaBit) {
@@ -330,11 +317,11 @@ TEST_F(Digest, DmaBit) {
   const uint64_t key = secret(16, Bytes(20, 9));
   global_dma_mode = OSTREL_SCATTER_GATHER;
   EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 4, out, nullptr));
-  EXPECT_EQ(0x0181, last().opcode);
-  EXPECT_EQ(0, last().dma_mode);
+  EXPECT_EQ(0x0181, sent_last(d()).opcode);
+  EXPECT_EQ(0, sent_last(d()).dma_mode);
   EXPECT_EQ(0u, Qel2Hmac(session_, OSTREL_BLOCKING, SHA1_TYPE, key, 3, msg, out, nullptr));
-  EXPECT_EQ(0x0687, last().opcode);
-  EXPECT_EQ(1, last().dma_mode);
+  EXPECT_EQ(0x0687, sent_last(d()).opcode);
+  EXPECT_EQ(1, sent_last(d()).dma_mode);
   global_dma_mode = OSTREL_DIRECT;
 }
 
@@ -396,7 +383,7 @@ TEST_F(Digest, ArgumentChecksSendNothing) {
        ERR_ARGUMENTS_BAD},
   };
   for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
   // A blocking call with an id pointer reports the id it used.
   EXPECT_EQ(0u, Qel2Random(session_, OSTREL_BLOCKING, 4, out, &id));
   EXPECT_NE(0u, id);

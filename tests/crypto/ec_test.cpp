@@ -185,133 +185,121 @@ TEST_F(Ec, RequestLayouts) {
   Bytes buf(128, 0), out(128), h(64, 0xAB), k(66, 1);
   const uint64_t key = 0x1234;
   Uint16 plen = 32;
-  struct Case {
-    const char *name;
-    std::function<Uint32()> call;
-    uint16_t command_type, opcode, param1, param2, dlen, rlen;
-    std::vector<std::pair<uint16_t, uint16_t>> ins, outs;
-  };
   global_dma_mode = OSTREL_SCATTER_GATHER;
-  const Case cases[] = {
-      {"P-521 add",
-       [&] {
-         return Qel2PointAdd(session_, OSTREL_BLOCKING, P521, buf.data(), buf.data(), buf.data(),
-                             buf.data(), buf.data(), out.data(), out.data(), nullptr);
-       },
-       1,
-       0x009E,
-       4,
-       0,
-       360,
-       144,
-       {{72, 66}, {72, 66}, {72, 66}, {72, 66}, {72, 66}},
-       {{72, 66}, {72, 66}}},
-      {"P-256 mul, 20-byte scalar",
-       [&] {
-         return Qel2PointMul(session_, OSTREL_BLOCKING, P256, buf.data(), buf.data(), 20,
-                             buf.data(), buf.data(), out.data(), out.data(), nullptr);
-       },
-       1,
-       0x209E,
-       2,
-       20,
-       120,
-       64,
-       {{32, 32}, {32, 32}, {24, 20}, {32, 32}},
-       {{32, 32}, {32, 32}}},
-      {"P-256 sign, SHA-512 hash",
-       [&] {
-         return Qel2ECDSASign(session_, OSTREL_BLOCKING, P256, key, k.data(), 32, h.data(), 64,
-                              out.data(), out.data(), nullptr);
-       },
-       4,
-       0x601E,
-       0x2002,
-       0,
-       80,
-       64,
-       {{8, 8}, {32, 32}, {8, 8}, {32, 32}},
-       {{32, 32}, {32, 32}}},
-      {"P-384 sign, SHA-1 hash",
-       [&] {
-         return Qel2ECDSASign(session_, OSTREL_BLOCKING, P384, key, k.data(), 48, h.data(), 20,
-                              out.data(), out.data(), nullptr);
-       },
-       4,
-       0x601E,
-       0x3003,
-       0,
-       88,
-       96,
-       {{8, 8}, {48, 48}, {8, 8}, {24, 20}},
-       {{48, 48}, {48, 48}}},
-      {"sign 2 without r and s",
-       [&] {
-         return Qel2ECDSASign2(session_, OSTREL_BLOCKING, key, k.data(), &plen, h.data(), 32,
-                               nullptr, nullptr, nullptr);
-       },
-       4,
-       0x601E,
-       0x2000,
-       0,
-       80,
-       66,
-       {{8, 8}, {32, 32}, {8, 8}, {32, 32}},
-       {{2, 2}}},
-      {"verify 2, checks only",
-       [&] {
-         return Qel2ECDSAVerify2(session_, OSTREL_BLOCKING, 0, key, nullptr, 0, nullptr, nullptr, 1,
-                                 nullptr);
-       },
-       4,
-       0x701E,
-       0,
-       0,
-       16,
-       0,
-       {{8, 8}, {0, 0}, {0, 0}, {8, 8}, {0, 0}},
-       {}},
-      {"P-224 verify",
-       [&] {
-         return Qel2ECDSAVerify(session_, OSTREL_BLOCKING, P224, buf.data(), buf.data(), h.data(),
-                                28, buf.data(), buf.data(), nullptr);
-       },
-       1,
-       0x701E,
-       0x1C01,
-       0,
-       168,
-       0,
-       {{8, 8}, {32, 28}, {32, 28}, {32, 28}, {32, 28}, {32, 28}},
-       {}},
-  };
-  for (const auto &c : cases) {
-    d().clear_captured();
-    c.call();
-    const Wire w = last();
-    EXPECT_EQ(c.command_type, w.command_type) << c.name;
-    EXPECT_EQ(c.opcode, w.opcode) << c.name;
-    EXPECT_EQ(c.param1, w.param1) << c.name;
-    EXPECT_EQ(c.param2, w.param2) << c.name;
-    EXPECT_EQ(c.dlen, w.dlen) << c.name;
-    EXPECT_EQ(c.rlen, w.rlen) << c.name;
-    EXPECT_EQ(1, w.dma_mode) << c.name;
-    std::vector<std::pair<uint16_t, uint16_t>> ins, outs;
-    for (const auto &s : w.in) ins.push_back({s.size, s.offset});
-    for (const auto &s : w.out) outs.push_back({s.size, s.offset});
-    EXPECT_EQ(c.ins, ins) << c.name;
-    EXPECT_EQ(c.outs, outs) << c.name;
-  }
+  expect_layout(
+      d(),
+      {
+          {.name = "P-521 add",
+           .call =
+               [&] {
+                 return Qel2PointAdd(session_, OSTREL_BLOCKING, P521, buf.data(), buf.data(),
+                                     buf.data(), buf.data(), buf.data(), out.data(), out.data(),
+                                     nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x009E,
+           .param1 = 4,
+           .param2 = 0,
+           .dlen = 360,
+           .rlen = 144,
+           .ins = {{72, 66}, {72, 66}, {72, 66}, {72, 66}, {72, 66}},
+           .outs = {{72, 66}, {72, 66}}},
+          {.name = "P-256 mul, 20-byte scalar",
+           .call =
+               [&] {
+                 return Qel2PointMul(session_, OSTREL_BLOCKING, P256, buf.data(), buf.data(), 20,
+                                     buf.data(), buf.data(), out.data(), out.data(), nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x209E,
+           .param1 = 2,
+           .param2 = 20,
+           .dlen = 120,
+           .rlen = 64,
+           .ins = {{32, 32}, {32, 32}, {24, 20}, {32, 32}},
+           .outs = {{32, 32}, {32, 32}}},
+          {.name = "P-256 sign, SHA-512 hash",
+           .call =
+               [&] {
+                 return Qel2ECDSASign(session_, OSTREL_BLOCKING, P256, key, k.data(), 32, h.data(),
+                                      64, out.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x601E,
+           .param1 = 0x2002,
+           .param2 = 0,
+           .dlen = 80,
+           .rlen = 64,
+           .ins = {{8, 8}, {32, 32}, {8, 8}, {32, 32}},
+           .outs = {{32, 32}, {32, 32}}},
+          {.name = "P-384 sign, SHA-1 hash",
+           .call =
+               [&] {
+                 return Qel2ECDSASign(session_, OSTREL_BLOCKING, P384, key, k.data(), 48, h.data(),
+                                      20, out.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x601E,
+           .param1 = 0x3003,
+           .param2 = 0,
+           .dlen = 88,
+           .rlen = 96,
+           .ins = {{8, 8}, {48, 48}, {8, 8}, {24, 20}},
+           .outs = {{48, 48}, {48, 48}}},
+          {.name = "sign 2 without r and s",
+           .call =
+               [&] {
+                 return Qel2ECDSASign2(session_, OSTREL_BLOCKING, key, k.data(), &plen, h.data(),
+                                       32, nullptr, nullptr, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x601E,
+           .param1 = 0x2000,
+           .param2 = 0,
+           .dlen = 80,
+           .rlen = 66,
+           .ins = {{8, 8}, {32, 32}, {8, 8}, {32, 32}},
+           .outs = {{2, 2}}},
+          {.name = "verify 2, checks only",
+           .call =
+               [&] {
+                 return Qel2ECDSAVerify2(session_, OSTREL_BLOCKING, 0, key, nullptr, 0, nullptr,
+                                         nullptr, 1, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x701E,
+           .param1 = 0,
+           .param2 = 0,
+           .dlen = 16,
+           .rlen = 0,
+           .ins = {{8, 8}, {0, 0}, {0, 0}, {8, 8}, {0, 0}},
+           .outs = {}},
+          {.name = "P-224 verify",
+           .call =
+               [&] {
+                 return Qel2ECDSAVerify(session_, OSTREL_BLOCKING, P224, buf.data(), buf.data(),
+                                        h.data(), 28, buf.data(), buf.data(), nullptr);
+               },
+           .command_type = 1,
+           .opcode = 0x701E,
+           .param1 = 0x1C01,
+           .param2 = 0,
+           .dlen = 168,
+           .rlen = 0,
+           .ins = {{8, 8}, {32, 28}, {32, 28}, {32, 28}, {32, 28}, {32, 28}},
+           .outs = {}},
+      },
+      {.dma_mode = 1});
   global_dma_mode = OSTREL_DIRECT;
   d().clear_captured();
   Qel2ECDSASign(session_, OSTREL_BLOCKING, P256, key, k.data(), 32, h.data(), 64, out.data(),
                 out.data(), nullptr);
-  EXPECT_EQ((Bytes{0, 0, 0, 0, 0, 0x20, 0, 0x20}), last().in[0].bytes);
+  EXPECT_EQ((Bytes{0, 0, 0, 0, 0, 0x20, 0, 0x20}), sent_last(d()).input(0));
   // A 20-byte hash on P-384: the padding travels as zeros.
   d().clear_captured();
   Qel2ECDSASign(session_, OSTREL_BLOCKING, P384, key, k.data(), 48, h.data(), 20, out.data(),
                 out.data(), nullptr);
-  const Bytes hash_seg = last().in[3].bytes;
+  const Bytes hash_seg = sent_last(d()).input(3);
   EXPECT_EQ((Bytes{0, 0, 0, 0}), Bytes(hash_seg.begin() + 20, hash_seg.end()));
 }
 
@@ -391,7 +379,7 @@ TEST_F(Ec, ChecksAndTheSanityQuery) {
        ERR_UNSUPPORTED_INPUT_LENGTH},
   };
   for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
   // The checks-only query of a usable key: the HSM's 183 becomes 291.
   auto g = host_mul(NID_X9_62_prime256v1, {7});
   const uint64_t key = ec_key(NID_X9_62_prime256v1, {7}, g.first, g.second);

@@ -126,114 +126,101 @@ TEST_F(Gcm, RequestLayouts) {
   const uint64_t k = secret(kAesKey, Bytes(16, 1));
   Bytes iv(16, 2), aad(300, 0xAA), in(64, 3), out(64), tag(16, 4);
   Ulong cap10 = 10, cap64 = 64;
-  struct Case {
-    const char *name;
-    std::function<Uint32()> call;
-    uint16_t opcode, param1, param2, dlen, rlen;
-    std::vector<std::pair<uint16_t, uint16_t>> ins, outs;  // size, meaningful
-  };
-  const Case cases[] = {
-      {"encrypt A 13 L 40",
-       [&] {
-         return Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 13, aad.data(), 40,
-                                  in.data(), out.data(), tag.data(), nullptr);
-       },
-       0x080E,
-       40,
-       0x0021,
-       88,
-       72,
-       {{8, 8}, {16, 16}, {8, 8}, {16, 13}, {40, 40}},
-       {{16, 16}, {40, 40}, {16, 16}}},
-      {"GMAC",
-       [&] {
-         return Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 16, aad.data(), 0,
-                                  nullptr, nullptr, tag.data(), nullptr);
-       },
-       0x080E,
-       0,
-       0x8021,
-       48,
-       32,
-       {{8, 8}, {16, 16}, {8, 8}, {16, 16}},
-       {{16, 16}, {16, 16}}},
-      {"encrypt 2, capacity 10",
-       [&] {
-         return Qel2EncryptAesGcm2(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 40,
-                                   in.data(), out.data(), &cap10, tag.data(), nullptr);
-       },
-       0x080E,
-       40,
-       0x0021,
-       72,
-       42,
-       {{8, 8}, {16, 16}, {8, 8}, {40, 40}},
-       {{16, 16}, {10, 10}, {16, 16}}},
-      {"decrypt GMAC tag 16",
-       [&] {
-         return Qel2DecryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 0, nullptr,
-                                  16, tag.data(), nullptr, nullptr);
-       },
-       0x090E,
-       0,
-       0x8038,
-       48,
-       0,
-       {{8, 8}, {16, 16}, {8, 8}, {16, 16}},
-       {}},
-      {"decrypt tag 12",
-       [&] {
-         return Qel2DecryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 32,
-                                  in.data(), 12, tag.data(), out.data(), nullptr);
-       },
-       0x090E,
-       32,
-       0x0030,
-       76,
-       32,
-       {{8, 8}, {16, 16}, {8, 8}, {32, 32}, {12, 12}},
-       {{32, 32}}},
-      {"decrypt 2, no output",
-       [&] {
-         return Qel2DecryptAesGcm2(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 32,
-                                   in.data(), 4, tag.data(), nullptr, &cap64, nullptr);
-       },
-       0x090E,
-       32,
-       0x0020,
-       68,
-       0,
-       {{8, 8}, {16, 16}, {8, 8}, {32, 32}, {4, 4}},
-       {}},
-  };
-  for (const auto &c : cases) {
-    d().clear_captured();
-    c.call();
-    const Wire w = last();
-    EXPECT_EQ(4, w.command_type) << c.name;
-    EXPECT_EQ(c.opcode, w.opcode) << c.name;
-    EXPECT_EQ(c.param1, w.param1) << c.name;
-    EXPECT_EQ(c.param2, w.param2) << c.name;
-    EXPECT_EQ(c.dlen, w.dlen) << c.name;
-    EXPECT_EQ(c.rlen, w.rlen) << c.name;
-    std::vector<std::pair<uint16_t, uint16_t>> ins, outs;
-    for (const auto &s : w.in) ins.push_back({s.size, s.offset});
-    for (const auto &s : w.out) outs.push_back({s.size, s.offset});
-    EXPECT_EQ(c.ins, ins) << c.name;
-    EXPECT_EQ(c.outs, outs) << c.name;
-  }
+  expect_layout(
+      d(),
+      {
+          {.name = "encrypt A 13 L 40",
+           .call =
+               [&] {
+                 return Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 13, aad.data(),
+                                          40, in.data(), out.data(), tag.data(), nullptr);
+               },
+           .opcode = 0x080E,
+           .param1 = 40,
+           .param2 = 0x0021,
+           .dlen = 88,
+           .rlen = 72,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {16, 13}, {40, 40}},
+           .outs = {{16, 16}, {40, 40}, {16, 16}}},
+          {.name = "GMAC",
+           .call =
+               [&] {
+                 return Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 16, aad.data(),
+                                          0, nullptr, nullptr, tag.data(), nullptr);
+               },
+           .opcode = 0x080E,
+           .param1 = 0,
+           .param2 = 0x8021,
+           .dlen = 48,
+           .rlen = 32,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {16, 16}},
+           .outs = {{16, 16}, {16, 16}}},
+          {.name = "encrypt 2, capacity 10",
+           .call =
+               [&] {
+                 return Qel2EncryptAesGcm2(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 40,
+                                           in.data(), out.data(), &cap10, tag.data(), nullptr);
+               },
+           .opcode = 0x080E,
+           .param1 = 40,
+           .param2 = 0x0021,
+           .dlen = 72,
+           .rlen = 42,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {40, 40}},
+           .outs = {{16, 16}, {10, 10}, {16, 16}}},
+          {.name = "decrypt GMAC tag 16",
+           .call =
+               [&] {
+                 return Qel2DecryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 0,
+                                          nullptr, 16, tag.data(), nullptr, nullptr);
+               },
+           .opcode = 0x090E,
+           .param1 = 0,
+           .param2 = 0x8038,
+           .dlen = 48,
+           .rlen = 0,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {16, 16}},
+           .outs = {}},
+          {.name = "decrypt tag 12",
+           .call =
+               [&] {
+                 return Qel2DecryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 32,
+                                          in.data(), 12, tag.data(), out.data(), nullptr);
+               },
+           .opcode = 0x090E,
+           .param1 = 32,
+           .param2 = 0x0030,
+           .dlen = 76,
+           .rlen = 32,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {32, 32}, {12, 12}},
+           .outs = {{32, 32}}},
+          {.name = "decrypt 2, no output",
+           .call =
+               [&] {
+                 return Qel2DecryptAesGcm2(session_, OSTREL_BLOCKING, iv.data(), k, 0, nullptr, 32,
+                                           in.data(), 4, tag.data(), nullptr, &cap64, nullptr);
+               },
+           .opcode = 0x090E,
+           .param1 = 32,
+           .param2 = 0x0020,
+           .dlen = 68,
+           .rlen = 0,
+           .ins = {{8, 8}, {16, 16}, {8, 8}, {32, 32}, {4, 4}},
+           .outs = {}},
+      },
+      {.command_type = 4});
   // The AAD length word and the zero padding of a 13-byte AAD.
   d().clear_captured();
   Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 13, aad.data(), 16, in.data(),
                     out.data(), tag.data(), nullptr);
-  const Wire w = last();
-  EXPECT_EQ((Bytes{0, 13, 0, 0, 0, 0, 0, 0}), w.in[0].bytes);
+  const Request w = sent_last(d());
+  EXPECT_EQ((Bytes{0, 13, 0, 0, 0, 0, 0, 0}), w.input(0));
   EXPECT_EQ((Bytes{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0, 0, 0}),
             Bytes(w.in[3].bytes.begin() + 8, w.in[3].bytes.end()));
   d().clear_captured();
   Qel2EncryptAesGcm(session_, OSTREL_BLOCKING, iv.data(), k, 0x0102, aad.data(), 16, in.data(),
                     out.data(), tag.data(), nullptr);
-  EXPECT_EQ((Bytes{1, 2, 0, 0, 0, 0, 0, 0}), last().in[0].bytes);
+  EXPECT_EQ((Bytes{1, 2, 0, 0, 0, 0, 0, 0}), sent_last(d()).input(0));
 }
 
 TEST_F(Gcm, ArgumentChecks) {
@@ -291,7 +278,7 @@ TEST_F(Gcm, ArgumentChecks) {
        ERR_ARGUMENTS_BAD},
   };
   for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(Gcm, NonBlockingWindowCollectedOutOfOrder) {

@@ -54,27 +54,27 @@ TEST_F(Rc4, RequestsAndChecks) {
   const uint64_t key = secret(kRc4Key, Bytes(16, 2));
   global_dma_mode = OSTREL_SCATTER_GATHER;
   ASSERT_EQ(0u, Qel2InitializeRc4(session_, OSTREL_BLOCKING, 0x10, key, nullptr));
-  Wire w = last();
+  Request w = sent_last(d());
   EXPECT_EQ(0x0901, w.opcode);
   EXPECT_EQ(4, w.command_type);
   EXPECT_EQ(0, w.dma_mode);
   EXPECT_EQ(0x10u, w.ctx_ptr);
   EXPECT_EQ(8, w.dlen);
   EXPECT_EQ(0, w.rlen);
-  EXPECT_EQ(key, be64(w.in[0].bytes));
+  EXPECT_EQ(key, be64(w.input(0)));
   ASSERT_EQ(0u, Qel2EncryptRc4(session_, OSTREL_BLOCKING, 0x10, UPDATE, 32, in.data(), out.data(),
                                nullptr));
-  EXPECT_EQ(0x208E, last().opcode);
-  EXPECT_EQ(1, last().command_type);
-  EXPECT_EQ(1, last().dma_mode);
+  EXPECT_EQ(0x208E, sent_last(d()).opcode);
+  EXPECT_EQ(1, sent_last(d()).command_type);
+  EXPECT_EQ(1, sent_last(d()).dma_mode);
   ASSERT_EQ(0u, Qel2EncryptRc4(session_, OSTREL_BLOCKING, 0x10, NO_UPDATE, 32, in.data(),
                                out.data(), nullptr));
-  EXPECT_EQ(0x008E, last().opcode);
+  EXPECT_EQ(0x008E, sent_last(d()).opcode);
   global_dma_mode = OSTREL_DIRECT;
   d().clear_captured();
   // A context handle of 0 passes the load (the HSM's to judge), not the encryption.
   Qel2InitializeRc4(session_, OSTREL_BLOCKING, 0, key, nullptr);
-  EXPECT_EQ(1u, sent());
+  EXPECT_EQ(1u, sent_count(d()));
   d().clear_captured();
   struct Case {
     const char *name;
@@ -122,7 +122,7 @@ TEST_F(Rc4, RequestsAndChecks) {
        ERR_ARGUMENTS_BAD},
   };
   for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
   // A context nothing was loaded into.
   EXPECT_EQ(0x81u, Qel2EncryptRc4(session_, OSTREL_BLOCKING, 0x2000, UPDATE, 4, in.data(),
                                   out.data(), nullptr));
@@ -137,7 +137,7 @@ TEST_F(Tunnel, EchoedRecordAndSequence) {
                                     100, fw_seq.data(), answer.data(), 200, 30, nullptr));
   EXPECT_EQ((Bytes{0, 0, 0, 0, 0, 0, 2, 0}), fw_seq);
   EXPECT_EQ(rec, Bytes(answer.begin(), answer.begin() + 100));
-  const Wire w = last();
+  const Request w = sent_last(d());
   EXPECT_EQ(0xEEE0, w.command_type);
   EXPECT_EQ(0x300D, w.opcode);
   EXPECT_EQ(92, w.param1);
@@ -164,7 +164,7 @@ TEST_F(Tunnel, EchoedRecordAndSequence) {
   d().clear_captured();
   Qel2E2ESubmitRecord(session_, OSTREL_BLOCKING, seq.data(), rec.data(), 4, fw_seq.data(),
                       answer.data(), 200, 30, nullptr);
-  EXPECT_EQ(0xFFFC, last().param1);
+  EXPECT_EQ(0xFFFC, sent_last(d()).param1);
 }
 
 TEST_F(Tunnel, Checks) {
@@ -179,7 +179,7 @@ TEST_F(Tunnel, Checks) {
   EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD),
             Qel2E2ESubmitRecord(session_, OSTREL_NON_BLOCKING, seq.data(), rec.data(), 16,
                                 fw.data(), ans.data(), 16, 10, nullptr));
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
   Uint32 id = 0;
   ASSERT_EQ(Uint32(ERR_REQUEST_PENDING),
             Qel2E2ESubmitRecord(session_, OSTREL_NON_BLOCKING, seq.data(), rec.data(), 16,

@@ -177,7 +177,7 @@ TEST_F(Rsa, BlockType2BothWaysWithOpenSsl) {
   ASSERT_EQ(0u, Qel2Pkcs1v15Enc2(session_, OSTREL_BLOCKING, pub_, BT2, 40, msg.data(), nullptr,
                                  &need, nullptr));
   EXPECT_EQ(256u, need);
-  EXPECT_EQ(2, last().rlen);
+  EXPECT_EQ(2, sent_last(d()).rlen);
   ASSERT_EQ(0u, Qel2Pkcs1v15Enc2(session_, OSTREL_BLOCKING, pub_, BT2, 40, msg.data(), ct.data(),
                                  &need, nullptr));
   EXPECT_EQ(msg, host(false, RSA_PKCS1_PADDING, nullptr, ct));
@@ -254,13 +254,13 @@ TEST_F(Rsa, ModularExponentiationAgainstBnModExp) {
   d().clear_captured();
   Qel2ModExp(session_, OSTREL_BLOCKING, 256, a.data(), 3, e_.data() + 253, 256, n_.data(), r.data(),
              nullptr);
-  const Wire w = last();
+  const Request w = sent_last(d());
   EXPECT_EQ(0x0002, w.opcode);
   EXPECT_EQ(1, w.command_type);
   EXPECT_EQ(256, w.param1);
   EXPECT_EQ(3, w.param2);
-  EXPECT_EQ(n_, w.in[0].bytes);
-  EXPECT_EQ(a, w.in[2].bytes);
+  EXPECT_EQ(n_, w.input(0));
+  EXPECT_EQ(a, w.input(2));
 }
 
 TEST_F(Rsa, RequestLayouts) {
@@ -271,177 +271,156 @@ TEST_F(Rsa, RequestLayouts) {
   Uint8 ctx_result[8];
   const uint64_t ctx = 0x7000;
   std::memcpy(ctx_result, &ctx, 8);
-  struct Case {
-    const char *name;
-    std::function<Uint32()> call;
-    uint16_t command_type, opcode, param1, param2, dlen, rlen;
-    std::vector<uint16_t> ins, outs;
-    uint8_t attest;
-  };
   const uint64_t k = priv_;
-  const Case cases[] = {
-      {"v1.5 enc 128",
-       [&] {
-         return Qel2Pkcs1v15Enc(session_, OSTREL_BLOCKING, k, BT2, 128, 117, data.data(),
-                                out.data(), nullptr);
-       },
-       4,
-       0x0304,
-       128,
-       1,
-       125,
-       128,
-       {8, 117},
-       {128},
-       0},
-      {"v1.5 CRT enc 130, block type 5",
-       [&] {
-         return Qel2Pkcs1v15CrtEnc(session_, OSTREL_BLOCKING, k, RsaBlockType(5), 130, 10,
-                                   data.data(), out.data(), nullptr);
-       },
-       4,
-       0x0402,
-       130,
-       5,
-       18,
-       130,
-       {8, 10},
-       {130},
-       0},
-      {"v1.5 enc 2 size query",
-       [&] {
-         return Qel2Pkcs1v15Enc2(session_, OSTREL_BLOCKING, k, BT2, 10, data.data(), nullptr, &cap,
-                                 nullptr);
-       },
-       4,
-       0x0302,
-       0,
-       1,
-       18,
-       2,
-       {8, 10},
-       {2},
-       1},
-      {"v1.5 dec to a context",
-       [&] {
-         return Qel2Pkcs1v15Dec(session_, OSTREL_BLOCKING, k, BT2, 256, data.data(), ctx_result,
-                                RES_CTX, &len16, nullptr);
-       },
-       7,
-       0x0102,
-       256,
-       1,
-       264,
-       258,
-       {8, 256},
-       {},
-       0},
-      {"v1.5 dec 2",
-       [&] {
-         len16 = 300;
-         return Qel2Pkcs1v15Dec2(session_, OSTREL_BLOCKING, k, BT2, 256, data.data(), out.data(),
-                                 RES_HOST, &len16, nullptr);
-       },
-       4,
-       0x0102,
-       256,
-       1,
-       264,
-       302,
-       {8, 256},
-       {2, 300},
-       1},
-      {"v2.2 enc OAEP SHA-256",
-       [&] {
-         return Qel2Pkcs1v22Enc(session_, OSTREL_BLOCKING, k, OAEP, SHA256_TYPE, true, 256, 190,
-                                data.data(), out.data(), nullptr);
-       },
-       4,
-       0x0804,
-       256,
-       0x800E,
-       198,
-       256,
-       {8, 190},
-       {256},
-       0},
-      {"v2.2 dec SHA-1",
-       [&] {
-         return Qel2Pkcs1v22Dec(session_, OSTREL_BLOCKING, k, OAEP, SHA1_TYPE, false, 256,
-                                data.data(), out.data(), &len32, RES_HOST, nullptr);
-       },
-       4,
-       0x0004,
-       256,
-       0x000A,
-       264,
-       256,
-       {8, 256},
-       {252, 4},
-       0},
-      {"v2.2 sign SHA-384",
-       [&] {
-         return Qel2Pkcs1v22Sign(session_, OSTREL_BLOCKING, k, PSS, SHA384_TYPE, false, 256, 48,
-                                 data.data(), out.data(), nullptr);
-       },
-       4,
-       0x0004,
-       256,
-       0x8013,
-       56,
-       256,
-       {8, 48},
-       {256},
-       0},
-      {"v2.2 verify SHA-512",
-       [&] {
-         return Qel2Pkcs1v22Verify(session_, OSTREL_BLOCKING, k, PSS, SHA512_TYPE, 256, 64,
-                                   data.data(), data.data(), out.data(), nullptr);
-       },
-       4,
-       0x0004,
-       256,
-       0x0017,
-       328,
-       256,
-       {8, 256, 64},
-       {256},
-       0},
-      {"exponentiation with the key",
-       [&] {
-         return Qel2ModExpWithKeyOnHSM(session_, OSTREL_BLOCKING, k, true, 256, data.data(), 512,
-                                       out.data(), nullptr);
-       },
-       4,
-       0x0804,
-       512,
-       0,
-       264,
-       512,
-       {8, 256},
-       {512},
-       0},
-  };
-  for (const auto &c : cases) {
-    d().clear_captured();
-    c.call();
-    const Wire w = last();
-    EXPECT_EQ(c.command_type, w.command_type) << c.name;
-    EXPECT_EQ(c.opcode, w.opcode) << c.name;
-    EXPECT_EQ(c.param1, w.param1) << c.name;
-    EXPECT_EQ(c.param2, w.param2) << c.name;
-    EXPECT_EQ(c.dlen, w.dlen) << c.name;
-    EXPECT_EQ(c.rlen, w.rlen) << c.name;
-    EXPECT_EQ(c.attest, w.attest) << c.name;
-    std::vector<uint16_t> ins, outs;
-    for (const auto &s : w.in) ins.push_back(s.size);
-    for (const auto &s : w.out) outs.push_back(s.size);
-    EXPECT_EQ(c.ins, ins) << c.name;
-    EXPECT_EQ(c.outs, outs) << c.name;
-    if (c.command_type == 7) {
-      EXPECT_EQ(ctx, w.ctx_ptr) << c.name;
-    }
-  }
+  expect_layout(
+      d(),
+      {
+          {.name = "v1.5 enc 128",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v15Enc(session_, OSTREL_BLOCKING, k, BT2, 128, 117, data.data(),
+                                        out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0304,
+           .param1 = 128,
+           .param2 = 1,
+           .dlen = 125,
+           .rlen = 128,
+           .ins = {8, 117},
+           .outs = {128}},
+          {.name = "v1.5 CRT enc 130, block type 5",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v15CrtEnc(session_, OSTREL_BLOCKING, k, RsaBlockType(5), 130, 10,
+                                           data.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0402,
+           .param1 = 130,
+           .param2 = 5,
+           .dlen = 18,
+           .rlen = 130,
+           .ins = {8, 10},
+           .outs = {130}},
+          {.name = "v1.5 enc 2 size query",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v15Enc2(session_, OSTREL_BLOCKING, k, BT2, 10, data.data(),
+                                         nullptr, &cap, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0302,
+           .param1 = 0,
+           .param2 = 1,
+           .dlen = 18,
+           .rlen = 2,
+           .ins = {8, 10},
+           .outs = {2},
+           .attest = 1},
+          {.name = "v1.5 dec to a context",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v15Dec(session_, OSTREL_BLOCKING, k, BT2, 256, data.data(),
+                                        ctx_result, RES_CTX, &len16, nullptr);
+               },
+           .command_type = 7,
+           .opcode = 0x0102,
+           .param1 = 256,
+           .param2 = 1,
+           .dlen = 264,
+           .rlen = 258,
+           .ins = {8, 256},
+           .outs = {},
+           .ctx_ptr = ctx},
+          {.name = "v1.5 dec 2",
+           .call =
+               [&] {
+                 len16 = 300;
+                 return Qel2Pkcs1v15Dec2(session_, OSTREL_BLOCKING, k, BT2, 256, data.data(),
+                                         out.data(), RES_HOST, &len16, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0102,
+           .param1 = 256,
+           .param2 = 1,
+           .dlen = 264,
+           .rlen = 302,
+           .ins = {8, 256},
+           .outs = {2, 300},
+           .attest = 1},
+          {.name = "v2.2 enc OAEP SHA-256",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v22Enc(session_, OSTREL_BLOCKING, k, OAEP, SHA256_TYPE, true, 256,
+                                        190, data.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0804,
+           .param1 = 256,
+           .param2 = 0x800E,
+           .dlen = 198,
+           .rlen = 256,
+           .ins = {8, 190},
+           .outs = {256}},
+          {.name = "v2.2 dec SHA-1",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v22Dec(session_, OSTREL_BLOCKING, k, OAEP, SHA1_TYPE, false, 256,
+                                        data.data(), out.data(), &len32, RES_HOST, nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0004,
+           .param1 = 256,
+           .param2 = 0x000A,
+           .dlen = 264,
+           .rlen = 256,
+           .ins = {8, 256},
+           .outs = {252, 4}},
+          {.name = "v2.2 sign SHA-384",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v22Sign(session_, OSTREL_BLOCKING, k, PSS, SHA384_TYPE, false, 256,
+                                         48, data.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0004,
+           .param1 = 256,
+           .param2 = 0x8013,
+           .dlen = 56,
+           .rlen = 256,
+           .ins = {8, 48},
+           .outs = {256}},
+          {.name = "v2.2 verify SHA-512",
+           .call =
+               [&] {
+                 return Qel2Pkcs1v22Verify(session_, OSTREL_BLOCKING, k, PSS, SHA512_TYPE, 256, 64,
+                                           data.data(), data.data(), out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0004,
+           .param1 = 256,
+           .param2 = 0x0017,
+           .dlen = 328,
+           .rlen = 256,
+           .ins = {8, 256, 64},
+           .outs = {256}},
+          {.name = "exponentiation with the key",
+           .call =
+               [&] {
+                 return Qel2ModExpWithKeyOnHSM(session_, OSTREL_BLOCKING, k, true, 256, data.data(),
+                                               512, out.data(), nullptr);
+               },
+           .command_type = 4,
+           .opcode = 0x0804,
+           .param1 = 512,
+           .param2 = 0,
+           .dlen = 264,
+           .rlen = 512,
+           .ins = {8, 256},
+           .outs = {512}},
+      },
+      {.attest = 0});
 }
 
 TEST_F(Rsa, ArgumentChecks) {
@@ -570,7 +549,7 @@ TEST_F(Rsa, ArgumentChecks) {
        ERR_ARGUMENTS_BAD},
   };
   for (const auto &c : cases) EXPECT_EQ(c.want, c.call()) << c.name;
-  EXPECT_EQ(0u, sent());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 // The length words of non-blocking "2" requests reach the callers' lengths

@@ -14,6 +14,7 @@
 #include "mgmt/objects/objects_internal.h"
 #include "qel2.h"
 #include "sim_fixture.h"
+#include "wire.h"
 
 namespace {
 
@@ -465,7 +466,7 @@ TEST_P(BadArgs, ClearStatusNoCrash) {
     EXPECT_EQ(r.expected, got) << "gave 0x" << std::hex << got;
   }
   if (r.sends == Sends::kNothing) {
-    EXPECT_EQ(0u, mgmt_test::full_requests(d())) << "sent a request";
+    EXPECT_EQ(0u, support::sent_count(d())) << "sent a request";
   }
 }
 

@@ -28,7 +28,8 @@
 namespace {
 
 using crypto_test::Bytes;
-using crypto_test::Wire;
+using support::Request;
+using support::sent_last;
 
 // One Java array of the fake JVM: its contents, and how each pin ended.
 struct FakeArray {
@@ -134,7 +135,7 @@ class Natives : public crypto_test::CryptoTest {
   uint16_t opcode_of(Call call) {
     d().clear_captured();
     call();
-    const uint16_t op = last().opcode;
+    const uint16_t op = sent_last(d()).opcode;
     d().clear_captured();
     return op;
   }
@@ -153,11 +154,11 @@ TEST_F(Natives, GcmStagesAJavaIvOfTwelveBytesIntoTheSixteenByteField) {
   ASSERT_EQ(0, Java_com_ostrel_qel2_Cryptography_processAESGCM(&env_, nullptr, jint(session_), 1,
                                                                input, output, nullptr, aad, nullptr,
                                                                tag, iv, jlong(aes_)));
-  const Wire w = last();
+  const Request w = sent_last(d());
   ASSERT_GE(w.in.size(), 2u);
   Bytes field = iv12;
   field.resize(16, 0);
-  EXPECT_EQ(field, w.in[1].bytes) << "the IV field: Java's 12 bytes, zero-padded";
+  EXPECT_EQ(field, w.input(1)) << "the IV field: Java's 12 bytes, zero-padded";
   EXPECT_EQ(iv12, of(iv).bytes) << "the HSM's counter block does not spill into Java's IV";
   released_with(input, JNI_ABORT, "input");
   released_with(aad, JNI_ABORT, "aad");
@@ -201,7 +202,7 @@ TEST_F(Natives, EachRsaSelectorPicksItsSdkFunction) {
   // Block type 0 (private-key padding) encrypts with the CRT form.
   ASSERT_EQ(0, Java_com_ostrel_qel2_Cryptography_pkcs1v15Enc(&env_, nullptr, jint(session_),
                                                              jlong(rsa_priv_), 256, 0, plain, ct));
-  EXPECT_EQ(crt_enc, last().opcode);
+  EXPECT_EQ(crt_enc, sent_last(d()).opcode);
   released_with(plain, JNI_ABORT, "plaintext");
   released_with(ct, 0, "ciphertext");
   jbyteArray pt = bytes(Bytes(256));
@@ -209,7 +210,7 @@ TEST_F(Natives, EachRsaSelectorPicksItsSdkFunction) {
   reuse(ct);
   ASSERT_EQ(0, Java_com_ostrel_qel2_Cryptography_pkcs1v15Dec(
                    &env_, nullptr, jint(session_), jlong(rsa_pub_), 256, 0, ct, pt, lens));
-  EXPECT_EQ(plain_dec, last().opcode);
+  EXPECT_EQ(plain_dec, sent_last(d()).opcode);
   EXPECT_EQ(40, of(lens).ints[0]);
   EXPECT_EQ(of(plain).bytes, Bytes(of(pt).bytes.begin(), of(pt).bytes.begin() + 40));
   released_with(ct, JNI_ABORT, "ciphertext as input");
@@ -217,10 +218,10 @@ TEST_F(Natives, EachRsaSelectorPicksItsSdkFunction) {
   jbyteArray ct2 = bytes(Bytes(256));
   ASSERT_EQ(0, Java_com_ostrel_qel2_Cryptography_pkcs1v15Enc(&env_, nullptr, jint(session_),
                                                              jlong(rsa_pub_), 256, 1, plain, ct2));
-  EXPECT_EQ(plain_enc, last().opcode);
+  EXPECT_EQ(plain_enc, sent_last(d()).opcode);
   ASSERT_EQ(0, Java_com_ostrel_qel2_Cryptography_pkcs1v15Dec(
                    &env_, nullptr, jint(session_), jlong(rsa_priv_), 256, 1, ct2, pt, lens));
-  EXPECT_EQ(crt_dec, last().opcode);
+  EXPECT_EQ(crt_dec, sent_last(d()).opcode);
   EXPECT_EQ(40, of(lens).ints[0]);
 }
 
@@ -240,7 +241,7 @@ TEST_F(Natives, PssSignsWithTheCrtFormAndVerifiesWithThePlainOne) {
   ASSERT_EQ(0,
             Java_com_ostrel_qel2_Signatures_rsaSignPSS(
                 &env_, nullptr, jint(session_), jlong(rsa_priv_), SHA256_TYPE, 256, hash, sig, 32));
-  EXPECT_EQ(crt, last().opcode);
+  EXPECT_EQ(crt, sent_last(d()).opcode);
   released_with(hash, JNI_ABORT, "hash");
   released_with(sig, 0, "signature");
 
@@ -251,7 +252,7 @@ TEST_F(Natives, PssSignsWithTheCrtFormAndVerifiesWithThePlainOne) {
   ASSERT_EQ(0, Java_com_ostrel_qel2_Signatures_rsaVerifyPSS(&env_, nullptr, jint(session_),
                                                             jlong(rsa_pub_), SHA256_TYPE, 256, hash,
                                                             sig, work, 32, 256));
-  EXPECT_EQ(plain, last().opcode);
+  EXPECT_EQ(plain, sent_last(d()).opcode);
   EXPECT_EQ(Bytes(256, 0x44), of(work).bytes) << "the recovered block stays native";
   EXPECT_EQ(signature, of(sig).bytes);
   released_with(sig, JNI_ABORT, "signature as input");

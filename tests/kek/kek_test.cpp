@@ -24,11 +24,13 @@
 #include "qel2_errors.h"
 #include "qel2_openssl_util.h"
 #include "request/mgmt_request.h"
+#include "wire.h"
 #include "wire_view.h"
 
 namespace {
 
 using namespace mgmt_test;
+using namespace support;
 using Bytes = std::vector<uint8_t>;
 using kek_test::Plant;
 using kek_test::with_private_opt;
@@ -292,22 +294,22 @@ TEST(KekEstablish, RequestLayouts) {
       b.d.clear_captured();
       Uint32 len = c.buffer;
       ASSERT_EQ(0u, c.call(&len));
-      auto m = requests(b.d, c.opcode);
+      auto m = sent_requests(b.d, c.opcode);
       ASSERT_EQ(1u, m.size());
       const uint16_t k = static_cast<uint16_t>(c.key.size());
       EXPECT_EQ(s & 0x3FFFFFFF, m[0].sess_handle);
       EXPECT_EQ(KQ_MGMT_CMD, m[0].command_type);
       EXPECT_EQ(120u, m[0].timeout);
-      EXPECT_EQ((std::vector<uint16_t>{24, 32, k}), m[0].in_sizes);
-      EXPECT_EQ(c.out_sizes, m[0].out_sizes);
+      EXPECT_EQ((std::vector<uint16_t>{24, 32, k}), m[0].in_sizes());
+      EXPECT_EQ(c.out_sizes, m[0].out_sizes());
       EXPECT_EQ(56 + k, m[0].param1);
       EXPECT_EQ(56 + k, m[0].dlen);
       EXPECT_EQ(c.out_sizes.back(), m[0].param2);  // the last output segment only
       EXPECT_EQ(c.out_sizes.back(), m[0].rlen);
-      EXPECT_EQ(s & 0x3FFFFFFF, be32(m[0].inputs[0], 12));
-      EXPECT_EQ(k + 32u, be32(m[0].inputs[0], 20));
-      EXPECT_EQ(in, m[0].inputs[1]);
-      EXPECT_EQ(c.key, m[0].inputs[2]);
+      EXPECT_EQ(s & 0x3FFFFFFF, be32(m[0].input(0), 12));
+      EXPECT_EQ(k + 32u, be32(m[0].input(0), 20));
+      EXPECT_EQ(in, m[0].input(1));
+      EXPECT_EQ(c.key, m[0].input(2));
     }
   });
 }
@@ -513,7 +515,7 @@ TEST(KekEstablish, RefusedBeforeAnyTraffic) {
       c.files();
       b.d.clear_captured();
       EXPECT_EQ(c.expect, c.call());
-      EXPECT_EQ(0u, full_requests(b.d));
+      EXPECT_EQ(0u, sent_count(b.d));
     }
   });
 }

@@ -241,11 +241,11 @@ TEST_F(AccessGroup, EveryFamilyBuildsItsTemplateFromTheSameArguments) {
     const Built want = expected(r.expect);
     ASSERT_FALSE(want.bytes.empty());
     r.call(session_);
-    const Msg m = only(r.opcode);
-    ASSERT_GT(m.inputs.size(), r.segment);
-    EXPECT_EQ(want.bytes, m.inputs[r.segment]);
+    const Request m = sent_only(d(), r.opcode);
+    ASSERT_GT(m.in.size(), r.segment);
+    EXPECT_EQ(want.bytes, m.input(r.segment));
     EXPECT_EQ(Be{}.u32(0).u32(want.count).u32(Uint32(want.bytes.size()) + 12).v,
-              m.inputs[r.segment - 1]);
+              m.input(r.segment - 1));
   }
 }
 

@@ -10,10 +10,12 @@
 #include <string>
 
 #include "obj_fixture.h"
+#include "wire.h"
 
 namespace keys_test {
 
 using namespace obj_test;
+using namespace support;
 namespace defaults = hsmsim::defaults;
 
 // String literals stay valid: records may keep pointers to them.
@@ -44,12 +46,8 @@ class LoggedIn : public ObjTest {
  protected:
   void SetUp() override {
     ObjTest::SetUp();
-    ASSERT_EQ(0u, Qel2Initialize3(0, OSTREL_DIRECT, defaults::kPartition, &app_));
-    ASSERT_EQ(0u, Qel2OpenSession2(app_, &session_));
-    const std::string name = defaults::kUserName, password = defaults::kUserPassword;
-    ASSERT_EQ(0u, Qel2LoginHSM(session_, KQ_CRYPTO_USER, u8(name), Uint32(name.size()),
-                               u8(password), Uint32(password.size())));
-    d().clear_captured();
+    ASSERT_NO_FATAL_FAILURE(session_ = log_in(kCryptoUser));
+    app_ = apps_[0];
   }
 
   // The DER public key of a key object, read back through the SDK.

@@ -21,7 +21,7 @@ struct Layout {
   std::vector<uint16_t> in_sizes, out_sizes;
   uint32_t timeout;
   uint8_t attest;
-  std::function<void(const Msg &, Uint32 session)> check;
+  std::function<void(const Request &, Uint32 session)> check;
   Bytes attrs{};  // attribute data the answer carries after its record
 };
 
@@ -58,9 +58,9 @@ const std::vector<Layout> &layouts() {
        {24},
        120,
        0,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(4224).v, m.inputs[0]);
-         EXPECT_EQ(object_head(kAesTemplateCount, kAesTemplateLen), m.inputs[1]);
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(4224).v, m.input(0));
+         EXPECT_EQ(object_head(kAesTemplateCount, kAesTemplateLen), m.input(1));
          EXPECT_EQ(kAesTemplateLen + 36u, m.dlen);
        }},
       {"secret key with its attributes",
@@ -75,8 +75,8 @@ const std::vector<Layout> &layouts() {
        {24, 64},
        120,
        0,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(Be{}.bytes(session_header(s, 0x100, 1)).u32(4224).v, m.inputs[0]);
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(Be{}.bytes(session_header(s, 0x100, 1)).u32(4224).v, m.input(0));
        },
        object_head(0, 0)},
       {"secret key with an attestation",
@@ -90,8 +90,8 @@ const std::vector<Layout> &layouts() {
        {24, 952},
        120,
        1,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(305).v, m.inputs[0]);
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(305).v, m.input(0));
        }},
       {"password-based key without a salt",
        KQ_GENERATE_PBE_KEY,
@@ -104,13 +104,13 @@ const std::vector<Layout> &layouts() {
        {24},
        120,
        0,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(0x820D).v, m.inputs[0]);
-         EXPECT_EQ(Be{}.u32(6).v, m.inputs[1]);
-         EXPECT_EQ(Bytes({'s', 'e', 'c', 'r', 'e', 't'}), m.inputs[2]);
-         EXPECT_EQ(Be{}.u32(0).v, m.inputs[3]);  // the salt's length word alone
-         EXPECT_EQ(Be{}.u32(10000).v, m.inputs[4]);
-         EXPECT_EQ(48u + 6 + m.in_sizes[6], m.dlen);
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(0x820D).v, m.input(0));
+         EXPECT_EQ(Be{}.u32(6).v, m.input(1));
+         EXPECT_EQ(Bytes({'s', 'e', 'c', 'r', 'e', 't'}), m.input(2));
+         EXPECT_EQ(Be{}.u32(0).v, m.input(3));  // the salt's length word alone
+         EXPECT_EQ(Be{}.u32(10000).v, m.input(4));
+         EXPECT_EQ(48u + 6 + m.in[6].size, m.dlen);
        }},
       {"RSA key pair",
        KQ_GENERATE_KEY_PAIR,
@@ -122,11 +122,11 @@ const std::vector<Layout> &layouts() {
        {984},
        1080,
        0,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(10).u32(0).v, m.inputs[0]);
-         EXPECT_EQ(m.in_sizes[2] + 12u, be32(m.inputs[1], 8));
-         EXPECT_EQ(m.in_sizes[4] + 12u, be32(m.inputs[3], 8));
-         EXPECT_EQ(52u + m.in_sizes[2] + m.in_sizes[4], m.dlen);
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(Be{}.bytes(session_header(s)).u32(10).u32(0).v, m.input(0));
+         EXPECT_EQ(m.in[2].size + 12u, be32(m.input(1), 8));
+         EXPECT_EQ(m.in[4].size + 12u, be32(m.input(3), 8));
+         EXPECT_EQ(52u + m.in[2].size + m.in[4].size, m.dlen);
        }},
       {"RSA public key from its modulus",
        KQ_CREATE_OBJECT,
@@ -138,11 +138,11 @@ const std::vector<Layout> &layouts() {
        {24},
        120,
        0,
-       [](const Msg &m, Uint32 s) {
-         EXPECT_EQ(session_header(s), m.inputs[0]);
-         EXPECT_EQ(Be{}.u32(256).v, m.inputs[3]);
-         EXPECT_EQ(g_modulus, m.inputs[4]);
-         const Bytes &t = m.inputs[2];
+       [](const Request &m, Uint32 s) {
+         EXPECT_EQ(session_header(s), m.input(0));
+         EXPECT_EQ(Be{}.u32(256).v, m.input(3));
+         EXPECT_EQ(g_modulus, m.input(4));
+         const Bytes &t = m.input(2);
          const Bytes bits = Be{}.attr(OBJ_ATTR_MODULUS_BITS, "2048\n");
          EXPECT_NE(t.end(), std::search(t.begin(), t.end(), bits.begin(), bits.end()));
          const Bytes mod = Be{}.attr(OBJ_ATTR_MODULUS, g_modulus);
@@ -158,7 +158,7 @@ const std::vector<Layout> &layouts() {
        {24},
        120,
        0,
-       [](const Msg &m, Uint32) { EXPECT_EQ(Be{}.u32(0).v, m.inputs[3]); }},
+       [](const Request &m, Uint32) { EXPECT_EQ(Be{}.u32(0).v, m.input(3)); }},
       {"derivation",
        KQ_DERIVE_KEY,
        [](Uint32 s) {
@@ -182,9 +182,9 @@ const std::vector<Layout> &layouts() {
        {24},
        120,
        0,
-       [](const Msg &m, Uint32 s) {
+       [](const Request &m, Uint32 s) {
          EXPECT_EQ(Be{}.bytes(session_header(s)).u32(3).u64(0x0000000900000077ull).u32(96).u32(0).v,
-                   m.inputs[0]);
+                   m.input(0));
          Bytes want = Be{}.u8(1)
                           .zeros(7)
                           .u64(16)
@@ -194,8 +194,8 @@ const std::vector<Layout> &layouts() {
                           .u64(24)
                           .attr(1, Bytes(16, 'L'))
                           .attr(2, Bytes(32, 'C'));
-         EXPECT_EQ(want, m.inputs[1]);
-         EXPECT_EQ(object_head(1, 10), m.inputs[2]);
+         EXPECT_EQ(want, m.input(1));
+         EXPECT_EQ(object_head(1, 10), m.input(2));
          EXPECT_EQ(0x0000000900000077ull, m.key_handle);
          EXPECT_EQ(158u, m.dlen);
        }},
@@ -211,13 +211,13 @@ TEST_F(Layouts, RecordsAndSegmentsAsTheyTravel) {
     const size_t record = l.opcode == KQ_GENERATE_KEY_PAIR ? 984 : 24;
     answer(l.opcode, Be{}.bytes(resp(0).u64(kNewHandle).zeros(record - 24)).bytes(l.attrs));
     EXPECT_EQ(0u, l.call(session_));
-    Msg m = only(l.opcode);
-    ASSERT_EQ(l.in_sizes.size(), m.in_sizes.size());
+    Request m = sent_only(d(), l.opcode);
+    ASSERT_EQ(l.in_sizes.size(), m.in.size());
     for (size_t i = 0; i < l.in_sizes.size(); ++i)
       if (l.in_sizes[i]) {
-        EXPECT_EQ(l.in_sizes[i], m.in_sizes[i]) << "input " << i;
+        EXPECT_EQ(l.in_sizes[i], m.in[i].size) << "input " << i;
       }
-    EXPECT_EQ(l.out_sizes, m.out_sizes);
+    EXPECT_EQ(l.out_sizes, m.out_sizes());
     EXPECT_EQ(l.timeout, m.timeout);
     EXPECT_EQ(l.attest, m.attest);
     EXPECT_EQ(0, m.command_type);

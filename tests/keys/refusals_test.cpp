@@ -168,7 +168,7 @@ class Refusals : public ObjTest {
 TEST_F(Refusals, BeforeAnyTraffic) {
   std::vector<std::pair<Uint32, size_t>> got;
   testing::internal::CaptureStdout();
-  for (const auto &r : refusals()) got.emplace_back(r.call(session_), full_requests());
+  for (const auto &r : refusals()) got.emplace_back(r.call(session_), sent_count(d()));
   const std::string out = testing::internal::GetCapturedStdout();
   for (size_t i = 0; i < got.size(); ++i) {
     SCOPED_TRACE(refusals()[i].name);

@@ -24,9 +24,11 @@ class Cloning : public MaintenanceTest {
     ASSERT_TRUE(d().hsm().add_user(kTargetPartition, kTargetOfficer,
                                    hsmsim::UserType::CryptoOfficer, kTargetPassword));
     source_ = officer_session();  // device 0, partition 1
-    target_ = open(kTargetPartition, 2);
-    ASSERT_EQ(0u, login(target_, KQ_CRYPTO_OFFICER, kTargetOfficer, kTargetPassword));
-    d().clear_captured();
+    ASSERT_NO_FATAL_FAILURE(target_ = log_in({.partition = kTargetPartition,
+                                              .user_type = KQ_CRYPTO_OFFICER,
+                                              .name = kTargetOfficer,
+                                              .password = kTargetPassword,
+                                              .device = 2}));
   }
   // The KBK of a partition, wrapped once: equal blobs, equal keys.
   std::vector<uint8_t> kbk(Uint32 partition) {
@@ -82,17 +84,17 @@ TEST_F(Cloning, SourceKeyBackupKeyReachesTheTarget) {
                           KQ_CLONE_TARGET_STAGE1};
   const std::vector<uint8_t> *sent[] = {nullptr, &src_init, &tgt_init, &src_stage1};
   for (size_t i = 0; i < 4; ++i) {
-    auto m = requests(d(), ops[i]).at(0);
+    auto m = sent_requests(d(), ops[i]).at(0);
     const uint32_t partition = i % 2 == 0 ? 1 : 2;
     EXPECT_EQ(partition, be32(m.body(), 16)) << i;
     EXPECT_EQ(sent[i] ? sent[i]->size() : 0, be32(m.body(), 20)) << i;
     if (sent[i]) {
-      ASSERT_EQ(2u, m.inputs.size()) << i;
-      EXPECT_EQ(*sent[i], m.inputs[1]) << i;
+      ASSERT_EQ(2u, m.in.size()) << i;
+      EXPECT_EQ(*sent[i], m.input(1)) << i;
     } else {
-      EXPECT_EQ(1u, m.inputs.size());
+      EXPECT_EQ(1u, m.in.size());
     }
-    EXPECT_EQ((std::vector<uint16_t>{20, 1024}), m.out_sizes) << i;
+    EXPECT_EQ((std::vector<uint16_t>{20, 1024}), m.out_sizes()) << i;
     EXPECT_EQ(20 + 1024, m.param2) << i;
   }
 }
@@ -108,20 +110,20 @@ TEST_F(Cloning, SecondFormNamesThePartitionsAndCarriesCertificateData) {
   ASSERT_EQ(0u, Qel2Clone2TargetStage1(target_, 0, c.data(), nc, e.data(), &ne));
   EXPECT_EQ(before, kbk(2));
 
-  auto init = requests(d(), KQ_CLONE_SOURCE_INIT).at(0);
-  EXPECT_EQ((std::vector<uint16_t>{28, 4, 100}), init.in_sizes);
+  auto init = sent_requests(d(), KQ_CLONE_SOURCE_INIT).at(0);
+  EXPECT_EQ((std::vector<uint16_t>{28, 4, 100}), init.in_sizes());
   EXPECT_EQ(1u, be32(init.body(), 16));
   EXPECT_EQ(0u, be32(init.body(), 20));
-  EXPECT_EQ(100u, be32(init.inputs[1], 0));
-  EXPECT_EQ(cert, init.inputs[2]);
+  EXPECT_EQ(100u, be32(init.input(1), 0));
+  EXPECT_EQ(cert, init.input(2));
   EXPECT_EQ(admin_ & 0x3FFFFFFF, init.sess_handle);
   EXPECT_EQ(admin_ & 0x3FFFFFFF, be32(init.body(), 12));
   EXPECT_EQ(28u + 4 + 100, init.dlen);
   EXPECT_EQ(28u + 4 + 100, init.param1);
-  auto target = requests(d(), KQ_CLONE_TARGET_INIT).at(0);
-  EXPECT_EQ((std::vector<uint16_t>{28, 32, 4, 100}), target.in_sizes);
+  auto target = sent_requests(d(), KQ_CLONE_TARGET_INIT).at(0);
+  EXPECT_EQ((std::vector<uint16_t>{28, 32, 4, 100}), target.in_sizes());
   // Partition 0 named: the session's own (2).
-  EXPECT_EQ(2u, be32(requests(d(), KQ_CLONE_TARGET_STAGE1).at(0).body(), 16));
+  EXPECT_EQ(2u, be32(sent_requests(d(), KQ_CLONE_TARGET_STAGE1).at(0).body(), 16));
 }
 
 TEST_F(Cloning, StandInEndsExchangesOutOfOrderOrTampered) {
@@ -178,8 +180,8 @@ TEST_F(Cloning, ResultLengths) {
   n = 500;  // a length without a buffer holds nothing
   EXPECT_EQ(Uint32{RET_RESULT_SIZE}, Qel2CloneSourceInit(source_, nullptr, &n));
   EXPECT_EQ(32u, n);
-  for (const auto &m : requests(d(), KQ_CLONE_SOURCE_INIT)) {
-    EXPECT_EQ(std::vector<uint16_t>{20}, m.out_sizes);
+  for (const auto &m : sent_requests(d(), KQ_CLONE_SOURCE_INIT)) {
+    EXPECT_EQ(std::vector<uint16_t>{20}, m.out_sizes());
     EXPECT_EQ(20, m.rlen);
   }
   // With the length learnt, the step runs.
@@ -217,7 +219,7 @@ TEST_F(Cloning, RefusedBeforeAnyTraffic) {
        [&] { return Qel2Clone2SourceInit(source_, 1, nullptr, 10, out.data(), &n); }},
   };
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   EXPECT_EQ(64u, n);
 }
 

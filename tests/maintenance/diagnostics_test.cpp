@@ -35,12 +35,12 @@ TEST_F(Diagnostics, DumpStreamedIntoAFile) {
   std::string file = path("diag.txt");
   ASSERT_EQ(0u, dump_to(file));
   EXPECT_EQ(dump, read(file));
-  auto fetches = requests(d(), 0);
+  auto fetches = sent_requests(d(), 0);
   ASSERT_EQ(4u, fetches.size());  // 4096, 4096, 100, then the empty answer
   for (const auto &m : fetches) {
     EXPECT_EQ(KQ_DIAG_CMD, m.command_type);
-    EXPECT_TRUE(m.in_sizes.empty());
-    EXPECT_EQ(std::vector<uint16_t>{4096}, m.out_sizes);
+    EXPECT_TRUE(m.in_sizes().empty());
+    EXPECT_EQ(std::vector<uint16_t>{4096}, m.out_sizes());
     EXPECT_EQ(4096, m.rlen);
     EXPECT_EQ(4096, m.param2);
   }
@@ -83,9 +83,9 @@ TEST_F(Diagnostics, InformationRecord) {
   EXPECT_STREQ("vantor0", reinterpret_cast<const char *>(info.stats[0].name));
   EXPECT_EQ(8u << 20, __builtin_bswap32(info.uiTotalRAM));  // as the HSM sent it
 
-  auto m = requests(d(), KQ_GET_HSM_DIAG_INFO).at(0);
-  EXPECT_EQ(std::vector<uint16_t>{20}, m.in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{6160}, m.out_sizes);
+  auto m = sent_requests(d(), KQ_GET_HSM_DIAG_INFO).at(0);
+  EXPECT_EQ(std::vector<uint16_t>{20}, m.in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{6160}, m.out_sizes());
   EXPECT_EQ(admin_ & 0x3FFFFFFF, m.sess_handle);
   EXPECT_EQ(admin_, be32(m.body(), 12));  // the whole handle, device bits too
   EXPECT_NE(admin_ & 0x3FFFFFFF, admin_);
@@ -126,7 +126,7 @@ TEST_F(Diagnostics, InformationRefusals) {
 
 TEST_F(Diagnostics, FipsSelfTestsAndHealthRecord) {
   ASSERT_EQ(0u, Qel2InvokeFips(admin_));
-  auto m = requests(d(), KQ_INVOKE_FIPS).at(0);
+  auto m = sent_requests(d(), KQ_INVOKE_FIPS).at(0);
   EXPECT_EQ(0, m.incnt);
   EXPECT_EQ(0, m.outcnt);
   EXPECT_EQ(360u, m.timeout);
@@ -163,33 +163,33 @@ TEST_F(Diagnostics, CoreDumpIntoAFile) {
   const auto all = d().captured();
   ASSERT_EQ(2u, all.size());
   EXPECT_EQ(KQ_GET_HSM_DIAG_INFO, all[0].opcode);
-  auto m = requests(d(), KQ_GET_CORE_DUMP).at(0);
-  EXPECT_EQ(std::vector<uint16_t>{28}, m.in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{8212}, m.out_sizes);
+  auto m = sent_requests(d(), KQ_GET_CORE_DUMP).at(0);
+  EXPECT_EQ(std::vector<uint16_t>{28}, m.in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{8212}, m.out_sizes());
   EXPECT_EQ(28, m.param1);
   EXPECT_EQ(2, m.param2);
   EXPECT_EQ(8212, m.rlen);
   const uint32_t masked = admin_ & 0x3FFFFFFF;
-  EXPECT_EQ(masked, host_at<uint32_t>(m.body(), 12));  // host order in this header
+  EXPECT_EQ(masked, le32(m.body(), 12));  // host order in this header
   EXPECT_EQ(2u, be32(m.body(), 20));
   EXPECT_EQ(0u, be32(m.body(), 24));
   // The answer segment's descriptor: output, meaningful length 20, size 8212.
-  const auto &raw = all[1].bytes;
-  EXPECT_EQ(1, raw[96 + 6]);
-  EXPECT_EQ(20, host_at<uint16_t>(raw, 96 + 6 + 2));
+  ASSERT_EQ(1u, m.out.size());
+  EXPECT_EQ(1, m.out[0].inout);
+  EXPECT_EQ(20, m.out[0].offset);
 
   // Deleted, the flag clears and a flag-checked fetch is refused unsent.
   ASSERT_EQ(0u, Qel2DeleteCoreDump(admin_, MGMT_DAEMON_CORE_FILE_FLAG, 0));
-  auto del = requests(d(), KQ_DELETE_CORE_DUMP).at(0);
-  EXPECT_TRUE(del.in_sizes.empty());
-  EXPECT_EQ(std::vector<uint16_t>{8212}, del.out_sizes);
+  auto del = sent_requests(d(), KQ_DELETE_CORE_DUMP).at(0);
+  EXPECT_TRUE(del.in_sizes().empty());
+  EXPECT_EQ(std::vector<uint16_t>{8212}, del.out_sizes());
   EXPECT_EQ(2, del.param2);
   EXPECT_EQ(0, Qel2GetCoreFlag(static_cast<int>(admin_)));
   d().clear_captured();
   EXPECT_EQ(Uint32{RET_INVALID_INPUT}, core_to(file, MGMT_DAEMON_CORE_FILE_FLAG, 0, 0));
   EXPECT_EQ(Uint32{RET_INVALID_INPUT}, Qel2DeleteCoreDump(admin_, MGMT_DAEMON_CORE_FILE_FLAG, 0));
-  EXPECT_TRUE(requests(d(), KQ_GET_CORE_DUMP).empty());
-  EXPECT_TRUE(requests(d(), KQ_DELETE_CORE_DUMP).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_GET_CORE_DUMP).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_DELETE_CORE_DUMP).empty());
 }
 
 TEST_F(Diagnostics, CoreDumpAbsentOrShort) {
@@ -210,7 +210,7 @@ TEST_F(Diagnostics, CoreDumpAbsentOrShort) {
     Uint32 r = 1;
     EXPECT_EQ(c.message, printed([&] { r = core_to(file, c.which, c.backup, 1); }));
     EXPECT_EQ(0u, r);
-    EXPECT_TRUE(requests(d(), KQ_GET_HSM_DIAG_INFO).empty());  // bit 0: no flag query
+    EXPECT_TRUE(sent_requests(d(), KQ_GET_HSM_DIAG_INFO).empty());  // bit 0: no flag query
   }
   EXPECT_FALSE(std::filesystem::exists(file));
 
@@ -226,7 +226,7 @@ TEST_F(Diagnostics, CoreDumpAbsentOrShort) {
   d().clear_captured();
   EXPECT_EQ(Uint32{RET_INVALID_INPUT},
             Qel2GetCoreDump(admin_, nullptr, PASSTHROUGH_CORE_FILE_FLAG, 0, 1));
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   std::string nowhere = path("no/such/dir");
   EXPECT_EQ(Uint32{ERR_INVALID_INPUT}, core_to(nowhere, PASSTHROUGH_CORE_FILE_FLAG, 0, 1));
   // Only partition 0's administrators reach the core dumps.

@@ -51,9 +51,9 @@ TEST_F(Firmware, ImageSentInChunksAndVouchedFor) {
   EXPECT_EQ((std::vector<uint16_t>{KQ_FW_UPDATE_BEGIN, KQ_FW_UPDATE, KQ_FW_UPDATE, KQ_FW_UPDATE,
                                    KQ_FW_UPDATE_END}),
             opcodes());
-  const auto begin = requests(d(), KQ_FW_UPDATE_BEGIN).at(0);
-  EXPECT_EQ(std::vector<uint16_t>{32}, begin.in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>{16}, begin.out_sizes);
+  const auto begin = sent_requests(d(), KQ_FW_UPDATE_BEGIN).at(0);
+  EXPECT_EQ(std::vector<uint16_t>{32}, begin.in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>{16}, begin.out_sizes());
   EXPECT_EQ(admin_ & 0x3FFFFFFF, begin.sess_handle);
   EXPECT_EQ(120u, begin.timeout);
   EXPECT_EQ(admin_ & 0x3FFFFFFF, be32(begin.body(), 12));
@@ -64,20 +64,20 @@ TEST_F(Firmware, ImageSentInChunksAndVouchedFor) {
 
   const uint32_t sizes[] = {QEL2_FW_CHUNK, QEL2_FW_CHUNK, 1};
   size_t pos = 0;
-  auto chunks = requests(d(), KQ_FW_UPDATE);
+  auto chunks = sent_requests(d(), KQ_FW_UPDATE);
   ASSERT_EQ(3u, chunks.size());
   for (size_t i = 0; i < 3; ++i) {
     const auto &m = chunks[i];
-    EXPECT_EQ((std::vector<uint16_t>{32, static_cast<uint16_t>(sizes[i])}), m.in_sizes);
+    EXPECT_EQ((std::vector<uint16_t>{32, static_cast<uint16_t>(sizes[i])}), m.in_sizes());
     EXPECT_EQ(32 + sizes[i], m.dlen);
     EXPECT_EQ(sizes[i], be32(m.body(), 24));
     EXPECT_EQ(0u, be32(m.body(), 20));
-    EXPECT_TRUE(std::equal(m.inputs[1].begin(), m.inputs[1].end(), image.begin() + pos));
+    EXPECT_TRUE(std::equal(m.in[1].bytes.begin(), m.in[1].bytes.end(), image.begin() + pos));
     pos += sizes[i];
   }
 
-  const auto end = requests(d(), KQ_FW_UPDATE_END).at(0);
-  EXPECT_EQ((std::vector<uint16_t>{32, 256}), end.in_sizes);
+  const auto end = sent_requests(d(), KQ_FW_UPDATE_END).at(0);
+  EXPECT_EQ((std::vector<uint16_t>{32, 256}), end.in_sizes());
   EXPECT_EQ(0u, be32(end.body(), 8));  // no zeroisation asked
   EXPECT_EQ(256u, be32(end.body(), 20));
   EXPECT_EQ(0u, be32(end.body(), 24));
@@ -118,8 +118,8 @@ TEST_F(Firmware, FileDrivenOutcomes) {
     files(pattern(c.image_len, 7), c.code_len);
     const Uint32 stated = c.stated < 0 ? static_cast<Uint32>(c.image_len) : Uint32(c.stated);
     EXPECT_EQ(c.expect, update(stated, c.auth_len, c.zeroize)) << c.what;
-    EXPECT_EQ(c.chunks, requests(d(), KQ_FW_UPDATE).size()) << c.what;
-    EXPECT_EQ(c.ended, requests(d(), KQ_FW_UPDATE_END).size() == 1) << c.what;
+    EXPECT_EQ(c.chunks, sent_requests(d(), KQ_FW_UPDATE).size()) << c.what;
+    EXPECT_EQ(c.ended, sent_requests(d(), KQ_FW_UPDATE_END).size() == 1) << c.what;
     const auto installed = d().hsm().installed_images();
     ASSERT_EQ(before + c.installed, installed.size()) << c.what;
     if (c.installed) {
@@ -144,8 +144,8 @@ TEST_F(Firmware, Bootloader) {
   ASSERT_EQ(0u, Qel2BootloaderUpdate(admin_, c_str(image_), 9000, c_str(auth_), 128));
   EXPECT_EQ("\n\tStarting update process.  This may take several minutes.  Please wait.\n",
             testing::internal::GetCapturedStdout());
-  EXPECT_EQ(2u, be32(requests(d(), KQ_FW_UPDATE_BEGIN).at(0).body(), 8));
-  EXPECT_EQ(0u, be32(requests(d(), KQ_FW_UPDATE_END).at(0).body(), 8));
+  EXPECT_EQ(2u, be32(sent_requests(d(), KQ_FW_UPDATE_BEGIN).at(0).body(), 8));
+  EXPECT_EQ(0u, be32(sent_requests(d(), KQ_FW_UPDATE_END).at(0).body(), 8));
   auto installed = d().hsm().installed_images();
   ASSERT_EQ(1u, installed.size());
   EXPECT_TRUE(installed[0].bootloader);
@@ -166,13 +166,13 @@ TEST_F(Firmware, RefusalsStopTheSequence) {
   d().script(KQ_MGMT_CMD, KQ_FW_UPDATE, payload(resp(0), 1));
   d().script(KQ_MGMT_CMD, KQ_FW_UPDATE, payload(resp(RET_USER_PERMISION_DENIED), 1));
   EXPECT_EQ(Uint32{RET_USER_PERMISION_DENIED}, update(20000, 256));
-  EXPECT_EQ(2u, requests(d(), KQ_FW_UPDATE).size());
-  EXPECT_TRUE(requests(d(), KQ_FW_UPDATE_END).empty());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_FW_UPDATE).size());
+  EXPECT_TRUE(sent_requests(d(), KQ_FW_UPDATE_END).empty());
   // A refused begin sends nothing more.
   d().clear_captured();
   d().script(KQ_MGMT_CMD, KQ_FW_UPDATE_BEGIN, status(TESSALINE_RETRY_OP, 1));
   EXPECT_EQ(Uint32{TESSALINE_RETRY_OP}, update(20000, 256));
-  EXPECT_EQ(1u, full_requests(d()));
+  EXPECT_EQ(1u, sent_count(d()));
   // Only partition 0's administrators update the HSM.
   d().clear_captured();
   const Uint32 officer = officer_session();
@@ -211,7 +211,7 @@ TEST_F(Firmware, RefusedBeforeAnyTraffic) {
        [&] { return Qel2FirmwareUpdateEnd(admin_, nullptr, 8, 0); }},
   };
   for (const auto &c : cases) EXPECT_EQ(c.expect, c.call()) << c.what;
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(Firmware, SingleStepsOutOfOrderAreRefused) {

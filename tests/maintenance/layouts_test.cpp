@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "layout.h"
 #include "maintenance_fixture.h"
 
 using namespace maint_test;
@@ -19,175 +20,147 @@ TEST_F(Layouts, RequestsAsSent) {
   Uint32 n = 0;
   const Uint32 s = admin_, masked = admin_ & 0x3FFFFFFF;
   ASSERT_NE(s, masked);  // device bits set: the header shows which handle is sent
-  enum : int64_t { kNoHeader = -1 };
-  struct Case {
-    const char *what;
-    std::function<void()> call;
-    uint16_t command_type, opcode;
-    std::vector<uint16_t> in, out;
-    uint16_t dlen, rlen, param1, param2;
-    uint32_t timeout;
-    int64_t header_session;  // big-endian word at 12 of the command
-  } cases[] = {
-      {"firmware begin",
-       [&] { Qel2FirmwareUpdateBegin(s, 1000); },
-       0,
-       150,
-       {32},
-       {16},
-       32,
-       16,
-       32,
-       16,
-       120,
-       masked},
-      {"bootloader begin",
-       [&] { Qel2BootloaderUpdateBegin(s, 7); },
-       0,
-       150,
-       {32},
-       {16},
-       32,
-       16,
-       32,
-       16,
-       120,
-       masked},
-      {"chunk",
-       [&] { Qel2FirmwareUpdateChunk(s, buf.data(), 100); },
-       0,
-       5,
-       {32, 100},
-       {16},
-       132,
-       16,
-       132,
-       16,
-       120,
-       masked},
-      {"end",
-       [&] { Qel2FirmwareUpdateEnd(s, buf.data(), 64, 1); },
-       0,
-       151,
-       {32, 64},
-       {16},
-       96,
-       16,
-       96,
-       16,
-       120,
-       masked},
-      {"clone source init",
-       [&] {
-         n = 50;
-         Qel2CloneSourceInit(s, buf.data(), &n);
-       },
-       0,
-       80,
-       {28},
-       {20, 50},
-       28,
-       70,
-       28,
-       70,
-       120,
-       masked},
-      {"clone target stage 1, partition named",
-       [&] {
-         n = 50;
-         Qel2Clone2TargetStage1(s, 5, buf.data(), 10, buf.data() + 100, &n);
-       },
-       0,
-       83,
-       {28, 10},
-       {20, 50},
-       38,
-       70,
-       38,
-       70,
-       120,
-       masked},
-      {"dump fetch",
-       [&] {
-         n = 300;
-         Qel2DumpItFetch(s, reinterpret_cast<Int8 *>(buf.data()), &n);
-       },
-       KQ_DIAG_CMD,
-       0,
-       {},
-       {300},
-       0,
-       300,
-       0,
-       300,
-       120,
-       kNoHeader},
-      {"FIPS self-tests", [&] { Qel2InvokeFips(s); }, 0, 157, {}, {}, 0, 0, 0, 0, 360, kNoHeader},
-      {"diagnostic information",
-       [&] {
-         HSMDiagInfo info;
-         testing::internal::CaptureStdout();
-         Qel2GetHSMDiagInfo(s, &info);
-         testing::internal::GetCapturedStdout();
-       },
-       0,
-       229,
-       {20},
-       {6160},
-       20,
-       6160,
-       20,
-       6160,
-       120,
-       s},
-      {"core dump",
-       [&] {
-         testing::internal::CaptureStdout();
-         Qel2GetCoreDump(s, file.data(), PASSTHROUGH_CORE_FILE_FLAG, 4, 1);
-         testing::internal::GetCapturedStdout();
-       },
-       0,
-       7,
-       {28},
-       {8212},
-       28,
-       8212,
-       28,
-       1,
-       120,
-       kNoHeader},
-      {"delete core dump",
-       [&] { Qel2DeleteCoreDump(s, MGMT_DAEMON_CORE_FILE_FLAG, 1); },
-       0,
-       8,
-       {},
-       {8212},
-       0,
-       8212,
-       0,
-       2,
-       120,
-       kNoHeader},
-  };
-  for (const auto &c : cases) {
-    d().clear_captured();
-    c.call();
-    ASSERT_EQ(1u, full_requests(d())) << c.what;
-    const Msg m = parse(d().captured().at(0));
-    EXPECT_EQ(c.command_type, m.command_type) << c.what;
-    EXPECT_EQ(c.opcode, m.opcode) << c.what;
-    EXPECT_EQ(c.in, m.in_sizes) << c.what;
-    EXPECT_EQ(c.out, m.out_sizes) << c.what;
-    EXPECT_EQ(c.dlen, m.dlen) << c.what;
-    EXPECT_EQ(c.rlen, m.rlen) << c.what;
-    EXPECT_EQ(c.param1, m.param1) << c.what;
-    EXPECT_EQ(c.param2, m.param2) << c.what;
-    EXPECT_EQ(c.timeout, m.timeout) << c.what;
-    EXPECT_EQ(masked, m.sess_handle) << c.what;
-    if (c.header_session != kNoHeader) {
-      EXPECT_EQ(static_cast<uint32_t>(c.header_session), be32(m.body(), 12)) << c.what;
-    }
-  }
+  // Every request carries the masked handle in its header; command type 0
+  // and time-out 120 unless a row says otherwise.
+  const LayoutRow::Field masked_header{12, masked, 4, "the masked handle in the command header"};
+  expect_layout(
+      d(),
+      {
+          {.name = "firmware begin",
+           .call = [&] { return Qel2FirmwareUpdateBegin(s, 1000); },
+           .opcode = 150,
+           .param1 = 32,
+           .param2 = 16,
+           .dlen = 32,
+           .rlen = 16,
+           .ins = {32},
+           .outs = {16},
+           .fields = {masked_header}},
+          {.name = "bootloader begin",
+           .call = [&] { return Qel2BootloaderUpdateBegin(s, 7); },
+           .opcode = 150,
+           .param1 = 32,
+           .param2 = 16,
+           .dlen = 32,
+           .rlen = 16,
+           .ins = {32},
+           .outs = {16},
+           .fields = {masked_header}},
+          {.name = "chunk",
+           .call = [&] { return Qel2FirmwareUpdateChunk(s, buf.data(), 100); },
+           .opcode = 5,
+           .param1 = 132,
+           .param2 = 16,
+           .dlen = 132,
+           .rlen = 16,
+           .ins = {32, 100},
+           .outs = {16},
+           .fields = {masked_header}},
+          {.name = "end",
+           .call = [&] { return Qel2FirmwareUpdateEnd(s, buf.data(), 64, 1); },
+           .opcode = 151,
+           .param1 = 96,
+           .param2 = 16,
+           .dlen = 96,
+           .rlen = 16,
+           .ins = {32, 64},
+           .outs = {16},
+           .fields = {masked_header}},
+          {.name = "clone source init",
+           .call =
+               [&] {
+                 n = 50;
+                 return Qel2CloneSourceInit(s, buf.data(), &n);
+               },
+           .opcode = 80,
+           .param1 = 28,
+           .param2 = 70,
+           .dlen = 28,
+           .rlen = 70,
+           .ins = {28},
+           .outs = {20, 50},
+           .fields = {masked_header}},
+          {.name = "clone target stage 1, partition named",
+           .call =
+               [&] {
+                 n = 50;
+                 return Qel2Clone2TargetStage1(s, 5, buf.data(), 10, buf.data() + 100, &n);
+               },
+           .opcode = 83,
+           .param1 = 38,
+           .param2 = 70,
+           .dlen = 38,
+           .rlen = 70,
+           .ins = {28, 10},
+           .outs = {20, 50},
+           .fields = {masked_header}},
+          {.name = "dump fetch",
+           .call =
+               [&] {
+                 n = 300;
+                 return Qel2DumpItFetch(s, reinterpret_cast<Int8 *>(buf.data()), &n);
+               },
+           .command_type = KQ_DIAG_CMD,
+           .opcode = 0,
+           .param1 = 0,
+           .param2 = 300,
+           .dlen = 0,
+           .rlen = 300,
+           .ins = {},
+           .outs = {300}},
+          {.name = "FIPS self-tests",
+           .call = [&] { return Qel2InvokeFips(s); },
+           .opcode = 157,
+           .param1 = 0,
+           .param2 = 0,
+           .dlen = 0,
+           .rlen = 0,
+           .ins = {},
+           .outs = {},
+           .timeout = 360},
+          {.name = "diagnostic information",
+           .call =
+               [&] {
+                 HSMDiagInfo info;
+                 testing::internal::CaptureStdout();
+                 const Uint32 r = Qel2GetHSMDiagInfo(s, &info);
+                 testing::internal::GetCapturedStdout();
+                 return r;
+               },
+           .opcode = 229,
+           .param1 = 20,
+           .param2 = 6160,
+           .dlen = 20,
+           .rlen = 6160,
+           .ins = {20},
+           .outs = {6160},
+           .fields = {{12, s, 4, "the whole handle in the command header"}}},
+          {.name = "core dump",
+           .call =
+               [&] {
+                 testing::internal::CaptureStdout();
+                 const Uint32 r = Qel2GetCoreDump(s, file.data(), PASSTHROUGH_CORE_FILE_FLAG, 4, 1);
+                 testing::internal::GetCapturedStdout();
+                 return r;
+               },
+           .opcode = 7,
+           .param1 = 28,
+           .param2 = 1,
+           .dlen = 28,
+           .rlen = 8212,
+           .ins = {28},
+           .outs = {8212}},
+          {.name = "delete core dump",
+           .call = [&] { return Qel2DeleteCoreDump(s, MGMT_DAEMON_CORE_FILE_FLAG, 1); },
+           .opcode = 8,
+           .param1 = 0,
+           .param2 = 2,
+           .dlen = 0,
+           .rlen = 8212,
+           .ins = {},
+           .outs = {8212}},
+      },
+      {.command_type = 0, .timeout = 120, .session = masked});
 }
 
 }  // namespace

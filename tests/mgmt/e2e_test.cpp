@@ -56,10 +56,10 @@ TEST_F(EndToEnd, RightAndWrongPassword) {
 TEST_F(EndToEnd, BusyHsmIsRetriedAndTheFinalAnswerStands) {
   d().hsm().inject_retry(KQ_LOGIN, 2);
   EXPECT_EQ(RET_USER_LOGIN_FAILURE, login(defaults::kUserName, "wrong"));
-  EXPECT_EQ(3u, requests(d(), KQ_LOGIN).size());
+  EXPECT_EQ(3u, sent_requests(d(), KQ_LOGIN).size());
   d().hsm().inject_retry(KQ_LOGIN, 2);
   EXPECT_EQ(0u, login(defaults::kUserName, defaults::kUserPassword));
-  EXPECT_EQ(6u, requests(d(), KQ_LOGIN).size());
+  EXPECT_EQ(6u, sent_requests(d(), KQ_LOGIN).size());
 }
 
 TEST_F(EndToEnd, UserIsLockedAfterTheFailureLimit) {

@@ -43,7 +43,7 @@ TEST_F(Info, HsmInfoArrivesBigEndianWithTheVersionFromTheSerial) {
   EXPECT_EQ(3, info.firmwareVersion.major);
   EXPECT_EQ("BL 1.2", std::string(reinterpret_cast<char *>(info.bootloaderString)));
   EXPECT_EQ("rtc", std::string(info.rtcTime));
-  auto m = requests(d(), KQ_TOKEN_INFO);
+  auto m = sent_requests(d(), KQ_TOKEN_INFO);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0u, m[0].sess_handle);  // device 2 shifted away by the mask
   EXPECT_EQ(0, m[0].incnt);
@@ -86,11 +86,11 @@ TEST_F(Info, OlderHsmAnswersTheShortRecord) {
   EXPECT_EQ(0x32, info.hardwareVersion.major);
   EXPECT_EQ("part", std::string(reinterpret_cast<char *>(info.partNumber)));
   EXPECT_EQ("left over", std::string(reinterpret_cast<char *>(info.bootloaderString)));
-  auto m = requests(d(), KQ_TOKEN_INFO);
+  auto m = sent_requests(d(), KQ_TOKEN_INFO);
   ASSERT_EQ(2u, m.size());
   EXPECT_EQ(420, m[1].rlen);
   EXPECT_EQ(664, m[1].param2);
-  EXPECT_EQ((std::vector<uint16_t>{420}), m[1].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{420}), m[1].out_sizes());
 
   // When nothing came the first time, the empty boot loader text becomes "0".
   d().clear_scripts();
@@ -121,7 +121,7 @@ TEST_F(Info, PartitionInfoHandedOverAsSent) {
   ASSERT_EQ(0u, Qel2GetPartitionInfo2(0x41004001, u8("PARTITION_123456789"), 15, &info, &id));
   EXPECT_EQ(0, memcmp(rec.data(), &info, 248));
   EXPECT_EQ(0xFF, info.FipsState);
-  auto m = requests(d(), KQ_PARTITION_INFO);
+  auto m = sent_requests(d(), KQ_PARTITION_INFO);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0x01004001u, m[0].sess_handle);
   EXPECT_EQ(36, m[0].dlen);
@@ -163,11 +163,11 @@ TEST_F(Info, FirmwareVersionLengthIsAlways50) {
   ASSERT_EQ(0u, Qel2FWVersion(0x40000001, version, &len));
   EXPECT_EQ(50u, len);
   EXPECT_EQ("fw 3.2.1", std::string(reinterpret_cast<char *>(version)));
-  auto m = requests(d(), KQ_GET_VERSION);
+  auto m = sent_requests(d(), KQ_GET_VERSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0, m[0].incnt);
   EXPECT_EQ(100, m[0].rlen);
-  EXPECT_EQ((std::vector<uint16_t>{100}), m[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{100}), m[0].out_sizes());
 
   d().clear_scripts();
   d().script(KQ_MGMT_CMD, KQ_GET_VERSION, status(TESSALINE_SERVER_NOT_READY));

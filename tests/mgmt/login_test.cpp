@@ -53,9 +53,9 @@ TEST_F(Login, BodyIsAlways421BytesInTheseSegments) {
     d().clear_captured();
     ASSERT_EQ(0u, Qel2LoginHSM3(session_, c.user_type, u8("crypto_user"), 11, pswd.data(),
                                 c.pswd_len, c.signature, 1));
-    auto m = requests(d(), KQ_LOGIN);
+    auto m = sent_requests(d(), KQ_LOGIN);
     ASSERT_EQ(1u, m.size());
-    EXPECT_EQ(c.segments, m[0].in_sizes);
+    EXPECT_EQ(c.segments, m[0].in_sizes());
     EXPECT_EQ(421, m[0].dlen);
     EXPECT_EQ(421, m[0].param1);
     EXPECT_EQ(16, m[0].rlen);
@@ -113,7 +113,7 @@ TEST_F(Login, ArgumentRefusalsSendNothing) {
   };
   std::string out = testing::internal::GetCapturedStdout();
   for (const auto &c : cases) EXPECT_EQ(c.want, c.got) << c.what;
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
   EXPECT_NE(std::string::npos, out.find("Invalid username or password"));
   EXPECT_NE(std::string::npos, out.find("Invalid input of username or password length"));
 
@@ -123,10 +123,10 @@ TEST_F(Login, ArgumentRefusalsSendNothing) {
   EXPECT_EQ(0u, Qel2LoginHSM(session_, 1, u8(n31.c_str()), 31, u8("pw"), 2));
   EXPECT_EQ(
       0u, Qel2LoginHSM(session_, 1, reinterpret_cast<const Uint8 *>(unterminated), 5, u8("pw"), 2));
-  auto m = requests(d(), KQ_LOGIN);
+  auto m = sent_requests(d(), KQ_LOGIN);
   ASSERT_EQ(2u, m.size());
   EXPECT_EQ(std::vector<uint8_t>(Be{}.text("alice", 32)),
-            std::vector<uint8_t>(m[1].inputs[0].begin() + 28, m[1].inputs[0].begin() + 60));
+            std::vector<uint8_t>(m[1].in[0].bytes.begin() + 28, m[1].in[0].bytes.begin() + 60));
 }
 
 TEST_F(Login, RetryStatusTwiceThenSuccessAsksThreeTimes) {
@@ -138,7 +138,7 @@ TEST_F(Login, RetryStatusTwiceThenSuccessAsksThreeTimes) {
   EXPECT_EQ(0u, Qel2LoginHSM4(session_, 1, u8("bob"), 3, u8("pw"), 2, &id));
   auto elapsed = std::chrono::steady_clock::now() - t0;
   EXPECT_GE(elapsed, std::chrono::milliseconds(40));  // two pauses
-  auto m = requests(d(), KQ_LOGIN);
+  auto m = sent_requests(d(), KQ_LOGIN);
   ASSERT_EQ(3u, m.size());
   auto all = d().captured();
   EXPECT_EQ(all.back().req_id, id);  // the id of the last send
@@ -172,17 +172,17 @@ TEST_F(Login, RetryNeverTurnsAnHsmRefusalIntoSuccess) {
     d().script(KQ_MGMT_CMD, KQ_LOGIN, c.busy);
     script_std(KQ_LOGIN, RET_USER_LOGIN_FAILURE);
     EXPECT_EQ(RET_USER_LOGIN_FAILURE, Qel2LoginHSM(session_, 1, u8("bob"), 3, u8("wrong"), 5));
-    EXPECT_EQ(3u, requests(d(), KQ_LOGIN).size());
+    EXPECT_EQ(3u, sent_requests(d(), KQ_LOGIN).size());
     // Every resend asks for the full response record again.
-    for (const Msg &m : requests(d(), KQ_LOGIN))
-      EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes);
+    for (const Request &m : sent_requests(d(), KQ_LOGIN))
+      EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes());
   }
 }
 
 TEST_F(Login, RetryStopsAfterOneHundredResends) {
   d().script(KQ_MGMT_CMD, KQ_LOGIN, status(TESSALINE_RETRY_OP));
   EXPECT_EQ(TESSALINE_RETRY_OP, Qel2LoginHSM(session_, 1, u8("bob"), 3, u8("pw"), 2));
-  EXPECT_EQ(101u, requests(d(), KQ_LOGIN).size());
+  EXPECT_EQ(101u, sent_requests(d(), KQ_LOGIN).size());
 }
 
 TEST_F(Login, TransportFailureDuringRetryEndsTheCall) {
@@ -194,7 +194,7 @@ TEST_F(Login, TransportFailureDuringRetryEndsTheCall) {
   Uint32 r = Qel2LoginHSM4(session_, 1, u8("bob"), 3, u8("pw"), 2, &id);
   EXPECT_GE(r, 0x40000041u);
   EXPECT_LE(r, 0x4000004Au);
-  EXPECT_EQ(2u, requests(d(), KQ_LOGIN).size());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_LOGIN).size());
 }
 
 TEST_F(Login, LogoutRecordAndRetry) {
@@ -202,7 +202,7 @@ TEST_F(Login, LogoutRecordAndRetry) {
   script_std(KQ_LOGOUT);
   Uint32 id = 0;
   ASSERT_EQ(0u, Qel2LogoutHSM3(session_, &id));
-  auto m = requests(d(), KQ_LOGOUT);
+  auto m = sent_requests(d(), KQ_LOGOUT);
   ASSERT_EQ(2u, m.size());
   EXPECT_EQ(session_ & 0x3FFFFFFF, m[1].sess_handle);
   EXPECT_EQ(20, m[1].dlen);
@@ -220,7 +220,7 @@ TEST_F(Login, FailureCount) {
   Uint32 count = 99;
   ASSERT_EQ(0u, Qel2GetLoginFailureCount(session_, KQ_CRYPTO_USER, u8("bobby"), 3, &count));
   EXPECT_EQ(3u, count);
-  auto m = requests(d(), KQ_GET_LOGIN_FAILURE_CNT);
+  auto m = sent_requests(d(), KQ_GET_LOGIN_FAILURE_CNT);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(36, m[0].dlen);
   EXPECT_EQ(16, m[0].rlen);
@@ -246,7 +246,7 @@ TEST_F(Login, FailureCount) {
   EXPECT_EQ(ERR_INVALID_STRING_OP, Qel2GetLoginFailureCount(session_, 1, u8("bob"), 32, &count));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetLoginFailureCount(session_, 1, nullptr, 3, &count));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2GetLoginFailureCount(session_, 1, u8("bob"), 3, nullptr));
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST(LoginPause, DefaultsTo200Milliseconds) { EXPECT_EQ(200000u, qel2::mgmt::retry_pause_us()); }

@@ -167,7 +167,7 @@ TEST_F(RequestHelper, RecordsWrittenShortOrLongAreRefused) {
       rq.command(long_rec);
     EXPECT_EQ(ERR_INVALID_INPUT, rq.send());
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 // A caller buffer shorter than its segment receives its share; a discarded

@@ -101,7 +101,7 @@ TEST_F(ResultRule, DescriptorCarriesSumsOpcodeAndTimeout) {
   MgmtRequest rq(KQ_GET_SESSION_INFO, 0x2ABCDEF1);
   rq.in(a, sizeof a).in(b, sizeof b).out(out0, sizeof out0).out(out1, sizeof out1);
   ASSERT_EQ(0u, rq.send());
-  auto m = requests(d(), KQ_GET_SESSION_INFO);
+  auto m = sent_requests(d(), KQ_GET_SESSION_INFO);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(27, m[0].dlen);
   EXPECT_EQ(27, m[0].param1);
@@ -111,8 +111,8 @@ TEST_F(ResultRule, DescriptorCarriesSumsOpcodeAndTimeout) {
   EXPECT_EQ(0, m[0].command_type);
   EXPECT_EQ(0x56, m[0].msg_type);
   EXPECT_EQ(0x2ABCDEF1u, m[0].sess_handle);
-  EXPECT_EQ((std::vector<uint16_t>{20, 7}), m[0].in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16, 40}), m[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{20, 7}), m[0].in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16, 40}), m[0].out_sizes());
 }
 
 TEST_F(ResultRule, DataLimitIs8192Bytes) {
@@ -123,19 +123,19 @@ TEST_F(ResultRule, DataLimitIs8192Bytes) {
   MgmtRequest fits(KQ_GET_SESSION_INFO, 0);
   fits.in(data.data(), 8192);
   EXPECT_EQ(0u, fits.check_data_len());
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(ResultRule, NonBlockingNeedsARequestIdPointer) {
   GetSessionInfoResponse r;
   EXPECT_EQ(ERR_ARGUMENTS_BAD, Qel2GetSessionInfo2(0x1234, &r, OSTREL_NON_BLOCKING, nullptr));
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 
   d().script(KQ_MGMT_CMD, KQ_GET_SESSION_INFO, payload(resp(0).u32(1).u32(3).u32(2).u32(0)));
   Uint32 id = 0xFFFFFFFF;
   EXPECT_EQ(ERR_REQUEST_PENDING, Qel2GetSessionInfo2(0x1234, &r, OSTREL_NON_BLOCKING, &id));
   ASSERT_TRUE(d().wait_captured(1, std::chrono::seconds(5)));
-  auto m = requests(d(), KQ_GET_SESSION_INFO);
+  auto m = sent_requests(d(), KQ_GET_SESSION_INFO);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(1, m[0].req_type);
   EXPECT_LT(id, 0x40000000u);  // a non-blocking id

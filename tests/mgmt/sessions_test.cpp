@@ -21,7 +21,7 @@ TEST_F(Sessions, OpenCarriesTheNonceOfTheDeviceAndReturnsTheDeviceBits) {
   ASSERT_EQ(0u, Qel2OpenSession2(app, &session));
   EXPECT_EQ(0x4105C007u, session);
 
-  auto m = requests(d(), KQ_OPEN_SESSION);
+  auto m = sent_requests(d(), KQ_OPEN_SESSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0x00054000u, m[0].sess_handle);
   EXPECT_EQ(36, m[0].dlen);
@@ -51,11 +51,11 @@ TEST_F(Sessions, OpenWithServerRandom) {
   EXPECT_EQ(0x77u, session);
   EXPECT_EQ(0xC0, random[0]);
   EXPECT_EQ(0xDF, random[31]);
-  auto m = requests(d(), KQ_OPEN_SESSION);
+  auto m = sent_requests(d(), KQ_OPEN_SESSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(52, m[0].rlen);
   EXPECT_EQ(52, m[0].param2);
-  EXPECT_EQ((std::vector<uint16_t>{20, 32}), m[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{20, 32}), m[0].out_sizes());
   auto body = m[0].body();
   EXPECT_EQ(6u, be32(body, 16));
   EXPECT_EQ(0x00090000u, be32(body, 20));  // slot 9, then rsvd1
@@ -142,7 +142,7 @@ TEST_F(Sessions, EncryptionHandshakeSegments) {
   ASSERT_EQ(0u, Qel2EncryptSession(h, OSTREL_BLOCKING, pms, cr, iv, hs, 100, cf, sf, nullptr));
   EXPECT_EQ(0x5A, cf[39]);
   EXPECT_EQ(0x5A, sf[0]);
-  auto m = requests(d(), KQ_ENCRYPT_SESSION);
+  auto m = sent_requests(d(), KQ_ENCRYPT_SESSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(396, m[0].dlen);
   EXPECT_EQ(80, m[0].rlen);
@@ -150,8 +150,8 @@ TEST_F(Sessions, EncryptionHandshakeSegments) {
   EXPECT_EQ(0, m[0].param2);
   EXPECT_EQ(1080u, m[0].timeout);
   EXPECT_EQ(h, m[0].sess_handle);  // unmasked
-  EXPECT_EQ((std::vector<uint16_t>{256, 32, 8, 100}), m[0].in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{40, 40}), m[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{256, 32, 8, 100}), m[0].in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{40, 40}), m[0].out_sizes());
   // The HSM's verdict is the request status.
   d().clear_scripts();
   d().script(KQ_MGMT_CMD, KQ_ENCRYPT_SESSION, status(RET_INVALID_INPUT));
@@ -163,7 +163,7 @@ TEST_F(Sessions, AuthoriseMasksOnlyTheCallersHandle) {
   Uint32 session = start_session();
   script_std(KQ_AUTHORIZE_SESSION);
   ASSERT_EQ(0u, Qel2AuthorizeSession(session | 0x40000000, 0xC0000123));
-  auto m = requests(d(), KQ_AUTHORIZE_SESSION);
+  auto m = sent_requests(d(), KQ_AUTHORIZE_SESSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(session, m[0].sess_handle);
   std::vector<uint8_t> want(Be{}.zeros(12).u32(session).u32(0).u32(0xC0000123));
@@ -186,7 +186,7 @@ TEST_F(Sessions, InfoInHostOrderAndRaw) {
   ASSERT_EQ(0u, Qel2GetSessionInfo2(session, &raw, OSTREL_BLOCKING, nullptr));
   EXPECT_EQ(__builtin_bswap32(3u), static_cast<Uint32>(raw.info.state));
 
-  auto m = requests(d(), KQ_GET_SESSION_INFO);
+  auto m = sent_requests(d(), KQ_GET_SESSION_INFO);
   ASSERT_EQ(3u, m.size());
   EXPECT_EQ(session, m[0].sess_handle);
   EXPECT_EQ(20, m[0].dlen);
@@ -207,7 +207,7 @@ TEST_F(Sessions, CloseCarriesTheNonceOfTheSessionsApplication) {
   script_std(KQ_CLOSE_SESSION);
   Uint32 session = 0x80000000 | 0x01054321;  // device 2, application index 21
   ASSERT_EQ(0u, Qel2CloseSession(session));
-  auto m = requests(d(), KQ_CLOSE_SESSION);
+  auto m = sent_requests(d(), KQ_CLOSE_SESSION);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0x01054321u, m[0].sess_handle);
   std::vector<uint8_t> want(Be{}.zeros(8).u32(0x22223333).u32(0x01054321).u32(0));
@@ -218,7 +218,7 @@ TEST_F(Sessions, CloseAllSendsNoCommandRecord) {
   Uint32 session = start_session();
   script_std(KQ_CLOSE_ALL_SESSIONS);
   ASSERT_EQ(0u, Qel2CloseAllSessions(session | 0x40000000));
-  auto m = requests(d(), KQ_CLOSE_ALL_SESSIONS);
+  auto m = sent_requests(d(), KQ_CLOSE_ALL_SESSIONS);
   ASSERT_EQ(1u, m.size());
   EXPECT_EQ(0, m[0].incnt);
   EXPECT_EQ(0, m[0].dlen);
@@ -245,7 +245,7 @@ TEST_F(Sessions, ClosingPartitionSessionsDropsConnectionsOnlyWhenOwnPartitionIsC
     Uint8 len = static_cast<Uint8>(strlen(c.name));
     ASSERT_EQ(0u, Qel2ClosePartitionSessions(c.handle | 0x40000000,
                                              reinterpret_cast<const Uint8 *>(c.name), len));
-    auto m = requests(d(), KQ_CLOSE_PARTITION_SESSIONS);
+    auto m = sent_requests(d(), KQ_CLOSE_PARTITION_SESSIONS);
     ASSERT_EQ(1u, m.size());
     EXPECT_EQ(c.handle, m[0].sess_handle);
     std::vector<uint8_t> want(Be{}.zeros(12).u32(c.handle).u32(0).text(c.name, 16));

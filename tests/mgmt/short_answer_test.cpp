@@ -92,7 +92,7 @@ TEST_F(ShortAnswer, UncollectableNonBlockingRequestsAreRefused) {
     EXPECT_EQ(ERR_ARGUMENTS_BAD,
               Qel2EncryptSession(0x1234, t, in, in, in, in, 16, out1, out2, nullptr));
   }
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 // The stated length of a login name is refused before the name is read
@@ -104,7 +104,7 @@ TEST_F(ShortAnswer, LoginNameLengthCheckedBeforeReading) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2LoginHSM(session, KQ_CRYPTO_USER, name.get(), 1000, pswd, 8));
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(0u, full_requests(d()));
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 }  // namespace

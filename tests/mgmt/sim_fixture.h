@@ -11,6 +11,7 @@
 
 #include "qel2.h"
 #include "request/mgmt_request.h"
+#include "stand_in.h"
 #include "wire_view.h"
 
 namespace mgmt_test {
@@ -19,20 +20,16 @@ inline constexpr uint32_t kAppIdentifier = 0x00054000;  // application index 21
 inline constexpr uint32_t kNonce = 0xA1B2C3D4;
 inline constexpr uint32_t kHsmSession = 0x0105C007;  // partition 1, application index 23
 
-class SimTest : public ::testing::Test {
+class SimTest : public support::StandIn {
  protected:
   void SetUp() override {
     qel2::mgmt::set_retry_pause_us(0);
-    daemon_ = std::make_unique<hsmsim::Daemon>();
-    daemon_->export_env();
+    StandIn::SetUp();
   }
   void TearDown() override {
-    Qel2SDKCleanup();
-    daemon_.reset();
+    StandIn::TearDown();
     qel2::mgmt::set_retry_pause_us(200000);
   }
-
-  hsmsim::Daemon &d() { return *daemon_; }
 
   void script_app_init(uint32_t app_identifier = kAppIdentifier, uint32_t nonce = kNonce) {
     d().script(KQ_MGMT_CMD, KQ_APP_INITIALIZE, payload(resp(0, nonce).u32(app_identifier)));
@@ -60,8 +57,6 @@ class SimTest : public ::testing::Test {
     d().clear_captured();
     return session;
   }
-
-  std::unique_ptr<hsmsim::Daemon> daemon_;
 };
 
 }  // namespace mgmt_test

@@ -38,7 +38,7 @@ TEST_F(Startup, InitialiseChecksTheVersionAndSendsTheNameCutTo15) {
   auto all = d().captured();
   ASSERT_EQ(2u, all.size());
   EXPECT_EQ(GET_DAEMON_VERSION, all[0].operation);
-  Msg m = parse(all[1]);
+  Request m = decode_request(all[1]);
   EXPECT_EQ(KQ_APP_INITIALIZE, m.opcode);
   EXPECT_EQ(0u, m.sess_handle);
   EXPECT_EQ(32, m.dlen);
@@ -61,7 +61,7 @@ TEST_F(Startup, DeviceOneKeepsItsOwnNonceAndShutsDownWithIt) {
 
   script_std(KQ_APP_FINALIZE);
   ASSERT_EQ(0u, Qel2Shutdown2(app));
-  auto fin = requests(d(), KQ_APP_FINALIZE);
+  auto fin = sent_requests(d(), KQ_APP_FINALIZE);
   ASSERT_EQ(1u, fin.size());
   EXPECT_EQ(0x00054000u, fin[0].sess_handle);
   EXPECT_EQ(24, fin[0].dlen);
@@ -82,7 +82,7 @@ TEST_F(Startup, SecondInitialiseAddsAnApplicationOnTheSameConnection) {
   EXPECT_EQ(8u, login_nonce[0][2]);
   EXPECT_EQ(1u, d().connections_accepted());
   // The default partition name.
-  auto inits = requests(d(), KQ_APP_INITIALIZE);
+  auto inits = sent_requests(d(), KQ_APP_INITIALIZE);
   ASSERT_EQ(2u, inits.size());
   EXPECT_EQ(std::vector<uint8_t>(Be{}.zeros(16).text("PARTITION_1", 16)), inits[0].body());
 }
@@ -97,7 +97,7 @@ TEST_F(Startup, DaemonOfAnotherVersionIsRefusedAndDropped) {
   EXPECT_NE(std::string::npos,
             out.find("Version Mismatch with daemon, received: 2.4, supported range: 2.3 to 2.3\n"));
   EXPECT_EQ(0x0204u, app);
-  EXPECT_EQ(0u, requests(d(), KQ_APP_INITIALIZE).size());
+  EXPECT_EQ(0u, sent_requests(d(), KQ_APP_INITIALIZE).size());
   EXPECT_EQ(0xFFFFFFFFu, Qel2GetDriverState(0));
   EXPECT_TRUE(eventually([&] { return d().connections_open() == 0; }));
 }
@@ -162,7 +162,7 @@ TEST_F(Startup, ShutdownWithoutStartIsRefusedWithoutTraffic) {
             testing::internal::GetCapturedStdout());
   start();
   EXPECT_EQ(ERR_LIB_NOT_INITIALIZED, Qel2Shutdown2(0xC0003FFF));  // no application bits
-  EXPECT_EQ(0u, requests(d(), KQ_APP_FINALIZE).size());
+  EXPECT_EQ(0u, sent_requests(d(), KQ_APP_FINALIZE).size());
 }
 
 TEST_F(Startup, ForkedChildNeitherFinalisesNorUsesTheParentsConnection) {
@@ -182,12 +182,12 @@ TEST_F(Startup, ForkedChildNeitherFinalisesNorUsesTheParentsConnection) {
   ASSERT_EQ(child, waitpid(child, &st, 0));
   ASSERT_TRUE(WIFEXITED(st));
   EXPECT_EQ(0, WEXITSTATUS(st));
-  EXPECT_EQ(0u, requests(d(), KQ_APP_FINALIZE).size());
-  auto opens = requests(d(), KQ_OPEN_SESSION);
+  EXPECT_EQ(0u, sent_requests(d(), KQ_APP_FINALIZE).size());
+  auto opens = sent_requests(d(), KQ_OPEN_SESSION);
   ASSERT_EQ(1u, opens.size());
   EXPECT_NE(0, opens[0].connection);  // the child's own connection
   EXPECT_EQ(0u, Qel2Shutdown2(app));
-  EXPECT_EQ(1u, requests(d(), KQ_APP_FINALIZE).size());
+  EXPECT_EQ(1u, sent_requests(d(), KQ_APP_FINALIZE).size());
 }
 
 TEST_F(Startup, PeerVersionRecord) {

@@ -38,11 +38,11 @@ TEST_F(Attributes, SizeQueryAndValueRead) {
   Uint32 len = 0;
   ASSERT_EQ(0u, Qel2GetAttribute(session_, kKey, OBJ_ATTR_LABEL, nullptr, &len));
   EXPECT_EQ(6u, len);
-  Msg r = only(KQ_GET_ATTRIBUTE_SIZE);
+  Request r = sent_only(d(), KQ_GET_ATTRIBUTE_SIZE);
   EXPECT_EQ(kKey, r.key_handle);
   EXPECT_EQ(0, r.serveridx);  // the plain route
-  EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes());
   EXPECT_EQ(Bytes(Be{}.zeros(12)
                       .u32(session_ & 0x3FFFFFFF)
                       .u32(0x100)
@@ -59,8 +59,8 @@ TEST_F(Attributes, SizeQueryAndValueRead) {
   ASSERT_EQ(0u, Qel2GetAttribute(session_, kKey, OBJ_ATTR_LABEL, buf, &len));
   EXPECT_EQ(6u, len);
   EXPECT_EQ("key-01", std::string(reinterpret_cast<char *>(buf), 6));
-  r = only(KQ_GET_ATTRIBUTE_VALUE);
-  EXPECT_EQ((std::vector<uint16_t>{20, 8}), r.out_sizes);
+  r = sent_only(d(), KQ_GET_ATTRIBUTE_VALUE);
+  EXPECT_EQ((std::vector<uint16_t>{20, 8}), r.out_sizes());
   EXPECT_EQ(28, r.rlen);
 }
 
@@ -93,15 +93,15 @@ TEST_F(Attributes, FlagsWordOfTheReads) {
                                   nullptr));
   ASSERT_EQ(0u, Qel2GetAllAttributes3(session_, kKey, 1, nullptr, &len, nullptr, nullptr, nullptr));
   ASSERT_EQ(0u, Qel2GetAllAttributes(session_, kKey, nullptr, &len));
-  auto one = requests(KQ_GET_ATTRIBUTE_SIZE);
-  auto all = requests(KQ_GET_ALL_ATTRIBUTE_SIZE);
+  auto one = sent_requests(d(), KQ_GET_ATTRIBUTE_SIZE);
+  auto all = sent_requests(d(), KQ_GET_ALL_ATTRIBUTE_SIZE);
   ASSERT_EQ(2u, one.size());
   ASSERT_EQ(2u, all.size());
   EXPECT_EQ(0x1100u, be32(one[0].body(), 16));
   EXPECT_EQ(0x0100u, be32(one[1].body(), 16));
   EXPECT_EQ(0x1100u, be32(all[0].body(), 16));
   EXPECT_EQ(0x0100u, be32(all[1].body(), 16));
-  EXPECT_EQ((std::vector<uint16_t>{32}), all[0].in_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32}), all[0].in_sizes());
 }
 
 TEST_F(Attributes, AllAttributesReportTheDataPlusTwenty) {
@@ -148,7 +148,7 @@ TEST_F(Attributes, AttestedReadCarriesAnswerThenAttestation) {
   EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len,
                                                     attested.data(), &attested_len, &id));
   EXPECT_EQ("Buffer is too small", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 
   attested_len = 280;
   ASSERT_EQ(0u, Qel2GetAttribute2(session_, kKey, OBJ_ATTR_CLASS, buf, &len, attested.data(),
@@ -158,9 +158,9 @@ TEST_F(Attributes, AttestedReadCarriesAnswerThenAttestation) {
   EXPECT_EQ(280u, attested_len);
   EXPECT_EQ(read_answer(0, 1, value), Bytes(attested.begin(), attested.begin() + 21));
   EXPECT_EQ(attestation, Bytes(attested.begin() + 24, attested.end()));
-  Msg r = only(KQ_GET_ATTRIBUTE_VALUE);
+  Request r = sent_only(d(), KQ_GET_ATTRIBUTE_VALUE);
   EXPECT_EQ(1, r.attest);
-  EXPECT_EQ((std::vector<uint16_t>{20, 4, 256}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{20, 4, 256}), r.out_sizes());
   EXPECT_EQ(280, r.rlen);
   EXPECT_EQ(280, r.param2);
   EXPECT_EQ(d().captured().back().req_id, id);
@@ -187,7 +187,7 @@ TEST_F(Attributes, AttestationRefusals) {
   EXPECT_EQ(ERR_BUFFER_TOO_SMALL, Qel2GetAttribute2(session_, kKey, 0, room, &len, attested.data(),
                                                     &attested_len, nullptr));
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(Attributes, SetAttributeChecksThenSends) {
@@ -197,14 +197,14 @@ TEST_F(Attributes, SetAttributeChecksThenSends) {
   Uint32 id = 0;
   ASSERT_EQ(0u, Qel2SetAttribute2(session_, kKey, OBJ_ATTR_TOKEN, value, 2, nullptr, &id));
   // The check read class and type, 4-byte buffers each.
-  auto reads = requests(KQ_GET_ATTRIBUTE_VALUE);
+  auto reads = sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE);
   ASSERT_EQ(2u, reads.size());
   EXPECT_EQ(uint32_t(OBJ_ATTR_CLASS), be32(reads[0].body(), 32));
   EXPECT_EQ(uint32_t(OBJ_ATTR_KEY_TYPE), be32(reads[1].body(), 32));
-  EXPECT_EQ((std::vector<uint16_t>{20, 4}), reads[0].out_sizes);
-  Msg r = only(KQ_MODIFY_OBJECT);
+  EXPECT_EQ((std::vector<uint16_t>{20, 4}), reads[0].out_sizes());
+  Request r = sent_only(d(), KQ_MODIFY_OBJECT);
   EXPECT_EQ(kKey, r.key_handle);
-  EXPECT_EQ((std::vector<uint16_t>{32, 8, 2}), r.in_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32, 8, 2}), r.in_sizes());
   EXPECT_EQ(42, r.dlen);
   EXPECT_EQ(Bytes(Be{}.zeros(12)
                       .u32(session_ & 0x3FFFFFFF)
@@ -226,20 +226,20 @@ TEST_F(Attributes, SetAttributeArgumentsAndLimits) {
   EXPECT_EQ(ERR_BUFFER_TOO_BIG, Qel2SetAttribute(session_, kKey, OBJ_ATTR_LABEL, big, 0xFFFFFFF0u));
   // A length without a value.
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2SetAttribute(session_, kKey, OBJ_ATTR_LABEL, nullptr, 4));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 
   // No value: two segments, 40 bytes. OBJ_ATTR_TRUSTED needs no check.
   answer(KQ_MODIFY_OBJECT, resp(0));
   ASSERT_EQ(0u, Qel2SetAttribute(session_, kKey, OBJ_ATTR_TRUSTED, nullptr, 0));
-  Msg r = only(KQ_MODIFY_OBJECT);
-  EXPECT_EQ((std::vector<uint16_t>{32, 8}), r.in_sizes);
+  Request r = sent_only(d(), KQ_MODIFY_OBJECT);
+  EXPECT_EQ((std::vector<uint16_t>{32, 8}), r.in_sizes());
   EXPECT_EQ(40, r.dlen);
-  EXPECT_TRUE(requests(KQ_GET_ATTRIBUTE_VALUE).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).empty());
 
   // 8152 value bytes fit exactly.
   d().clear_captured();
   ASSERT_EQ(0u, Qel2SetAttribute(session_, kKey, OBJ_ATTR_TRUSTED, big, 8152));
-  EXPECT_EQ(8192, only(KQ_MODIFY_OBJECT).dlen);
+  EXPECT_EQ(8192, sent_only(d(), KQ_MODIFY_OBJECT).dlen);
 }
 
 TEST_F(Attributes, SetAttributeRefusedByTheCheckSendsNoChange) {
@@ -249,11 +249,11 @@ TEST_F(Attributes, SetAttributeRefusedByTheCheckSendsNoChange) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2SetAttribute(session_, kKey, OBJ_ATTR_SIGN, one, 2));
   testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(requests(KQ_MODIFY_OBJECT).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_MODIFY_OBJECT).empty());
   // A failed class read is the result.
   answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(RET_INVALID_USER, 0), 1);
   EXPECT_EQ(RET_INVALID_USER, Qel2SetAttribute(session_, kKey, OBJ_ATTR_SIGN, one, 2));
-  EXPECT_TRUE(requests(KQ_MODIFY_OBJECT).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_MODIFY_OBJECT).empty());
 }
 
 TEST_F(Attributes, SetAttributeResults) {
@@ -284,10 +284,10 @@ TEST_F(Attributes, RsaPublicKeyPlain) {
   EXPECT_EQ((Bytes{1, 0, 1, 0}), Bytes(e, e + 4));  // raw bytes as they came
   EXPECT_EQ(4u, mod_len);
   EXPECT_EQ(0xEE, modulus[2]);
-  auto reads = requests(KQ_GET_ATTRIBUTE_VALUE);
+  auto reads = sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE);
   ASSERT_EQ(2u, reads.size());
   EXPECT_EQ(290u, be32(reads[0].body(), 32));
-  EXPECT_EQ((std::vector<uint16_t>{20, 4}), reads[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{20, 4}), reads[0].out_sizes());
   EXPECT_EQ(288u, be32(reads[1].body(), 32));
 
   // An exponent longer than four bytes stops before the modulus.
@@ -295,7 +295,7 @@ TEST_F(Attributes, RsaPublicKeyPlain) {
   answer(KQ_GET_ATTRIBUTE_VALUE, read_answer(0, 5, Bytes{1, 2, 3, 4}), 1);
   EXPECT_EQ(ERR_BUFFER_TOO_SMALL,
             Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, &mod_len, &exponent));
-  EXPECT_EQ(1u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
+  EXPECT_EQ(1u, sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).size());
 
   EXPECT_EQ(ERR_INVALID_INPUT,
             Qel2ExportRSAPublicKeyPlain(session_, kKey, modulus, nullptr, &exponent));

@@ -20,7 +20,7 @@ TEST_F(CheckOnly, CheckReadsClassAndType) {
       validate_setAttribute_template(session, 5, OBJ_ATTR_SIGN, one, 2);  // signing on a public key
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(ERR_INVALID_INPUT, rc);
-  EXPECT_EQ(2u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).size());
 }
 
 }  // namespace

@@ -26,11 +26,7 @@ class EndToEnd : public ObjTest {
  protected:
   void SetUp() override {
     ObjTest::SetUp();
-    ASSERT_EQ(0u, Qel2Initialize3(0, OSTREL_DIRECT, defaults::kPartition, &app_));
-    ASSERT_EQ(0u, Qel2OpenSession2(app_, &session_));
-    const std::string name = defaults::kUserName, password = defaults::kUserPassword;
-    ASSERT_EQ(0u, Qel2LoginHSM(session_, KQ_CRYPTO_USER, u8(name), Uint32(name.size()),
-                               u8(password), Uint32(password.size())));
+    ASSERT_NO_FATAL_FAILURE(session_ = log_in(support::kCryptoUser));
     user_id_ = d().hsm().user(defaults::kPartition, defaults::kUserName)->id;
   }
 
@@ -58,7 +54,7 @@ class EndToEnd : public ObjTest {
     return Bytes(buf, buf + std::min<Uint32>(len, sizeof buf));
   }
 
-  Uint32 app_ = 0, session_ = 0, user_id_ = 0;
+  Uint32 session_ = 0, user_id_ = 0;
 };
 
 Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }

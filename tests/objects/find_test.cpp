@@ -63,15 +63,14 @@ TEST_F(Find, CountQueryAsksForTheHeadOnly) {
   Uint32 id = 0;
   ASSERT_EQ(0u, count_search(u8("k1"), 2, nullptr, &n, &id));
   EXPECT_EQ(7u, n);
-  Msg r = only(KQ_FIND_OBJECTS_USING_COUNT);
-  EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes);
-  ASSERT_EQ(3u, r.inputs.size());
-  const Bytes &tmpl = r.inputs[2];
+  Request r = sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT);
+  EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes());
+  ASSERT_EQ(3u, r.in.size());
+  const Bytes &tmpl = r.input(2);
   EXPECT_EQ(Bytes(Be{}.zeros(8).u32(0).u32(session_ & 0x3FFFFFFF).u32(1)),
-            r.inputs[0]);  // partition 1
+            r.input(0));  // partition 1
   const Attrs a = attrs_of(tmpl);
-  EXPECT_EQ(Bytes(Be{}.u32(0).u32(uint32_t(a.size())).u32(uint32_t(tmpl.size() + 12))),
-            r.inputs[1]);
+  EXPECT_EQ(Bytes(Be{}.u32(0).u32(uint32_t(a.size())).u32(uint32_t(tmpl.size() + 12))), r.input(1));
   EXPECT_EQ(tmpl.size() + 32, r.dlen);
   ASSERT_NE(nullptr, find(a, OBJ_ATTR_LABEL));
   EXPECT_EQ(str("k1"), *find(a, OBJ_ATTR_LABEL));
@@ -90,7 +89,8 @@ TEST_F(Find, HandlesLandInHostOrder) {
   EXPECT_EQ(0x1122334455667788ull, keys[0]);
   EXPECT_EQ(3u, keys[2]);
   EXPECT_EQ(0xAAAAAAAAAAAAAAAAull, keys[3]);  // nothing arrived there
-  EXPECT_EQ((std::vector<uint16_t>{24, 80}), only(KQ_FIND_OBJECTS_USING_COUNT).out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{24, 80}),
+            sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).out_sizes());
 
   // Room for 2 of 3: two handles, the count stays 2.
   answer(KQ_FIND_OBJECTS_USING_COUNT, find_answer(0, 3, {5, 6}), 1);
@@ -112,7 +112,7 @@ TEST_F(Find, HandlesLandInHostOrder) {
   n = 0;
   ASSERT_EQ(0u, count_search(nullptr, 0, keys, &n));
   EXPECT_EQ(0u, n);
-  EXPECT_EQ((std::vector<uint16_t>{24}), only(KQ_FIND_OBJECTS_USING_COUNT).out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{24}), sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).out_sizes());
 
   // Other failures return at once.
   answer(KQ_FIND_OBJECTS_USING_COUNT, find_answer(RET_INVALID_USER, 3), 1);
@@ -132,8 +132,8 @@ TEST_F(Find, HandleArraysAreBoundedByWhatOneAnswerCarries) {
   EXPECT_EQ(most, n);
   EXPECT_EQ(most, keys[most - 1]);
   EXPECT_EQ(0u, keys[most]);
-  Msg r = only(KQ_FIND_OBJECTS_USING_COUNT);
-  EXPECT_EQ((std::vector<uint16_t>{24, uint16_t(most * 8)}), r.out_sizes);
+  Request r = sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT);
+  EXPECT_EQ((std::vector<uint16_t>{24, uint16_t(most * 8)}), r.out_sizes());
   EXPECT_EQ(24 + most * 8, r.rlen);
 }
 
@@ -151,15 +151,15 @@ TEST_F(Find, ReservedLabelsAndArgumentChecks) {
   EXPECT_EQ(ERR_INVALID_INPUT, count_search(nullptr, 0, nullptr, nullptr));
   // A class and type the builder refuses together.
   EXPECT_EQ(ERR_SET_TEMPLATE, count_search(nullptr, 0, nullptr, &n, nullptr, 3, 31));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 
   // "publicity" and a shorter "pub" are ordinary labels.
   answer(KQ_FIND_OBJECTS_USING_COUNT, find_answer(0, 0));
   EXPECT_EQ(0u, count_search(u8("publicity"), 9, nullptr, &n));
   EXPECT_EQ(0u, count_search(u8("public"), 3, nullptr, &n));
-  auto sent = requests(KQ_FIND_OBJECTS_USING_COUNT);
+  auto sent = sent_requests(d(), KQ_FIND_OBJECTS_USING_COUNT);
   ASSERT_EQ(2u, sent.size());
-  EXPECT_EQ(str("pub"), *find(attrs_of(sent[1].inputs[2]), OBJ_ATTR_LABEL));
+  EXPECT_EQ(str("pub"), *find(attrs_of(sent[1].input(2)), OBJ_ATTR_LABEL));
 }
 
 TEST_F(Find, IndexAndPartitionPlacement) {
@@ -175,18 +175,19 @@ TEST_F(Find, IndexAndPartitionPlacement) {
                             nullptr, 0, 0x0102030405060708ull, nullptr, &n));
   const Uint32 masked = session_ & 0x3FFFFFFF;
   EXPECT_EQ(Bytes(Be{}.u64(5).u32(0).u32(masked).u32(9)),
-            only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[0]);
+            sent_only(d(), KQ_FIND_OBJECTS_FROM_INDEX).input(0));
   EXPECT_EQ(Bytes(Be{}.u32(0x01020304).u32(0).u32(0).u32(masked).u32(1)),
-            only(KQ_FIND_OBJECTS_USING_COUNT).inputs[0]);
-  Msg r = only(KQ_FIND_OBJECTS);
-  EXPECT_EQ(Bytes(Be{}.u64(0).u32(0).u32(masked).u32(1)), r.inputs[0]);
+            sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).input(0));
+  Request r = sent_only(d(), KQ_FIND_OBJECTS);
+  EXPECT_EQ(Bytes(Be{}.u64(0).u32(0).u32(masked).u32(1)), r.input(0));
   // The check value as a number travels as 8 big-endian bytes.
-  const Attrs sent = attrs_of(r.inputs[2]);
+  const Attrs sent = attrs_of(r.input(2));
   const Bytes *kcv = find(sent, OBJ_ATTR_KCV);
   ASSERT_NE(nullptr, kcv);
   EXPECT_EQ(Bytes(Be{}.u64(0x0102030405060708ull)), *kcv);
   // A check value of 0 is none.
-  EXPECT_EQ(nullptr, find(attrs_of(only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[2]), OBJ_ATTR_KCV));
+  EXPECT_EQ(nullptr,
+            find(attrs_of(sent_only(d(), KQ_FIND_OBJECTS_FROM_INDEX).input(2)), OBJ_ATTR_KCV));
 }
 
 TEST_F(Find, SearchTemplateFromArguments) {
@@ -206,7 +207,7 @@ TEST_F(Find, SearchTemplateFromArguments) {
   ASSERT_EQ(
       0u, Qel2FindKeyFromIndex5(session_, 0, 0, 2, 0, 0, sessions, 1, users.data(), 255, u8("id"),
                                 2, u8("lbl"), 3, modulus, 16, kcv, 3, &ext, nullptr, &n, nullptr));
-  const Attrs a = attrs_of(only(KQ_FIND_OBJECTS_FROM_INDEX).inputs[2]);
+  const Attrs a = attrs_of(sent_only(d(), KQ_FIND_OBJECTS_FROM_INDEX).input(2));
   ASSERT_NE(nullptr, find(a, OBJ_ATTR_ACCESS));
   EXPECT_EQ(str("256\n"), *find(a, OBJ_ATTR_ACCESS));  // the user count is not cut to 8 bits
   EXPECT_EQ(str("2\n"), *find(a, OBJ_ATTR_CLASS));
@@ -228,9 +229,9 @@ TEST_F(Find, CallerTemplates) {
   Bytes twice = Be{}.attr(OBJ_ATTR_LABEL, "a").attr(OBJ_ATTR_LABEL, "b");
   Uint32 n = 0;
   ASSERT_EQ(0u, Qel2FindKeyPkcs(session_, 0, uint32_t(good.size()), good.data(), nullptr, &n));
-  Msg r = only(KQ_FIND_OBJECTS);
-  EXPECT_EQ(good, r.inputs[2]);
-  EXPECT_EQ(2u, be32(r.inputs[1], 4));
+  Request r = sent_only(d(), KQ_FIND_OBJECTS);
+  EXPECT_EQ(good, r.input(2));
+  EXPECT_EQ(2u, be32(r.input(1), 4));
 
   // The validator refuses repeats; nothing is sent.
   d().clear_captured();
@@ -243,18 +244,18 @@ TEST_F(Find, CallerTemplates) {
             Qel2FindKeyFromIndexAsCountPkcs(session_, 0, 0, uint32_t(twice.size()), twice.data(),
                                             nullptr, &n, nullptr, nullptr));
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 
   // The template form sends the caller's template and count unchecked.
   Uint32 id = 0;
   ASSERT_EQ(
       0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 3, twice.data(), uint32_t(twice.size()), 77,
                                               nullptr, &n, nullptr, &id));
-  r = only(KQ_FIND_OBJECTS_USING_COUNT);
-  EXPECT_EQ(twice, r.inputs[2]);
-  EXPECT_EQ(77u, be32(r.inputs[1], 4));
-  EXPECT_EQ(3u, be32(r.inputs[0], 0));
-  EXPECT_EQ(1u, be32(r.inputs[0], 16));
+  r = sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT);
+  EXPECT_EQ(twice, r.input(2));
+  EXPECT_EQ(77u, be32(r.input(1), 4));
+  EXPECT_EQ(3u, be32(r.input(0), 0));
+  EXPECT_EQ(1u, be32(r.input(0), 16));
   EXPECT_NE(0u, id);
 }
 
@@ -272,10 +273,10 @@ TEST_F(Find, TemplateSizeLimits) {
   EXPECT_EQ(ERR_INVALID_INPUT,
             Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 10, 1, nullptr, nullptr,
                                                 nullptr, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
   ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), 8160, 1, nullptr, &n,
                                                     nullptr, nullptr));
-  EXPECT_EQ(8192, only(KQ_FIND_OBJECTS_USING_COUNT).dlen);
+  EXPECT_EQ(8192, sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).dlen);
 }
 
 TEST_F(Find, EventBufferAndContext) {
@@ -296,7 +297,8 @@ TEST_F(Find, EventBufferAndContext) {
   answer(KQ_FIND_OBJECTS_USING_COUNT, Be{}.bytes(find_answer(0, 1)).zeros(8800), 1);
   ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCountTemplate(session_, 0, t.data(), uint32_t(t.size()), 1,
                                                     nullptr, &n, &ev, nullptr));
-  EXPECT_EQ((std::vector<uint16_t>{24, 8800}), only(KQ_FIND_OBJECTS_USING_COUNT).out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{24, 8800}),
+            sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).out_sizes());
 
   // The continuation context goes out as the message's context and comes back.
   d().clear_captured();
@@ -307,7 +309,7 @@ TEST_F(Find, EventBufferAndContext) {
   ASSERT_EQ(0u, Qel2FindKeyFromIndexAsCount3(session_, 0, 0, 4, 31, 255, nullptr, 0, nullptr, 0,
                                              nullptr, 0, nullptr, 0, nullptr, 0, u8("kcv"), 3,
                                              nullptr, &n, &ctx, nullptr));
-  EXPECT_EQ(0x1234u, only(KQ_FIND_OBJECTS_USING_COUNT).op_ctx);
+  EXPECT_EQ(0x1234u, sent_only(d(), KQ_FIND_OBJECTS_USING_COUNT).op_ctx);
   EXPECT_EQ(0xC0FFEEu, ctx);
 }
 
@@ -330,11 +332,11 @@ TEST_F(Find, ObjectsOfAUser) {
   EXPECT_EQ(1, info[0]);
   EXPECT_EQ(0, info[1]);
   EXPECT_EQ(0, info[2]);  // records beyond the matches arrive zero-filled
-  Msg r = only(KQ_FIND_ALL_OBJECTS_IN_RANGE);
-  EXPECT_EQ((std::vector<uint16_t>{20}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{24, 36}), r.out_sizes);
+  Request r = sent_only(d(), KQ_FIND_ALL_OBJECTS_IN_RANGE);
+  EXPECT_EQ((std::vector<uint16_t>{20}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{24, 36}), r.out_sizes());
   EXPECT_EQ(60, r.rlen);
-  EXPECT_EQ(Bytes(Be{}.u32(17).u32(0).u32(0).u32(session_ & 0x3FFFFFFF).u32(0x0203)), r.inputs[0]);
+  EXPECT_EQ(Bytes(Be{}.u32(17).u32(0).u32(0).u32(session_ & 0x3FFFFFFF).u32(0x0203)), r.input(0));
 
   // Only the info array.
   answer(KQ_FIND_ALL_OBJECTS_USING_COUNT, user_records(5, {{1, 7}, {2, 8}}), 1);
@@ -350,11 +352,11 @@ TEST_F(Find, ObjectsOfAUserLimits) {
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindAllKeysFromIndex(session_, 102400, 1, nullptr, nullptr, &n));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2FindAllKeysFromIndex(session_, 0, 1, nullptr, nullptr, nullptr));
   EXPECT_EQ(5000u, n);
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
   // 5000 becomes 980 before sending; with no arrays the count is the matches.
   ASSERT_EQ(0u, Qel2FindAllKeysFromIndex(session_, 102399, 1, nullptr, nullptr, &n));
   EXPECT_EQ(0u, n);
-  Msg r = only(KQ_FIND_ALL_OBJECTS_IN_RANGE);
+  Request r = sent_only(d(), KQ_FIND_ALL_OBJECTS_IN_RANGE);
   EXPECT_EQ(24 + 980 * 9, r.rlen);
 
   // The all-keys count: index 0, any input count only enlarges a discarded answer.
@@ -365,11 +367,11 @@ TEST_F(Find, ObjectsOfAUserLimits) {
   n = 0;
   ASSERT_EQ(0u, Qel2FindAllKeys(session_, 7, &n));
   EXPECT_EQ(42u, n);
-  auto all = requests(KQ_FIND_ALL_OBJECTS);
+  auto all = sent_requests(d(), KQ_FIND_ALL_OBJECTS);
   ASSERT_EQ(2u, all.size());
-  EXPECT_EQ((std::vector<uint16_t>{24, 9}), all[0].out_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{24}), all[1].out_sizes);
-  EXPECT_EQ(7u, be32(all[1].inputs[0], 16));
+  EXPECT_EQ((std::vector<uint16_t>{24, 9}), all[0].out_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{24}), all[1].out_sizes());
+  EXPECT_EQ(7u, be32(all[1].input(0), 16));
 }
 
 }  // namespace

@@ -241,10 +241,10 @@ TEST_F(GetTemplateCalls, SizeThenDataThenTemplate) {
                       .attr(OBJ_ATTR_ACCESS, text_nul("1"))
                       .attr(OBJ_ATTR_SENSITIVE, text_nul("1"))),
             Bytes(t.get(), t.get() + size));
-  auto reads = requests(KQ_GET_ALL_ATTRIBUTE_VALUE);
+  auto reads = sent_requests(d(), KQ_GET_ALL_ATTRIBUTE_VALUE);
   ASSERT_EQ(1u, reads.size());
   // The buffer offered is the reported size: data + 20.
-  EXPECT_EQ((std::vector<uint16_t>{20, uint16_t(l + 20)}), reads[0].out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{20, uint16_t(l + 20)}), reads[0].out_sizes());
   EXPECT_EQ(0x1234u, reads[0].key_handle);
 }
 
@@ -286,7 +286,7 @@ TEST_F(GetTemplateCalls, FailuresPrintAndReturnNull) {
   EXPECT_EQ(nullptr, GetTemplate(session_, 1, &size, &count));
   out = testing::internal::GetCapturedStdout();
   EXPECT_NE(std::string::npos, out.find(": Memory alloction failed for attributes\n")) << out;
-  EXPECT_TRUE(requests(KQ_GET_ALL_ATTRIBUTE_VALUE).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_GET_ALL_ATTRIBUTE_VALUE).empty());
 }
 
 }  // namespace

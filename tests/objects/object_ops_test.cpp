@@ -47,12 +47,12 @@ TEST_F(ObjectOps, KeyInfoGoesToTheServerOfTheHandleWithTheLocalHandle) {
   EXPECT_EQ(11, users[0]);
   EXPECT_EQ(13, users[2]);
 
-  Msg r = only(KQ_GET_OBJECT_INFO);
+  Request r = sent_only(d(), KQ_GET_OBJECT_INFO);
   EXPECT_EQ(3, r.serveridx);
   EXPECT_EQ(kRoutedHandle, r.key_handle);
   EXPECT_EQ(session_ & 0x3FFFFFFFu, r.sess_handle);
-  EXPECT_EQ((std::vector<uint16_t>{68}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{68}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{68}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{68}), r.out_sizes());
   EXPECT_EQ(68, r.dlen);
   EXPECT_EQ(68, r.rlen);
   EXPECT_EQ(120u, r.timeout);
@@ -122,7 +122,7 @@ TEST_F(ObjectOps, KeyInfoRefusesMissingOutputsWithoutTraffic) {
             Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, nullptr, &c, nullptr));
   EXPECT_EQ(ERR_INVALID_INPUT,
             Qel2GetKeyInfo(session_, 1, nullptr, &c, nullptr, &c, nullptr, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(ObjectOps, ShareListAndRouting) {
@@ -131,15 +131,15 @@ TEST_F(ObjectOps, ShareListAndRouting) {
   const Uint16 users[] = {0x0506};
   Uint32 id = 0;
   ASSERT_EQ(0u, Qel2ShareKey(session_, kRoutedHandle, 1, sessions, 2, users, 1, &id));
-  Msg r = only(KQ_SHARE_OBJECT);
+  Request r = sent_only(d(), KQ_SHARE_OBJECT);
   EXPECT_EQ(3, r.serveridx);
   EXPECT_EQ(kRoutedHandle, r.key_handle);
-  EXPECT_EQ((std::vector<uint16_t>{32, 28}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32, 28}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes());
   EXPECT_EQ(60, r.dlen);
   EXPECT_EQ(16, r.rlen);
-  EXPECT_EQ(1u, be32(r.inputs[0], 16));
-  EXPECT_EQ(5u, be64(r.inputs[0], 24));
+  EXPECT_EQ(1u, be32(r.input(0), 16));
+  EXPECT_EQ(5u, be64(r.input(0), 24));
   Bytes list = Be{}.text("sessns:")
                    .u8(0)
                    .u8(2)
@@ -149,16 +149,16 @@ TEST_F(ObjectOps, ShareListAndRouting) {
                    .zeros(2)
                    .u8(1)
                    .u16(0x0506);
-  EXPECT_EQ(list, r.inputs[1]);
+  EXPECT_EQ(list, r.input(1));
   EXPECT_NE(0u, id);
 
   // Unsharing users only: the word is 0 and the list holds the user block alone.
   d().clear_captured();
   ASSERT_EQ(0u, Qel2ShareKey(session_, 9, 0, nullptr, 0, users, 1, nullptr));
-  r = only(KQ_SHARE_OBJECT);
+  r = sent_only(d(), KQ_SHARE_OBJECT);
   EXPECT_EQ(0, r.serveridx);
-  EXPECT_EQ(0u, be32(r.inputs[0], 16));
-  EXPECT_EQ((Bytes(Be{}.text("users:").zeros(2).u8(1).u16(0x0506))), r.inputs[1]);
+  EXPECT_EQ(0u, be32(r.input(0), 16));
+  EXPECT_EQ((Bytes(Be{}.text("users:").zeros(2).u8(1).u16(0x0506))), r.input(1));
 }
 
 TEST_F(ObjectOps, ShareRefusalsSendNothing) {
@@ -175,7 +175,7 @@ TEST_F(ObjectOps, ShareRefusalsSendNothing) {
   };
   for (const Case &c : cases)
     EXPECT_EQ(ERR_INVALID_INPUT, Qel2ShareKey(session_, 1, 1, c.s, c.ns, c.u, c.nu, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(ObjectOps, ShareResultLayers) {
@@ -209,11 +209,11 @@ TEST_F(ObjectOps, DestroyAndTombstonesAreRoutedWithTheirOwnDescriptorHandle) {
     d().clear_scripts();
     answer(c.opcode, resp(0));
     ASSERT_EQ(0u, c.call(session_, kRoutedHandle));
-    Msg r = only(c.opcode);
+    Request r = sent_only(d(), c.opcode);
     EXPECT_EQ(3, r.serveridx);
     EXPECT_EQ(c.whole_handle_in_descriptor ? kRoutedHandle : 0u, r.key_handle);
-    EXPECT_EQ((std::vector<uint16_t>{32}), r.in_sizes);
-    EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes);
+    EXPECT_EQ((std::vector<uint16_t>{32}), r.in_sizes());
+    EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes());
     EXPECT_EQ(Bytes(Be{}.zeros(12).u32(session_ & 0x3FFFFFFF).u32(0).u32(0).u64(5)), r.body());
 
     // The HSM's refusal comes back unchanged.
@@ -234,7 +234,7 @@ TEST_F(ObjectOps, DestroyAndTombstonesAreRoutedWithTheirOwnDescriptorHandle) {
   answer(KQ_DESTROY_OBJECT, resp(0));
   Uint32 id = 0;
   ASSERT_EQ(0u, Qel2DeleteKey2(session_, (31ull << 27) | 0x7FFFFFF, &id));
-  Msg r = only(KQ_DESTROY_OBJECT);
+  Request r = sent_only(d(), KQ_DESTROY_OBJECT);
   EXPECT_EQ(31, r.serveridx);
   EXPECT_EQ(0x7FFFFFFu, be64(r.body(), 24));
   EXPECT_EQ(d().captured().back().req_id, id);
@@ -247,11 +247,11 @@ TEST_F(ObjectOps, MaskedExtraction) {
   Uint32 len = 0;
   ASSERT_EQ(0u, Qel2ExtractMaskedObject(session_, kRoutedHandle, 4, buf, &len));
   EXPECT_EQ(40u, len);
-  Msg r = only(KQ_EXTRACT_MASKED_OBJECT);
+  Request r = sent_only(d(), KQ_EXTRACT_MASKED_OBJECT);
   EXPECT_EQ(0, r.serveridx);
   EXPECT_EQ(kRoutedHandle, r.key_handle);
-  EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{40}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{20}), r.out_sizes());
   EXPECT_EQ(Bytes(Be{}.zeros(12)
                       .u32(session_ & 0x3FFFFFFF)
                       .u8(4)
@@ -271,8 +271,8 @@ TEST_F(ObjectOps, MaskedExtraction) {
   ASSERT_EQ(0u, Qel2ExtractMaskedObjectWithUserInfo(session_, 7, buf, &len, &id));
   EXPECT_EQ(40u, len);
   EXPECT_EQ(0x5A, buf[39]);
-  r = only(KQ_EXTRACT_MASKED_OBJECT_USER);
-  EXPECT_EQ((std::vector<uint16_t>{20, 64}), r.out_sizes);
+  r = sent_only(d(), KQ_EXTRACT_MASKED_OBJECT_USER);
+  EXPECT_EQ((std::vector<uint16_t>{20, 64}), r.out_sizes());
   EXPECT_EQ(84, r.rlen);
   EXPECT_EQ(0, r.body()[16]);  // object class 0
   EXPECT_NE(0u, id);
@@ -292,7 +292,7 @@ TEST_F(ObjectOps, MaskedExtraction) {
   d().clear_captured();
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2ExtractMaskedObject(session_, 7, 4, nullptr, &len));
   EXPECT_EQ(ERR_INVALID_INPUT, Qel2ExtractMaskedObject(session_, 7, 4, buf, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(ObjectOps, MaskedInsertionLengths) {
@@ -318,7 +318,7 @@ TEST_F(ObjectOps, MaskedInsertionLengths) {
     d().clear_captured();
     Uint64 handle = 0;
     EXPECT_EQ(c.want, Qel2InsertMaskedObject(session_, &handle, object, c.len, 4));
-    EXPECT_EQ(c.want == 0 ? 1u : 0u, full_requests());
+    EXPECT_EQ(c.want == 0 ? 1u : 0u, sent_count(d()));
     EXPECT_EQ(c.want == 0 ? 0x99u : 0u, handle);
   }
   Uint64 handle = 0;
@@ -335,10 +335,10 @@ TEST_F(ObjectOps, MaskedInsertionRecordAndResults) {
   ASSERT_EQ(0u, Qel2InsertMaskedObjectWithUserInfo(session_, &handle, object.data(), 24, 0x01020304,
                                                    &id));
   EXPECT_EQ(0x1234567890ull, handle);
-  Msg r = only(KQ_INSERT_MASKED_OBJECT_USER);
+  Request r = sent_only(d(), KQ_INSERT_MASKED_OBJECT_USER);
   EXPECT_EQ(0u, r.key_handle);
-  EXPECT_EQ((std::vector<uint16_t>{32, 4, 24}), r.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32, 4, 24}), r.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{24}), r.out_sizes());
   EXPECT_EQ(60, r.dlen);
   Bytes want = Be{}.zeros(12)
                    .u32(session_ & 0x3FFFFFFF)
@@ -355,7 +355,7 @@ TEST_F(ObjectOps, MaskedInsertionRecordAndResults) {
   answer(KQ_INSERT_MASKED_OBJECT, resp(0).u64(1), 1);
   handle = 0;
   ASSERT_EQ(0u, Qel2InsertMaskedObject(session_, &handle, object.data(), 24, 3));
-  EXPECT_EQ(3u, be32(only(KQ_INSERT_MASKED_OBJECT).body(), 16));
+  EXPECT_EQ(3u, be32(sent_only(d(), KQ_INSERT_MASKED_OBJECT).body(), 16));
 
   // Stored on part of the cluster: the handle and that code.
   d().script(KQ_MGMT_CMD, KQ_INSERT_MASKED_OBJECT,
@@ -382,10 +382,10 @@ TEST_F(ObjectOps, PublicKeyExport) {
   Uint32 len = 0;
   ASSERT_EQ(0u, Qel2ExportPublicKey(session_, kRoutedHandle, nullptr, &len));
   EXPECT_EQ(270u, len);
-  Msg r = only(KQ_EXPORT_PUB_KEY);
+  Request r = sent_only(d(), KQ_EXPORT_PUB_KEY);
   EXPECT_EQ(kRoutedHandle, r.key_handle);
   EXPECT_EQ(0, r.serveridx);
-  EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{16}), r.out_sizes());
   EXPECT_EQ(kRoutedHandle, be64(r.body(), 24));
 
   // With a buffer: the key, then one dropped byte.
@@ -398,8 +398,8 @@ TEST_F(ObjectOps, PublicKeyExport) {
   ASSERT_EQ(0u, Qel2ExportPublicKey2(session_, 1, buf, &len, &id));
   EXPECT_EQ(100u, len);
   EXPECT_EQ(0xC3, buf[99]);
-  r = only(KQ_EXPORT_PUB_KEY);
-  EXPECT_EQ((std::vector<uint16_t>{16, 100, 1}), r.out_sizes);
+  r = sent_only(d(), KQ_EXPORT_PUB_KEY);
+  EXPECT_EQ((std::vector<uint16_t>{16, 100, 1}), r.out_sizes());
   EXPECT_EQ(117, r.rlen);
   EXPECT_NE(0u, id);
 

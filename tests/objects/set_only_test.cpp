@@ -20,8 +20,8 @@ TEST_F(SetOnly, CheckReadsClassAndTypeBeforeTheChange) {
   const Uint32 rc = Qel2SetAttribute(session, 5, OBJ_ATTR_SIGN, one, 2);  // signing on a public key
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(ERR_INVALID_INPUT, rc);
-  EXPECT_EQ(2u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
-  EXPECT_TRUE(requests(KQ_MODIFY_OBJECT).empty());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).size());
+  EXPECT_TRUE(sent_requests(d(), KQ_MODIFY_OBJECT).empty());
 }
 
 }  // namespace

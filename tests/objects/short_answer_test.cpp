@@ -115,7 +115,7 @@ TEST_F(ShortAnswers, SearchTemplateSizeCheckedBeforeReading) {
   Uint64 keys[2];
   Uint32 n = 2;
   EXPECT_EQ(ERR_BUFFER_TOO_BIG, Qel2FindKeyPkcs(session_, 0, 9000, tmpl.get(), keys, &n));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 }  // namespace

@@ -17,11 +17,11 @@ TEST_F(EcdhEapWire, EcdhCarriesThePeerKeyAndTheContext) {
   answer(KQ_ECC_DH, resp(0));
   static Uint8 pub[8200] = {0x04};
   ASSERT_EQ(0u, Qel2Ecdh(session_, pub, 65, 0x3'0000'0044ull, 2, 0x8880));
-  Msg m = only(KQ_ECC_DH);
+  Request m = sent_only(d(), KQ_ECC_DH);
   EXPECT_EQ(97, m.dlen);
   EXPECT_EQ(97, m.param1);
   EXPECT_EQ(16, m.rlen);
-  EXPECT_EQ((std::vector<uint16_t>{32, 65}), m.in_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32, 65}), m.in_sizes());
   EXPECT_EQ(0x3'0000'0044ull, m.key_handle);
   const Bytes b = m.body();
   EXPECT_EQ(2u, be32(b, 20));
@@ -34,7 +34,7 @@ TEST_F(EcdhEapWire, EcdhCarriesThePeerKeyAndTheContext) {
   EXPECT_EQ(Uint32(ERR_BUFFER_TOO_BIG), Qel2Ecdh(session_, pub, 8161, 1, 2, 16));
   EXPECT_EQ(Uint32(ERR_BUFFER_TOO_BIG), Qel2Ecdh(session_, pub, 0xFFFFFFF0u, 1, 2, 16));
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT), Qel2Ecdh(session_, nullptr, 65, 1, 2, 16));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(EcdhEapWire, EapFastSendsTheServerRandomFirst) {
@@ -44,9 +44,9 @@ TEST_F(EcdhEapWire, EapFastSendsTheServerRandomFirst) {
   ASSERT_EQ(0u, Qel2EapFastExportSks(session_, 4, 48, 72, client_, server_, seed_, 0x21,
                                      0x0102030405060708ull, 0x9990));
   EXPECT_EQ(Bytes(56, 0x5E), Bytes(seed_, seed_ + 56));
-  Msg m = only(KQ_EXPORT_SKS);
-  EXPECT_EQ((std::vector<uint16_t>{48, 48, 48}), m.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16, 56}), m.out_sizes);
+  Request m = sent_only(d(), KQ_EXPORT_SKS);
+  EXPECT_EQ((std::vector<uint16_t>{48, 48, 48}), m.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16, 56}), m.out_sizes());
   EXPECT_EQ(144, m.dlen);
   EXPECT_EQ(72, m.rlen);
   EXPECT_EQ(0x21u, m.key_handle);
@@ -61,9 +61,9 @@ TEST_F(EcdhEapWire, EapFastSendsTheServerRandomFirst) {
   static Uint8 opaque[8100] = {};
   ASSERT_EQ(0u, Qel2EapFastPacHs(session_, opaque, 8048, 8, 32, 72, 9, client_, server_, seed_,
                                  0x22, 0x9990));
-  Msg p = only(KQ_PAC_KEY_HS);
+  Request p = sent_only(d(), KQ_PAC_KEY_HS);
   EXPECT_EQ(8192, p.dlen);
-  EXPECT_EQ((std::vector<uint16_t>{48, 8048, 48, 48}), p.in_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{48, 8048, 48, 48}), p.in_sizes());
   const Bytes pb = p.body();
   EXPECT_EQ((Bytes(Be{}.u32(8).u32(32).u32(0x22).u32(8048).u32(72).u64(9))),
             Bytes(pb.begin() + 20, pb.begin() + 48));
@@ -89,7 +89,7 @@ TEST_F(EcdhEapWire, EapFastSendsTheServerRandomFirst) {
        ERR_INVALID_INPUT},
   };
   for (const auto &r : rows) EXPECT_EQ(r.want, r.got);
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 TEST_F(EcdhEapWire, FipsRandomDeliversExactlyWhatWasAsked) {
@@ -97,10 +97,10 @@ TEST_F(EcdhEapWire, FipsRandomDeliversExactlyWhatWasAsked) {
   Uint8 buf[32] = {};
   ASSERT_EQ(0u, Qel2GenerateFipsRandom(session_, buf, 32));
   EXPECT_EQ(Bytes(32, 0xAB), Bytes(buf, buf + 32));
-  Msg m = only(KQ_FIPS_RAND);
+  Request m = sent_only(d(), KQ_FIPS_RAND);
   EXPECT_EQ(KQ_MGMT_VNX_CMD, m.command_type);
   EXPECT_EQ(0, m.incnt);
-  EXPECT_EQ((std::vector<uint16_t>{32}), m.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{32}), m.out_sizes());
   EXPECT_EQ(32, m.rlen);
   EXPECT_EQ(32, m.param2);
   EXPECT_EQ(0, m.dlen);
@@ -110,7 +110,7 @@ TEST_F(EcdhEapWire, FipsRandomDeliversExactlyWhatWasAsked) {
   EXPECT_EQ(Uint32(TESSALINE_INVALID_MSG), Qel2GenerateFipsRandom(session_, buf, 32));
   d().clear_captured();
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT), Qel2GenerateFipsRandom(session_, nullptr, 32));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 // Length 0 asks for nothing: no buffer is needed, one empty output segment
@@ -118,8 +118,8 @@ TEST_F(EcdhEapWire, FipsRandomDeliversExactlyWhatWasAsked) {
 TEST_F(EcdhEapWire, FipsRandomOfLengthZeroNeedsNoBuffer) {
   d().script(KQ_MGMT_VNX_CMD, KQ_FIPS_RAND, payload(Bytes{}, 1));
   ASSERT_EQ(0u, Qel2GenerateFipsRandom(session_, nullptr, 0));
-  Msg m = only(KQ_FIPS_RAND);
-  EXPECT_EQ((std::vector<uint16_t>{0}), m.out_sizes);
+  Request m = sent_only(d(), KQ_FIPS_RAND);
+  EXPECT_EQ((std::vector<uint16_t>{0}), m.out_sizes());
   EXPECT_EQ(0, m.rlen);
   EXPECT_EQ(0, m.param2);
 }
@@ -219,7 +219,7 @@ TEST_F(EcdhEapE2e, FipsRandomBeyondOneSegmentComesInPieces) {
   size_t zeros = 0;
   for (size_t i = 65000; i < buf.size(); ++i) zeros += buf[i] == 0;
   EXPECT_LT(zeros, 100u);  // the tail came from the second piece
-  EXPECT_EQ(2u, requests(KQ_FIPS_RAND).size());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_FIPS_RAND).size());
 }
 
 }  // namespace

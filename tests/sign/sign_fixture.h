@@ -111,18 +111,10 @@ class SessionWire : public ObjTest {
     ObjTest::SetUp();
     session_ = start_session();
   }
-  // The descriptor's context word of a framed request.
-  static uint64_t ctx_of(const hsmsim::Captured &c) {
-    uint64_t v = 0;
-    if (c.bytes.size() >= OZV_HDR_LEN + 32) std::memcpy(&v, c.bytes.data() + OZV_HDR_LEN + 24, 8);
-    return v;
-  }
-  // The context word of the last request of this opcode.
+  // The descriptor's context word of the last request of this opcode (0xDEAD: none).
   uint64_t last_ctx(uint16_t opcode) {
-    uint64_t found = 0xDEAD;
-    for (const auto &c : d().captured())
-      if (c.opcode == opcode && c.operation <= 1) found = ctx_of(c);
-    return found;
+    const auto m = sent_requests(d(), opcode);
+    return m.empty() ? 0xDEAD : m.back().ctx_ptr;
   }
   Uint32 session_ = 0;
 };

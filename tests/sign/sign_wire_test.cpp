@@ -15,11 +15,11 @@ TEST_F(SignWire, SignCarriesItsRecordAndSegments) {
   ASSERT_EQ(0u, Qel2RsaSign(session_ | 0x40000000u, msg, 5, sig, &len, 0x1'0000'0022ull));
   EXPECT_EQ(3u, len);
   EXPECT_EQ(9, sig[2]);
-  Msg m = only(KQ_SIGN);
+  Request m = sent_only(d(), KQ_SIGN);
   EXPECT_EQ(0, m.command_type);
   EXPECT_EQ(120u, m.timeout);
-  EXPECT_EQ((std::vector<uint16_t>{40, 5}), m.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16, 16}), m.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{40, 5}), m.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16, 16}), m.out_sizes());
   EXPECT_EQ(45, m.dlen);
   EXPECT_EQ(45, m.param1);
   EXPECT_EQ(32, m.rlen);
@@ -39,9 +39,9 @@ TEST_F(SignWire, VerifySendsTheSignatureFirstAndTheLowHandle) {
   answer(KQ_VERIFY, resp(0));
   Uint8 msg[3] = {1, 2, 3}, sig[2] = {0xAA, 0xBB};
   ASSERT_EQ(0u, Qel2Verify(session_, msg, 3, sig, 2, 0x5'0000'0011ull, MECH_ECDSA_SHA256));
-  Msg m = only(KQ_VERIFY);
-  EXPECT_EQ((std::vector<uint16_t>{40, 2, 3}), m.in_sizes);
-  EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes);
+  Request m = sent_only(d(), KQ_VERIFY);
+  EXPECT_EQ((std::vector<uint16_t>{40, 2, 3}), m.in_sizes());
+  EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes());
   EXPECT_EQ(45, m.dlen);
   EXPECT_EQ(16, m.rlen);
   EXPECT_EQ(0x5'0000'0011ull, m.key_handle);
@@ -92,15 +92,15 @@ TEST_F(SignWire, RefusalsSendNothing) {
        ERR_BUFFER_TOO_BIG},
   };
   for (const auto &r : rows) EXPECT_EQ(r.want, r.got) << r.what;
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 
   // The largest requests that fit are sent.
   answer(KQ_SIGN, resp(0));
   answer(KQ_VERIFY, resp(0));
   EXPECT_EQ(0u, Qel2Sign(session_, big, 8152, sig, &len, 1, 6));
   EXPECT_EQ(0u, Qel2Verify(session_, big, 8000, big, 152, 1, 6));
-  EXPECT_EQ(8192, only(KQ_SIGN).dlen);
-  EXPECT_EQ(8192, only(KQ_VERIFY).dlen);
+  EXPECT_EQ(8192, sent_only(d(), KQ_SIGN).dlen);
+  EXPECT_EQ(8192, sent_only(d(), KQ_VERIFY).dlen);
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ TEST_F(SslCtxWire, AllocationIsBlockingAndWritesOnlyOnSuccess) {
   Uint64 ctx = 7;
   ASSERT_EQ(0u, Qel2AllocContext(session_ | 0x80000000u, OSTREL_NON_BLOCKING, &ctx, nullptr));
   EXPECT_EQ(0x1234'5678'9ABC'DEF0ull, ctx);
-  Msg m = only(KQ_ALLOC_SSL_CTX);
+  Request m = sent_only(d(), KQ_ALLOC_SSL_CTX);
   EXPECT_EQ(KQ_MGMT_VNX_CMD, m.command_type);
   EXPECT_EQ(0, m.incnt);
-  EXPECT_EQ((std::vector<uint16_t>{24}), m.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{24}), m.out_sizes());
   EXPECT_EQ(0, m.dlen);
   EXPECT_EQ(24, m.rlen);
   EXPECT_EQ(24, m.param2);
@@ -38,17 +38,14 @@ TEST_F(SslCtxWire, FreeNamesTheContextAndAnEventArgumentTakesTheTransportStatus)
   EXPECT_EQ(0u, Qel2FreeContextCli(session_, 0xABC0, &ev));
   EXPECT_EQ(0x4000020Cu, Qel2FreeContext3(session_, 0xABC0));
   EXPECT_EQ(0x4000020Cu, Qel2FreeContext(session_, OSTREL_NON_BLOCKING, 0xABC0, nullptr));
-  size_t n = 0;
-  for (const auto &c : d().captured()) {
-    if (c.opcode != KQ_FREE_SSL_CTX || c.operation > 1) continue;
-    ++n;
-    EXPECT_EQ(0xABC0u, ctx_of(c));
-    Msg m = parse(c);
+  const auto frees = sent_requests(d(), KQ_FREE_SSL_CTX);
+  for (const Request &m : frees) {
+    EXPECT_EQ(0xABC0u, m.ctx_ptr);
     EXPECT_EQ(0, m.incnt);
-    EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes);
+    EXPECT_EQ((std::vector<uint16_t>{16}), m.out_sizes());
     EXPECT_EQ(16, m.rlen);
   }
-  EXPECT_EQ(3u, n);
+  EXPECT_EQ(3u, frees.size());
 }
 
 TEST_F(SslCtxWire, PremasterCarriesTheVersionBytes) {
@@ -57,10 +54,10 @@ TEST_F(SslCtxWire, PremasterCarriesTheVersionBytes) {
   Uint8 out[48] = {};
   ASSERT_EQ(0u, Qel2GeneratePremasterSecret(session_, 0x7770, 3, 3, out));
   EXPECT_EQ(secret, Bytes(out, out + 48));
-  Msg m = only(KQ_GEN_PMK);
+  Request m = sent_only(d(), KQ_GEN_PMK);
   EXPECT_EQ(Bytes(Be{}.zeros(20).u8(3).u8(3).u16(48)), m.body());
   EXPECT_EQ(KQ_MGMT_VNX_CMD, m.command_type);
-  EXPECT_EQ((std::vector<uint16_t>{16, 48}), m.out_sizes);
+  EXPECT_EQ((std::vector<uint16_t>{16, 48}), m.out_sizes());
   EXPECT_EQ(0, m.param1);
   EXPECT_EQ(64, m.param2);
   EXPECT_EQ(24, m.dlen);
@@ -78,7 +75,7 @@ TEST_F(SslCtxWire, NullOutputsAreRefusedBeforeSending) {
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT), Qel2AllocContext3(session_, nullptr));
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT), Qel2AllocContextNew(session_, nullptr));
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT), Qel2GeneratePremasterSecret(session_, 16, 3, 3, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 class SslCtxE2e : public LoggedIn {};

@@ -131,12 +131,12 @@ TEST_F(FinishedResume, EncryptedFinishedSizes) {
       d().clear_captured();
       Bufs b;
       fin(b, c, SHA1_TYPE, r.v, SSL_SERVER, 100, 0x3);
-      const Wire w = last();
+      const Request w = sent_last(d());
       const bool sinks = r.v == VER_DTLS || r.v == VER_DTLS_POST_RFC || r.v == VER_DTLS1_2;
       const std::vector<uint16_t> expect =
           sinks ? std::vector<uint16_t>{8, want, 8, want} : std::vector<uint16_t>{want, want};
       std::vector<uint16_t> got;
-      for (const Seg &s : w.out) got.push_back(s.size);
+      for (const Segment &s : w.out) got.push_back(s.size);
       EXPECT_EQ(expect, got) << r.v << " cipher " << c;
     }
   }
@@ -211,7 +211,7 @@ TEST_F(FinishedResume, RefusedBeforeSending) {
   Qel2FinishedFinish(session_, OSTREL_BLOCKING, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT,
                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0xFFFF, huge, *b.ec,
                      *b.es, nullptr, nullptr, nullptr);
-  EXPECT_EQ(0xFFFF, last().dlen);
+  EXPECT_EQ(0xFFFF, sent_last(d()).dlen);
 }
 
 // DTLS with both forms of both messages, answered after the call returned:

@@ -267,9 +267,9 @@ TEST_F(Handshakes, EcdhControlWords) {
     answer_empty(KQ_VNX_KEY_CMD, 0x2015);
     Bufs b;
     r.call(b);
-    const Wire w = last();
+    const Request w = sent_last(d());
     ASSERT_FALSE(w.in.empty());
-    EXPECT_EQ(r.want, w.in[0].bytes);
+    EXPECT_EQ(r.want, w.input(0));
   }
 }
 
@@ -280,12 +280,12 @@ TEST_F(Handshakes, KeySegments) {
   answer_empty(KQ_VNX_KEY_CMD, 0x2015);
   Bufs b;
   rsa_full(b, AES_128, SHA1_TYPE, VER_TLS, 128, 0xF, false, 0x0000'1234'5678'9ABCull);
-  Wire w = last();
-  EXPECT_EQ(0x0002'1234'5678'9ABCull, be64(w.in[0].bytes));
+  Request w = sent_last(d());
+  EXPECT_EQ(0x0002'1234'5678'9ABCull, be64(w.input(0)));
   EXPECT_EQ(0u, w.key_handle);
   ecdh_full(b, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, P256, false, 0xF, false);
-  w = last();
-  EXPECT_EQ(kKeyHandle, be64(w.in[3].bytes));
+  w = sent_last(d());
+  EXPECT_EQ(kKeyHandle, be64(w.input(3)));
   EXPECT_EQ(0u, w.key_handle);
 }
 
@@ -295,16 +295,16 @@ TEST_F(Handshakes, PremasterHalves) {
   for (size_t i = 0; i < secret.size(); ++i) secret[i] = Uint8(i + 1);
   Bufs b;
   other_full(b, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, 47, secret.data(), 0xF, false);
-  const Wire w = last();
+  const Request w = sent_last(d());
   Bytes want(secret.begin(), secret.begin() + 24);
   want.insert(want.end(), secret.begin() + 23, secret.end());
-  EXPECT_EQ(want, w.in[0].bytes);
+  EXPECT_EQ(want, w.input(0));
   EXPECT_EQ(48, w.in[0].offset);
 
   // 5 bytes: halves of 3 in 8-byte slots, zero after each.
   d().clear_captured();
   other_full(b, AES_128, SHA1_TYPE, VER_TLS1_1, SSL_CLIENT, 5, secret.data(), 0xF, false);
-  EXPECT_EQ((Bytes{1, 2, 3, 0, 0, 0, 0, 0, 3, 4, 5, 0, 0, 0, 0, 0}), last().in[4].bytes);
+  EXPECT_EQ((Bytes{1, 2, 3, 0, 0, 0, 0, 0, 3, 4, 5, 0, 0, 0, 0, 0}), sent_last(d()).input(4));
 }
 
 // Exact-length caller buffers behind rounded segments: the bytes go from
@@ -315,10 +315,10 @@ TEST_F(Handshakes, ExactLengthBuffersBehindRoundedSegments) {
   std::vector<Uint8> secret(47, 0x99);
   Bufs b;
   other_full(b, AES_128, SHA1_TYPE, VER_TLS1_2, SSL_CLIENT, 47, secret.data(), 0xF, false);
-  Wire w = last();
+  Request w = sent_last(d());
   Bytes want(47, 0x99);
   want.push_back(0);
-  EXPECT_EQ(want, w.in[4].bytes);
+  EXPECT_EQ(want, w.input(4));
   EXPECT_EQ(47, w.in[4].offset);
 
   // P-521: coordinates and prime of 66 bytes, public point answered into
@@ -334,7 +334,7 @@ TEST_F(Handshakes, ExactLengthBuffersBehindRoundedSegments) {
                              gx.data(), gy.data(), *b.crand, *b.srand, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr, 100, *b.hs, pub_x.data(), pub_y.data(),
                              *b.ec, *b.es, nullptr, nullptr, nullptr, nullptr));
-  w = last();
+  w = sent_last(d());
   for (size_t i : {1, 2, 4, 5, 6, 8}) {
     SCOPED_TRACE(i);
     ASSERT_EQ(72u, w.in[i].bytes.size());

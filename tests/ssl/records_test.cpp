@@ -97,10 +97,10 @@ TEST_F(Records, ShortestCbcRecordSendsItsWholeBodyTwice) {
   Bufs b;
   for (int i = 0; i < 32; ++i) b.rec.b[size_t(i)] = Uint8(i);
   D(b, AES_128, SHA1_TYPE, VER_TLS, SSL_SERVER, 32);
-  const Wire w = last();
+  const Request w = sent_last(d());
   ASSERT_EQ(2u, w.in.size());
-  EXPECT_EQ(Bytes(b.rec.b.begin(), b.rec.b.begin() + 32), w.in[0].bytes);
-  EXPECT_EQ(w.in[0].bytes, w.in[1].bytes);
+  EXPECT_EQ(Bytes(b.rec.b.begin(), b.rec.b.begin() + 32), w.input(0));
+  EXPECT_EQ(w.input(0), w.input(1));
 }
 
 TEST_F(Records, RefusedBeforeSending) {
@@ -279,7 +279,7 @@ TEST_F(Records, EveryNonBlockingTypeNeedsARequestId) {
       const std::string out = testing::internal::GetCapturedStdout();
       EXPECT_EQ(Uint32(ERR_ARGUMENTS_BAD), got);
       EXPECT_EQ("null request_id pointer in non blocking request", out);
-      EXPECT_EQ(0u, sent());
+      EXPECT_EQ(0u, sent_count(d()));
       Uint32 id = 0xFFFFFFFF;  // written by the call
       EXPECT_EQ(Uint32(ERR_REQUEST_PENDING), r.call(*pending.back(), rt, &id));
       EXPECT_NE(0xFFFFFFFFu, id);
@@ -296,8 +296,8 @@ TEST_F(Records, ContextAlignmentThatPasses) {
     Bufs b;
     Qel2EncryptRecord(session_, OSTREL_BLOCKING, ctx, RC4_128, SHA1_TYPE, VER_TLS, SSL_CLIENT,
                       APP_DATA, 0, nullptr, nullptr, 10, *b.msg, &b.len, *b.out, nullptr);
-    EXPECT_EQ(1u, sent()) << ctx;
-    EXPECT_EQ(ctx + 176, last().ctx_ptr);
+    EXPECT_EQ(1u, sent_count(d())) << ctx;
+    EXPECT_EQ(ctx + 176, sent_last(d()).ctx_ptr);
   }
 }
 

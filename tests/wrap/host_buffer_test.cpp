@@ -17,18 +17,18 @@ TEST_F(HostBuffer, RequestCarriesRecordDataAndResultSegments) {
                                          out.data(), &len, 1, &id));
   EXPECT_EQ(32u, len);
   // The capability read comes first; then the wrap itself.
-  ASSERT_EQ(1u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
-  const Msg m = only(KQ_NIST_AES_WRAP_UNWRAP2);
+  ASSERT_EQ(1u, sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).size());
+  const Request m = sent_only(d(), KQ_NIST_AES_WRAP_UNWRAP2);
   EXPECT_EQ(0u, m.command_type);
   EXPECT_EQ(120u, m.timeout);
   EXPECT_EQ(key, m.key_handle);
-  EXPECT_EQ(std::vector<uint16_t>({48, 20}), m.in_sizes);
-  EXPECT_EQ(std::vector<uint16_t>({16, 40}), m.out_sizes);
+  EXPECT_EQ(std::vector<uint16_t>({48, 20}), m.in_sizes());
+  EXPECT_EQ(std::vector<uint16_t>({16, 40}), m.out_sizes());
   EXPECT_EQ(68u, m.dlen);
   EXPECT_EQ(68u, m.param1);
   EXPECT_EQ(56u, m.rlen);
   EXPECT_EQ(56u, m.param2);
-  const Bytes rec = m.inputs[0];
+  const Bytes rec = m.input(0);
   EXPECT_EQ(0u, be64(rec, 0));
   EXPECT_EQ(4241u, be32(rec, 8));
   EXPECT_EQ(session_ & 0x3FFFFFFFu, be32(rec, 12));
@@ -38,7 +38,7 @@ TEST_F(HostBuffer, RequestCarriesRecordDataAndResultSegments) {
   EXPECT_EQ(1u, be32(rec, 32));
   EXPECT_EQ(20u, be32(rec, 36));
   EXPECT_EQ(0u, be64(rec, 40));
-  EXPECT_EQ(data, m.inputs[1]);
+  EXPECT_EQ(data, m.input(1));
   EXPECT_NE(0u, id);
 }
 
@@ -66,7 +66,7 @@ TEST_F(HostBuffer, SizeQueriesNeedNoWrapRequest) {
                                        c.flag, c.mech, nullptr));
     EXPECT_EQ(c.needed, len);
   }
-  EXPECT_TRUE(requests(KQ_NIST_AES_WRAP_UNWRAP2).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_NIST_AES_WRAP_UNWRAP2).empty());
 }
 
 TEST_F(HostBuffer, RefusalsSendNoWrapRequest) {
@@ -114,7 +114,7 @@ TEST_F(HostBuffer, RefusalsSendNoWrapRequest) {
        }},
   };
   for (const auto &c : cases) EXPECT_EQ(c.status, c.call()) << c.what;
-  EXPECT_TRUE(requests(KQ_NIST_AES_WRAP_UNWRAP2).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_NIST_AES_WRAP_UNWRAP2).empty());
   // The largest data that is not padded on the host goes out.
   EXPECT_EQ(0u, buf4(8192, 1, 4240, kRfc3394Iv));
   EXPECT_EQ(8200u, len);
@@ -128,14 +128,14 @@ TEST_F(HostBuffer, KeyWithoutCapabilityIsRefusedAfterOneAttributeRead) {
   Bytes out;
   EXPECT_EQ(Uint32(RET_WRAPPING_KEY_INVALID), run(no_encrypt, 4241, 1, counting(16), out));
   EXPECT_EQ(Uint32(RET_UNWRAPPING_KEY_INVALID), run(no_decrypt, 4241, 0, counting(24), out));
-  EXPECT_EQ(2u, requests(KQ_GET_ATTRIBUTE_VALUE).size());
-  EXPECT_TRUE(requests(KQ_NIST_AES_WRAP_UNWRAP2).empty());
+  EXPECT_EQ(2u, sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).size());
+  EXPECT_TRUE(sent_requests(d(), KQ_NIST_AES_WRAP_UNWRAP2).empty());
   // An unknown key: the attribute read's own status.
   EXPECT_EQ(Uint32(RET_INVALID_OBJ_HANDLE), run(0x7FFFFF0, 4241, 1, counting(16), out));
   // The fixed wrapping key is not asked about.
   d().clear_captured();
   EXPECT_EQ(0u, run(4, 4241, 1, counting(16), out));
-  EXPECT_TRUE(requests(KQ_GET_ATTRIBUTE_VALUE).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_GET_ATTRIBUTE_VALUE).empty());
 }
 
 // Each mechanism and key size, wrapped on the HSM and unwrapped on the host,
@@ -180,7 +180,7 @@ TEST_F(HostBuffer, HostKeyFormsTakeTheIvBytesInOrder) {
   ASSERT_EQ(0u, Qel2WrapHostKey2(session_, plain.data(), 24, w.data(), &len, key, 4240, iv.data(),
                                  nullptr));
   ASSERT_EQ(32u, len);
-  EXPECT_EQ(0x0102030405060708ull, be64(only(KQ_NIST_AES_WRAP_UNWRAP2).inputs[0], 40));
+  EXPECT_EQ(0x0102030405060708ull, be64(sent_only(d(), KQ_NIST_AES_WRAP_UNWRAP2).input(0), 40));
   EXPECT_EQ(w, host_wrap(kek, false, true, plain, iv));
   ASSERT_EQ(0u, Qel2UnWrapHostKey2(session_, w.data(), 32, back.data(), &len, key, 4240, iv.data(),
                                    nullptr));
@@ -211,9 +211,9 @@ TEST_F(HostBuffer, PkcsPadMechanismPadsAFullBlockOnTheHost) {
   Bytes out;
   ASSERT_EQ(0u, run(4, 4242, 1, data, out, kRfc3394Iv));
   EXPECT_EQ(32u, out.size());
-  const Msg m = only(KQ_NIST_AES_WRAP_UNWRAP2);
-  ASSERT_EQ(24u, m.inputs.at(1).size());
-  EXPECT_EQ(Bytes(8, 8), Bytes(m.inputs[1].begin() + 16, m.inputs[1].end()));
+  const Request m = sent_only(d(), KQ_NIST_AES_WRAP_UNWRAP2);
+  ASSERT_EQ(24u, m.input(1).size());
+  EXPECT_EQ(Bytes(8, 8), Bytes(m.in[1].bytes.begin() + 16, m.in[1].bytes.end()));
   EXPECT_EQ(72u, m.dlen);
 }
 
@@ -222,7 +222,7 @@ TEST_F(HostBuffer, FirstFormsUseTheComputedLength) {
   Uint32 id = 0;
   ASSERT_EQ(0u, Qel2AesWrapUnwrapBuffer2(session_, 4, data.data(), 16, 0, out.data(), 1, &id));
   EXPECT_NE(0u, id);
-  EXPECT_EQ(24u, only(KQ_NIST_AES_WRAP_UNWRAP2).out_sizes.at(1));
+  EXPECT_EQ(24u, sent_only(d(), KQ_NIST_AES_WRAP_UNWRAP2).out_sizes().at(1));
   ASSERT_EQ(0u, Qel2AesWrapUnwrapBuffer(session_, 4, out.data(), 24, 0, back.data(), 0));
   EXPECT_EQ(data, back);
   EXPECT_EQ(Uint32(ERR_BUFFER_TOO_SMALL),

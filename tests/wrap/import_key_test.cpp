@@ -59,11 +59,12 @@ TEST_F(Import, KnownKeysExportPlainAsImported) {
     uint64_t h = 0;
     ASSERT_EQ(0u, c.import(c.value, &h));
     // Wrapped on the HSM (4241, zero IV) and unwrapped: two requests.
-    const Msg wrap = only(KQ_NIST_AES_WRAP_UNWRAP2), unwrap = only(KQ_UNWRAP_KEY2);
-    EXPECT_EQ(4241u, be32(wrap.inputs[0], 8));
-    EXPECT_EQ(0u, be64(wrap.inputs[0], 40));
-    EXPECT_EQ(c.value, wrap.inputs[1]);
-    EXPECT_EQ(c.value.size() + 8 + (8 - c.value.size() % 8) % 8, unwrap.inputs[2].size());
+    const Request wrap = sent_only(d(), KQ_NIST_AES_WRAP_UNWRAP2),
+                  unwrap = sent_only(d(), KQ_UNWRAP_KEY2);
+    EXPECT_EQ(4241u, be32(wrap.input(0), 8));
+    EXPECT_EQ(0u, be64(wrap.input(0), 40));
+    EXPECT_EQ(c.value, wrap.input(1));
+    EXPECT_EQ(c.value.size() + 8 + (8 - c.value.size() % 8) % 8, unwrap.input(2).size());
     const auto o = d().hsm().object(h);
     ASSERT_TRUE(o);
     EXPECT_TRUE(o->token);
@@ -97,7 +98,7 @@ TEST_F(Import, IvLengthByMechanismAndCountAsGiven) {
                          value.data(), Uint32(value.size()), 0, 0, 0, 0, nullptr, 0, nullptr, 0,
                          nullptr, 0, nullptr, 0, 1, nullptr, QEL2_FIXED_WRAPPING_KEY, &h, nullptr,
                          nullptr, nullptr, nullptr, nullptr));
-  EXPECT_EQ(8u, only(KQ_UNWRAP_KEY2).inputs[5].size());
+  EXPECT_EQ(8u, sent_only(d(), KQ_UNWRAP_KEY2).input(5).size());
 
   d().clear_captured();
   const Bytes fixed = counting(32, 0xC0);
@@ -107,7 +108,7 @@ TEST_F(Import, IvLengthByMechanismAndCountAsGiven) {
   ASSERT_EQ(0u, Qel2ImportUnWrapKey(session_, w.data(), Uint32(w.size()), QEL2_FIXED_WRAPPING_KEY,
                                     iv.data(), t.data(), Uint32(t.size()), 77, &h, nullptr, nullptr,
                                     nullptr, 1));
-  EXPECT_EQ(77u, be32(only(KQ_UNWRAP_KEY2).inputs[3], 4));
+  EXPECT_EQ(77u, be32(sent_only(d(), KQ_UNWRAP_KEY2).input(3), 4));
   EXPECT_EQ(value, value_of(h));
 }
 
@@ -157,7 +158,7 @@ TEST_F(Import, RefusalsBeforeAnyRequest) {
     SCOPED_TRACE(c.name);
     d().clear_captured();
     EXPECT_EQ(c.want, c.call());
-    EXPECT_EQ(0u, full_requests());
+    EXPECT_EQ(0u, sent_count(d()));
   }
 }
 

@@ -5,6 +5,7 @@
 // partition.
 #include <functional>
 
+#include "layout.h"
 #include "unwrap_fixture.h"
 
 using namespace unwrap_test;
@@ -99,14 +100,14 @@ TEST_F(Unwrap, GcmWithTagAndAdditionalDataThroughTheExtendedCall) {
   EXPECT_EQ(kValue, value_of(h));
   // The segments in their order: the tag behind its length byte, the
   // template, the IV field, the additional data last.
-  const Msg m = only(KQ_UNWRAP_KEY2);
-  ASSERT_EQ(9u, m.inputs.size());
-  EXPECT_EQ(0x00000100u, be32(m.inputs[0], 16)) << "no hash byte";
-  EXPECT_EQ(Bytes{12}, m.inputs[3]);
-  EXPECT_EQ(tag, m.inputs[4]);
-  EXPECT_EQ(t, m.inputs[6]);
-  EXPECT_EQ(iv16, m.inputs[7]);
-  EXPECT_EQ(aad, m.inputs[8]);
+  const Request m = sent_only(d(), KQ_UNWRAP_KEY2);
+  ASSERT_EQ(9u, m.in.size());
+  EXPECT_EQ(0x00000100u, be32(m.input(0), 16)) << "no hash byte";
+  EXPECT_EQ(Bytes{12}, m.input(3));
+  EXPECT_EQ(tag, m.input(4));
+  EXPECT_EQ(t, m.input(6));
+  EXPECT_EQ(iv16, m.input(7));
+  EXPECT_EQ(aad, m.input(8));
   EXPECT_EQ(44u + wrapped.size() + 1 + 12 + 12 + t.size() + 16 + aad.size(), m.dlen);
 
   // A tag that does not authenticate is the HSM's integrity failure.
@@ -128,45 +129,46 @@ TEST_F(Unwrap, PlainRequestLayout) {
   Uint32 attr_len = Uint32(attrs.size());
   uint64_t h = 0;
   Bytes w = wrapped;
-  ASSERT_EQ(0u, Qel2UnWrapWithTemplate3(session_, w.data(), Uint32(w.size()), kek, nullptr, 0, 1,
-                                        kNoHash, t.data(), Uint32(t.size()), 99, &h, nullptr,
-                                        nullptr, nullptr, attrs.data(), &attr_len, 1));
-  const Msg m = only(KQ_UNWRAP_KEY2);
-  ASSERT_EQ(6u, m.inputs.size());
-  const Bytes &rec = m.inputs[0];
-  ASSERT_EQ(40u, rec.size());
-  struct Field {
-    size_t off;
-    uint32_t want;
-    const char *what;
-  } fields[] = {
-      {0, 1, "reserved[0]: attributes asked for"},
-      {4, 0, "reserved[1]"},
-      {8, 0, "ulFlags: not RAW"},
-      {12, session_ & 0x3FFFFFFFu, "masked session"},
-      {16, 0x000021FFu, "get_new_attrs, isPkcsPad, hash byte 0xFF"},
-      {20, 9, "mechanism 1 travels as 9"},
-      {32, 0, "pad_len"},
-      {36, 0, "padding"},
-  };
-  for (const auto &f : fields) EXPECT_EQ(f.want, be32(rec, f.off)) << f.what;
-  EXPECT_EQ(kek, be64(rec, 24));
-  EXPECT_EQ(Uint32(wrapped.size()), be32(m.inputs[1], 0));
-  EXPECT_EQ(wrapped, m.inputs[2]);
+  const uint16_t data_len = uint16_t(56 + wrapped.size() + t.size());
+  // Inputs: the command record, the wrapped key's length word and bytes, the
+  // Object head, the template, and no IV (RSA).
+  ASSERT_NO_FATAL_FAILURE(expect_layout(
+      d(), {{.name = "plain unwrap into a template",
+             .call =
+                 [&] {
+                   return Qel2UnWrapWithTemplate3(session_, w.data(), Uint32(w.size()), kek,
+                                                  nullptr, 0, 1, kNoHash, t.data(),
+                                                  Uint32(t.size()), 99, &h, nullptr, nullptr,
+                                                  nullptr, attrs.data(), &attr_len, 1);
+                 },
+             .result = 0,
+             .opcode = KQ_UNWRAP_KEY2,
+             .param1 = data_len,
+             .dlen = data_len,
+             .rlen = uint16_t(24 + attrs.size()),
+             .ins = {40, 4, uint16_t(wrapped.size()), 12, uint16_t(t.size()), 0},
+             .timeout = 120,
+             .key_handle = kek,
+             .fields = {{0, 1, 4, "reserved[0]: attributes asked for"},
+                        {4, 0, 4, "reserved[1]"},
+                        {8, 0, 4, "ulFlags: not RAW"},
+                        {12, session_ & 0x3FFFFFFFu, 4, "masked session"},
+                        {16, 0x000021FFu, 4, "get_new_attrs, isPkcsPad, hash byte 0xFF"},
+                        {20, 9, 4, "mechanism 1 travels as 9"},
+                        {24, kek, 8, "the unwrapping key"},
+                        {32, 0, 4, "pad_len"},
+                        {36, 0, 4, "padding"},
+                        {40, wrapped.size(), 4, "the wrapped key's length word"}}}}));
+  const Request m = sent_only(d(), KQ_UNWRAP_KEY2);
+  EXPECT_EQ(wrapped, m.input(2));
   // The Object head counts what validation counted, not the caller's 99.
   Uint32 count = 0;
   ASSERT_EQ(0u,
             validateTemplateFromUser2(Uint32(t.size()), t.data(), &count, TEMPLATE_MODE_UNWRAP));
-  EXPECT_EQ(0u, be32(m.inputs[3], 0));
-  EXPECT_EQ(count, be32(m.inputs[3], 4));
-  EXPECT_EQ(t.size() + 12, be32(m.inputs[3], 8));
-  EXPECT_EQ(t, m.inputs[4]);
-  EXPECT_TRUE(m.inputs[5].empty()) << "RSA: no IV";
-  EXPECT_EQ(56u + wrapped.size() + t.size(), m.dlen);
-  EXPECT_EQ(m.dlen, m.param1);
-  EXPECT_EQ(24u + attrs.size(), m.rlen);
-  EXPECT_EQ(kek, m.key_handle);
-  EXPECT_EQ(120u, m.timeout);
+  EXPECT_EQ(0u, be32(m.input(3), 0));
+  EXPECT_EQ(count, be32(m.input(3), 4));
+  EXPECT_EQ(t.size() + 12, be32(m.input(3), 8));
+  EXPECT_EQ(t, m.input(4));
   // The new object's attributes arrived in the caller's buffer.
   EXPECT_EQ(0u, be32(attrs, 0));
   EXPECT_NE(0u, be32(attrs, 4));
@@ -217,7 +219,7 @@ TEST_F(Unwrap, Refusals) {
     d().clear_captured();
     uint64_t h = 0xFFFF;
     EXPECT_EQ(c.want, unwrap2(c.kek, c.mech, c.iv, kNoHash, c.wrapped, &h));
-    EXPECT_EQ(c.sent ? 1u : 0u, requests(KQ_UNWRAP_KEY2).size());
+    EXPECT_EQ(c.sent ? 1u : 0u, sent_requests(d(), KQ_UNWRAP_KEY2).size());
     if (c.sent) {
       EXPECT_EQ(0u, h) << "the answer's handle field, also on failure";
     }
@@ -260,7 +262,7 @@ TEST_F(Unwrap, AttestationMarksSessionObjectsOnlyInACopyThatWasMade) {
             Qel2UnWrapWithTemplate(session_, w.data(), Uint32(w.size()), kek, iv.data(), t.data(),
                                    Uint32(t.size()), 0, &h, guard.data(), &short_len, nullptr, 0));
   EXPECT_EQ(Bytes(64, 0xEE), guard);
-  EXPECT_TRUE(requests(KQ_UNWRAP_KEY2).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_UNWRAP_KEY2).empty());
 }
 
 // Plain input: wrapped on the HSM with the unwrapping key first (opcode 227),
@@ -276,9 +278,9 @@ TEST_F(Unwrap, PlainInputIsWrappedOnTheHsmFirst) {
                                          Uint32(key.size()), t.data(), Uint32(t.size()), 0, kek, &h,
                                          nullptr, nullptr, nullptr, nullptr, 1, &ext, nullptr));
   EXPECT_EQ(kValue, value_of(h));
-  EXPECT_EQ(1u, requests(KQ_NIST_AES_WRAP_UNWRAP2).size());
-  const Msg m = only(KQ_UNWRAP_KEY2);
-  EXPECT_EQ(host_wrap(kKek, true, true, kValue), m.inputs[2]);
+  EXPECT_EQ(1u, sent_requests(d(), KQ_NIST_AES_WRAP_UNWRAP2).size());
+  const Request m = sent_only(d(), KQ_UNWRAP_KEY2);
+  EXPECT_EQ(host_wrap(kKek, true, true, kValue), m.input(2));
 }
 
 // A key wrapped with its template under the fixed wrapping key comes back in
@@ -382,11 +384,11 @@ TEST_F(Unwrap, BlobVariantsOnTheWire) {
     uint64_t h = 0;
     ASSERT_EQ(0u, c.call(b, &h));
     EXPECT_EQ(kValue, value_of(h));
-    const Msg m = only(KQ_UNWRAP_KEY2);
-    EXPECT_EQ(c.flags, be32(m.inputs[0], 8));
-    EXPECT_EQ(c.common, be32(m.inputs[0], 16));
-    EXPECT_EQ(c.mech, be32(m.inputs[0], 20));
-    EXPECT_EQ(Bytes(8, 0), m.inputs[5]);
+    const Request m = sent_only(d(), KQ_UNWRAP_KEY2);
+    EXPECT_EQ(c.flags, be32(m.input(0), 8));
+    EXPECT_EQ(c.common, be32(m.input(0), 16));
+    EXPECT_EQ(c.mech, be32(m.input(0), 20));
+    EXPECT_EQ(Bytes(8, 0), m.input(5));
     EXPECT_EQ(c.token == '1', d().hsm().object(h)->token);
   }
   // 4229 is refused after the decoding by the checked variant.
@@ -396,7 +398,7 @@ TEST_F(Unwrap, BlobVariantsOnTheWire) {
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT),
             Qel2UnWrapKey5(session_, kek, b.data(), Uint32(b.size()), iv.data(), 4229, 3, ENCRYPTED,
                            0, &h, nullptr, nullptr, nullptr));
-  EXPECT_EQ(0u, full_requests());
+  EXPECT_EQ(0u, sent_count(d()));
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ class UnwrapSize : public UnwrapTest {
   }
   // The OBJ_ATTR_VALUE_LEN the unwrap's template carried, as text.
   std::string sent_value_len() {
-    const Msg m = only(KQ_UNWRAP_KEY2);
-    if (m.inputs.size() < 5) return "(none)";
-    const Bytes &t = m.inputs[4];
+    const Request m = sent_only(d(), KQ_UNWRAP_KEY2);
+    if (m.in.size() < 5) return "(none)";
+    const Bytes &t = m.input(4);
     for (size_t off = 0; off + 8 <= t.size();) {
       const uint32_t type = be32(t, off), size = be32(t, off + 4);
       if (off + 8 + size > t.size()) break;
@@ -115,7 +115,7 @@ TEST_F(UnwrapSize, Rules) {
     SCOPED_TRACE(c.name);
     d().clear_captured();
     const Uint32 r = c.call();
-    EXPECT_EQ(c.sent ? 1u : 0u, requests(KQ_UNWRAP_KEY2).size());
+    EXPECT_EQ(c.sent ? 1u : 0u, sent_requests(d(), KQ_UNWRAP_KEY2).size());
     if (!c.sent) {
       EXPECT_EQ(Uint32(ERR_INVALID_INPUT), r);
     }

@@ -121,9 +121,9 @@ TEST_F(WrapKey, RsaPkcsMechanismTravelsAsOaepWithThePadFlag) {
   Bytes out(2048);
   Uint32 len = Uint32(out.size());
   ASSERT_EQ(0u, Qel2WrapKey2(session_, wrapping, key, nullptr, 1, out.data(), &len));
-  const Msg m = only(KQ_WRAP_KEY2);
-  ASSERT_EQ(1u, m.inputs.size()) << "no IV for RSA";
-  const Bytes rec = m.inputs[0];
+  const Request m = sent_only(d(), KQ_WRAP_KEY2);
+  ASSERT_EQ(1u, m.in.size()) << "no IV for RSA";
+  const Bytes rec = m.input(0);
   ASSERT_EQ(40u, rec.size());
   EXPECT_EQ(0u, be32(rec, 8));
   EXPECT_EQ(session_ & 0x3FFFFFFFu, be32(rec, 12));
@@ -169,10 +169,10 @@ TEST_F(WrapKey, TemplatePrefixRecreatesTheKeyAttributes) {
   EXPECT_EQ(tmpl, Bytes(out.begin() + 8, out.begin() + 8 + t_len));
   EXPECT_EQ(value, host_wrap(kv, true, false, Bytes(out.begin() + 8 + t_len, out.end())));
   // Mechanism 4241 with eight zero bytes of IV.
-  const Msg m = requests(KQ_WRAP_KEY2).back();
-  EXPECT_EQ(4241u, be32(m.inputs.at(0), 20));
-  EXPECT_EQ(0x000000FFu, be32(m.inputs[0], 16));
-  EXPECT_EQ(Bytes(8, 0), m.inputs.at(1));
+  const Request m = sent_requests(d(), KQ_WRAP_KEY2).back();
+  EXPECT_EQ(4241u, be32(m.input(0), 20));
+  EXPECT_EQ(0x000000FFu, be32(m.input(0), 16));
+  EXPECT_EQ(Bytes(8, 0), m.input(1));
 }
 
 TEST_F(WrapKey, EveryMechanismUnwrapsOnTheHost) {
@@ -241,10 +241,10 @@ TEST_F(WrapKey, GcmReturnsTheChosenIvAndTheTag) {
   EXPECT_EQ(counting(16, 0x61), iv);
   out.resize(len);
   EXPECT_EQ(value, host_gcm_decrypt(kv, Bytes(iv.begin(), iv.begin() + 12), {}, out, tag));
-  const Msg m = requests(KQ_WRAP_KEY2).back();
-  EXPECT_EQ(3u, m.inputs.size());
-  EXPECT_EQ(std::vector<uint16_t>({20, 16, 16, 64}), m.out_sizes);
-  EXPECT_EQ(0u, be32(m.inputs.at(0), 16)) << "no hash byte";
+  const Request m = sent_requests(d(), KQ_WRAP_KEY2).back();
+  EXPECT_EQ(3u, m.in.size());
+  EXPECT_EQ(std::vector<uint16_t>({20, 16, 16, 64}), m.out_sizes());
+  EXPECT_EQ(0u, be32(m.input(0), 16)) << "no hash byte";
 }
 
 TEST_F(WrapKey, PlainExportGivesTheKeyValue) {
@@ -271,7 +271,7 @@ TEST_F(WrapKey, PlainExportGivesTheKeyValue) {
   len = 64;
   EXPECT_EQ(Uint32(ERR_INVALID_INPUT),
             Qel2ExportSymmetricKey(session_, key, wrapping, out.data(), &len, 1));
-  EXPECT_TRUE(requests(KQ_WRAP_KEY2).empty());
+  EXPECT_TRUE(sent_requests(d(), KQ_WRAP_KEY2).empty());
   // The size query without a prefix.
   len = 0;
   EXPECT_EQ(Uint32(ERR_BUFFER_TOO_SMALL),
