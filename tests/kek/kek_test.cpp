@@ -455,7 +455,7 @@ TEST(KekEstablish, KeyFilesThatAreNotRegularFiles) {
       ASSERT_TRUE(kek_test::put(c.name, c.plant, peer));
       b.d.clear_captured();
       EXPECT_EQ(c.expect, c.call());
-      EXPECT_EQ(c.sent, full_requests(b.d));
+      EXPECT_EQ(c.sent, sent_count(b.d));
       EXPECT_EQ(precious, slurp(victim));
       peer.reset();
       std::filesystem::remove(c.name);

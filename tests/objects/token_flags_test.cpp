@@ -66,7 +66,7 @@ class TokenFlagsOnTheWire : public ObjTest {
   uint8_t flags_sent(uint16_t opcode, const Call &call) {
     const Uint32 session = start_session();
     EXPECT_EQ(0u, call(session));
-    return only(opcode).serveridx;
+    return sent_only(d(), opcode).serveridx;
   }
 };
 
