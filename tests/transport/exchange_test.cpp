@@ -152,7 +152,9 @@ TEST_F(Exchange, FirstBytesWaitAtLeastSixtyUnitsTheRestOfAMessageOnlyT) {
 }
 
 TEST_F(Exchange, WaitBoundsTheWholeAnswerNotEachByteNorEachOtherAnswer) {
-  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the first bytes 60 -> 600 ms
+  // T = 40 -> 800 ms; the first bytes 60 -> 1200 ms. The answer starts at
+  // 1000 ms: a rest given a T of its own would end at 1800 ms.
+  transport_seam_set_second_ms(20);
   std::atomic<bool> stop{false};
   std::thread peer([&] {  // late answers to other requests, one every 50 ms for 3 s
     for (int i = 0; i < 60 && !stop; ++i) {
@@ -173,12 +175,14 @@ TEST_F(Exchange, WaitBoundsTheWholeAnswerNotEachByteNorEachOtherAnswer) {
 }
 
 TEST_F(Exchange, BlockingSendBoundsTheWholeAnswerFromTheSend) {
-  transport_seam_set_second_ms(10);  // T = 40 -> 400 ms; the first bytes 60 -> 600 ms
+  // T = 40 -> 800 ms; the first bytes 60 -> 1200 ms. The answer starts at
+  // 1000 ms: a rest given a T of its own would end at 1800 ms.
+  transport_seam_set_second_ms(20);
   const Bytes request(OZV_HDR_LEN, 0);
   std::thread peer([&] {  // the answer's first bytes come late, the rest never
     Bytes got(request.size());
     ASSERT_EQ(read(fds_[1], got.data(), got.size()), static_cast<ssize_t>(got.size()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     Bytes a = tt::answer(0x40000001, 0, {1, 2, 3});
     peer_write(Bytes(a.begin(), a.begin() + 10));
   });
@@ -191,8 +195,8 @@ TEST_F(Exchange, BlockingSendBoundsTheWholeAnswerFromTheSend) {
   const long waited = ms_since(t0);
   testing::internal::GetCapturedStdout();
   peer.join();
-  EXPECT_GE(waited, 590);  // the whole first wait, counted from the send
-  EXPECT_LT(waited, 800);  // not T more for the rest of the message
+  EXPECT_GE(waited, 1190);  // the whole first wait, counted from the send
+  EXPECT_LT(waited, 1600);  // not T more for the rest of the message
   EXPECT_EQ(thr_.pend.stored_len, 10u);
 }
 
@@ -359,7 +363,9 @@ TEST_F(Exchange, AnnouncementMayExceedWhatItsTargetTakesByTheMarginNoMore) {
   // An answer may run 64 KiB past what the awaited request or its pending
   // entry can take; an answer nobody waits for may announce 16 MiB.
   constexpr Uint32 kMargin = 0x10000, kCeiling = 16u << 20;
-  transport_seam_set_second_ms(10);  // a payload waited for in vain ends in 400 ms
+  // Nothing here waits in vain, but 16 MiB through the socket may take a
+  // while on a loaded machine: the rest of a message may take 4 s.
+  transport_seam_set_second_ms(100);
   std::vector<Bytes> bufs = {Bytes(32, 0)};
   req_status *e = entry(5, bufs);
   const struct {

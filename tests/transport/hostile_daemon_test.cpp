@@ -137,9 +137,14 @@ TEST_F(Hostile, AnnouncementTheRequestCannotUseDropsTheConnection) {
 }
 
 TEST_F(Hostile, TrickledAnswerEndsAtItsTimeout) {
+  // Units of 25 ms here: the rest of a message within 1 s, its first bytes
+  // within 1.5 s, so a loaded machine that starts the trickle late still
+  // sees it end at the rest's time-out.
+  constexpr long kUnit = 25, kFirst = 60 * kUnit, kRest = 40 * kUnit;
+  transport_seam_set_second_ms(kUnit);
   Answer trickle;
-  trickle.chunk = 4;  // 156 bytes in 39 pieces: about 1.2 s in all
-  trickle.chunk_pause = 30ms;
+  trickle.chunk = 4;  // 156 bytes in 39 pieces: about 2.3 s in all
+  trickle.chunk_pause = 60ms;
   trickle.count = 1;
   d().script(kEchoCommandType, 60, trickle);
   const size_t accepted = d().connections_accepted();
@@ -150,8 +155,8 @@ TEST_F(Hostile, TrickledAnswerEndsAtItsTimeout) {
   EXPECT_EQ(send(rb), TESSALINE_SOCKET_RCV_TIMEOUT);
   long waited = tt::ms_since(t0);
   testing::internal::GetCapturedStdout();
-  EXPECT_GE(waited, kRestMs - 10);
-  EXPECT_LT(waited, kFirstWaitMs);
+  EXPECT_GE(waited, kRest - 10);
+  EXPECT_LT(waited, kFirst);
   // The connection and what came of the answer stay: once the trickle is
   // over, the thread's requests are in step again.
   bool in_step = false;
