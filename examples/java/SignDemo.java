@@ -7,7 +7,6 @@ import java.nio.charset.StandardCharsets;
 import java.security.KeyFactory;
 import java.security.PublicKey;
 import java.security.Signature;
-import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 
 /**
@@ -30,6 +29,32 @@ public final class SignDemo {
     private static final int NID_P256 = 415; // OpenSSL's curve number of P-256
 
     private static boolean ok = true;
+
+    /** A SubjectPublicKeyInfo as it came from the HSM; the JDK decodes it itself. */
+    private static final class EncodedPublicKey implements PublicKey {
+        private final String algorithm;
+        private final byte[] der;
+
+        EncodedPublicKey(String algorithm, byte[] der) {
+            this.algorithm = algorithm;
+            this.der = der;
+        }
+
+        @Override
+        public String getAlgorithm() {
+            return algorithm;
+        }
+
+        @Override
+        public String getFormat() {
+            return "X.509";
+        }
+
+        @Override
+        public byte[] getEncoded() {
+            return der.clone();
+        }
+    }
 
     private static boolean step(String what, int status) {
         System.out.printf("%-32s 0x%08x  %s%n", what, status, Util.getQelErrorText(status));
@@ -63,8 +88,8 @@ public final class SignDemo {
         if (!step("read the public key (DER)", Util.exportPublicKey(session, pub, der, derLen))) {
             return;
         }
-        PublicKey key = KeyFactory.getInstance(keyAlgorithm)
-                .generatePublic(new X509EncodedKeySpec(Arrays.copyOf(der, derLen[0])));
+        PublicKey key = (PublicKey) KeyFactory.getInstance(keyAlgorithm)
+                .translateKey(new EncodedPublicKey(keyAlgorithm, Arrays.copyOf(der, derLen[0])));
         Signature verifier = Signature.getInstance(jdkAlgorithm);
         verifier.initVerify(key);
         verifier.update(message);
