@@ -68,6 +68,13 @@ Built expected(const Expect &e) {
   return built(t, size, count);
 }
 
+// One call builds both templates of a key pair: each row reads one of them.
+void generate_ec_pair(Uint32 s) {
+  Qel2GenerateKeyPair5(s, KEY_TYPE_EC, 0, 0, kCurve, 0, nullptr, 0, nullptr, g_sessions, 2, g_users,
+                       2, kMValue, u8("id-1"), 4, u8("pub"), 3, u8("priv"), 4, STORAGE_RAM, 0,
+                       &g_ext, 0, &g_h1, &g_h2, nullptr, nullptr, nullptr, nullptr);
+}
+
 struct Row {
   const char *name;
   uint16_t opcode;
@@ -134,12 +141,7 @@ TEST_F(AccessGroup, EveryFamilyBuildsItsTemplateFromTheSameArguments) {
         .ext = nullptr}},
       {"key pair, public template",
        KQ_GENERATE_KEY_PAIR,
-       [](Uint32 s) {
-         Qel2GenerateKeyPair5(s, KEY_TYPE_EC, 0, 0, kCurve, 0, nullptr, 0, nullptr, g_sessions, 2,
-                              g_users, 2, kMValue, u8("id-1"), 4, u8("pub"), 3, u8("priv"), 4,
-                              STORAGE_RAM, 0, &g_ext, 0, &g_h1, &g_h2, nullptr, nullptr, nullptr,
-                              nullptr);
-       },
+       generate_ec_pair,
        2,
        {.mode = TEMPLATE_MODE_KEY_GEN,
         .key_class = OBJ_CLASS_PUBLIC_KEY,
@@ -149,12 +151,7 @@ TEST_F(AccessGroup, EveryFamilyBuildsItsTemplateFromTheSameArguments) {
         .curve = kCurve}},
       {"key pair, private template",
        KQ_GENERATE_KEY_PAIR,
-       [](Uint32 s) {
-         Qel2GenerateKeyPair5(s, KEY_TYPE_EC, 0, 0, kCurve, 0, nullptr, 0, nullptr, g_sessions, 2,
-                              g_users, 2, kMValue, u8("id-1"), 4, u8("pub"), 3, u8("priv"), 4,
-                              STORAGE_RAM, 0, &g_ext, 0, &g_h1, &g_h2, nullptr, nullptr, nullptr,
-                              nullptr);
-       },
+       generate_ec_pair,
        4,
        {.mode = TEMPLATE_MODE_KEY_GEN,
         .key_class = OBJ_CLASS_PRIVATE_KEY,
