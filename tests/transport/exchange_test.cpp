@@ -416,14 +416,15 @@ TEST_F(Exchange, BytesBehindAnAnswerThatCannotBeginAMessageRefuseIt) {
     const char *what;
     Bytes behind;
     Int32 want;
+    size_t kept;  // bytes of a message begun, kept for the next exchange
   } cases[] = {
-      {"a whole late answer", tt::answer(0x40000001, 0, tt::pattern(9, 1)), 0},
-      {"a header's first 51 bytes, whatever they are", Bytes(51, 0xEE), 0},
+      {"a whole late answer", tt::answer(0x40000001, 0, tt::pattern(9, 1)), 0, 0},
+      {"a header's first 51 bytes, whatever they are", Bytes(51, 0xEE), 0, 51},
       {"a header marked neither blocking nor non-blocking", tt::header_announcing(7, 0, 2),
-       TESSALINE_INVALID_MSG},
-      {"a header's first 52 bytes, so marked", Bytes(52, 0x02), TESSALINE_INVALID_MSG},
+       TESSALINE_INVALID_MSG, 0},
+      {"a header's first 52 bytes, so marked", Bytes(52, 0x02), TESSALINE_INVALID_MSG, 0},
       {"a header announcing what no request can take", tt::header_announcing(7, 0xFFFFFFFF, 1),
-       TESSALINE_INVALID_MSG},
+       TESSALINE_INVALID_MSG, 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -447,7 +448,10 @@ TEST_F(Exchange, BytesBehindAnAnswerThatCannotBeginAMessageRefuseIt) {
         EXPECT_EQ(out, Bytes(8, 0));  // a refused answer reaches no output
       } else {
         EXPECT_EQ(out, len ? tt::pattern(8, 3) : Bytes(8, 0));
-        EXPECT_EQ(thr_.rx_len, c.behind.size());  // kept for the next exchange
+        // Judged at once (a whole message) or kept as a message begun;
+        // nothing is left in the receive buffer.
+        EXPECT_EQ(thr_.rx_len, 0u);
+        EXPECT_EQ(thr_.pend.pending ? thr_.pend.stored_len : 0u, c.kept);
       }
       consume_all();
     }
@@ -455,21 +459,32 @@ TEST_F(Exchange, BytesBehindAnAnswerThatCannotBeginAMessageRefuseIt) {
 }
 
 TEST_F(Exchange, AnswerLongerThanExpectedIsCutToTheExpectation) {
+  std::vector<Bytes> bufs{Bytes(1, 0)};
+  req_status *e = entry(6, bufs);
   peer_write(tt::answer(0x40000006, 0, tt::pattern(100, 4)));
-  peer_write(tt::answer(0x40000007, 0, {1}));
+  peer_write(tt::answer(6, 0, {1}, 1));  // behind it, a pending request's answer
   sock_snd_info s = exchange(0x40000006, 40, OSTREL_BLOCKING, 10);
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(s.resp_size, 10u);
   free(s.resp);
-  s = exchange(0x40000007, 40, OSTREL_BLOCKING, 1);  // the stream is still in step
+  // The stream is still in step: the bytes behind the cut answer were read
+  // as the next message.
+  EXPECT_EQ(poll_recv(), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(e->status, 0);
+  EXPECT_EQ(bufs[0], Bytes({1}));
+  del_req_stat(e, &thr_);
+  peer_write(tt::answer(0x40000007, 0, {1}));
+  s = exchange(0x40000007, 40, OSTREL_BLOCKING, 1);
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(s.resp_size, 1u);
   free(s.resp);
 }
 
-TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndKeepsTheRestForTheNextAnswer) {
+TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndFillsTheEntryBehindTheAnswer) {
+  std::vector<Bytes> bufs{Bytes(30, 0)};
+  req_status *e = entry(9, bufs);
   Bytes both = tt::answer(0x40000008, 0, tt::pattern(40, 1));
-  Bytes next = tt::answer(0x40000009, 0, tt::pattern(30, 2));
+  Bytes next = tt::answer(9, 0, tt::pattern(30, 2), 1);
   both.insert(both.end(), next.begin(), next.end());
   peer_write(both);
   sock_snd_info s = exchange(0x40000008, 40, OSTREL_BLOCKING, 40);
@@ -479,14 +494,11 @@ TEST_F(Exchange, OneReceiveTakesWhatIsQueuedAndKeepsTheRestForTheNextAnswer) {
   int queued = -1;
   ASSERT_EQ(ioctl(fds_[0], FIONREAD, &queued), 0);
   EXPECT_EQ(queued, 0);  // the second answer came with the first receive
-  EXPECT_EQ(thr_.rx_len, next.size());
-
-  s = exchange(0x40000009, 40, OSTREL_BLOCKING, 30);
-  ASSERT_EQ(socket_recv(&s, &thr_), 0);
-  EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(30, 2));
-  free(s.resp);
+  EXPECT_EQ(e->status, 0);
+  EXPECT_EQ(bufs[0], tt::pattern(30, 2));
   EXPECT_EQ(thr_.rx_len, 0u);
   EXPECT_EQ(Bytes(thr_.rx_buf, thr_.rx_buf + sizeof thr_.rx_buf), Bytes(sizeof thr_.rx_buf, 0));
+  del_req_stat(e, &thr_);
 }
 
 TEST_F(Exchange, PayloadThatFitsTheBufferIsSpreadFromItAndWiped) {
@@ -505,12 +517,10 @@ TEST_F(Exchange, PayloadThatFitsTheBufferIsSpreadFromItAndWiped) {
     SCOPED_TRACE(c.what);
     const Uint32 id = thr_.b_req_id++;
     Bytes a = tt::answer(id, 0, tt::pattern(c.len, 9));
-    Bytes next = tt::answer(id + 1, 0, {1});  // queued behind: kept for the next exchange
     peer_write(Bytes(a.begin(), a.begin() + static_cast<long>(c.first)));
     std::thread rest([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
       peer_write(Bytes(a.begin() + static_cast<long>(c.first), a.end()));
-      peer_write(next);
     });
     Bytes o1(c.len / 2, 0), o2(c.len, 0);
     const Uint64 outptr[2] = {tt::addr(o1.data()), tt::addr(o2.data())};
@@ -527,14 +537,14 @@ TEST_F(Exchange, PayloadThatFitsTheBufferIsSpreadFromItAndWiped) {
       o1.insert(o1.end(), o2.begin(), o2.begin() + outsize[1]);
       EXPECT_EQ(o1, tt::pattern(c.len, 9));
       EXPECT_EQ(outsize[1], c.len - c.len / 2);  // cut to what each received
-      // The payload's bytes in the buffer are wiped; what follows stays.
-      const size_t from = thr_.rx_len ? thr_.rx_off - c.len : 0;
-      const size_t to = thr_.rx_len ? thr_.rx_off : sizeof thr_.rx_buf;
-      EXPECT_EQ(Bytes(thr_.rx_buf + from, thr_.rx_buf + to), Bytes(to - from, 0));
+      // The payload's bytes in the buffer are wiped.
+      EXPECT_EQ(thr_.rx_len, 0u);
+      EXPECT_EQ(Bytes(thr_.rx_buf, thr_.rx_buf + sizeof thr_.rx_buf), Bytes(sizeof thr_.rx_buf, 0));
     } else {
       EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), tt::pattern(c.len, 9));
       free(s.resp);
     }
+    peer_write(tt::answer(id + 1, 0, {1}));  // the next request's answer
     s = exchange(id + 1, 40, OSTREL_BLOCKING, 1);
     ASSERT_EQ(socket_recv(&s, &thr_), 0);
     EXPECT_EQ(Bytes(s.resp, s.resp + s.resp_size), Bytes({1}));
@@ -544,10 +554,10 @@ TEST_F(Exchange, PayloadThatFitsTheBufferIsSpreadFromItAndWiped) {
 
 TEST_F(Exchange, ReceiveTimeoutIsSetOnlyWhenItChanges) {
   peer_write(tt::answer(1, 0, {}));
-  peer_write(tt::answer(2, 0, {}));
   sock_snd_info s = exchange(1, 40, OSTREL_BLOCKING, 0);
   ASSERT_EQ(socket_recv(&s, &thr_), 0);
   EXPECT_EQ(thr_.rcvtimeo_ms, 60000);
+  peer_write(tt::answer(2, 0, {}));
   timeval tv{};
   socklen_t len = sizeof tv;
   ASSERT_EQ(getsockopt(fds_[0], SOL_SOCKET, SO_RCVTIMEO, &tv, &len), 0);

@@ -3,89 +3,15 @@
 // answer a time-out cut, and announcements no request could take.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
-#include "daemon_intf/transport_internal.h"
-#include "daemon_intf/transport_seam.h"
-#include "qel2_errors.h"
-#include "scripted_peer.h"
+#include "scripted_fixture.h"
 
-using tt::Bytes;
-using tt::ScriptedPeer;
-using Request = ScriptedPeer::Request;
+using namespace kept;
 
-namespace {
-
-// A request with one input and one output segment of n bytes.
-struct Call {
-  Bytes in = Bytes(4, 1);
-  Bytes out;
-  request_buffer rb{};
-  explicit Call(size_t n) : out(n, 0) {
-    tt::add_input(rb, in);
-    tt::add_output(rb, out);
-    rb.opcode = 1;
-    rb.command_type = 1;
-    rb.timeout = 10;  // T = 40 units
-  }
-  Call(const Call &) = delete;
-  Call &operator=(const Call &) = delete;
-  Int32 send(Uint32 req_type = 0) {
-    return orx_tessaline_cli_send_daemon(&rb, HSM_QEL1_OPERATION, req_type, nullptr, nullptr);
-  }
-};
-
-Bytes reply(const Request &r, const Bytes &payload) {
-  return tt::answer(r.req_id, 0, payload, r.req_type);
-}
-ScriptedPeer::Responder replying(const Bytes &payload, const Bytes &behind = {}) {
-  return [payload, behind](const Request &r) {
-    Bytes a = reply(r, payload);
-    a.insert(a.end(), behind.begin(), behind.end());
-    return a;
-  };
-}
-ScriptedPeer::Responder silent() {
-  return [](const Request &) { return Bytes{}; };
-}
-Bytes cat(Bytes a, const Bytes &b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-class Kept : public ::testing::Test {
- protected:
-  // One waiting unit of 5 ms: a request (T = 40 units) waits 300 ms for the
-  // first bytes of its answer and 200 ms for the rest of a message.
-  void SetUp() override {
-    setenv("tessaline_daemon_id", std::to_string(peer_.daemon_id()).c_str(), 1);
-    unsetenv("tessaline_daemon_socket_type");
-    transport_seam_set_config_path("/nonexistent/qel2-transport-test.cfg");
-    transport_seam_set_second_ms(5);
-    ASSERT_EQ(transport_seam_start(), 0);
-    ASSERT_TRUE(peer_.wait_accepted(1));
-  }
-  void TearDown() override {
-    transport_seam_stop();
-    transport_seam_set_second_ms(1000);
-    transport_seam_set_config_path(nullptr);
-  }
-  static Uint32 poll(Uint32 id) {
-    testing::internal::CaptureStdout();
-    Uint32 r = Qel2CheckForCompletion(id);
-    testing::internal::GetCapturedStdout();
-    return r;
-  }
-
-  ScriptedPeer peer_;
-};
-
-}  // namespace
-
-// The bytes that came in the same read behind a complete answer begin the
-// next message: the answer is returned, and the next exchange drops a late
-// or stray answer or finishes the one that began.
+// The bytes that came in the same read behind a complete answer: the answer
+// is returned; a late or stray answer behind it is judged and dropped at
+// once, and a message that began is finished by the next exchange.
 TEST_F(Kept, CompleteAnswerIsReturnedWhateverCameBehindIt) {
   enum Behind { kLateAnswer, kStrayAnswer, kFirstBytesOfAPendingAnswer };
   const struct {
@@ -127,8 +53,15 @@ TEST_F(Kept, CompleteAnswerIsReturnedWhateverCameBehindIt) {
     }
     Call complete(16);
     peer_.expect(replying(tt::pattern(16, 6), behind));
+    testing::internal::CaptureStdout();
     EXPECT_EQ(complete.send(), 0);
+    const std::string at_arrival = testing::internal::GetCapturedStdout();
     EXPECT_EQ(complete.out, tt::pattern(16, 6));
+    if (c.behind == kLateAnswer)
+      printed = "Invalid req_id " + std::to_string(static_cast<int>(late_id)) + " actual " +
+                std::to_string(static_cast<int>(complete.rb.request_id)) +
+                " in Message Header: Ignoring the Message\n";
+    EXPECT_EQ(at_arrival, printed);
 
     // The pending request's answer follows (its rest, when it began already).
     peer_.write(c.behind == kFirstBytesOfAPendingAnswer
@@ -138,12 +71,7 @@ TEST_F(Kept, CompleteAnswerIsReturnedWhateverCameBehindIt) {
     peer_.expect(replying(tt::pattern(16, 7)));
     testing::internal::CaptureStdout();
     EXPECT_EQ(next.send(), 0);
-    const std::string out = testing::internal::GetCapturedStdout();
-    if (c.behind == kLateAnswer)
-      printed = "Invalid req_id " + std::to_string(static_cast<int>(late_id)) + " actual " +
-                std::to_string(static_cast<int>(next.rb.request_id)) +
-                " in Message Header: Ignoring the Message\n";
-    EXPECT_EQ(out, printed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(next.out, tt::pattern(16, 7));
     EXPECT_EQ(poll(pending.rb.request_id), 0u);
     EXPECT_EQ(pending.out, tt::pattern(8, 3));

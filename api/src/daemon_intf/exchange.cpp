@@ -62,6 +62,8 @@ struct Reader {
   bool may_block;      // the first read may block: SO_RCVTIMEO equals the whole wait
   bool broken;         // the connection failed under the read
   bool msg_begun;      // a byte of the current message has come
+  bool kept_at_start;  // the exchange began inside a message kept from before
+  bool cut_awaited;    // the message a failure cut is the awaited answer
   Uint64 end;          // monotonic ms
   Uint64 rest;         // ms
   Uint64 msg_end;      // 0: not yet fixed (see wait_readable)
@@ -189,10 +191,11 @@ bool buffer_whole(Reader &r, Uint32 len) {
 }
 
 // Payload bytes worth keeping of an answer nobody waits for right now: what
-// its non-blocking entry can take, else nothing.
-Uint32 keep_for_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, Uint32 len) {
-  if (hdr.req_type != OSTREL_NON_BLOCKING || len == 0) return 0;
-  const req_status *e = find_req_stat(thr, hdr.req_id);
+// the entry it answers can take, else nothing.
+Uint32 keep_for_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, Uint32 len,
+                          Uint64 made_before) {
+  if (len == 0) return 0;
+  const req_status *e = entry_answered_by(thr, hdr, made_before);
   if (!e) return 0;
   return static_cast<Uint32>(std::min<Uint64>(len, req_stat_capacity(e)));
 }
@@ -210,16 +213,21 @@ Uint8 *alloc_payload(Uint32 keep, Uint32 len, bool *lost, const char *what) {
   return data;
 }
 
-void store_partial_header(pending *p, const ozv_msg_fixed &hdr, size_t got) {
+// A message begun and not finished is kept for the next exchange, with the
+// entries that were outstanding when it began: only those may take it.
+void store_partial_header(thread_record *thr, const ozv_msg_fixed &hdr, size_t got) {
+  pending *p = &thr->pend;
   p->pending = 1;
   p->header = 1;
   p->hdr = hdr;
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
+  thr->kept_cutoff = thr->entries_made;
 }
 
-void store_partial_payload(pending *p, const ozv_msg_fixed &hdr, Uint8 *data, Uint32 keep,
+void store_partial_payload(thread_record *thr, const ozv_msg_fixed &hdr, Uint8 *data, Uint32 keep,
                            bool lost, Uint32 len, size_t got) {
+  pending *p = &thr->pend;
   p->pending = 1;
   p->header = 0;
   p->hdr = hdr;
@@ -228,6 +236,7 @@ void store_partial_payload(pending *p, const ozv_msg_fixed &hdr, Uint8 *data, Ui
   p->data_lost = lost ? 1 : 0;
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(len - got);
+  thr->kept_cutoff = thr->entries_made;
 }
 
 // Operation byte of the request this exchange sent; -1 when it sent none.
@@ -253,7 +262,7 @@ constexpr Uint64 kUnawaitedCeiling = Uint64{16} << 20;
 // thread sent, and waiting for its bytes would only hold the thread until its
 // time-out.
 Uint64 payload_limit(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
-                     bool awaited) {
+                     bool awaited, Uint64 made_before) {
   if (awaited) {
     switch (sent_operation(sck)) {
       case HSM_HEALTH_DUMP:
@@ -265,34 +274,27 @@ Uint64 payload_limit(thread_record *thr, const sock_snd_info *sck, const ozv_msg
         return sck->resp_cap + kOverrunMargin;
     }
   }
-  if (hdr.req_type == OSTREL_NON_BLOCKING) {
-    if (const req_status *e = find_req_stat(thr, hdr.req_id))
-      return req_stat_capacity(e) + kOverrunMargin;
-  }
+  if (const req_status *e = entry_answered_by(thr, hdr, made_before))
+    return req_stat_capacity(e) + kOverrunMargin;
   return kUnawaitedCeiling;
 }
 
 // Whether a header can be that of a message from the daemon; when it cannot,
 // the stream is out of step (or the daemon lies) and is not read on.
 bool can_begin_message(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
-                       bool awaited) {
+                       bool awaited, Uint64 made_before) {
   return hdr.req_type <= OSTREL_NON_BLOCKING &&
-         payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited);
+         payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited, made_before);
 }
 
-// Bytes that came behind the awaited answer begin the next message; they
-// stay for the next exchange. When what is there of its header already shows
-// that it cannot begin one, the answer's announcement fell short of the
-// payload that followed it: the answer is cut and the stream out of step.
-// A header not yet whole may begin any message and is judged whole later.
-// skip: bytes at the buffer's start that still belong to the answer.
-bool leftover_can_begin_message(thread_record *thr, const sock_snd_info *sck, Uint32 skip) {
-  const Uint32 left = thr->rx_len - skip;
-  if (left <= offsetof(ozv_msg_fixed, req_type)) return true;
-  ozv_msg_fixed next{};
-  memcpy(&next, thr->rx_buf + thr->rx_off + skip, std::min<size_t>(left, OZV_HDR_LEN));
-  if (left < OZV_HDR_LEN) return next.req_type <= OSTREL_NON_BLOCKING;
-  return can_begin_message(thr, sck, next, false);
+// Whether a message is the answer the exchange waits for. An answer marked
+// non-blocking whose request is still pending is that request's: only the
+// cluster-status query awaits an id a non-blocking request may also hold,
+// and it must neither take that request's answer nor lose it.
+bool is_awaited(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr) {
+  if (hdr.req_id != sck->req_id) return false;
+  return sck->req_type != OSTREL_BLOCKING || hdr.req_type != OSTREL_NON_BLOCKING ||
+         !find_req_stat(thr, hdr.req_id);
 }
 
 void print_out_of_step(const ozv_msg_fixed &hdr) {
@@ -300,10 +302,70 @@ void print_out_of_step(const ozv_msg_fixed &hdr) {
          hdr.req_id, payload_len(hdr));
 }
 
-// Finishes the message an earlier exchange stored; it is never the answer
-// awaited now.
+// Whether the bytes buffered behind the awaited answer (after its first
+// `skip` bytes, which are still the answer's) can be messages of the daemon:
+// each whole header must pass, and a header begun must not already show a
+// request type no message has. When they cannot, the answer's announcement
+// fell short of the payload that followed it: the answer is cut and the
+// stream out of step.
+bool leftover_in_step(thread_record *thr, const sock_snd_info *sck, Uint32 skip) {
+  const Uint8 *b = thr->rx_buf + thr->rx_off + skip;
+  Uint64 left = thr->rx_len - skip;
+  while (left > 0) {
+    ozv_msg_fixed next{};
+    memcpy(&next, b, std::min<Uint64>(left, OZV_HDR_LEN));
+    if (left < OZV_HDR_LEN)
+      return left <= offsetof(ozv_msg_fixed, req_type) || next.req_type <= OSTREL_NON_BLOCKING;
+    if (!can_begin_message(thr, sck, next, false, kAnyEntry)) return false;
+    const Uint64 whole = Uint64{OZV_HDR_LEN} + payload_len(next);
+    if (whole >= left) return true;
+    b += whole;
+    left -= whole;
+  }
+  return true;
+}
+
+// The bytes behind the awaited answer came before the thread's next request
+// was sent, so they never answer it: they are judged now, against the
+// requests outstanding now. Whole messages fill their entries or are
+// dropped; a message begun is kept for the next exchange, which finishes it
+// under the same judgement. Nothing stays in the receive buffer.
+// (leftover_in_step passed.)
+void keep_leftover(thread_record *thr, const sock_snd_info *sck) {
+  while (thr->rx_len > 0) {
+    const Uint8 *b = thr->rx_buf + thr->rx_off;
+    ozv_msg_fixed hdr{};
+    if (thr->rx_len < OZV_HDR_LEN) {
+      memcpy(&hdr, b, thr->rx_len);
+      store_partial_header(thr, hdr, thr->rx_len);
+      consume(thr, thr->rx_len);
+      return;
+    }
+    memcpy(&hdr, b, OZV_HDR_LEN);
+    const Uint32 len = payload_len(hdr);
+    const Uint32 keep = keep_for_unawaited(thr, hdr, len, kAnyEntry);
+    const Uint32 here = thr->rx_len - OZV_HDR_LEN;
+    if (here >= len) {
+      deliver_unawaited(thr, hdr, b + OZV_HDR_LEN, keep, false, false, sck->req_id, kAnyEntry);
+      consume_wiped(thr, OZV_HDR_LEN + size_t{len});
+      continue;
+    }
+    bool lost = false;
+    Uint8 *data = alloc_payload(keep, len, &lost,
+                                "malloc failed : size %d : while recieving data from socket\n");
+    const Uint32 kept = lost ? 0 : keep;
+    if (kept) memcpy(data, b + OZV_HDR_LEN, std::min(here, kept));
+    store_partial_payload(thr, hdr, data, kept, lost, len, here);
+    consume_wiped(thr, thr->rx_len);
+    return;
+  }
+}
+
+// Finishes the message an earlier exchange kept; it is never the answer
+// awaited now, and only an entry outstanding when it began may take it.
 Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   pending *p = sck->pend;
+  const Uint64 cutoff = thr->kept_cutoff;
   begin_message(rd);  // part of it came already
   if (p->header) {
     size_t got = p->stored_len;
@@ -313,7 +375,7 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
       return r;
     }
-    if (!can_begin_message(thr, sck, p->hdr, false)) {
+    if (!can_begin_message(thr, sck, p->hdr, false, cutoff)) {
       print_out_of_step(p->hdr);
       return TESSALINE_INVALID_MSG;
     }
@@ -322,7 +384,7 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
     p->stored_len = 0;
     p->pending_len = len;
     bool lost = false;
-    const Uint32 keep = keep_for_unawaited(thr, p->hdr, len);
+    const Uint32 keep = keep_for_unawaited(thr, p->hdr, len, cutoff);
     p->data = alloc_payload(keep, len, &lost, "malloc failed");
     p->data_len = lost ? 0 : keep;
     p->data_lost = lost ? 1 : 0;
@@ -337,7 +399,8 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       return r;
     }
   }
-  deliver_unawaited(thr, p->hdr, p->data, p->data_len, p->data_lost != 0, true, sck->req_id);
+  deliver_unawaited(thr, p->hdr, p->data, p->data_len, p->data_lost != 0, true, sck->req_id,
+                    cutoff);
   clear_pending(p);
   return 0;
 }
@@ -345,6 +408,7 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
 Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   pending *p = sck->pend;
   if (p->pending) {
+    rd.kept_at_start = true;
     if (Int32 r = finish_pending(rd, sck, thr)) return r;
   }
   for (;;) {
@@ -354,7 +418,7 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
     rd.msg_end = 0;
     Int32 r = read_part(rd, reinterpret_cast<Uint8 *>(&hdr), OZV_HDR_LEN, OZV_HDR_LEN, &got);
     if (r) {
-      if (got > 0) store_partial_header(p, hdr, got);
+      if (got > 0) store_partial_header(thr, hdr, got);
       if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
         printf("TIMEOUT/ERROR: Application Failed to Recieve the Message:return: %d, errno :%s\n",
                r, strerror(errno));
@@ -362,28 +426,30 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
     }
 
     const Uint32 len = payload_len(hdr);
-    const bool awaited = hdr.req_id == sck->req_id;
-    if (!can_begin_message(thr, sck, hdr, awaited)) {
+    const bool awaited = is_awaited(thr, sck, hdr);
+    if (!can_begin_message(thr, sck, hdr, awaited, kAnyEntry)) {
       print_out_of_step(hdr);
       return TESSALINE_INVALID_MSG;
     }
-    const Uint32 keep = awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len);
+    const Uint32 keep =
+        awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len, kAnyEntry);
     // A payload that fits the receive buffer is used from there.
     if (len > 0 && buffer_whole(rd, len)) {
       const Uint8 *buffered = thr->rx_buf + thr->rx_off;
       if (!awaited) {
-        deliver_unawaited(thr, hdr, buffered, keep, false, false, sck->req_id);
+        deliver_unawaited(thr, hdr, buffered, keep, false, false, sck->req_id, kAnyEntry);
         consume_wiped(thr, len);
         continue;
       }
       if (sck->sink) {
-        if (!leftover_can_begin_message(thr, sck, len)) {
+        if (!leftover_in_step(thr, sck, len)) {
           print_out_of_step(hdr);
           return TESSALINE_INVALID_MSG;
         }
         const PayloadSink &k = *sck->sink;
         spread_payload(buffered, keep, k.outptr, k.outsize, k.outcnt, k.cut_sizes);
         consume_wiped(thr, len);
+        keep_leftover(thr, sck);
         sck->spread = true;
         sck->resp_size = keep;
         sck->resp_hdr = hdr;
@@ -398,7 +464,8 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       got = 0;
       r = read_part(rd, data, kept, len, &got);
       if (r) {
-        store_partial_payload(p, hdr, data, kept, lost, len, got);
+        store_partial_payload(thr, hdr, data, kept, lost, len, got);
+        rd.cut_awaited = awaited;
         if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
           printf(
               "TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
@@ -408,18 +475,19 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       }
     }
     if (awaited) {
-      if (!leftover_can_begin_message(thr, sck, 0)) {
+      if (!leftover_in_step(thr, sck, 0)) {
         free_wiped(data, kept);
         print_out_of_step(hdr);
         return TESSALINE_INVALID_MSG;
       }
+      keep_leftover(thr, sck);
       if (lost) return TESSALINE_MALLOC_FAIL;
       sck->resp = data;
       sck->resp_size = kept;
       sck->resp_hdr = hdr;
       return 0;
     }
-    deliver_unawaited(thr, hdr, data, kept, lost, false, sck->req_id);
+    deliver_unawaited(thr, hdr, data, kept, lost, false, sck->req_id, kAnyEntry);
     free_wiped(data, kept);
   }
 }
@@ -488,7 +556,20 @@ Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
   }
   Int32 r = receive_answer(rd, sck, thr);
   // A time-out keeps what came of a message (the next exchange finishes
-  // it); a failed socket or a stream out of step cannot be read on.
+  // it). But when the exchange began inside a message kept from before its
+  // request, that message's announced length placed every later one, and a
+  // wait inside any message but the awaited answer that ends unanswered
+  // says the length was false: the stream is out of step, and waiting on it
+  // would fail every later request too.
+  if (r == TESSALINE_SOCKET_RCV_TIMEOUT && !rd.dontwait && rd.kept_at_start && thr->pend.pending &&
+      !rd.cut_awaited) {
+    printf(
+        "Invalid Message from Daemon: a message begun before req_id %u never ended: dropping "
+        "the connection\n",
+        sck->req_id);
+    r = TESSALINE_INVALID_MSG;
+  }
+  // A failed socket or a stream out of step cannot be read on.
   if (r && (rd.broken || r == TESSALINE_INVALID_MSG)) thr->stream_dead = 1;
   return r;
 }
@@ -501,6 +582,7 @@ Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
   local.rcvtimeo_ms = -1;
   Int32 r = receive_recorded(sck, &local, sent_at);
   consume(&local, local.rx_len);
+  clear_pending(&local.pend);
   return r;
 }
 

@@ -19,6 +19,7 @@ struct Entry {
   req_status e;
   PendingWork *work;
   Uint32 received;
+  Uint64 made;  // its number among the connection's entries
 };
 static_assert(offsetof(Entry, e) == 0, "the status entry heads its box");
 
@@ -71,11 +72,18 @@ req_status *find_req_stat(thread_info *thr, Uint32 req_id) {
   return nullptr;
 }
 
-req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args, PendingWork *work) {
+req_status *entry_answered_by(thread_record *thr, const ozv_msg_fixed &hdr, Uint64 made_before) {
+  if (hdr.req_type != OSTREL_NON_BLOCKING) return nullptr;
+  req_status *e = find_req_stat(thr, hdr.req_id);
+  return e && box_of(e)->made < made_before ? e : nullptr;
+}
+
+req_status *add_req_stat(thread_record *thr, Uint32 req_id, const request_buffer &rb,
+                         callback_fn cb, void *args, PendingWork *work) {
   auto *box = static_cast<Entry *>(calloc(1, sizeof(Entry)));
   if (!box) return nullptr;
   box->work = work;
+  box->made = thr->entries_made++;
   req_status *e = &box->e;
   e->req_id = req_id;
   e->status = static_cast<Int32>(ERR_REQUEST_PENDING);
@@ -128,11 +136,12 @@ void free_all_req_stats(thread_info *thr) {
 
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
 
-void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
-                       Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited) {
-  req_status *e = hdr.req_type == OSTREL_NON_BLOCKING ? find_req_stat(thr, hdr.req_id) : nullptr;
+void deliver_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
+                       Uint32 data_len, bool data_lost, bool kept, Uint32 awaited,
+                       Uint64 made_before) {
+  req_status *e = entry_answered_by(thr, hdr, made_before);
   if (!e) {
-    if (from_pending)
+    if (kept)
       printf("Invalid req_id in Message Header: Ignoring the Message");
     else if (hdr.req_type != OSTREL_NON_BLOCKING)
       printf("Invalid req_id %d actual %d in Message Header: Ignoring the Message\n",
@@ -155,27 +164,31 @@ Int32 poll_one(thread_record *thr, request_status *rs) {
     printf("Invalid Request ID : %d\n", static_cast<int>(rs->request_id));
     return TESSALINE_INVALID_REQID;
   }
-  if (e->status != static_cast<Int32>(ERR_REQUEST_PENDING)) {
-    rs->status = static_cast<Uint32>(e->status);
-    run_callback(e);
-    del_req_stat(e, thr);
-    return 0;
+  if (e->status == static_cast<Int32>(ERR_REQUEST_PENDING)) {
+    sock_snd_info sck =
+        poll_exchange(thr, rs->request_id,
+                      static_cast<Uint32>(std::min<Uint64>(req_stat_capacity(e), 0xFFFFFFFFu)));
+    Int32 r = socket_recv(&sck, thr);
+    if (r == 0) {
+      const bool had_payload = payload_len(sck.resp_hdr) > 0;
+      fill_entry(e, sck.resp, sck.resp_size, static_cast<Int32>(sck.resp_hdr.status));
+      free_wiped(sck.resp, sck.resp_size);
+      rs->status = sck.resp_hdr.status;
+      run_callback(e);
+      del_req_stat(e, thr);
+      return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
+    }
+    // Unless the receive finished the answer an earlier exchange began (kept
+    // bytes are never the awaited answer, so it went to the entry).
+    if (e->status == static_cast<Int32>(ERR_REQUEST_PENDING)) {
+      rs->status = ERR_REQUEST_PENDING;
+      return r == TESSALINE_SOCKET_RCV_TIMEOUT ? 0 : r;
+    }
   }
-  sock_snd_info sck =
-      poll_exchange(thr, rs->request_id,
-                    static_cast<Uint32>(std::min<Uint64>(req_stat_capacity(e), 0xFFFFFFFFu)));
-  Int32 r = socket_recv(&sck, thr);
-  if (r) {
-    rs->status = ERR_REQUEST_PENDING;
-    return r == TESSALINE_SOCKET_RCV_TIMEOUT ? 0 : r;
-  }
-  const bool had_payload = payload_len(sck.resp_hdr) > 0;
-  fill_entry(e, sck.resp, sck.resp_size, static_cast<Int32>(sck.resp_hdr.status));
-  free_wiped(sck.resp, sck.resp_size);
-  rs->status = sck.resp_hdr.status;
+  rs->status = static_cast<Uint32>(e->status);
   run_callback(e);
   del_req_stat(e, thr);
-  return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
+  return 0;
 }
 
 Int32 poll_list(thread_record *thr, request_status_list *rl) {

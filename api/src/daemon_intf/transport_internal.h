@@ -23,7 +23,14 @@ struct thread_record : thread_info_t {
   // The stream fell out of step or the peer went away: the thread's next
   // request drops this connection and connects anew.
   Int8 stream_dead;
-  // Bytes received past the message being read; they begin the next one.
+  // Status entries made on this connection so far; each entry keeps its
+  // number, so a message can be held to the requests outstanding when it
+  // began to arrive.
+  Uint64 entries_made;
+  // The kept message (pend) may answer only entries made before this count.
+  Uint64 kept_cutoff;
+  // Bytes received past the message being read. Between exchanges nothing
+  // is left here: what follows an answer is judged or kept in pend.
   Uint32 rx_off;
   Uint32 rx_len;
   Uint8 rx_buf[QEL2_RX_BUF_LEN];
@@ -150,7 +157,11 @@ Int32 socket_recv(sock_snd_info *sck, thread_record *thr);
 // A failed receive or send that leaves the stream unusable (the peer gone,
 // a socket error, bytes that cannot begin a message, an announcement nothing
 // could take) sets the record's stream_dead; its thread's next request
-// connects anew. A time-out keeps the stream and what came of a message.
+// connects anew. A time-out keeps the stream and what came of a message,
+// unless the exchange began inside a message kept from before its request
+// and the time-out is not inside the awaited answer: the kept message's
+// length then placed every later message of the exchange, and a wait that
+// ends unanswered says it was wrong (TESSALINE_INVALID_MSG, stream dead).
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
@@ -191,18 +202,25 @@ class SyncFreeLock {
 
 // ---- non-blocking status entries (nonblocking.cpp) ----
 req_status *find_req_stat(thread_info *thr, Uint32 req_id);
+// Entries made before any message began to arrive may take it.
+inline constexpr Uint64 kAnyEntry = ~Uint64{0};
+// The entry a message answers: a non-blocking answer's, made before
+// made_before (see thread_record::entries_made); null when there is none.
+req_status *entry_answered_by(thread_record *thr, const ozv_msg_fixed &hdr, Uint64 made_before);
 // Appends a pending entry for a request; null when it cannot be allocated.
 // The entry owns work from then on (nothing taken when it is null).
-req_status *add_req_stat(thread_info *thr, Uint32 req_id, const request_buffer &rb, callback_fn cb,
-                         void *args, PendingWork *work = nullptr);
+req_status *add_req_stat(thread_record *thr, Uint32 req_id, const request_buffer &rb,
+                         callback_fn cb, void *args, PendingWork *work = nullptr);
 void del_req_stat(req_status *req_stat, thread_info *thr_info);
 // Frees every entry of a record without running callbacks.
 void free_all_req_stats(thread_info *thr);
 Uint64 req_stat_capacity(const req_status *e);
-// An answer met while waiting for another one: fills its entry or is dropped.
-// from_pending: the message was finished from an earlier exchange's leftover.
-void deliver_unawaited(thread_info *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
-                       Uint32 data_len, bool data_lost, bool from_pending, Uint32 awaited);
+// An answer nobody waits for right now: fills the entry it answers (see
+// entry_answered_by) or is dropped. kept: the message was finished from
+// bytes an earlier exchange kept.
+void deliver_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, const Uint8 *data,
+                       Uint32 data_len, bool data_lost, bool kept, Uint32 awaited,
+                       Uint64 made_before);
 Int32 poll_one(thread_record *thr, request_status *rs);
 Int32 poll_list(thread_record *thr, request_status_list *rl);
 

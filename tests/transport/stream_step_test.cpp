@@ -1,0 +1,238 @@
+// A thread's stream against a daemon whose every byte the test places: one
+// framing fault costs at most one request, a message that came before a
+// request was sent never answers it, the cluster-status query and a pending
+// request with the same id keep their own answers, and a poll that finishes
+// an answer an earlier exchange began reports it at once.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <chrono>
+#include <string>
+
+#include "qel2_transport.h"
+#include "scripted_fixture.h"
+
+using namespace kept;
+
+namespace {
+
+class Stream : public Kept {
+ protected:
+  // Polls until the request is no longer pending (its answer is on its way).
+  static Uint32 collect(Uint32 id) {
+    for (int i = 0; i < 1000; ++i) {
+      const Uint32 r = poll(id);
+      if (r != ERR_REQUEST_PENDING) return r;
+      usleep(1000);
+    }
+    return ERR_REQUEST_PENDING;
+  }
+  // Waits until n bytes are queued on the thread's socket, then polls once.
+  static Uint32 poll_once_queued(Uint32 id, int n) {
+    const thread_record *t = get_thread_info();
+    int queued = 0;
+    for (int i = 0; i < 2000 && t && queued < n; ++i) {
+      if (ioctl(t->socket_fd, FIONREAD, &queued) != 0) break;
+      if (queued < n) usleep(1000);
+    }
+    EXPECT_GE(queued, n) << "bytes queued for the poll";
+    return poll(id);
+  }
+  static Int32 quietly(Call &c, Uint32 req_type = 0) {
+    testing::internal::CaptureStdout();
+    const Int32 r = c.send(req_type);
+    testing::internal::GetCapturedStdout();
+    return r;
+  }
+};
+
+long ms_since(std::chrono::steady_clock::time_point t0) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count());
+}
+
+Bytes head(const Bytes &b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<long>(n)); }
+Bytes tail(const Bytes &b, size_t from) {
+  return Bytes(b.begin() + static_cast<long>(from), b.end());
+}
+
+}  // namespace
+
+// After one framing fault the daemon behaves again. The request that meets
+// the fault's bytes fails within one waiting time, the connection goes, and
+// the next request succeeds on a new one; before, every later request of the
+// thread waited out its whole time-out, for ever.
+TEST_F(Stream, OneFramingFaultCostsAtMostOneRequest) {
+  enum Fault { kPartialHeader, kPartialPayload, kAnnouncedShort };
+  const struct {
+    const char *what;
+    Fault fault;
+  } cases[] = {
+      {"the first 10 bytes of a header left behind an answer", kPartialHeader},
+      {"a header and 20 of its 100 payload bytes left behind an answer", kPartialPayload},
+      {"an answer announcing 8 bytes less than it carries", kAnnouncedShort},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const int accepted = peer_.accepted();
+    Call faulty(16);
+    const Fault fault = c.fault;
+    peer_.expect([fault](const Request &r) {
+      switch (fault) {
+        case kPartialHeader:
+          return cat(reply(r, tt::pattern(16, 1)), head(tt::answer(12345, 0, Bytes(8, 0)), 10));
+        case kPartialPayload:
+          return cat(reply(r, tt::pattern(16, 1)),
+                     cat(tt::header_announcing(12345, 100), tt::pattern(20, 2)));
+        case kAnnouncedShort:
+          return cat(tt::header_announcing(r.req_id, 8, r.req_type), tt::pattern(16, 1));
+      }
+      return Bytes{};
+    });
+    EXPECT_EQ(quietly(faulty), 0);
+    EXPECT_EQ(head(faulty.out, c.fault == kAnnouncedShort ? 8 : 16),
+              head(tt::pattern(16, 1), c.fault == kAnnouncedShort ? 8 : 16));
+
+    // From here on the daemon answers every request whole and alone.
+    Call meets_it(16);
+    peer_.expect(replying(tt::pattern(16, 3)));
+    const auto t0 = std::chrono::steady_clock::now();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(meets_it.send(), TESSALINE_INVALID_MSG);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_LT(ms_since(t0), 300 + 150);  // one waiting time (60 units), and room
+    EXPECT_NE(printed.find("dropping the connection"), std::string::npos) << printed;
+
+    Call next(16);
+    peer_.expect(replying(tt::pattern(16, 4)));
+    EXPECT_EQ(quietly(next), 0);
+    EXPECT_EQ(next.out, tt::pattern(16, 4));
+    EXPECT_EQ(peer_.accepted(), accepted + 1);
+  }
+}
+
+// A message the daemon sent behind an answer, carrying the id the thread
+// gives next, arrived before that request was sent: it is judged against
+// the requests outstanding then (none has its id) and dropped, whether it
+// came whole or its rest comes after the request went. The request gets
+// its own answer.
+TEST_F(Stream, AMessageThatCameBeforeARequestNeverAnswersIt) {
+  const struct {
+    const char *what;
+    bool nonblocking;  // the next request, and the stray's id kind
+    bool whole;        // the stray came whole behind the answer
+  } cases[] = {
+      {"the next blocking id, whole", false, true},
+      {"the next blocking id, its header's first 30 bytes", false, false},
+      {"the next non-blocking id, whole", true, true},
+      {"the next non-blocking id, its header's first 30 bytes", true, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const int accepted = peer_.accepted();
+    // An outstanding non-blocking request tells the next non-blocking id.
+    Call outstanding(8);
+    peer_.expect(silent());
+    ASSERT_EQ(outstanding.send(1), 0);
+
+    Call answered(16);
+    peer_.expect([&c, &outstanding](const Request &r) {
+      const Bytes stray = c.nonblocking
+                              ? tt::answer(outstanding.rb.request_id + 1, 0, tt::pattern(16, 9), 1)
+                              : tt::answer(r.req_id + 1, 0, tt::pattern(16, 9));
+      return cat(reply(r, tt::pattern(16, 1)), c.whole ? stray : head(stray, 30));
+    });
+    EXPECT_EQ(quietly(answered), 0);
+    EXPECT_EQ(answered.out, tt::pattern(16, 1));
+
+    // The request the stray's id belongs to; the stray's rest comes first.
+    Call next(16);
+    peer_.expect([&c, &next](const Request &r) {
+      const Bytes stray = tt::answer(r.req_id, 0, tt::pattern(16, 9), r.req_type);
+      return cat(c.whole ? Bytes{} : tail(stray, 30), reply(r, tt::pattern(16, 7)));
+    });
+    if (c.nonblocking) {
+      ASSERT_EQ(quietly(next, 1), 0);
+      ASSERT_EQ(next.rb.request_id, outstanding.rb.request_id + 1);
+      EXPECT_EQ(collect(next.rb.request_id), 0u);
+    } else {
+      EXPECT_EQ(quietly(next), 0);
+    }
+    EXPECT_EQ(next.out, tt::pattern(16, 7));
+    EXPECT_EQ(peer_.accepted(), accepted);
+  }
+}
+
+// Qel2GetReqClusterStatus asks for the per-node results of a request by its
+// id, while the request itself may still be pending under the same id. The
+// request's answer (marked non-blocking) goes to its entry and the query
+// waits on for its own, in either order and whatever the request's size:
+// neither call takes the other's answer, and the pending request is not
+// lost with the connection.
+TEST_F(Stream, ClusterStatusBesideAPendingRequestTakesNeitherAnswer) {
+  const struct {
+    const char *what;
+    size_t size;         // the pending request's output
+    bool cluster_first;  // the query's answer comes before the request's
+  } cases[] = {
+      {"a request answer smaller than the cluster record", 8, false},
+      {"a request answer larger than the cluster record", 300, false},
+      {"the cluster record first", 300, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const int accepted = peer_.accepted();
+    Call pending(c.size);
+    peer_.expect(silent());
+    ASSERT_EQ(pending.send(1), 0);
+    const Uint32 id = pending.rb.request_id;
+    const Bytes record = tt::pattern(sizeof(op_error_state_t) * 32, 4);
+    peer_.expect([&c, &record](const Request &r) {
+      const Bytes request_answer = tt::answer(r.req_id, 0, tt::pattern(c.size, 3), 1);
+      const Bytes cluster_answer = tt::answer(r.req_id, 0, record);
+      return c.cluster_first ? cat(cluster_answer, request_answer)
+                             : cat(request_answer, cluster_answer);
+    });
+    op_error_state_t nodes[32] = {};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Qel2GetReqClusterStatus(0, nodes, id), 0u);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Bytes(reinterpret_cast<Uint8 *>(nodes), reinterpret_cast<Uint8 *>(nodes + 32)),
+              record);
+    EXPECT_EQ(collect(id), 0u);
+    EXPECT_EQ(pending.out, tt::pattern(c.size, 3));
+    EXPECT_EQ(peer_.accepted(), accepted);
+  }
+}
+
+// A poll that reads the rest of an answer an earlier exchange began (behind
+// a blocking answer, or cut off by an earlier poll) returns its result in
+// the same poll.
+TEST_F(Stream, APollThatFinishesAKeptAnswerReportsIt) {
+  const struct {
+    const char *what;
+    bool behind_an_answer;  // else the first poll read the answer's beginning
+  } cases[] = {
+      {"begun behind a blocking answer", true},
+      {"begun under an earlier poll", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Call pending(16);
+    peer_.expect(silent());
+    ASSERT_EQ(pending.send(1), 0);
+    const Bytes answer = tt::answer(pending.rb.request_id, 0, tt::pattern(16, 5), 1);
+    if (c.behind_an_answer) {
+      Call blocking(8);
+      peer_.expect(replying(tt::pattern(8, 1), head(answer, 20)));
+      ASSERT_EQ(quietly(blocking), 0);
+    } else {
+      peer_.write(head(answer, 20));
+      EXPECT_EQ(poll_once_queued(pending.rb.request_id, 20), ERR_REQUEST_PENDING);
+    }
+    peer_.write(tail(answer, 20));
+    EXPECT_EQ(poll_once_queued(pending.rb.request_id, int(answer.size()) - 20), 0u);
+    EXPECT_EQ(pending.out, tt::pattern(16, 5));
+  }
+}
