@@ -5,7 +5,7 @@
  * After login, generates an AES-256 key, an RSA-2048 key pair and an EC
  * P-256 key pair as session objects (they go when the session closes), reads
  * both public keys back as DER SubjectPublicKeyInfo and checks on the host
- * with OpenSSL that they are what was asked for. */
+ * with OpenSSL that they are what was asked for; then deletes the EC pair. */
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
 #include <openssl/x509.h>
@@ -86,6 +86,19 @@ int main(int argc, char **argv) {
     EVP_PKEY_free(key);
   } else {
     ok = 0;
+  }
+
+  /* Deleting removes one object: the two halves of a key pair are two
+   * objects, so the public key stays until it is deleted too. */
+  if (ec_priv && ec_pub) {
+    if (!step("delete the EC private key", Qel2DeleteKey(session, ec_priv))) ok = 0;
+    key = read_public_key(session, ec_pub);
+    if (key)
+      printf("  the public key is still there\n");
+    else
+      ok = 0;
+    EVP_PKEY_free(key);
+    if (!step("delete the EC public key", Qel2DeleteKey(session, ec_pub))) ok = 0;
   }
 
   return example_logout(app, session, ok);
