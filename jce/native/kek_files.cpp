@@ -39,6 +39,8 @@ constexpr Uint32 kEcdh = 0;
 // The largest modulus OpenSSL will use; generating a larger key would take
 // minutes or hours and give a key no derivation could decrypt with.
 constexpr Uint32 kMaxModulusBits = OPENSSL_RSA_MAX_MODULUS_BITS;
+// The smallest OpenSSL will generate (its own floor, not in its headers).
+constexpr Uint32 kMinModulusBits = 512;
 
 // A premaster secret, wiped when it goes.
 struct Premaster {
@@ -59,40 +61,79 @@ BIO *bio_of(FILE *f) {
   return b;
 }
 
-// Key files are regular files: a FIFO or a device at the name is one that
-// cannot be opened (and is never waited on), and a symlink planted at the
-// name of a file to write is refused, not written through.
-BIO *create_key_file(const char *path) { return bio_of(qel2::fopen_regular_for_writing(path)); }
-
-// Both files of a key pair, created or truncated.
-bool open_pair(const Int8 *priv_key_file, const Int8 *pub_key_file, Ptr<BIO> &priv, Ptr<BIO> &pub) {
-  const char *priv_file = reinterpret_cast<const char *>(priv_key_file);
-  const char *pub_file = reinterpret_cast<const char *>(pub_key_file);
+// Both names given, and each free to take a key file (nothing there yet, a
+// regular file or a symlink, which the write replaces): checked before a key
+// is made, so a refusal leaves both files as they were.
+bool names_usable(const char *priv_file, const char *pub_file) {
   if (!priv_file || !pub_file) {
     puts("no key file specified");
     return false;
   }
-  priv.reset(create_key_file(priv_file));
-  if (!priv) {
+  if (!qel2::key_file_name_usable(priv_file)) {
     printf("unable to open private key file: %s\n", priv_file);
     return false;
   }
-  pub.reset(create_key_file(pub_file));
-  if (!pub) {
+  if (!qel2::key_file_name_usable(pub_file)) {
     printf("unable to open public key file: %s\n", pub_file);
     return false;
   }
   return true;
 }
 
-// The private key unencrypted in its traditional block, then the public key.
-Uint32 write_pair(BIO *priv, BIO *pub, EVP_PKEY *key) {
-  if (PEM_write_bio_PrivateKey_traditional(priv, key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+// A PEM text made in memory (the secure heap where there is one) and wiped
+// when it goes: one holds a private key.
+class PemText {
+ public:
+  PemText() : bio_(BIO_new(BIO_s_secmem())) {}
+  ~PemText() {
+    char *data = nullptr;
+    const long len = bio_ ? BIO_get_mem_data(bio_.get(), &data) : 0;
+    if (data && len > 0) explicit_bzero(data, static_cast<size_t>(len));
+  }
+  PemText(const PemText &) = delete;
+  PemText &operator=(const PemText &) = delete;
+
+  BIO *bio() const { return bio_.get(); }
+  qel2::KeyFileText file(const char *path, qel2::KeyFileAccess access) const {
+    char *data = nullptr;
+    const long len = BIO_get_mem_data(bio_.get(), &data);
+    return {path, data, len > 0 ? static_cast<size_t>(len) : 0, access};
+  }
+
+ private:
+  Ptr<BIO> bio_;
+};
+
+// The pair's files replaced whole, the private key (0600) first: its curve
+// parameters when asked, then the key unencrypted in its traditional block;
+// the public key in the other. Both texts are made before either file is
+// touched.
+Uint32 write_pair(EVP_PKEY *key, bool with_parameters, const char *priv_file,
+                  const char *pub_file) {
+  PemText priv, pub;
+  if (!priv.bio() || !pub.bio()) {
+    puts("BIO_new failed");
+    return RET_ERROR;
+  }
+  if (with_parameters && PEM_write_bio_Parameters(priv.bio(), key) != 1) {
+    puts("unable to write curve parameters");
+    return RET_ERROR;
+  }
+  if (PEM_write_bio_PrivateKey_traditional(priv.bio(), key, nullptr, nullptr, 0, nullptr,
+                                           nullptr) != 1) {
     puts("failed to write private key");
     return RET_ERROR;
   }
-  if (PEM_write_bio_PUBKEY(pub, key) != 1) {
+  if (PEM_write_bio_PUBKEY(pub.bio(), key) != 1) {
     puts("failed to write public key");
+    return RET_ERROR;
+  }
+  const qel2::KeyFileText files[] = {priv.file(priv_file, qel2::KeyFileAccess::kPrivate),
+                                     pub.file(pub_file, qel2::KeyFileAccess::kPublic)};
+  size_t failed = 0;
+  if (const Uint32 r = qel2::replace_key_files(files, &failed)) {
+    printf("unable to %s %s key file: %s\n", r == ERR_OPEN_FILE ? "open" : "write",
+           failed == 0 ? "private" : "public", files[failed].path);
     return RET_ERROR;
   }
   return 0;
@@ -163,34 +204,37 @@ Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file, Int8 *pu
     printf("unable to create curve: %s\n", curve);
     return RET_ERROR;
   }
-  Ptr<BIO> priv, pub;
-  if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
+  const char *priv = reinterpret_cast<const char *>(priv_key_file);
+  const char *pub = reinterpret_cast<const char *>(pub_key_file);
+  if (!names_usable(priv, pub)) return RET_ERROR;
   Ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", OBJ_nid2sn(nid)));
   if (!key) {
     puts("failed to generate key");
     return RET_ERROR;
   }
-  if (PEM_write_bio_Parameters(priv.get(), key.get()) != 1) {
-    puts("unable to write curve parameters");
-    return RET_ERROR;
-  }
-  return write_pair(priv.get(), pub.get(), key.get());
+  return write_pair(key.get(), true, priv, pub);
 }
 
 Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file, Int8 *pub_key_file) {
-  if (mod_size > kMaxModulusBits) {  // before any file is touched
+  // Both bounds before any file is touched.
+  if (mod_size > kMaxModulusBits) {
     printf("modulus size %u is above %u bits\n", mod_size, kMaxModulusBits);
     return RET_ERROR;
   }
-  Ptr<BIO> priv, pub;
-  if (!open_pair(priv_key_file, pub_key_file, priv, pub)) return RET_ERROR;
+  if (mod_size < kMinModulusBits) {
+    printf("modulus size %u is below %u bits\n", mod_size, kMinModulusBits);
+    return RET_ERROR;
+  }
+  const char *priv = reinterpret_cast<const char *>(priv_key_file);
+  const char *pub = reinterpret_cast<const char *>(pub_key_file);
+  if (!names_usable(priv, pub)) return RET_ERROR;
   // OpenSSL's default public exponent is 65537.
   Ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(mod_size)));
   if (!key) {
     puts("failed to generate key");
     return RET_ERROR;
   }
-  return write_pair(priv.get(), pub.get(), key.get());
+  return write_pair(key.get(), false, priv, pub);
 }
 
 EVP_PKEY *load_pkey(const char *file, int format, int key_type) {
@@ -198,7 +242,8 @@ EVP_PKEY *load_pkey(const char *file, int format, int key_type) {
     puts("no keyfile specified");
     return nullptr;
   }
-  FILE *f = qel2::fopen_regular_for_reading(file);  // a key file: see create_key_file
+  // A key file: a FIFO or a device at the name is refused, never waited on.
+  FILE *f = qel2::fopen_regular_for_reading(file);
   if (!f) {
     printf("Error opening %s \n", file);
     return nullptr;

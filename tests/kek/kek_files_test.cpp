@@ -4,16 +4,21 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fifo_peer.h"
@@ -39,7 +44,19 @@ std::string slurp(const std::string &path) {
   std::ifstream f(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
-Int8 *i8(const std::string &s) { return reinterpret_cast<Int8 *>(const_cast<char *>(s.c_str())); }
+mode_t mode_of(const std::string &path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+// The names in a directory.
+std::set<std::string> entries(const std::string &dir) {
+  std::set<std::string> out;
+  for (const auto &e : std::filesystem::directory_iterator(dir))
+    out.insert(e.path().filename().string());
+  return out;
+}
+Int8 *i8(const char *s) { return reinterpret_cast<Int8 *>(const_cast<char *>(s)); }
+Int8 *i8(const std::string &s) { return i8(s.c_str()); }
 Uint8 *u8(const char *s) { return reinterpret_cast<Uint8 *>(const_cast<char *>(s)); }
 
 // The PEM block names of a file, in order.
@@ -174,9 +191,10 @@ TEST_F(KeyFiles, LoadEachFormat) {
             printed([] { EXPECT_EQ(nullptr, load_pkey(nullptr, 2, 1)); }));
 }
 
-// A FIFO or a planted symlink at a key file's name is a file that cannot be
-// opened: refused at once, never waited on, never written through. A
-// symlink to a regular key file still reads as before.
+// A FIFO at a key file's name is a file that cannot be opened: refused at
+// once, never waited on. A planted symlink at the name of a file to write is
+// replaced, never written through. A symlink to a regular key file still
+// reads as before.
 TEST_F(KeyFiles, OnlyRegularFilesAreKeyFiles) {
   Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "prime256v1"));
   ASSERT_TRUE(key);
@@ -189,7 +207,7 @@ TEST_F(KeyFiles, OnlyRegularFilesAreKeyFiles) {
   struct Case {
     const char *what;
     Plant plant;
-    std::function<bool()> refused;
+    std::function<bool()> as_expected;
     std::string message;
   } cases[] = {
       {"reading a FIFO",
@@ -206,22 +224,22 @@ TEST_F(KeyFiles, OnlyRegularFilesAreKeyFiles) {
        {Plant::kDrainingFifo, ""},
        [&] { return ec_pair(other, planted); },
        "unable to open public key file: " + planted + "\n"},
-      {"the private key file a planted symlink",
+      {"the private key file a planted symlink, replaced",
        {Plant::kSymlink, victim},
-       [&] { return generate_kek_rsa_key_pair(2048, i8(planted), i8(other)) == RET_ERROR; },
-       "unable to open private key file: " + planted + "\n"},
-      {"the public key file a planted symlink",
+       [&] { return generate_kek_rsa_key_pair(2048, i8(planted), i8(other)) == 0; },
+       ""},
+      {"the public key file a planted symlink, replaced",
        {Plant::kSymlink, victim},
-       [&] { return ec_pair(other, planted); },
-       "unable to open public key file: " + planted + "\n"},
+       [&] { return generate_kek_ecc_key_pair(i8("prime256v1"), i8(other), i8(planted)) == 0; },
+       ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     std::unique_ptr<kek_test::FifoPeer> peer;
     ASSERT_TRUE(kek_test::put(planted, c.plant, peer));
-    bool refused = false;
-    EXPECT_EQ(c.message, printed([&] { refused = c.refused(); }));
-    EXPECT_TRUE(refused);
+    bool as_expected = false;
+    EXPECT_EQ(c.message, printed([&] { as_expected = c.as_expected(); }));
+    EXPECT_TRUE(as_expected);
     EXPECT_EQ("precious", slurp(victim));
     peer.reset();
     std::filesystem::remove(planted);
@@ -246,6 +264,120 @@ TEST_F(KeyFiles, RsaModulusAbove16384BitsRefused) {
     EXPECT_EQ("earlier", slurp(priv));
     EXPECT_FALSE(std::filesystem::exists(pub));
   }
+}
+
+// The private key file is the owner's alone whatever the umask, even one
+// that would take the owner's write bit; the public file follows the umask.
+// A file already at a name passes on no mode of its own.
+TEST_F(KeyFiles, PrivateKeyFileIs0600WhateverTheUmask) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  const std::pair<const char *, std::function<Uint32()>> generators[] = {
+      {"EC", [&] { return generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub)); }},
+      {"RSA", [&] { return generate_kek_rsa_key_pair(1024, i8(priv), i8(pub)); }},
+  };
+  struct Case {
+    mode_t umask, pub_mode;
+  } cases[] = {{022, 0644}, {0277, 0400}};
+  for (const Case &c : cases) {
+    for (const auto &[what, generate] : generators) {
+      char mask[8];
+      snprintf(mask, sizeof mask, "%04o", static_cast<unsigned>(c.umask));
+      SCOPED_TRACE(std::string(what) + " under umask " + mask);
+      for (const std::string &name : {priv, pub}) {
+        std::filesystem::remove(name);
+        std::ofstream(name) << "earlier";
+        ASSERT_EQ(0, chmod(name.c_str(), 0666));
+      }
+      const mode_t before = umask(c.umask);
+      const Uint32 r = generate();
+      umask(before);
+      ASSERT_EQ(0u, r);
+      EXPECT_EQ(0600u, mode_of(priv));
+      EXPECT_EQ(c.pub_mode, mode_of(pub));
+    }
+  }
+}
+
+// Hard links at both names: each name gets a file of its own with the new
+// key, and the linked files keep their bytes.
+TEST_F(KeyFiles, HardLinksAtTheNamesAreReplaced) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem"), a = at("a"), b = at("b");
+  std::ofstream(a) << "precious a";
+  std::ofstream(b) << "precious b";
+  ASSERT_EQ(0, link(a.c_str(), priv.c_str()));
+  ASSERT_EQ(0, link(b.c_str(), pub.c_str()));
+  ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub)));
+  EXPECT_EQ("precious a", slurp(a));
+  EXPECT_EQ("precious b", slurp(b));
+  Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  Pkey p(load_pkey(pub.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC));
+  ASSERT_TRUE(k && p);
+  EXPECT_EQ(1, EVP_PKEY_eq(k.get(), p.get()));
+}
+
+// A generation that fails leaves both files as they were and nothing beside
+// them, whichever argument is wrong; the public file's name is checked, and
+// its new file written, before the private file changes.
+TEST_F(KeyFiles, FailedGenerationLeavesBothFiles) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem"), lost = at("missing/pub.pem");
+  auto ec = [](const char *curve, const char *p, const char *q) {
+    return generate_kek_ecc_key_pair(i8(curve), i8(p), i8(q));
+  };
+  auto rsa = [](Uint32 bits, const char *p, const char *q) {
+    return generate_kek_rsa_key_pair(bits, i8(p), i8(q));
+  };
+  struct Case {
+    const char *what;
+    std::function<Uint32()> call;
+    std::string message;
+    bool pub_a_fifo;
+  } cases[] = {
+      {"RSA of 100 bits", [&] { return rsa(100, priv.c_str(), pub.c_str()); },
+       "modulus size 100 is below 512 bits\n", false},
+      {"RSA of 511 bits", [&] { return rsa(511, priv.c_str(), pub.c_str()); },
+       "modulus size 511 is below 512 bits\n", false},
+      {"no private name", [&] { return rsa(2048, nullptr, pub.c_str()); },
+       "no key file specified\n", false},
+      {"no public name", [&] { return ec("prime256v1", priv.c_str(), nullptr); },
+       "no key file specified\n", false},
+      {"an unknown curve", [&] { return ec("nosuchcurve", priv.c_str(), pub.c_str()); },
+       "unknown curve name: nosuchcurve\n", false},
+      {"EC, the public name a FIFO", [&] { return ec("prime256v1", priv.c_str(), pub.c_str()); },
+       "unable to open public key file: " + pub + "\n", true},
+      {"RSA, the public name a FIFO", [&] { return rsa(1024, priv.c_str(), pub.c_str()); },
+       "unable to open public key file: " + pub + "\n", true},
+      {"the public name in no directory",
+       [&] { return ec("prime256v1", priv.c_str(), lost.c_str()); },
+       "unable to open public key file: " + lost + "\n", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(priv) << "earlier private";
+    std::unique_ptr<kek_test::FifoPeer> peer;
+    if (c.pub_a_fifo) {
+      ASSERT_TRUE(kek_test::put(pub, {Plant::kDrainingFifo, ""}, peer));
+    } else {
+      std::ofstream(pub) << "earlier public";
+    }
+    Uint32 r = 0;
+    EXPECT_EQ(c.message, printed([&] { r = c.call(); }));
+    EXPECT_EQ(RET_ERROR, r);
+    EXPECT_EQ("earlier private", slurp(priv));
+    if (!c.pub_a_fifo) {
+      EXPECT_EQ("earlier public", slurp(pub));
+    }
+    EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(dir_));
+    peer.reset();
+    std::filesystem::remove(pub);
+  }
+  // The floor is OpenSSL's own: it makes no 511-bit key, and a 512-bit pair
+  // is made.
+  EXPECT_EQ(nullptr, Pkey(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{511})));
+  ERR_clear_error();
+  ASSERT_EQ(0u, rsa(512, priv.c_str(), pub.c_str()));
+  Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  ASSERT_TRUE(k);
+  EXPECT_EQ(512, EVP_PKEY_get_bits(k.get()));
 }
 
 TEST(Kdf, InputsInTheirOrder) {

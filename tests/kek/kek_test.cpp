@@ -3,15 +3,19 @@
 // library, and the master key derived on the host compared with the
 // stand-in's; OpenSSL on the host checks the agreed secrets. Every check
 // runs where /opt/hsm is a private temporary directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -397,8 +401,8 @@ TEST(KekEstablish, NoncesCutToTheBuffer) {
 
 // Key files that are not regular files: a FIFO in place of a host key is a
 // key that cannot be read (nothing is sent, nothing waits for a writer); a
-// FIFO or a planted symlink at the HSM key's name is a file that cannot be
-// written, and the symlink's target stays as it was.
+// FIFO at the HSM key's name is a file that cannot be written; a planted
+// symlink there is replaced, and its target stays as it was.
 TEST(KekEstablish, KeyFilesThatAreNotRegularFiles) {
   with_private_opt([] {
     Bench b;
@@ -442,12 +446,7 @@ TEST(KekEstablish, KeyFilesThatAreNotRegularFiles) {
          kek,
          ERR_WRITE_OUTPUT_FILE,
          1},
-        {"the HSM key's name a planted symlink",
-         f.hsm,
-         {Plant::kSymlink, victim},
-         kek,
-         ERR_WRITE_OUTPUT_FILE,
-         1},
+        {"the HSM key's name a planted symlink", f.hsm, {Plant::kSymlink, victim}, kek, 0, 1},
     };
     for (const Case &c : cases) {
       SCOPED_TRACE(c.what);
@@ -460,6 +459,115 @@ TEST(KekEstablish, KeyFilesThatAreNotRegularFiles) {
       peer.reset();
       std::filesystem::remove(c.name);
       spill(f.pub, host_key);
+    }
+  });
+}
+
+// A hard link or a symlink at the HSM key's name: the name gets a file of its
+// own holding the HSM's key, and the linked file keeps its bytes.
+TEST(KekEstablish, LinksAtTheHsmKeysNameAreReplaced) {
+  with_private_opt([] {
+    Bench b;
+    const Uint32 s = b.session();
+    const KekFiles f;
+    ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(f.priv), i8(f.pub)));
+    const std::string victim = "/opt/hsm/victim";
+    const Bytes precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+    struct Case {
+      const char *what;
+      int (*plant)(const char *, const char *);
+    } cases[] = {{"a hard link", link}, {"a symlink", symlink}};
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      spill(victim, precious);
+      std::filesystem::remove(f.hsm);
+      ASSERT_EQ(0, c.plant(victim.c_str(), f.hsm.c_str()));
+      Bytes in = nonce_of(12), out(32);
+      ASSERT_EQ(0u, Qel2GenKeyEncKey(s, in.data(), out.data()));
+      EXPECT_EQ(precious, slurp(victim));
+      struct stat st {};
+      ASSERT_EQ(0, lstat(f.hsm.c_str(), &st));
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(1u, st.st_nlink);
+      Pkey host = load(f.priv, QEL2_KEY_PRIVATE), peer = load(f.hsm, QEL2_KEY_PUBLIC);
+      ASSERT_TRUE(host && peer);
+      EXPECT_EQ(b.agreed()->premaster, openssl_ecdh(host.get(), peer.get()));
+    }
+  });
+}
+
+// The names in a directory.
+std::set<std::string> entries(const std::string &dir) {
+  std::set<std::string> out;
+  for (const auto &e : std::filesystem::directory_iterator(dir))
+    out.insert(e.path().filename().string());
+  return out;
+}
+
+// An HSM key that cannot be stored: whatever the name held keeps its bytes
+// and no new file stays behind in the directory, whether the name is a
+// directory, a file mounted there (no rename can replace it) or a file on a
+// file system with no room for the new one.
+TEST(KekEstablish, AKeyThatCannotBeStoredLeavesTheDirectoryAsItWas) {
+  with_private_opt([] {
+    Bench b;
+    const Uint32 s = b.session();
+    const std::string dir = "/opt/hsm/pxdv0", held = "/opt/hsm/held";
+    ASSERT_EQ(0, mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k,mode=0755"));
+    const KekFiles f;
+    ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(f.priv), i8(f.pub)));
+    const Bytes earlier(300, 'e');
+    const std::string inner = f.hsm + "/inner", filler = dir + "/filler";
+    // Takes every block the file system has left.
+    auto fill = [&] {
+      const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      ASSERT_GE(fd, 0);
+      const Bytes block(4096, 'f');
+      while (write(fd, block.data(), block.size()) > 0) continue;
+      close(fd);
+    };
+    struct Case {
+      const char *what;
+      std::function<void()> plant, undo;
+      std::string kept;  // the file whose bytes must stay `earlier`
+    } cases[] = {
+        {"a directory that holds a file",
+         [&] {
+           std::filesystem::create_directory(f.hsm);
+           spill(inner, earlier);
+         },
+         [&] { std::filesystem::remove_all(f.hsm); }, inner},
+        {"a file mounted at the name",
+         [&] {
+           spill(held, earlier);
+           spill(f.hsm, {});
+           ASSERT_EQ(0, mount(held.c_str(), f.hsm.c_str(), nullptr, MS_BIND, nullptr));
+         },
+         [&] {
+           EXPECT_EQ(0, umount2(f.hsm.c_str(), 0));
+           std::filesystem::remove(f.hsm);
+         },
+         held},
+        {"a full file system",
+         [&] {
+           spill(f.hsm, earlier);
+           fill();
+         },
+         [&] {
+           std::filesystem::remove(filler);
+           std::filesystem::remove(f.hsm);
+         },
+         f.hsm},
+    };
+    for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      c.plant();
+      const std::set<std::string> before = entries(dir);
+      Bytes in = nonce_of(13), out(32);
+      EXPECT_EQ(ERR_WRITE_OUTPUT_FILE, Qel2GenKeyEncKey(s, in.data(), out.data()));
+      EXPECT_EQ(earlier, slurp(c.kept));
+      EXPECT_EQ(before, entries(dir));
+      c.undo();
     }
   });
 }

@@ -99,24 +99,8 @@ FILE *fopen_regular_for_reading(const char *path) {
   return stream_of(keep_if_regular(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)), "rb");
 }
 
-FILE *fopen_regular_for_writing(const char *path) {
-  // O_NOFOLLOW refuses a symlink at the name; nothing is truncated before
-  // the file is known to be a regular one.
-  int fd = keep_if_regular(
-      open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
-  if (fd >= 0 && ftruncate(fd, 0) != 0) {
-    close(fd);
-    fd = -1;
-  }
-  return stream_of(fd, "wb");
-}
-
 Uint32 read_regular_file(const char *file, Uint8 *buffer, Uint32 buffer_size, Uint32 *data_len) {
   return read_with(qel2::fopen_regular_for_reading, file, buffer, buffer_size, data_len);
-}
-
-Uint32 write_regular_file(const char *file, const Uint8 *data, Uint32 data_len) {
-  return write_with(qel2::fopen_regular_for_writing, file, data, data_len);
 }
 
 }  // namespace qel2
