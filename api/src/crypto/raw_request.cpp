@@ -254,13 +254,28 @@ bool RawRequest::Whole::holds(uint32_t status, const uint8_t *const segs[],
   return true;
 }
 
+bool RawRequest::Whole::demands() const {
+  if (word_needed_for_size) return true;
+  for (unsigned i = 0; i < count; ++i)
+    if (fill[i].kind != Kind::kAny) return true;
+  return false;
+}
+
 uint32_t RawRequest::send(uint32_t req_type, Uint32 *request_id) {
   if (alloc_failed_) return ERR_DEVICE_MEMORY;
   if (null_segment_) return ERR_ARGUMENTS_BAD;
   const bool nonblocking = req_type != OSTREL_BLOCKING;
+  if (nonblocking && whole_.demands()) {
+    // The entry records the refusal, so every way of collecting reports it.
+    rq_.judge([whole = whole_](const mgmt::Completion &c) {
+      return whole.holds(c.status, c.segs, c.got) ? c.status
+                                                  : static_cast<uint32_t>(TESSALINE_INVALID_MSG);
+    });
+  }
   if (nonblocking && write_len_) {
-    // Converted when the request is collected, from the entry's own word,
-    // and only from an answer that holds what it says.
+    // Converted when the request is collected, from the entry's own word:
+    // the judged status is then 0 or RET_RESULT_SIZE only for an answer that
+    // holds what it says (holds() again keeps a dropped entry from converting).
     rq_.on_complete(
         [write = write_len_, word = has_word_, whole = whole_](const mgmt::Completion &c) {
           if (!c.answered && c.status != RET_RESULT_SIZE) return;

@@ -18,9 +18,9 @@
 // must hold what the word says, and the word must not claim more than the
 // caller's buffer. A blocking call that gets less returns
 // TESSALINE_INVALID_MSG and hands out no length. A non-blocking one is
-// judged by the same rule when it is collected: the poll reports the
-// request's status as every poll does, and a short answer's length word is
-// not converted into the caller's length.
+// judged by the same rule when its answer fills the request's status entry:
+// the entry records TESSALINE_INVALID_MSG, so the single poll, the list poll
+// and a completion callback all report it, and no length is handed out.
 #ifndef QEL2_CRYPTO_RAW_REQUEST_H
 #define QEL2_CRYPTO_RAW_REQUEST_H
 
@@ -165,7 +165,8 @@ class RawRequest {
   // Refuses a null pointer behind a non-empty segment (ERR_ARGUMENTS_BAD),
   // sends, stores the request id when a pointer is given (also after a
   // failed send), and returns the transport status, else the request status,
-  // else TESSALINE_INVALID_MSG for a blocking answer that is not whole.
+  // else TESSALINE_INVALID_MSG for a blocking answer that is not whole. A
+  // non-blocking request carries the same judgement to its status entry.
   uint32_t send(uint32_t req_type, Uint32 *request_id);
 
   // Bytes the blocking answer placed in output segment i.
@@ -193,6 +194,8 @@ class RawRequest {
     bool word_value(const uint8_t *const segs[], const uint32_t got[], uint32_t *value) const;
     // false when an answer of this status lacks what the outputs need.
     bool holds(uint32_t status, const uint8_t *const segs[], const uint32_t got[]) const;
+    // true when some answer could fail holds().
+    bool demands() const;
   };
 
   void set_in_offset(uint32_t meaningful);

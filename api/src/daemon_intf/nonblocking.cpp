@@ -37,8 +37,10 @@ void finish_work(req_status *e, bool answered) {
 
 void fill_entry(req_status *e, const Uint8 *data, Uint32 len, Int32 status) {
   spread_payload(data, len, e->outptr, e->outsize, e->outcnt, false);
-  box_of(e)->received = static_cast<Uint32>(std::min<Uint64>(len, req_stat_capacity(e)));
-  e->status = status;
+  Entry *b = box_of(e);
+  b->received = static_cast<Uint32>(std::min<Uint64>(len, req_stat_capacity(e)));
+  // Judged once the segments hold what the poll will hand out.
+  e->status = b->work ? b->work->judge(status, b->received) : status;
 }
 
 req_hash &list_of(thread_info *thr, Uint32 req_id) {
@@ -173,10 +175,10 @@ Int32 poll_one(thread_record *thr, request_status *rs) {
       const bool had_payload = payload_len(sck.resp_hdr) > 0;
       fill_entry(e, sck.resp, sck.resp_size, static_cast<Int32>(sck.resp_hdr.status));
       free_wiped(sck.resp, sck.resp_size);
-      rs->status = sck.resp_hdr.status;
+      rs->status = static_cast<Uint32>(e->status);
       run_callback(e);
       del_req_stat(e, thr);
-      return had_payload ? 0 : static_cast<Int32>(sck.resp_hdr.status);
+      return had_payload ? 0 : static_cast<Int32>(rs->status);
     }
     // Unless the receive finished the answer an earlier exchange began (kept
     // bytes are never the awaited answer, so it went to the entry).

@@ -4,7 +4,9 @@
 // send call (SendOptions::work), which keeps them with the request's status
 // entry and finishes them when the entry is collected (single poll or list
 // poll, before the completion callback) or dropped (send failure, record
-// removed, table deleted).
+// removed, table deleted). A request with no response record may also judge
+// its answer when it fills the entry, so that every collection path reads
+// the judged status.
 #ifndef QEL2_DAEMON_INTF_PENDING_WORK_H
 #define QEL2_DAEMON_INTF_PENDING_WORK_H
 
@@ -13,6 +15,12 @@
 class PendingWork {
  public:
   virtual ~PendingWork() = default;
+  // The status the entry records for an answer of this status whose
+  // `received` payload bytes were just spread over the entry's segments.
+  virtual Int32 judge(Int32 status, Uint32 received) {
+    (void)received;
+    return status;
+  }
   // answered: the answer arrived (status: its status; received: payload
   // bytes spread over the entry's segments, in order). Otherwise the request
   // is dropped and nothing may be copied out.

@@ -30,6 +30,7 @@ struct OwnedOutputs final : PendingWork {
   std::vector<std::pair<std::unique_ptr<uint8_t[]>, uint32_t>> bufs;
   std::vector<Copy> copies;
   std::vector<Finisher> finishers;
+  Judge judge_answer;
   uint16_t outcnt = 0;
   uint8_t *ptrs[MAX_SEGMENTS] = {};
   uint32_t caps[MAX_SEGMENTS] = {};
@@ -48,7 +49,8 @@ struct OwnedOutputs final : PendingWork {
           memcpy(k.dest, c.seg(k.seg), std::min(c.received(k.seg), k.len));
     for (const Finisher &f : finishers) f(c);
   }
-  void finish(bool answered, Int32 status, Uint32 received) override {
+  // The entry's payload of `received` bytes fills the segments in order.
+  Completion completion(bool answered, Int32 status, Uint32 received) const {
     Completion c;
     c.answered = answered && status == 0;
     c.status = static_cast<uint32_t>(status);
@@ -57,7 +59,14 @@ struct OwnedOutputs final : PendingWork {
       c.got[i] = answered ? std::min(caps[i], received) : 0;
       received -= c.got[i];
     }
-    run(c);
+    return c;
+  }
+  Int32 judge(Int32 status, Uint32 received) override {
+    if (!judge_answer) return status;
+    return static_cast<Int32>(judge_answer(completion(true, status, received)));
+  }
+  void finish(bool answered, Int32 status, Uint32 received) override {
+    run(completion(answered, status, received));
   }
 };
 
@@ -140,6 +149,11 @@ MgmtRequest &MgmtRequest::out_copy(void *dest, uint32_t dest_len, uint32_t seg_s
 
 MgmtRequest &MgmtRequest::on_complete(Finisher f) {
   owned().finishers.push_back(std::move(f));
+  return *this;
+}
+
+MgmtRequest &MgmtRequest::judge(Judge j) {
+  owned().judge_answer = std::move(j);
   return *this;
 }
 

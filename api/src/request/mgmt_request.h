@@ -75,6 +75,9 @@ struct Completion {
   uint32_t received(unsigned i) const { return i < MAX_SEGMENTS ? got[i] : 0; }
 };
 using Finisher = std::function<void(const Completion &)>;
+// Judges a non-blocking answer when it arrives (answered: status 0): the
+// status its entry then records, which every poll reports.
+using Judge = std::function<uint32_t(const Completion &)>;
 
 struct OwnedOutputs;
 
@@ -157,6 +160,10 @@ class MgmtRequest {
   // request is collected, before its callback; also when it is dropped,
   // with answered false). Finishers read owned segments through Completion.
   MgmtRequest &on_complete(Finisher f);
+  // Non-blocking only: j judges the answer as it fills the request's entry,
+  // before any finisher runs (which then sees the judged status). Gives the
+  // request a pending entry of its own even when it owns no outputs.
+  MgmtRequest &judge(Judge j);
   // The completion callback of a non-blocking request and its argument.
   MgmtRequest &callback(callback_fn cb, void *args) {
     cb_ = cb;
