@@ -437,17 +437,6 @@ std::vector<Row> rows() {
          return read_file(nullptr, buf, sizeof buf, &n);
        },
        kAny},
-      // The additional data travels rounded up to 8 bytes in a segment of at
-      // most 65535: 65528 bytes is the most it can be.
-      {"EncryptAesGcm_aad_beyond_its_segment",
-       [] {
-         Exact aad(65529), in(16), out(16);
-         Uint8 iv[16] = {}, tag[16] = {};
-         Uint32 id = 0;
-         return Qel2EncryptAesGcm(kS, OSTREL_BLOCKING, iv, kKey, 65529, aad.p, 16, in.p, out.p,
-                                  tag, &id);
-       },
-       ERR_ARGUMENTS_BAD},
       {"read_file_null_length",
        [] {
          Uint8 buf[8];

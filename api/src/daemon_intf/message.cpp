@@ -58,12 +58,6 @@ static Int32 check_request(const request_buffer &rb) {
       printf("Null input segment %u of %u bytes\n", i, rb.insize[i]);
       return ERR_ARGUMENTS_BAD;
     }
-    // Its descriptor holds the size in 16 bits: a larger segment's bytes
-    // would be read as the next segment's.
-    if (rb.insize[i] > 0xFFFF) {
-      printf("Input segment %u of %u bytes: at most 65535\n", i, rb.insize[i]);
-      return ERR_ARGUMENTS_BAD;
-    }
   }
   // The header carries the expected payload in 32 bits.
   if (sum_sizes(rb.outsize, rb.outcnt) > 0xFFFFFFFFull) {
