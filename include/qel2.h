@@ -21,8 +21,13 @@
  *   is in and out: in, the room in the caller's buffer; out, the bytes
  *   written or needed. A NULL output buffer asks for the needed length;
  *   RET_RESULT_SIZE (183) or ERR_BUFFER_TOO_SMALL report a buffer too short,
- *   with the needed length. The capacity ("2") variants of the ciphers only
- *   read theirs.
+ *   with the needed length. Not so for Qel2Sign and its family
+ *   (qel2_sign.h), which refuse a NULL signature buffer with
+ *   ERR_INVALID_INPUT: pass a buffer (a short one gets 183 and the length);
+ *   nor for the wraps that write a wrapped key with template (qel2_wrap.h),
+ *   which refuse a NULL buffer, or one too short for the template, with
+ *   ERR_INVALID_INPUT. The capacity ("2") variants of the ciphers only read
+ *   theirs.
  * - Key locations (ucKeyLocation): the KeyLocation values of qel2_template.h,
  *   STORAGE_RAM 0 (session object), STORAGE_FLASH 1 (token object),
  *   STORAGE_LOCATION_ANY 255 (not given).

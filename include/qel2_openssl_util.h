@@ -102,11 +102,16 @@ struct evp_pkey_st; /* OpenSSL's EVP_PKEY */
 
 /* EC key pair on the curve of that OpenSSL short name ("prime256v1"): the
  * private file holds the curve parameters and the unencrypted private key,
- * the public file the public key (PUBKEY). Files are created or truncated. */
+ * the public file the public key (PUBKEY). Each file is replaced whole (a new
+ * file renamed over the name, so a link at the name is replaced, not written
+ * through); the private one is made 0600 whatever the umask. Every argument
+ * is checked before any file is touched: a refused or failed call leaves
+ * both names as they were. A FIFO, device or directory at a name is refused. */
 QEL2_EXPORT Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file,
                                              Int8 *pub_key_file);
-/* RSA key pair of mod_size bits, public exponent 65537: the unencrypted
- * private key (RSA PRIVATE KEY) and the public key (PUBKEY). */
+/* RSA key pair of mod_size bits (512 to 16384), public exponent 65537: the
+ * unencrypted private key (RSA PRIVATE KEY) and the public key (PUBKEY),
+ * written as for the EC pair. */
 QEL2_EXPORT Uint32 generate_kek_rsa_key_pair(Uint32 mod_size, Int8 *priv_key_file,
                                              Int8 *pub_key_file);
 /* The key in the file (format 1 DER, 2 PEM; key_type 1 public, 2 private),

@@ -120,7 +120,9 @@ typedef StdResponse GeneratePMKResponse;
  * signature together for verifying) ---- */
 
 /* *sig_len: the capacity of sig on entry, the signature length on return
- * (also the length needed with RET_RESULT_SIZE 183). */
+ * (also the length needed with RET_RESULT_SIZE 183). sig must not be NULL
+ * (ERR_INVALID_INPUT, nothing sent): a buffer too short asks for the length.
+ * The same holds for Qel2Sign2, Qel2RsaSign, Qel2DsaSign and Qel2EcdsaSign. */
 QEL2_EXPORT Uint32 Qel2Sign(Uint32 ulSessionHandle, Uint8 *msg, Uint32 msg_len, Uint8 *sig,
                             Uint32 *sig_len, Uint64 key_handle, Uint32 ulMech);
 QEL2_EXPORT Uint32 Qel2Sign2(Uint32 ulSessionHandle, Uint8 *msg, Uint32 msg_len, Uint8 *sig,
