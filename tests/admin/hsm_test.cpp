@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "admin_fixture.h"
+#include "layout.h"
 #include "qel2_admin.h"
 #include "qel2_attributes.h"
 
@@ -256,48 +257,64 @@ TEST_F(HsmAdmin, HeaderOnlyRequestsAsSent) {
   ASSERT_NE(s, masked);  // device bits set: the header shows which handle is sent
   Uint32 n = 0;
   Uint8 sign[QEL2_AUDIT_SIGN_LEN];
-  const struct {
-    const char *what;
-    uint16_t opcode;
-    std::function<Uint32()> call;
-    std::vector<uint16_t> in, out;
-  } cases[] = {
-      {"shutdown", KQ_SHUTDOWN, [&] { return Qel2ShutdownHSM(s); }, {20}, {16}},
-      {"zeroise", KQ_ZEROIZE, [&] { return Qel2ZeroizeHSM(s); }, {20}, {16}},
-      {"audit log info",
-       KQ_PARTN_GET_AUDIT_DETAILS,
-       [&] { return Qel2GetAuditLogInfo(s, &n); },
-       {20},
-       {20}},
-      {"audit log signature",
-       KQ_PARTN_GET_AUDIT_SIGN,
-       [&] { return Qel2GetAuditLogSign(s, sign); },
-       {20},
-       {16 + QEL2_AUDIT_SIGN_LEN}},
-      {"end of initialisation", KQ_INIT_DONE, [&] { return Qel2InitHSMDone(s); }, {}, {16}},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    d().clear_captured();
-    d().script(KQ_MGMT_CMD, c.opcode, payload(resp(RET_USER_PERMISION_DENIED)));
-    EXPECT_EQ(Uint32(RET_USER_PERMISION_DENIED), c.call());
-    d().clear_scripts();
-    auto m = sent_requests(d(), c.opcode);
-    ASSERT_EQ(1u, m.size());
-    EXPECT_EQ(0, m[0].command_type);
-    EXPECT_EQ(120u, m[0].timeout);
-    EXPECT_EQ(masked, m[0].sess_handle);
-    EXPECT_EQ(c.in, m[0].in_sizes());
-    EXPECT_EQ(c.out, m[0].out_sizes());
-    const uint16_t in_total = c.in.empty() ? 0 : c.in[0], out_total = c.out[0];
-    EXPECT_EQ(in_total, m[0].dlen);
-    EXPECT_EQ(in_total, m[0].param1);
-    EXPECT_EQ(out_total, m[0].rlen);
-    EXPECT_EQ(out_total, m[0].param2);
-    if (!c.in.empty()) {
-      EXPECT_EQ(std::vector<uint8_t>(Be{}.zeros(12).u32(masked).u32(0)), m[0].body());
-    }
-  }
+  const std::vector<uint16_t> ops = {KQ_SHUTDOWN, KQ_ZEROIZE, KQ_PARTN_GET_AUDIT_DETAILS,
+                                     KQ_PARTN_GET_AUDIT_SIGN, KQ_INIT_DONE};
+  for (uint16_t op : ops) d().script(KQ_MGMT_CMD, op, payload(resp(RET_USER_PERMISION_DENIED)));
+  // The command record: 12 zero bytes, the masked session, then 0.
+  const std::vector<LayoutRow::Field> record = {{0, 0, 8}, {8, 0}, {12, masked}, {16, 0}};
+  expect_layout(
+      d(),
+      {{.name = "shutdown",
+        .call = [&] { return Qel2ShutdownHSM(s); },
+        .opcode = KQ_SHUTDOWN,
+        .param1 = 20,
+        .param2 = 16,
+        .dlen = 20,
+        .rlen = 16,
+        .ins = {20},
+        .outs = {16},
+        .fields = record},
+       {.name = "zeroise",
+        .call = [&] { return Qel2ZeroizeHSM(s); },
+        .opcode = KQ_ZEROIZE,
+        .param1 = 20,
+        .param2 = 16,
+        .dlen = 20,
+        .rlen = 16,
+        .ins = {20},
+        .outs = {16},
+        .fields = record},
+       {.name = "audit log info",
+        .call = [&] { return Qel2GetAuditLogInfo(s, &n); },
+        .opcode = KQ_PARTN_GET_AUDIT_DETAILS,
+        .param1 = 20,
+        .param2 = 20,
+        .dlen = 20,
+        .rlen = 20,
+        .ins = {20},
+        .outs = {20},
+        .fields = record},
+       {.name = "audit log signature",
+        .call = [&] { return Qel2GetAuditLogSign(s, sign); },
+        .opcode = KQ_PARTN_GET_AUDIT_SIGN,
+        .param1 = 20,
+        .param2 = 16 + QEL2_AUDIT_SIGN_LEN,
+        .dlen = 20,
+        .rlen = 16 + QEL2_AUDIT_SIGN_LEN,
+        .ins = {20},
+        .outs = {16 + QEL2_AUDIT_SIGN_LEN},
+        .fields = record},
+       {.name = "end of initialisation",
+        .call = [&] { return Qel2InitHSMDone(s); },
+        .opcode = KQ_INIT_DONE,
+        .param1 = 0,
+        .param2 = 16,
+        .dlen = 0,
+        .rlen = 16,
+        .ins = {},
+        .outs = {16}}},
+      {.result = RET_USER_PERMISION_DENIED, .command_type = 0, .timeout = 120, .session = masked});
+  d().clear_scripts();
 }
 
 std::vector<uint8_t> host_digest(const char *md, const std::vector<uint64_t> &handles) {

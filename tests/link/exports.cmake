@@ -2,7 +2,8 @@
 # public header: no internal function, C++ symbol or static-library leftover
 # leaks into the interface applications link against. And the reverse: every
 # function a public header declares for export is defined in the library, so
-# a declared call never fails at an application's link or load time.
+# a declared call never fails at an application's link or load time, and so
+# is every object it declares for export.
 #   cmake -DNM=nm -DCC=cc -DBRIDGE=ON -DLIB=libqel2.so -DINCLUDE_DIR=include -P exports.cmake
 
 # Stops with `what` and the names, one a line, when there are any.
@@ -76,6 +77,14 @@ foreach(d ${decls})
   string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z0-9_]*)[ \t\n]*\\($" "\\1" name "${d}")
   list(APPEND names ${name})
 endforeach()
+# Exported data (the thread table's lock, the wrap IV): `extern` objects,
+# arrays included. The matches lose their ';' as list items.
+string(REGEX MATCHALL "visibility\\(\"default\"\\)\\)\\)[ \t\n]*extern[^(;{}]*[ *][A-Za-z_][A-Za-z0-9_]*[ \t\n]*(\\[[A-Za-z0-9_ ]*\\])?[ \t\n]*;"
+       data "${expanded}")
+foreach(d ${data})
+  string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z0-9_]*)[ \t\n]*(\\[[A-Za-z0-9_ ]*\\])?[ \t\n]*$" "\\1" name "${d}")
+  list(APPEND names ${name})
+endforeach()
 list(REMOVE_DUPLICATES names)
 list(LENGTH names ndecl)
 set(missing "")
@@ -88,5 +97,5 @@ endforeach()
 if(ndecl EQUAL 0)
   message(FATAL_ERROR "no exported declarations read from ${INCLUDE_DIR}")
 endif()
-fail_listing("${missing}" "declared for export but not defined in ${LIB}")
+fail_listing("${missing}" "declared for export but not exported by ${LIB} (not defined, or not named in cmake/qel2.map)")
 message(STATUS "${count} exported symbols, all public; ${ndecl} declared exports, all defined")

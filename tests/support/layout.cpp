@@ -69,10 +69,10 @@ uint64_t read_be(const Bytes &b, size_t at, int width) {
 }  // namespace
 
 void expect_layout(hsmsim::Daemon &d, const std::vector<LayoutRow> &rows, const LayoutRow &common,
-                   std::source_location where) {
+                   CallSite where) {
   for (const LayoutRow &row : rows) {
     const LayoutRow want = merged(row, common);
-    const ::testing::ScopedTrace trace(where.file_name(), int(where.line()),
+    const ::testing::ScopedTrace trace(where.file, where.line,
                                        *row.name
                                            ? std::string(row.name)
                                            : "opcode " + std::to_string(want.opcode.value_or(0)) +

@@ -14,7 +14,6 @@
 #include <functional>
 #include <initializer_list>
 #include <optional>
-#include <source_location>
 #include <vector>
 
 #include <hsmsim/daemon.h>
@@ -66,6 +65,15 @@ struct LayoutRow {
   std::vector<Field> fields{};
 };
 
+// Where a check was called from, for its failures. Both members default to
+// the call site: a defaulted `CallSite` argument is built where the call is
+// (std::source_location is not in every standard library the project builds
+// with).
+struct CallSite {
+  const char *file = __builtin_FILE();
+  int line = __builtin_LINE();
+};
+
 // Checks the rows in order; what a row leaves out is not checked, unless
 // `common` (what every row checks) has it: a row's own value wins, and its
 // fields are checked after the common ones. A call that returns another
@@ -73,7 +81,6 @@ struct LayoutRow {
 // that is missing, are fatal failures that end the table. Failures name the
 // row and the caller's line.
 void expect_layout(hsmsim::Daemon &d, const std::vector<LayoutRow> &rows,
-                   const LayoutRow &common = {},
-                   std::source_location where = std::source_location::current());
+                   const LayoutRow &common = {}, CallSite where = {});
 
 }  // namespace support

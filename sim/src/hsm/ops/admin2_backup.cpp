@@ -551,8 +551,8 @@ void backup_key(HsmState &st, Call &c) {
   k.object = obj::object_bytes(*o, false);
   std::vector<uint8_t> plain = bk::key_bytes(k);
   auto blob = bk::seal(kbk_of(st, sc.kbk_partition), bk::Kind::Key, plain);
-  explicit_bzero(k.object.data(), k.object.size());
-  explicit_bzero(plain.data(), plain.size());
+  engine::wipe(k.object);
+  engine::wipe(plain);
   hand_out(c, *run, std::move(blob), true);
 }
 
@@ -594,7 +594,7 @@ void restore_key(HsmState &st, Call &c) {
   auto plain = bk::open(kbk_of(st, sc.kbk_partition), bk::Kind::Key, blob);
   obj::Object o;
   uint32_t verdict = plain ? rebuild_key(st, *sc.p, *plain, o) : code::kRestoreConsistency;
-  if (plain) explicit_bzero(plain->data(), plain->size());
+  if (plain) engine::wipe(*plain);
   if (!verdict && st.objects.count(sc.p->index, true) >= sc.p->max_keys)
     verdict = code::kKeyStoreFull;
   const uint64_t was = o.handle;
