@@ -57,7 +57,6 @@ class Hostile : public tt::SimTransport {
   // 400 ms for the rest of a message and 600 ms for its first bytes.
   static constexpr long kUnitMs = 10;
   static constexpr long kFirstWaitMs = 60 * kUnitMs;
-  static constexpr long kRestMs = 40 * kUnitMs;
   void SetUp() override {
     tt::SimTransport::SetUp();
     transport_seam_set_second_ms(kUnitMs);
