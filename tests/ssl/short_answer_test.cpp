@@ -22,12 +22,12 @@ class ShortTls : public SslTest {
     const Uint32 s = session_;
     return {
         {"record encryption: the record", KQ_VANTOR_CMD, 0x300D, 128,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2EncryptRecord(s, t, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_SERVER, APP_DATA,
                                     0, nullptr, nullptr, 100, *b.msg, &b.len, *b.out, id);
          }},
         {"DTLS record encryption: sink and record", KQ_VANTOR_CMD, 0x300D, 8 + 120,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2EncryptRecord(s, t, kCtx, RC4_128, SHA1_TYPE, VER_DTLS, SSL_SERVER, APP_DATA,
                                     0, *b.cseq, nullptr, 100, *b.msg, &b.len, *b.out, id);
          }},
@@ -46,38 +46,38 @@ class ShortTls : public SslTest {
                                       *b.ems_out, id);
          }},
         {"premaster full: finished block", KQ_VANTOR_CMD, 0x300A, 48 + 48,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2OtherFull(s, t, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, 48, *b.pms,
                                 *b.crand, *b.srand, nullptr, nullptr, nullptr, nullptr, nullptr,
                                 nullptr, 100, *b.hs, *b.ec, *b.es, nullptr, nullptr, nullptr, id);
          }},
         {"premaster verify, TLS 1.2 SHA-384: verify_data of 48", KQ_VANTOR_CMD, 0x100A, 48,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2OtherVerify(s, t, kCtx, AES_128, SHA256_TYPE, SHA384_TYPE, VER_TLS1_2, 48,
                                   *b.pms, *b.crand, *b.srand, 100, *b.hs, *b.vd, nullptr, id);
          }},
         {"ECDH full on P-521: own point (72 + 72) and finished block", KQ_VNX_KEY_CMD, 0x2815,
          72 + 72 + 48 + 48,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2ECDHFull(s, t, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, P521, *b.prime,
                                kKeyHandle, *b.px, *b.py, *b.gx, *b.gy, *b.crand, *b.srand, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr, 100, *b.hs, *b.pubx,
                                *b.puby, *b.ec, *b.es, nullptr, nullptr, nullptr, id);
          }},
         {"ECDH verify on P-256: own point and verify_data", KQ_VNX_KEY_CMD, 0x2815, 32 + 32 + 36,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2ECDHVerify(s, t, kCtx, AES_128, SHA1_TYPE, SHA1_TYPE, VER_TLS, P256, *b.prime,
                                  kKeyHandle, *b.px, *b.py, *b.gx, *b.gy, *b.crand, *b.srand, 100,
                                  *b.hs, *b.pubx, *b.puby, *b.vd, nullptr, id);
          }},
         {"finished: both forms of both messages", KQ_VANTOR_CMD, 0x000B, 48 + 48 + 16 + 16,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2FinishedFinish(s, t, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_CLIENT, nullptr,
                                      nullptr, nullptr, nullptr, nullptr, nullptr, 100, *b.hs, *b.ec,
                                      *b.es, *b.uc, *b.us, id);
          }},
         {"resume: plain finished messages", KQ_VANTOR_CMD, 0x000C, 16 + 16,
-         [=, this](Bufs &b, request_type t, Uint32 *id) {
+         [=](Bufs &b, request_type t, Uint32 *id) {
            return Qel2Resume(s, t, kCtx, AES_128, SHA1_TYPE, VER_TLS, SSL_SERVER, *b.crand,
                              *b.srand, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                              nullptr, 100, *b.hs, nullptr, nullptr, *b.uc, *b.us, id);

@@ -148,7 +148,7 @@ TEST_F(Stream, AMessageThatCameBeforeARequestNeverAnswersIt) {
 
     // The request the stray's id belongs to; the stray's rest comes first.
     Call next(16);
-    peer_.expect([&c, &next](const Request &r) {
+    peer_.expect([&c](const Request &r) {
       const Bytes stray = tt::answer(r.req_id, 0, tt::pattern(16, 9), r.req_type);
       return cat(c.whole ? Bytes{} : tail(stray, 30), reply(r, tt::pattern(16, 7)));
     });
