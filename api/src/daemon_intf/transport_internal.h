@@ -29,8 +29,9 @@ struct thread_record : thread_info_t {
   Uint64 entries_made;
   // The kept message (pend) may answer only entries made before this count.
   Uint64 kept_cutoff;
-  // Bytes received past the message being read. Between exchanges nothing
-  // is left here: what follows an answer is judged or kept in pend.
+  // Bytes received past the message being read. An exchange that ends in
+  // step leaves nothing here (what follows an answer is judged or kept in
+  // pend); one that does not marks the stream dead, and the bytes go with it.
   Uint32 rx_off;
   Uint32 rx_len;
   Uint8 rx_buf[QEL2_RX_BUF_LEN];
