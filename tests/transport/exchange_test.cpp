@@ -331,11 +331,12 @@ TEST_F(Exchange, PeerThatStopsReadingMakesTheSendTimeOut) {
 }
 
 TEST_F(Exchange, HugeAnnouncedPayloadKeepsOnlyWhatTheRequestCanTake) {
-  // The awaited answer announces 32 KiB more than the 16 bytes the request
-  // expects (4 GiB - 1 is refused: see the margin test).
-  peer_write(tt::header_announcing(0x40000003, 16 + 0x8000));
+  // The awaited answer (a poll's: marked non-blocking) announces 32 KiB more
+  // than the 16 bytes the request expects (4 GiB - 1 is refused: see the
+  // margin test).
+  peer_write(tt::header_announcing(3, 16 + 0x8000, 1));
   peer_write(tt::pattern(5000, 1));
-  EXPECT_EQ(poll_recv(0x40000003, 16), TESSALINE_SOCKET_RCV_TIMEOUT);
+  EXPECT_EQ(poll_recv(3, 16), TESSALINE_SOCKET_RCV_TIMEOUT);
   EXPECT_EQ(thr_.pend.pending, 1);
   EXPECT_EQ(thr_.pend.data_len, 16u);
   EXPECT_EQ(thr_.pend.stored_len, 5000u);

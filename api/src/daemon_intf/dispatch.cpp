@@ -244,9 +244,6 @@ Int32 with_connection(Fn fn) {
   sync.unlock();
   Int32 r = fn(thr);
   pthread_mutex_unlock(&thr->req_lock);
-  // Half a message on the stream would garble every later request on this
-  // connection: drop it, so the thread's next request connects anew.
-  if (r == static_cast<Int32>(TESSALINE_SOCKET_SND_PARTIAL_FATAL)) del_thread_info(pthread_self());
   return r;
 }
 

@@ -62,8 +62,8 @@ struct Reader {
   bool may_block;      // the first read may block: SO_RCVTIMEO equals the whole wait
   bool broken;         // the connection failed under the read
   bool msg_begun;      // a byte of the current message has come
-  bool kept_at_start;  // the exchange began inside a message kept from before
-  bool cut_awaited;    // the message a failure cut is the awaited answer
+  bool kept_cut;       // a failure cut the message kept from before the request
+  bool last_full;      // the last recv filled its room: more may be queued
   Uint64 end;          // monotonic ms
   Uint64 rest;         // ms
   Uint64 msg_end;      // 0: not yet fixed (see wait_readable)
@@ -122,6 +122,7 @@ Int32 recv_some(Reader &r, Uint8 *dst, size_t cap, size_t *n) {
     const bool block = r.may_block && !r.msg_begun;
     r.may_block = false;
     ssize_t k = recv(r.fd, dst, cap, block ? 0 : MSG_DONTWAIT);
+    r.last_full = k == static_cast<ssize_t>(cap);
     if (k > 0) {
       *n = static_cast<size_t>(k);
       begin_message(r);
@@ -287,14 +288,16 @@ bool can_begin_message(thread_record *thr, const sock_snd_info *sck, const ozv_m
          payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited, made_before);
 }
 
-// Whether a message is the answer the exchange waits for. An answer marked
-// non-blocking whose request is still pending is that request's: only the
+// Whether a message is the answer the exchange waits for. Only the
 // cluster-status query awaits an id a non-blocking request may also hold,
-// and it must neither take that request's answer nor lose it.
+// and neither may take the other's answer: a poll takes only an answer
+// marked non-blocking (a late cluster record is not its request's answer),
+// and the query leaves an answer so marked to the request still pending.
+// A drain awaits nothing.
 bool is_awaited(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr) {
-  if (hdr.req_id != sck->req_id) return false;
-  return sck->req_type != OSTREL_BLOCKING || hdr.req_type != OSTREL_NON_BLOCKING ||
-         !find_req_stat(thr, hdr.req_id);
+  if (hdr.req_id != sck->req_id || sck->req_id == kNoReqAwaited) return false;
+  if (sck->req_type != OSTREL_BLOCKING) return hdr.req_type == OSTREL_NON_BLOCKING;
+  return hdr.req_type != OSTREL_NON_BLOCKING || !find_req_stat(thr, hdr.req_id);
 }
 
 void print_out_of_step(const ozv_msg_fixed &hdr) {
@@ -405,11 +408,41 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   return 0;
 }
 
+Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr);
+
+// What the daemon queued behind the awaited answer came before the thread's
+// next request. When the last read may have left some of it on the socket
+// (it filled its room: a payload read straight into its own buffer, or one
+// ending at the receive buffer's end), the rest is read now, without
+// waiting, and judged against the entries outstanding now; otherwise the
+// socket held nothing more and nothing is called. TESSALINE_INVALID_MSG
+// when those bytes cannot be messages, else 0.
+Int32 drain_behind(const Reader &rd, const sock_snd_info *sck, thread_record *thr) {
+  if (!rd.last_full) return 0;
+  sock_snd_info d{};
+  d.req_id = kNoReqAwaited;
+  d.socket_fd = sck->socket_fd;
+  d.req_type = OSTREL_NON_BLOCKING;
+  d.pend = sck->pend;
+  Reader dr{};
+  dr.fd = rd.fd;
+  dr.thr = thr;
+  dr.dontwait = true;
+  const Int32 r = receive_answer(dr, &d, thr);
+  // A peer gone after its answer: the answer stands, the next request
+  // connects anew.
+  if (dr.broken) thr->stream_dead = 1;
+  return r == TESSALINE_INVALID_MSG ? r : 0;
+}
+
 Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
   pending *p = sck->pend;
+  // The kept message began before this exchange's request was sent.
   if (p->pending) {
-    rd.kept_at_start = true;
-    if (Int32 r = finish_pending(rd, sck, thr)) return r;
+    if (Int32 r = finish_pending(rd, sck, thr)) {
+      rd.kept_cut = true;
+      return r;
+    }
   }
   for (;;) {
     ozv_msg_fixed hdr{};
@@ -433,8 +466,10 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
     }
     const Uint32 keep =
         awaited ? std::min(len, sck->resp_cap) : keep_for_unawaited(thr, hdr, len, kAnyEntry);
-    // A payload that fits the receive buffer is used from there.
-    if (len > 0 && buffer_whole(rd, len)) {
+    // A payload that fits the receive buffer is used from there. An awaited
+    // one that may have more queued behind it on the socket takes the
+    // ordinary path, which reads that too before the answer is used.
+    if (len > 0 && buffer_whole(rd, len) && !(awaited && rd.last_full)) {
       const Uint8 *buffered = thr->rx_buf + thr->rx_off;
       if (!awaited) {
         deliver_unawaited(thr, hdr, buffered, keep, false, false, sck->req_id, kAnyEntry);
@@ -467,7 +502,6 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       r = read_part(rd, data, kept, len, &got);
       if (r) {
         store_partial_payload(thr, hdr, data, kept, lost, len, got);
-        rd.cut_awaited = awaited;
         if (r == TESSALINE_SOCKET_RCV_TIMEOUT && sck->req_type == OSTREL_BLOCKING)
           printf(
               "TIMEOUT/ERROR: Application Failed to Recieve the Message-1:return: %d, errno "
@@ -484,6 +518,10 @@ Int32 receive_answer(Reader &rd, sock_snd_info *sck, thread_record *thr) {
           return TESSALINE_INVALID_MSG;
         }
         keep_leftover(thr, sck);
+      }
+      if (Int32 e = drain_behind(rd, sck, thr)) {
+        free_wiped(data, kept);
+        return e;
       }
       if (lost) return TESSALINE_MALLOC_FAIL;
       sck->resp = data;
@@ -559,14 +597,13 @@ Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
     rd.rest = wait_ms(sck->timeout);
   }
   Int32 r = receive_answer(rd, sck, thr);
-  // A time-out keeps what came of a message (the next exchange finishes
-  // it). But when the exchange began inside a message kept from before its
-  // request, that message's announced length placed every later one, and a
-  // wait inside any message but the awaited answer that ends unanswered
-  // says the length was false: the stream is out of step, and waiting on it
-  // would fail every later request too.
-  if (r == TESSALINE_SOCKET_RCV_TIMEOUT && !rd.dontwait && rd.kept_at_start && thr->pend.pending &&
-      !rd.cut_awaited) {
+  // A time-out keeps what came of a message and the connection: a slow
+  // daemon finishes it, and the next exchange reads it. Only a message that
+  // began before this exchange's request was sent and is still unfinished
+  // at its time-out has had a whole waiting time to end: the daemon has
+  // written later messages into it, or stopped, and the stream is out of
+  // step; waiting on it would fail every later request too.
+  if (r == TESSALINE_SOCKET_RCV_TIMEOUT && !rd.dontwait && rd.kept_cut) {
     printf(
         "Invalid Message from Daemon: a message begun before req_id %u never ended: dropping "
         "the connection\n",
@@ -642,8 +679,9 @@ Int32 socket_send(sock_snd_info *sck, thread_record *thr) {
     }
   }
   if (fail) {
-    // A peer that is gone stays gone: the next request connects anew.
-    if (thr && fail == TESSALINE_SOCKET_SND_PEER_DOWN) thr->stream_dead = 1;
+    // A peer that is gone stays gone, and half a message on the stream
+    // would garble every later request: the next request connects anew.
+    if (thr && (fail == TESSALINE_SOCKET_SND_PEER_DOWN || sent > 0)) thr->stream_dead = 1;
     if (sent == 0) return fail;
     printf("Error Sending the Message to Daemon : partial send: errno %s\n", strerror(errno));
     return TESSALINE_SOCKET_SND_PARTIAL_FATAL;

@@ -136,6 +136,17 @@ void free_all_req_stats(thread_info *thr) {
   }
 }
 
+void free_waiting_req_stats(thread_info *thr) {
+  for (req_hash &head : thr->reqs_table) {
+    req_status *e = head.next;
+    while (e) {
+      req_status *next = e->next;
+      if (e->status == static_cast<Int32>(ERR_REQUEST_PENDING)) del_req_stat(e, thr);
+      e = next;
+    }
+  }
+}
+
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }
 
 void deliver_unawaited(thread_record *thr, const ozv_msg_fixed &hdr, const Uint8 *data,

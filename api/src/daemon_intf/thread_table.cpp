@@ -246,7 +246,7 @@ void drop_connection(thread_record *t) {
   t->socket_fd = -1;
   t->rcvtimeo_ms = -1;
   t->stream_dead = 0;
-  free_all_req_stats(t);
+  free_waiting_req_stats(t);
   clear_pending(&t->pend);
   explicit_bzero(t->rx_buf, sizeof t->rx_buf);
   t->rx_off = 0;

@@ -157,12 +157,12 @@ Int32 socket_send(sock_snd_info *sck, thread_record *thr);
 Int32 socket_recv(sock_snd_info *sck, thread_record *thr);
 // A failed receive or send that leaves the stream unusable (the peer gone,
 // a socket error, bytes that cannot begin a message, an announcement nothing
-// could take) sets the record's stream_dead; its thread's next request
-// connects anew. A time-out keeps the stream and what came of a message,
-// unless the exchange began inside a message kept from before its request
-// and the time-out is not inside the awaited answer: the kept message's
-// length then placed every later message of the exchange, and a wait that
-// ends unanswered says it was wrong (TESSALINE_INVALID_MSG, stream dead).
+// could take, half a request sent) sets the record's stream_dead; its
+// thread's next request connects anew. A time-out keeps the stream and what
+// came of a message, unless the message still unfinished began before the
+// exchange's request was sent: it has had the whole wait to end, so the
+// stream is out of step (TESSALINE_INVALID_MSG, stream dead). A poll never
+// drops on a time-out.
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
@@ -178,9 +178,9 @@ socket_t connect_daemon_socket();
 thread_record *get_thread_info();
 Int32 get_thread_info_and_create(thread_record **ret_thr_info);
 void del_thread_info(pthread_t thread_id);
-// Closes a record's connection and ends what belonged to it (pending
-// entries as for a removed record, a stored partial message, buffered
-// bytes); the record stays, unconnected. Caller: the record's own thread,
+// Closes a record's connection and ends what belonged to it (entries still
+// waiting for their answer, a stored partial message, buffered bytes); the
+// record stays, unconnected, with the entries already answered. Caller: the record's own thread,
 // with sync_free_cli_th_tbl_lock held, or whoever holds its req_lock.
 void drop_connection(thread_record *t);
 // sync_free_cli_th_tbl_lock: held from a record's lookup until its req_lock
@@ -215,6 +215,9 @@ req_status *add_req_stat(thread_record *thr, Uint32 req_id, const request_buffer
 void del_req_stat(req_status *req_stat, thread_info *thr_info);
 // Frees every entry of a record without running callbacks.
 void free_all_req_stats(thread_info *thr);
+// Frees, without callbacks, the entries whose answer has not come: it
+// cannot come on another connection. Answered ones stay for their polls.
+void free_waiting_req_stats(thread_info *thr);
 Uint64 req_stat_capacity(const req_status *e);
 // An answer nobody waits for right now: fills the entry it answers (see
 // entry_answered_by) or is dropped. kept: the message was finished from
