@@ -577,6 +577,53 @@ TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
   }
 }
 
+// Names that lead to one file are refused before anything changes: the
+// public key would otherwise take the private key's place.
+TEST_F(KeyFiles, TwoNamesForOneFileRefused) {
+  const std::string sub = at("sub"), alias = at("alias"), k = sub + "/k.pem",
+                    other = sub + "/other.pem";
+  ASSERT_TRUE(std::filesystem::create_directory(sub));
+  ASSERT_EQ(0, symlink("sub", alias.c_str()));
+  struct Case {
+    const char *what;
+    std::string priv, pub;
+    std::function<void()> plant;  // beyond k.pem's "earlier"
+    bool k_there;
+  } cases[] = {
+      {"the same path", k, k, [] {}, true},
+      {"the same path, nothing there yet", k, k, [] {}, false},
+      {"dir/./k.pem and dir/k.pem", sub + "/./k.pem", k, [] {}, true},
+      {"dir/k.pem and dir/./k.pem, nothing there yet", k, sub + "/./k.pem", [] {}, false},
+      {"the directory through a symlink", alias + "/k.pem", k, [] {}, true},
+      {"the public name a symlink to the private one", k, other,
+       [&] { ASSERT_EQ(0, symlink("k.pem", other.c_str())); }, true},
+      {"the private name a symlink to the public one", other, k,
+       [&] { ASSERT_EQ(0, symlink(k.c_str(), other.c_str())); }, true},
+      {"two hard links of one file", k, other,
+       [&] { ASSERT_EQ(0, link(k.c_str(), other.c_str())); }, true},
+  };
+  for (const Case &c : cases) {
+    for (const auto &[what, generate] : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + what);
+      if (c.k_there) std::ofstream(k) << "earlier";
+      c.plant();
+      const std::set<std::string> before = entries(sub);
+      const std::string link_before = link_of(other);
+      Uint32 r = 0;
+      EXPECT_EQ("private and public key files are one file: " + c.priv + ", " + c.pub + "\n",
+                printed([&] { r = generate(c.priv, c.pub); }));
+      EXPECT_EQ(RET_ERROR, r);
+      EXPECT_EQ(before, entries(sub));
+      if (c.k_there) {
+        EXPECT_EQ("earlier", slurp(k));
+      }
+      EXPECT_EQ(link_before, link_of(other));
+      std::filesystem::remove(k);
+      std::filesystem::remove(other);
+    }
+  }
+}
+
 TEST(Kdf, InputsInTheirOrder) {
   Bytes pmk(48, 0x5A), hn(32), tn(256);
   for (size_t i = 0; i < hn.size(); ++i) hn[i] = static_cast<uint8_t>(i);
