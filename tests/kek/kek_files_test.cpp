@@ -1,8 +1,12 @@
 // The host-side key helpers on their own: key pair files checked with
 // OpenSSL, key loading in each format, the derivation's inputs, and the
 // master key's refusals (its key files under a private /opt/hsm).
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
@@ -10,10 +14,14 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <stdio.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -571,6 +579,85 @@ TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
       EXPECT_EQ(c.priv_after, owned(priv));
       EXPECT_EQ(c.pub_after, owned(pub));
       EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(keys));
+      std::filesystem::remove(priv);
+      std::filesystem::remove(pub);
+    }
+  }
+}
+
+// In this process from now on, renameat2 refuses to swap names or to keep
+// one from being replaced (EINVAL), as on a file system without them; false
+// when that cannot be arranged here.
+bool refuse_name_swaps() {
+#if defined(__x86_64__)
+  constexpr __u32 kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr __u32 kArch = AUDIT_ARCH_AARCH64;
+#else
+  return false;
+#endif
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),  // the flags' low half
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, RENAME_EXCHANGE | RENAME_NOREPLACE, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog prog = {static_cast<unsigned short>(std::size(code)), code};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0)
+    return false;
+  return renameat2(AT_FDCWD, "/nonexistent/a", AT_FDCWD, "/nonexistent/b", RENAME_EXCHANGE) != 0 &&
+         errno == EINVAL;
+}
+
+// Where names cannot be swapped, a hard link keeps each old file until the
+// pair is in place, and puts it back when the pair cannot be.
+TEST_F(KeyFiles, WhereNamesCannotBeSwappedALinkKeepsTheOldFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string shared = at("shared"), priv = shared + "/priv.pem", pub = shared + "/pub.pem";
+  make_dir(shared, 0, 01777);
+  struct Case {
+    const char *what;
+    bool priv_there;
+    Owned pub_before;
+    int result;
+  } cases[] = {
+      {"both files hers", true, {kAlice, kAlice, 0644}, 0},
+      {"the public file another user's", true, {kBob, kBob, 0666}, RET_ERROR},
+      {"no private file, the public file another user's", false, {kBob, kBob, 0644}, RET_ERROR},
+      {"no private file, the public file hers", false, {kAlice, kAlice, 0644}, 0},
+  };
+  for (const Case &c : cases) {
+    for (const auto &[what, generate] : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + what);
+      if (c.priv_there) plant(priv, "earlier private", {kAlice, kAlice, 0640});
+      plant(pub, "earlier public", c.pub_before);
+      const std::set<std::string> before = entries(shared);
+      int r = 0;
+      printed([&] {
+        r = as_user(kAlice, 022,
+                    [&] { return refuse_name_swaps() ? int(generate(priv, pub)) : 254; });
+      });
+      EXPECT_EQ(c.result, r);
+      if (c.result == 0) {
+        expect_new_pair(priv, pub);
+        EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(shared));
+        EXPECT_EQ((Owned{kAlice, kAlice, c.priv_there ? 0640u : 0600u}), owned(priv));
+      } else {
+        EXPECT_EQ(before, entries(shared));
+        if (c.priv_there) {
+          EXPECT_EQ("earlier private", slurp(priv));
+        }
+        EXPECT_EQ("earlier public", slurp(pub));
+      }
+      EXPECT_EQ(c.pub_before, owned(pub));
       std::filesystem::remove(priv);
       std::filesystem::remove(pub);
     }

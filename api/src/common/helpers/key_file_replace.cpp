@@ -166,6 +166,18 @@ bool put_in_place(Step &step, const char *path) {
   if (errno == ENOENT) return put_at_empty_name(step, path);
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
   // The file system swaps no names: a hard link keeps the old file instead.
+  // In a sticky directory only the file's owner or the directory's (or root)
+  // may take the name: any other caller's rename would fail after the link
+  // was made, and the link could not be removed again.
+  struct stat old {
+  }, dir{};
+  const std::string dir_name = directory_part(path);
+  if (lstat(path, &old) == 0 && stat(dir_name.empty() ? "." : dir_name.c_str(), &dir) == 0 &&
+      (dir.st_mode & S_ISVTX) && geteuid() != 0 && old.st_uid != geteuid() &&
+      dir.st_uid != geteuid()) {
+    errno = EPERM;
+    return false;
+  }
   for (int i = 0; i < kNameTries; ++i) {
     step.backup = new_name_beside(path);
     if (linkat(AT_FDCWD, path, AT_FDCWD, step.backup.c_str(), 0) == 0) break;
