@@ -92,15 +92,13 @@ bool take_attributes(int fd, const struct stat *old, bool priv) {
   // The umask may have taken the owner's bits too; a new private file is 0600.
   if (!old) return !priv || fchmod(fd, 0600) == 0;
   mode_t mode = old->st_mode & 0777;
-  if (fchown(fd, old->st_uid, old->st_gid) != 0 &&
-      fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) {
-    // Neither owner nor group could be kept: the caller's own stay.
-  }
-  struct stat now {};
-  if (fstat(fd, &now) != 0) return false;
+  // Only root may give the file away; a member of the old group may still
+  // keep that. Whatever cannot be kept stays the caller's.
+  const bool group_kept = fchown(fd, old->st_uid, old->st_gid) == 0 ||
+                          fchown(fd, static_cast<uid_t>(-1), old->st_gid) == 0;
   if (priv) {
     mode &= ~static_cast<mode_t>(S_IRWXO);
-    if (now.st_gid != old->st_gid) mode &= ~static_cast<mode_t>(S_IRWXG);
+    if (!group_kept) mode &= ~static_cast<mode_t>(S_IRWXG);
   }
   return fchmod(fd, mode) == 0;
 }
@@ -273,8 +271,8 @@ bool key_file_name_usable(const char *path) {
 
 bool key_file_names_collide(const char *a, const char *b) {
   if (!a || !b) return false;
-  struct stat sa {
-  }, sb{};
+  struct stat sa {};
+  struct stat sb {};
   if (stat(a, &sa) == 0 && stat(b, &sb) == 0 && same_inode(sa, sb)) return true;
   const auto [dir_a, name_a] = split(a);
   const auto [dir_b, name_b] = split(b);
