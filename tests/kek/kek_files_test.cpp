@@ -456,16 +456,20 @@ void expect_new_pair(const std::string &priv, const std::string &pub) {
   EXPECT_EQ(1, EVP_PKEY_eq(k.get(), p.get()));
 }
 
-const std::pair<const char *, std::function<Uint32(const std::string &, const std::string &)>>
-    kGenerators[] = {
-        {"EC",
-         [](const std::string &priv, const std::string &pub) {
-           return generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub));
-         }},
-        {"RSA",
-         [](const std::string &priv, const std::string &pub) {
-           return generate_kek_rsa_key_pair(1024, i8(priv), i8(pub));
-         }},
+// Each pair helper, on its own names.
+struct Generator {
+  const char *what;
+  std::function<Uint32(const std::string &, const std::string &)> generate;
+};
+const Generator kGenerators[] = {
+    {"EC",
+     [](const std::string &priv, const std::string &pub) {
+       return generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub));
+     }},
+    {"RSA",
+     [](const std::string &priv, const std::string &pub) {
+       return generate_kek_rsa_key_pair(1024, i8(priv), i8(pub));
+     }},
 };
 
 // A pair is replaced as a pair: when the public key file cannot be replaced
@@ -477,9 +481,9 @@ TEST_F(KeyFiles, APairIsReplacedWholeOrNotAtAll) {
   ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
   const std::string shared = at("shared"), priv = shared + "/priv.pem", pub = shared + "/pub.pem";
   make_dir(shared, 0, 01777);
-  for (const auto &[what, generate] : kGenerators) {
+  for (const Generator &g : kGenerators) {
     for (const bool priv_before : {true, false}) {
-      SCOPED_TRACE(std::string(what) + (priv_before ? ", a private key file there" : ", none"));
+      SCOPED_TRACE(std::string(g.what) + (priv_before ? ", a private key file there" : ", none"));
       std::set<std::string> names = {"pub.pem"};
       if (priv_before) {
         plant(priv, "earlier private", {kAlice, kAlice, 0600});
@@ -488,7 +492,7 @@ TEST_F(KeyFiles, APairIsReplacedWholeOrNotAtAll) {
       plant(pub, "earlier public", {kBob, kBob, 0644});
       int r = 0;
       EXPECT_EQ("unable to write public key file: " + pub + "\n", printed([&] {
-                  r = as_user(kAlice, 022, [&] { return int(generate(priv, pub)); });
+                  r = as_user(kAlice, 022, [&] { return int(g.generate(priv, pub)); });
                 }));
       EXPECT_EQ(RET_ERROR, r);
       EXPECT_EQ(names, entries(shared));
@@ -512,14 +516,14 @@ TEST_F(KeyFiles, ADirectoryThatCannotBeReadTakesThePair) {
   ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
   const std::string hidden = at("hidden"), priv = hidden + "/priv.pem", pub = hidden + "/pub.pem";
   make_dir(hidden, kAlice, 0300);
-  for (const auto &[what, generate] : kGenerators) {
+  for (const Generator &g : kGenerators) {
     for (const bool before : {true, false}) {
-      SCOPED_TRACE(std::string(what) + (before ? ", files there" : ", no files there"));
+      SCOPED_TRACE(std::string(g.what) + (before ? ", files there" : ", no files there"));
       if (before) {
         plant(priv, "earlier private", {kAlice, kAlice, 0600});
         plant(pub, "earlier public", {kAlice, kAlice, 0644});
       }
-      EXPECT_EQ(0, as_user(kAlice, 022, [&] { return int(generate(priv, pub)); }));
+      EXPECT_EQ(0, as_user(kAlice, 022, [&] { return int(g.generate(priv, pub)); }));
       expect_new_pair(priv, pub);
       EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(hidden));
       EXPECT_EQ((Owned{kAlice, kAlice, 0600}), owned(priv));
@@ -569,12 +573,12 @@ TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
        {kAlice, kAlice, 0664}},
   };
   for (const Case &c : cases) {
-    for (const auto &[what, generate] : kGenerators) {
-      SCOPED_TRACE(std::string(c.what) + ", " + what);
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
       plant(priv, "earlier private", c.priv_before);
       plant(pub, "earlier public", c.pub_before);
       // A umask that would take everything from a new file.
-      EXPECT_EQ(0, as_user(c.caller, 0777, [&] { return int(generate(priv, pub)); }));
+      EXPECT_EQ(0, as_user(c.caller, 0777, [&] { return int(g.generate(priv, pub)); }));
       expect_new_pair(priv, pub);
       EXPECT_EQ(c.priv_after, owned(priv));
       EXPECT_EQ(c.pub_after, owned(pub));
@@ -635,15 +639,15 @@ TEST_F(KeyFiles, WhereNamesCannotBeSwappedALinkKeepsTheOldFile) {
       {"no private file, the public file hers", false, {kAlice, kAlice, 0644}, 0},
   };
   for (const Case &c : cases) {
-    for (const auto &[what, generate] : kGenerators) {
-      SCOPED_TRACE(std::string(c.what) + ", " + what);
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
       if (c.priv_there) plant(priv, "earlier private", {kAlice, kAlice, 0640});
       plant(pub, "earlier public", c.pub_before);
       const std::set<std::string> before = entries(shared);
       int r = 0;
       printed([&] {
         r = as_user(kAlice, 022,
-                    [&] { return refuse_name_swaps() ? int(generate(priv, pub)) : 254; });
+                    [&] { return refuse_name_swaps() ? int(g.generate(priv, pub)) : 254; });
       });
       EXPECT_EQ(c.result, r);
       if (c.result == 0) {
@@ -690,15 +694,15 @@ TEST_F(KeyFiles, TwoNamesForOneFileRefused) {
        [&] { ASSERT_EQ(0, link(k.c_str(), other.c_str())); }, true},
   };
   for (const Case &c : cases) {
-    for (const auto &[what, generate] : kGenerators) {
-      SCOPED_TRACE(std::string(c.what) + ", " + what);
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
       if (c.k_there) std::ofstream(k) << "earlier";
       c.plant();
       const std::set<std::string> before = entries(sub);
       const std::string link_before = link_of(other);
       Uint32 r = 0;
       EXPECT_EQ("private and public key files are one file: " + c.priv + ", " + c.pub + "\n",
-                printed([&] { r = generate(c.priv, c.pub); }));
+                printed([&] { r = g.generate(c.priv, c.pub); }));
       EXPECT_EQ(RET_ERROR, r);
       EXPECT_EQ(before, entries(sub));
       if (c.k_there) {
