@@ -61,9 +61,11 @@ BIO *bio_of(FILE *f) {
   return b;
 }
 
-// Both names given, and each free to take a key file (nothing there yet, a
-// regular file or a symlink, which the write replaces): checked before a key
-// is made, so a refusal leaves both files as they were.
+// Both names given, each free to take a key file (nothing there yet, a
+// regular file or a symlink, which the write replaces), and not one file
+// under two names (the public key would be left in place of the private
+// one): checked before a key is made, so a refusal leaves both files as they
+// were.
 bool names_usable(const char *priv_file, const char *pub_file) {
   if (!priv_file || !pub_file) {
     puts("no key file specified");
@@ -75,6 +77,10 @@ bool names_usable(const char *priv_file, const char *pub_file) {
   }
   if (!qel2::key_file_name_usable(pub_file)) {
     printf("unable to open public key file: %s\n", pub_file);
+    return false;
+  }
+  if (qel2::key_file_names_collide(priv_file, pub_file)) {
+    printf("private and public key files are one file: %s, %s\n", priv_file, pub_file);
     return false;
   }
   return true;
@@ -104,10 +110,10 @@ class PemText {
   Ptr<BIO> bio_;
 };
 
-// The pair's files replaced whole, the private key (0600) first: its curve
-// parameters when asked, then the key unencrypted in its traditional block;
-// the public key in the other. Both texts are made before either file is
-// touched.
+// The pair's files replaced whole, as a pair: the private key file (0600
+// when new) with its curve parameters when asked, then the key unencrypted
+// in its traditional block; the public key in the other. Both texts are made
+// before either file is touched.
 Uint32 write_pair(EVP_PKEY *key, bool with_parameters, const char *priv_file,
                   const char *pub_file) {
   PemText priv, pub;

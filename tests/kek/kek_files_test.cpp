@@ -1,7 +1,12 @@
 // The host-side key helpers on their own: key pair files checked with
 // OpenSSL, key loading in each format, the derivation's inputs, and the
 // master key's refusals (its key files under a private /opt/hsm).
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
@@ -9,9 +14,14 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <stdio.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -266,9 +276,9 @@ TEST_F(KeyFiles, RsaModulusAbove16384BitsRefused) {
   }
 }
 
-// The private key file is the owner's alone whatever the umask, even one
-// that would take the owner's write bit; the public file follows the umask.
-// A file already at a name passes on no mode of its own.
+// A new private key file is the owner's alone whatever the umask, even one
+// that would take the owner's write bit or none at all; a new public file
+// follows the umask. (A file already at a name keeps its mode: see below.)
 TEST_F(KeyFiles, PrivateKeyFileIs0600WhateverTheUmask) {
   const std::string priv = at("priv.pem"), pub = at("pub.pem");
   const std::pair<const char *, std::function<Uint32()>> generators[] = {
@@ -277,17 +287,13 @@ TEST_F(KeyFiles, PrivateKeyFileIs0600WhateverTheUmask) {
   };
   struct Case {
     mode_t umask, pub_mode;
-  } cases[] = {{022, 0644}, {0277, 0400}};
+  } cases[] = {{022, 0644}, {0277, 0400}, {0, 0666}};
   for (const Case &c : cases) {
     for (const auto &[what, generate] : generators) {
       char mask[8];
       snprintf(mask, sizeof mask, "%04o", static_cast<unsigned>(c.umask));
       SCOPED_TRACE(std::string(what) + " under umask " + mask);
-      for (const std::string &name : {priv, pub}) {
-        std::filesystem::remove(name);
-        std::ofstream(name) << "earlier";
-        ASSERT_EQ(0, chmod(name.c_str(), 0666));
-      }
+      for (const std::string &name : {priv, pub}) std::filesystem::remove(name);
       const mode_t before = umask(c.umask);
       const Uint32 r = generate();
       umask(before);
@@ -378,6 +384,335 @@ TEST_F(KeyFiles, FailedGenerationLeavesBothFiles) {
   Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
   ASSERT_TRUE(k);
   EXPECT_EQ(512, EVP_PKEY_get_bits(k.get()));
+}
+
+// Ids no account on the host holds: two users (each with a group of the same
+// number) and a group neither is in.
+constexpr uid_t kAlice = 4321, kBob = 4322;
+constexpr gid_t kStrangers = 4399;
+
+// fn's result (0 to 254) in a child running as uid with its own group alone,
+// as setpriv --reuid --regid --clear-groups would run it, under the umask; 255
+// when the switch fails. Root stays root. What the child prints shows in the
+// parent's standard output.
+int as_user(uid_t uid, mode_t mask, const std::function<int()> &fn) {
+  fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    umask(mask);
+    if (uid != 0 && (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+                     setresuid(uid, uid, uid) != 0))
+      _exit(255);
+    const int r = fn();
+    fflush(stdout);
+    _exit(r);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// A file's owner, group and permission bits.
+struct Owned {
+  uid_t uid;
+  gid_t gid;
+  mode_t mode;
+  bool operator==(const Owned &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const Owned &o) {
+  char mode[8];
+  snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(o.mode));
+  return os << o.uid << ":" << o.gid << " " << mode;
+}
+Owned owned(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return {0, 0, 0};
+  return {st.st_uid, st.st_gid, st.st_mode & 07777};
+}
+// A file with that text, owner, group and mode.
+void plant(const std::string &path, const std::string &text, const Owned &o) {
+  std::ofstream(path) << text;
+  ASSERT_EQ(0, chown(path.c_str(), o.uid, o.gid));
+  ASSERT_EQ(0, chmod(path.c_str(), o.mode));
+}
+// A directory with that owner and mode (a sticky bit kept).
+void make_dir(const std::string &path, uid_t uid, mode_t mode) {
+  ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+  ASSERT_EQ(0, chown(path.c_str(), uid, uid));
+  ASSERT_EQ(0, chmod(path.c_str(), mode));
+}
+// Where a symlink points; "" for anything else.
+std::string link_of(const std::string &path) {
+  char target[256];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+// The files hold a new matching pair (read as root).
+void expect_new_pair(const std::string &priv, const std::string &pub) {
+  EXPECT_NE("earlier private", slurp(priv));
+  Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+  Pkey p(load_pkey(pub.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC));
+  ASSERT_TRUE(k && p);
+  EXPECT_EQ(1, EVP_PKEY_eq(k.get(), p.get()));
+}
+
+// Each pair helper, on its own names.
+struct Generator {
+  const char *what;
+  std::function<Uint32(const std::string &, const std::string &)> generate;
+};
+const Generator kGenerators[] = {
+    {"EC",
+     [](const std::string &priv, const std::string &pub) {
+       return generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub));
+     }},
+    {"RSA",
+     [](const std::string &priv, const std::string &pub) {
+       return generate_kek_rsa_key_pair(1024, i8(priv), i8(pub));
+     }},
+};
+
+// A pair is replaced as a pair: when the public key file cannot be replaced
+// (a sticky directory, the file another user's), the private key file is
+// put back as it was, or removed again where there was none, and nothing
+// new is left beside them.
+TEST_F(KeyFiles, APairIsReplacedWholeOrNotAtAll) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string shared = at("shared"), priv = shared + "/priv.pem", pub = shared + "/pub.pem";
+  make_dir(shared, 0, 01777);
+  for (const Generator &g : kGenerators) {
+    for (const bool priv_before : {true, false}) {
+      SCOPED_TRACE(std::string(g.what) + (priv_before ? ", a private key file there" : ", none"));
+      std::set<std::string> names = {"pub.pem"};
+      if (priv_before) {
+        plant(priv, "earlier private", {kAlice, kAlice, 0600});
+        names.insert("priv.pem");
+      }
+      plant(pub, "earlier public", {kBob, kBob, 0644});
+      int r = 0;
+      EXPECT_EQ("unable to write public key file: " + pub + "\n", printed([&] {
+                  r = as_user(kAlice, 022, [&] { return int(g.generate(priv, pub)); });
+                }));
+      EXPECT_EQ(RET_ERROR, r);
+      EXPECT_EQ(names, entries(shared));
+      if (priv_before) {
+        EXPECT_EQ("earlier private", slurp(priv));
+        EXPECT_EQ((Owned{kAlice, kAlice, 0600}), owned(priv));
+      }
+      EXPECT_EQ("earlier public", slurp(pub));
+      EXPECT_EQ((Owned{kBob, kBob, 0644}), owned(pub));
+      std::filesystem::remove(priv);
+      std::filesystem::remove(pub);
+    }
+  }
+}
+
+// A directory the caller may write and enter but not read: the pair is
+// replaced, and the directory's sync, which needs it opened, is left out
+// rather than failing a call whose files are in place.
+TEST_F(KeyFiles, ADirectoryThatCannotBeReadTakesThePair) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string hidden = at("hidden"), priv = hidden + "/priv.pem", pub = hidden + "/pub.pem";
+  make_dir(hidden, kAlice, 0300);
+  for (const Generator &g : kGenerators) {
+    for (const bool before : {true, false}) {
+      SCOPED_TRACE(std::string(g.what) + (before ? ", files there" : ", no files there"));
+      if (before) {
+        plant(priv, "earlier private", {kAlice, kAlice, 0600});
+        plant(pub, "earlier public", {kAlice, kAlice, 0644});
+      }
+      EXPECT_EQ(0, as_user(kAlice, 022, [&] { return int(g.generate(priv, pub)); }));
+      expect_new_pair(priv, pub);
+      EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(hidden));
+      EXPECT_EQ((Owned{kAlice, kAlice, 0600}), owned(priv));
+      EXPECT_EQ((Owned{kAlice, kAlice, 0644}), owned(pub));
+      std::filesystem::remove(priv);
+      std::filesystem::remove(pub);
+    }
+  }
+}
+
+// A file replaced keeps its owner, group and permission bits as far as the
+// caller may set them; a private key file loses the others' bits, and the
+// group's when its group could not be kept.
+TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string keys = at("keys"), priv = keys + "/priv.pem", pub = keys + "/pub.pem";
+  make_dir(keys, kAlice, 0755);
+  struct Case {
+    const char *what;
+    uid_t caller;
+    Owned priv_before, pub_before, priv_after, pub_after;
+  } cases[] = {
+      {"root regenerating a service account's pair",
+       0,
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644},
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644}},
+      {"root, a private key file others may read",
+       0,
+       {kAlice, kBob, 0644},
+       {kBob, kAlice, 0666},
+       {kAlice, kBob, 0640},
+       {kBob, kAlice, 0666}},
+      {"root, no owner bits",
+       0,
+       {kAlice, kBob, 0047},
+       {kAlice, kBob, 0404},
+       {kAlice, kBob, 0040},
+       {kAlice, kBob, 0404}},
+      {"the owner, in a group she is not in",
+       kAlice,
+       {kAlice, kStrangers, 0660},
+       {kAlice, kStrangers, 0664},
+       {kAlice, kAlice, 0600},
+       {kAlice, kAlice, 0664}},
+  };
+  for (const Case &c : cases) {
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
+      plant(priv, "earlier private", c.priv_before);
+      plant(pub, "earlier public", c.pub_before);
+      // A umask that would take everything from a new file.
+      EXPECT_EQ(0, as_user(c.caller, 0777, [&] { return int(g.generate(priv, pub)); }));
+      expect_new_pair(priv, pub);
+      EXPECT_EQ(c.priv_after, owned(priv));
+      EXPECT_EQ(c.pub_after, owned(pub));
+      EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(keys));
+      std::filesystem::remove(priv);
+      std::filesystem::remove(pub);
+    }
+  }
+}
+
+// In this process from now on, renameat2 refuses to swap names or to keep
+// one from being replaced (EINVAL), as on a file system without them; false
+// when that cannot be arranged here.
+bool refuse_name_swaps() {
+#if defined(__x86_64__)
+  constexpr __u32 kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr __u32 kArch = AUDIT_ARCH_AARCH64;
+#else
+  return false;
+#endif
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),  // the flags' low half
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, RENAME_EXCHANGE | RENAME_NOREPLACE, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog prog = {static_cast<unsigned short>(std::size(code)), code};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0)
+    return false;
+  return renameat2(AT_FDCWD, "/nonexistent/a", AT_FDCWD, "/nonexistent/b", RENAME_EXCHANGE) != 0 &&
+         errno == EINVAL;
+}
+
+// Where names cannot be swapped, a hard link keeps each old file until the
+// pair is in place, and puts it back when the pair cannot be.
+TEST_F(KeyFiles, WhereNamesCannotBeSwappedALinkKeepsTheOldFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string shared = at("shared"), priv = shared + "/priv.pem", pub = shared + "/pub.pem";
+  make_dir(shared, 0, 01777);
+  struct Case {
+    const char *what;
+    bool priv_there;
+    Owned pub_before;
+    int result;
+  } cases[] = {
+      {"both files hers", true, {kAlice, kAlice, 0644}, 0},
+      {"the public file another user's", true, {kBob, kBob, 0666}, RET_ERROR},
+      {"no private file, the public file another user's", false, {kBob, kBob, 0644}, RET_ERROR},
+      {"no private file, the public file hers", false, {kAlice, kAlice, 0644}, 0},
+  };
+  for (const Case &c : cases) {
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
+      if (c.priv_there) plant(priv, "earlier private", {kAlice, kAlice, 0640});
+      plant(pub, "earlier public", c.pub_before);
+      const std::set<std::string> before = entries(shared);
+      int r = 0;
+      printed([&] {
+        r = as_user(kAlice, 022,
+                    [&] { return refuse_name_swaps() ? int(g.generate(priv, pub)) : 254; });
+      });
+      EXPECT_EQ(c.result, r);
+      if (c.result == 0) {
+        expect_new_pair(priv, pub);
+        EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(shared));
+        EXPECT_EQ((Owned{kAlice, kAlice, c.priv_there ? 0640u : 0600u}), owned(priv));
+      } else {
+        EXPECT_EQ(before, entries(shared));
+        if (c.priv_there) {
+          EXPECT_EQ("earlier private", slurp(priv));
+        }
+        EXPECT_EQ("earlier public", slurp(pub));
+      }
+      EXPECT_EQ(c.pub_before, owned(pub));
+      std::filesystem::remove(priv);
+      std::filesystem::remove(pub);
+    }
+  }
+}
+
+// Names that lead to one file are refused before anything changes: the
+// public key would otherwise take the private key's place.
+TEST_F(KeyFiles, TwoNamesForOneFileRefused) {
+  const std::string sub = at("sub"), alias = at("alias"), k = sub + "/k.pem",
+                    other = sub + "/other.pem";
+  ASSERT_TRUE(std::filesystem::create_directory(sub));
+  ASSERT_EQ(0, symlink("sub", alias.c_str()));
+  struct Case {
+    const char *what;
+    std::string priv, pub;
+    std::function<void()> plant;  // beyond k.pem's "earlier"
+    bool k_there;
+  } cases[] = {
+      {"the same path", k, k, [] {}, true},
+      {"the same path, nothing there yet", k, k, [] {}, false},
+      {"dir/./k.pem and dir/k.pem", sub + "/./k.pem", k, [] {}, true},
+      {"dir/k.pem and dir/./k.pem, nothing there yet", k, sub + "/./k.pem", [] {}, false},
+      {"the directory through a symlink", alias + "/k.pem", k, [] {}, true},
+      {"the public name a symlink to the private one", k, other,
+       [&] { ASSERT_EQ(0, symlink("k.pem", other.c_str())); }, true},
+      {"the private name a symlink to the public one", other, k,
+       [&] { ASSERT_EQ(0, symlink(k.c_str(), other.c_str())); }, true},
+      {"two hard links of one file", k, other,
+       [&] { ASSERT_EQ(0, link(k.c_str(), other.c_str())); }, true},
+  };
+  for (const Case &c : cases) {
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
+      if (c.k_there) std::ofstream(k) << "earlier";
+      c.plant();
+      const std::set<std::string> before = entries(sub);
+      const std::string link_before = link_of(other);
+      Uint32 r = 0;
+      EXPECT_EQ("private and public key files are one file: " + c.priv + ", " + c.pub + "\n",
+                printed([&] { r = g.generate(c.priv, c.pub); }));
+      EXPECT_EQ(RET_ERROR, r);
+      EXPECT_EQ(before, entries(sub));
+      if (c.k_there) {
+        EXPECT_EQ("earlier", slurp(k));
+      }
+      EXPECT_EQ(link_before, link_of(other));
+      std::filesystem::remove(k);
+      std::filesystem::remove(other);
+    }
+  }
 }
 
 TEST(Kdf, InputsInTheirOrder) {

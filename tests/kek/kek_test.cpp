@@ -496,6 +496,50 @@ TEST(KekEstablish, LinksAtTheHsmKeysNameAreReplaced) {
   });
 }
 
+// The HSM key's file keeps the owner, group and mode of the file it replaces
+// (root storing it for a service account); a new one follows the umask.
+TEST(KekEstablish, TheHsmKeyFileKeepsItsOwnerGroupAndMode) {
+  with_private_opt(
+      [] {
+        Bench b;
+        const Uint32 s = b.session();
+        const KekFiles f;
+        ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(f.priv), i8(f.pub)));
+        struct Case {
+          const char *what;
+          bool there;
+          uid_t uid;
+          gid_t gid;
+          mode_t mode;
+        } cases[] = {
+            {"a service account's file", true, 4321, 4322, 0640},
+            {"a file all may write", true, 4322, 4321, 0666},
+            {"no file there yet", false, 0, 0, 0644},
+        };
+        umask(022);
+        for (const Case &c : cases) {
+          SCOPED_TRACE(c.what);
+          std::filesystem::remove(f.hsm);
+          if (c.there) {
+            spill(f.hsm, {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+            ASSERT_EQ(0, chown(f.hsm.c_str(), c.uid, c.gid));
+            ASSERT_EQ(0, chmod(f.hsm.c_str(), c.mode));
+          }
+          Bytes in = nonce_of(14), out(32);
+          ASSERT_EQ(0u, Qel2GenKeyEncKey(s, in.data(), out.data()));
+          struct stat st {};
+          ASSERT_EQ(0, lstat(f.hsm.c_str(), &st));
+          EXPECT_EQ(c.uid, st.st_uid);
+          EXPECT_EQ(c.gid, st.st_gid);
+          EXPECT_EQ(c.mode, st.st_mode & 07777);
+          Pkey host = load(f.priv, QEL2_KEY_PRIVATE), peer = load(f.hsm, QEL2_KEY_PUBLIC);
+          ASSERT_TRUE(host && peer);
+          EXPECT_EQ(b.agreed()->premaster, openssl_ecdh(host.get(), peer.get()));
+        }
+      },
+      kek_test::Ids::kAll);
+}
+
 // The names in a directory.
 std::set<std::string> entries(const std::string &dir) {
   std::set<std::string> out;

@@ -23,6 +23,11 @@ namespace kek_test {
 
 inline constexpr int kNoNamespace = 77;
 
+// The ids the child's files are seen with: the caller's alone (a user
+// namespace of its own, open to any caller), or every id as it is (a mount
+// namespace alone, for root only), for files owned by other users.
+enum class Ids { kCallers, kAll };
+
 inline bool write_proc(const char *file, const std::string &text) {
   int fd = open(file, O_WRONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -33,14 +38,18 @@ inline bool write_proc(const char *file, const std::string &text) {
 
 // In the child: the private /opt/hsm over dir; false when the system allows
 // no such namespace.
-inline bool enter_private_opt(const std::string &dir) {
+inline bool enter_private_opt(const std::string &dir, Ids ids) {
   const uid_t uid = getuid();
   const gid_t gid = getgid();
-  if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
-  if (!write_proc("/proc/self/setgroups", "deny") ||
-      !write_proc("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
-      !write_proc("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
-    return false;
+  if (ids == Ids::kAll) {
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) return false;
+  } else {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    if (!write_proc("/proc/self/setgroups", "deny") ||
+        !write_proc("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+        !write_proc("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+      return false;
+  }
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
   struct stat st {};
   if (stat("/opt/hsm", &st) != 0) {
@@ -51,8 +60,9 @@ inline bool enter_private_opt(const std::string &dir) {
 }
 
 // Runs body in a child whose /opt/hsm is an empty temporary directory;
-// failures inside count as the test's. Skips where namespaces are missing.
-inline void with_private_opt(const std::function<void()> &body) {
+// failures inside count as the test's. Skips where namespaces are missing
+// (or, for every id, where the caller is not root).
+inline void with_private_opt(const std::function<void()> &body, Ids ids = Ids::kCallers) {
   char tmpl[] = "/tmp/qel2-kek.XXXXXX";
   ASSERT_NE(nullptr, mkdtemp(tmpl));
   const std::string dir = tmpl;
@@ -61,7 +71,7 @@ inline void with_private_opt(const std::function<void()> &body) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    if (!enter_private_opt(dir)) _exit(kNoNamespace);
+    if (!enter_private_opt(dir, ids)) _exit(kNoNamespace);
     body();
     fflush(stdout);
     fflush(stderr);
@@ -72,7 +82,11 @@ inline void with_private_opt(const std::function<void()> &body) {
   std::filesystem::remove_all(dir);
   ASSERT_TRUE(WIFEXITED(status)) << "the check ended by signal " << WTERMSIG(status);
   if (WEXITSTATUS(status) == kNoNamespace)
-    GTEST_SKIP() << "no private user and mount namespace here: /opt/hsm cannot be stood in for";
+    GTEST_SKIP() << (ids == Ids::kAll
+                         ? "not root, or no private mount namespace: /opt/hsm with every id "
+                           "cannot be stood in for"
+                         : "no private user and mount namespace here: /opt/hsm cannot be stood in "
+                           "for");
   EXPECT_EQ(0, WEXITSTATUS(status)) << "the check in the private namespace failed (see above)";
 }
 

@@ -1,6 +1,6 @@
 // Key files (those under /opt/hsm and the key pairs the host helpers write)
 // are regular files: opening one never waits on a FIFO or a device. Writing
-// one replaces it whole through a new file renamed over its name, so a link
+// one replaces it whole through a new file swapped in at its name, so a link
 // planted at the name is replaced, never written through, and a crash leaves
 // the old file or the new one.
 #ifndef QEL2_COMMON_HELPERS_REGULAR_FILE_H
@@ -22,7 +22,10 @@ FILE *fopen_regular_for_reading(const char *path);
 // regular file cannot be opened (ERR_OPEN_FILE).
 Uint32 read_regular_file(const char *file, Uint8 *buffer, Uint32 buffer_size, Uint32 *data_len);
 
-// Who may read a key file.
+// Who may read a key file. A new file's mode; a file that replaces a
+// regular file keeps that file's owner, group and permission bits as far as
+// the caller may set them (a private one then loses the others' bits, and
+// the group's too when its group could not be kept).
 enum class KeyFileAccess {
   kPublic,   // mode 0666 less the umask
   kPrivate,  // mode 0600 whatever the umask: private or secret key material
@@ -42,15 +45,23 @@ struct KeyFileText {
 // refused. A symlinked parent directory is followed.
 bool key_file_name_usable(const char *path);
 
-// Replaces the files whole, in order. Each text is first written to a new
+// True when two key file names lead to one file: the same directory entry
+// (however spelled), or names that now resolve to the same file.
+bool key_file_names_collide(const char *a, const char *b);
+
+// Replaces the files whole, as a set. Each text is first written to a new
 // file beside its name (in the same directory) and synced; only when all are
-// written are they renamed over their names, then their directories synced.
-// Nothing at any name changes before the first rename, and a failed rename
-// leaves its name and the later ones as they were; new files not renamed are
-// removed. 0; ERR_INVALID_INPUT (a null path, or null data with a length);
-// ERR_OPEN_FILE (a name refused as above, or no new file could be made
-// beside it); ERR_WRITE_OUTPUT_FILE (a write, sync or rename failed). On a
-// failure *failed (when given) is the index of the file concerned.
+// written are they swapped in, in order, the old files kept beside their
+// names until the last is in place, then let go and the directories synced
+// (those the caller may open; a directory opened for it before anything
+// changes). A failed call leaves every name as it was, with nothing new left
+// beside it: names already replaced get their old files back, names that
+// held nothing hold nothing again. Once every name holds its new file the
+// call has succeeded. 0; ERR_INVALID_INPUT (a null path, null data with a
+// length, or two names that collide as above); ERR_OPEN_FILE (a name refused
+// as above, or no new file could be made beside it); ERR_WRITE_OUTPUT_FILE (a
+// write, sync or rename failed). On a failure *failed (when given) is the
+// index of the file concerned.
 Uint32 replace_key_files(std::span<const KeyFileText> files, size_t *failed = nullptr);
 
 }  // namespace qel2
