@@ -153,5 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::vector<uint8_t> body(data + kHead, data + size);
   call(data[0] % 7, data[1], len, statuses[data[1] & 3], body);
   daemon_ptr->clear_scripts();
+  fuzz::settle_stand_in_daemon();
   return 0;
 }

@@ -349,5 +349,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Qel2SDKCleanup();
     Qel2Initialize3(0, OSTREL_DIRECT, "PARTITION_1", &app_id);
   }
+  fuzz::settle_stand_in_daemon();
   return 0;
 }

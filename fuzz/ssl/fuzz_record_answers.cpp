@@ -70,5 +70,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Qel2DecryptRecord(session, OSTREL_BLOCKING, kCtx, c, h, v, SSL_SERVER, APP_DATA, seq, iv, len,
                     record.data(), &message_length, message, nullptr);
   free(message);
+  fuzz::settle_stand_in_daemon();
   return 0;
 }

@@ -484,3 +484,25 @@ TEST(Daemon, WaitCapturedTimesOut) {
   ASSERT_TRUE(c.send_bytes(simtest::control(4, 1, 0x56, 72)));
   EXPECT_TRUE(d.wait_captured(1, 2000ms));
 }
+
+TEST(Daemon, WaitIdleWaitsForAnswersStillOnTheirWay) {
+  Daemon d;
+  EXPECT_TRUE(d.wait_idle(0ms));
+  RawClient c(d);
+  ASSERT_TRUE(c.call(echo({{1}}, {1}, 1)));
+  EXPECT_TRUE(d.wait_idle(2000ms));
+  EXPECT_EQ(d.requests_read(), 1u);
+  EXPECT_EQ(d.requests_answered(), 1u);
+  // A delayed answer is not answered while it waits for the writer.
+  d.script(kEchoCommandType, 1, Answer{.delay = 500ms, .count = 1});
+  ASSERT_TRUE(c.send_bytes(simtest::build(echo({{2}}, {1}, 2))));
+  ASSERT_TRUE(d.wait_captured(2, 2000ms));
+  EXPECT_FALSE(d.wait_idle(20ms));
+  EXPECT_EQ(d.requests_read(), 2u);
+  EXPECT_EQ(d.requests_answered(), 1u);
+  EXPECT_TRUE(d.wait_idle(5000ms));
+  EXPECT_EQ(d.requests_answered(), 2u);
+  auto r = c.read_reply();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->req_id, 2u);
+}

@@ -90,6 +90,16 @@ class Daemon {
   size_t connections_accepted() const;
   size_t connections_open() const;
 
+  // Requests framed so far, and those whose handling is over: answered (or
+  // dropped, or discarded with their connection) and everything the answer
+  // held released.
+  size_t requests_read() const;
+  size_t requests_answered() const;
+  // Wait until every request read is answered and no open connection has
+  // bytes waiting to be read; false when `max` passes first. Returns at once
+  // when already idle.
+  bool wait_idle(std::chrono::milliseconds max) const;
+
   // Answers to non-blocking requests are held this long; several due
   // together go out in reverse order of arrival.
   void set_nonblocking_delay(std::chrono::milliseconds);

@@ -1,5 +1,6 @@
 #include "daemon/connection.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,8 +16,12 @@ constexpr size_t kContinuation = 0x10000;
 constexpr size_t kClusterRecords = 4096;
 }  // namespace
 
-Connection::Connection(int fd, int index, MessageHandler handler)
-    : fd_(fd), index_(index), handler_(std::move(handler)), buf_(kInitialBuffer) {}
+Connection::Connection(int fd, int index, MessageHandler handler, Activity &activity)
+    : fd_(fd),
+      index_(index),
+      handler_(std::move(handler)),
+      activity_(activity),
+      buf_(kInitialBuffer) {}
 
 Connection::~Connection() {
   stop();
@@ -40,6 +45,13 @@ void Connection::stop() {
   stopping_.store(true, std::memory_order_release);
   shutdown_socket();
   q_cv_.notify_all();
+}
+
+size_t Connection::unread_bytes() {
+  std::lock_guard lock(fd_mu_);
+  int n = 0;
+  if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<size_t>(n);
 }
 
 void Connection::shutdown_socket() {
@@ -119,7 +131,11 @@ void Connection::read_loop() {
     } else if (f.kind == FrameKind::Malformed && !f.close && !fill(len)) {
       break;
     }
+    activity_.read.fetch_add(1);
+    to_writer_ = false;
     handler_(*this, std::span<const uint8_t>(buf_.data() + start_, len), f);
+    // The handler's locals are gone now; a queued answer counts once written.
+    if (!to_writer_) answered(1);
     start_ += len;
     if (f.close) {
       shutdown_socket();
@@ -134,12 +150,15 @@ void Connection::read_loop() {
     }
   }
   // The peer is gone or the daemon stops: drop what is still queued.
+  size_t dropped = 0;
   {
     std::lock_guard lock(q_mu_);
     writer_stop_ = true;
+    dropped = timed_.size() + held_.size();
     timed_.clear();
     held_.clear();
   }
+  answered(dropped);
   q_cv_.notify_all();
   if (writer_.joinable()) writer_.join();
   {
@@ -185,6 +204,7 @@ void Connection::deliver(Delivery d, milliseconds delay, milliseconds nonblockin
                                   [](Clock::time_point t, const Timed &x) { return t < x.due; });
       timed_.insert(pos, Timed{now + delay, seq_++, std::move(d)});
     }
+    to_writer_ = true;
     ensure_writer();
   }
   q_cv_.notify_all();
@@ -212,18 +232,23 @@ void Connection::write_loop() {
       q_cv_.wait_until(lock, next);
       continue;
     }
-    std::vector<Delivery> due;
-    while (!timed_.empty() && timed_.front().due <= now) {
-      due.push_back(std::move(timed_.front().d));
-      timed_.erase(timed_.begin());
+    size_t sent = 0;
+    {
+      std::vector<Delivery> due;
+      while (!timed_.empty() && timed_.front().due <= now) {
+        due.push_back(std::move(timed_.front().d));
+        timed_.erase(timed_.begin());
+      }
+      if (have_held && held_due_ <= now) {
+        // Held together, they go out newest first.
+        for (auto it = held_.rbegin(); it != held_.rend(); ++it) due.push_back(std::move(*it));
+        held_.clear();
+      }
+      lock.unlock();
+      for (const auto &d : due) write_delivery(d);
+      sent = due.size();
     }
-    if (have_held && held_due_ <= now) {
-      // Held together, they go out newest first.
-      for (auto it = held_.rbegin(); it != held_.rend(); ++it) due.push_back(std::move(*it));
-      held_.clear();
-    }
-    lock.unlock();
-    for (const auto &d : due) write_delivery(d);
+    answered(sent);  // with `due` released
     lock.lock();
   }
 }
@@ -243,9 +268,14 @@ void Connection::write_delivery(const Delivery &d) {
   }
   if (d.close_after) {
     shutdown_socket();
-    std::lock_guard qlock(q_mu_);
-    timed_.clear();
-    held_.clear();
+    size_t dropped = 0;
+    {
+      std::lock_guard qlock(q_mu_);
+      dropped = timed_.size() + held_.size();
+      timed_.clear();
+      held_.clear();
+    }
+    answered(dropped);
   }
 }
 

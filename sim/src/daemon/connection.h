@@ -32,13 +32,21 @@ struct Delivery {
   bool plain() const { return chunk == 0 && !close_after; }
 };
 
+// Requests framed and requests whose handling is over, over all connections.
+// A request counts as answered only once what its answer held is released,
+// so that a waiter sees no allocation of it still alive.
+struct Activity {
+  std::atomic<size_t> read{0};
+  std::atomic<size_t> answered{0};
+};
+
 class Connection;
 // Serves one framed message (called on the reader thread).
 using MessageHandler = std::function<void(Connection &, std::span<const uint8_t>, const Frame &)>;
 
 class Connection {
  public:
-  Connection(int fd, int index, MessageHandler handler);
+  Connection(int fd, int index, MessageHandler handler, Activity &activity);
   ~Connection();  // joins both threads and closes the socket
   Connection(const Connection &) = delete;
   Connection &operator=(const Connection &) = delete;
@@ -47,6 +55,7 @@ class Connection {
   void stop();  // wakes the threads; the connection then ends
   bool finished() const { return finished_.load(std::memory_order_acquire); }
   int index() const { return index_; }
+  size_t unread_bytes();  // waiting on the socket, not yet read
 
   // Sends an answer: at once when it is plain and not held, else through the writer.
   void deliver(Delivery d, milliseconds delay, milliseconds nonblocking_hold);
@@ -71,10 +80,13 @@ class Connection {
   bool write_all(const uint8_t *p, size_t n);
   void shutdown_socket();
   void ensure_writer();
+  void answered(size_t n) { activity_.answered.fetch_add(n); }
 
   int fd_;
   const int index_;
   MessageHandler handler_;
+  Activity &activity_;
+  bool to_writer_ = false;  // reader thread: the request served now was queued for the writer
   std::atomic<bool> finished_{false};
   std::atomic<bool> stopping_{false};
 

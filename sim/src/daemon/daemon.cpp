@@ -45,6 +45,7 @@ struct Daemon::Impl {
   std::mutex conns_mu;
   std::list<std::unique_ptr<Connection>> conns;
   std::atomic<size_t> accepted{0};
+  Activity activity;
 
   explicit Impl(Options o);
   ~Impl();
@@ -52,6 +53,7 @@ struct Daemon::Impl {
   void open_listener();
   void accept_loop();
   void reap_finished();
+  bool idle();
 
   void handle(Connection &c, std::span<const uint8_t> msg, const Frame &f);
   void serve_full(Connection &c, std::span<const uint8_t> msg);
@@ -208,7 +210,8 @@ void Daemon::Impl::accept_loop() {
     int index = static_cast<int>(accepted.fetch_add(1));
     auto conn = std::make_unique<Connection>(
         fd, index,
-        [this](Connection &c, std::span<const uint8_t> m, const Frame &f) { handle(c, m, f); });
+        [this](Connection &c, std::span<const uint8_t> m, const Frame &f) { handle(c, m, f); },
+        activity);
     Connection *raw = conn.get();
     {
       std::lock_guard lock(conns_mu);
@@ -231,6 +234,17 @@ void Daemon::Impl::reap_finished() {
       }
     }
   }
+}
+
+bool Daemon::Impl::idle() {
+  // Answered first: a request read and answered between the two loads cannot
+  // make them look equal.
+  size_t done = activity.answered.load();
+  if (done != activity.read.load()) return false;
+  std::lock_guard lock(conns_mu);
+  for (const auto &c : conns)
+    if (!c->finished() && c->unread_bytes() != 0) return false;
+  return true;
 }
 
 // ---- serving one message ----
@@ -384,6 +398,18 @@ size_t Daemon::connections_open() const {
   size_t n = 0;
   for (const auto &c : impl_->conns) n += c->finished() ? 0 : 1;
   return n;
+}
+
+size_t Daemon::requests_read() const { return impl_->activity.read.load(); }
+size_t Daemon::requests_answered() const { return impl_->activity.answered.load(); }
+
+bool Daemon::wait_idle(std::chrono::milliseconds max) const {
+  const auto deadline = std::chrono::steady_clock::now() + max;
+  while (!impl_->idle()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  return true;
 }
 
 void Daemon::set_nonblocking_delay(std::chrono::milliseconds d) {
