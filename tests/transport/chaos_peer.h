@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemon_listener.h"
 #include "test_util.h"
 
 namespace chaos {
@@ -85,20 +86,7 @@ struct Settings {
 class ChaosPeer {
  public:
   explicit ChaosPeer(const Settings &m) : m_(m) {
-    for (uint32_t i = 0; i < 64 && fd_ < 0; ++i) {
-      id_ = 1800000000u + static_cast<uint32_t>(getpid() % 1000000) * 64 + i;
-      int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un a{};
-      a.sun_family = AF_UNIX;
-      const std::string name = "/etc/ostrel/daemon_socket" + std::to_string(id_);
-      std::copy(name.begin(), name.end(), a.sun_path + 1);
-      if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-          listen(fd, 16) == 0) {
-        fd_ = fd;
-      } else if (fd >= 0) {
-        close(fd);
-      }
-    }
+    fd_ = tt::listen_as_daemon(1800000000u, 16, &id_);
     if (fd_ < 0) throw std::runtime_error("chaos peer: cannot listen");
     acceptor_ = std::thread([this] { accept_loop(); });
   }

@@ -73,6 +73,11 @@ class Kept : public ::testing::Test {
     transport_seam_set_second_ms(1000);
     transport_seam_set_config_path(nullptr);
   }
+  // Sends c non-blocking; the daemon holds its answer for the test to write.
+  void send_held(Call &c) {
+    peer_.expect(silent());
+    ASSERT_EQ(c.send(1), 0);
+  }
   static Uint32 poll(Uint32 id) {
     testing::internal::CaptureStdout();
     Uint32 r = Qel2CheckForCompletion(id);

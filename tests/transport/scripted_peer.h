@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemon_listener.h"
 #include "test_util.h"
 
 namespace tt {
@@ -35,20 +36,7 @@ class ScriptedPeer {
   using Responder = std::function<Bytes(const Request &)>;
 
   ScriptedPeer() {
-    for (uint32_t i = 0; i < 64 && fd_ < 0; ++i) {
-      id_ = 1700000000u + static_cast<uint32_t>(getpid() % 1000000) * 64 + i;
-      int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un a{};
-      a.sun_family = AF_UNIX;
-      const std::string name = "/etc/ostrel/daemon_socket" + std::to_string(id_);
-      std::copy(name.begin(), name.end(), a.sun_path + 1);
-      if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-          listen(fd, 8) == 0) {
-        fd_ = fd;
-      } else if (fd >= 0) {
-        close(fd);
-      }
-    }
+    fd_ = listen_as_daemon(1700000000u, 8, &id_);
     if (fd_ < 0) throw std::runtime_error("scripted peer: cannot listen");
     thread_ = std::thread([this] { run(); });
   }

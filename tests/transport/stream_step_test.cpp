@@ -270,10 +270,8 @@ TEST_F(Stream, ASlowDaemonAfterAKeptMessageCostsOnlyTheTimeOut) {
     SCOPED_TRACE(c.what);
     const int accepted = peer_.accepted();
     Call q(16), p(16);
-    peer_.expect(silent());
-    ASSERT_EQ(q.send(1), 0);
-    peer_.expect(silent());
-    ASSERT_EQ(p.send(1), 0);
+    send_held(q);
+    send_held(p);
     const Bytes q_answer = tt::answer(q.rb.request_id, 0, tt::pattern(16, 5), 1);
     const Bytes p_answer = tt::answer(p.rb.request_id, 0, tt::pattern(16, 6), 1);
 
@@ -324,8 +322,7 @@ TEST_F(Stream, AStrayBehindALargeAnswerNeverAnswersTheNextRequest) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Call outstanding(8);
-    peer_.expect(silent());
-    ASSERT_EQ(outstanding.send(1), 0);
+    send_held(outstanding);
 
     Call large(c.size);
     peer_.expect([&c, &outstanding](const Request &r) {
@@ -369,8 +366,7 @@ TEST_F(Stream, ALateClusterRecordIsNotThePendingRequestsAnswer) {
     SCOPED_TRACE(c.what);
     const int accepted = peer_.accepted();
     Call pending(300);
-    peer_.expect(silent());
-    ASSERT_EQ(pending.send(1), 0);
+    send_held(pending);
     const Uint32 id = pending.rb.request_id;
     peer_.expect(silent());
     op_error_state_t nodes[32] = {};
@@ -398,10 +394,8 @@ TEST_F(Stream, ALateClusterRecordIsNotThePendingRequestsAnswer) {
 TEST_F(Stream, AReplacedConnectionKeepsTheAnswersThatCame) {
   const int accepted = peer_.accepted();
   Call answered(16), waiting(16);
-  peer_.expect(silent());
-  ASSERT_EQ(answered.send(1), 0);
-  peer_.expect(silent());
-  ASSERT_EQ(waiting.send(1), 0);
+  send_held(answered);
+  send_held(waiting);
   Call a(8);
   peer_.expect(
       replying(tt::pattern(8, 1), tt::answer(answered.rb.request_id, 0, tt::pattern(16, 5), 1)));

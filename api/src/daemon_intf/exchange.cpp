@@ -509,15 +509,14 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
 }
 
 // What the daemon queued behind the awaited answer came before the thread's
-// next request. When the last read may have left some of it on the socket
-// (it filled its room: a payload read straight into its own buffer, or one
-// ending at the receive buffer's end), the rest is read now, without
-// waiting, and judged against the entries outstanding now; otherwise the
-// socket held nothing more and nothing is called. TESSALINE_INVALID_MSG
-// when those bytes cannot be messages, else 0.
+// next request. Called when the last read may have left some of it on the
+// socket (it filled its room: a payload read straight into its own buffer,
+// or one ending at the receive buffer's end): the rest is read now, without
+// waiting, and judged against the entries outstanding now. A read that did
+// not fill its room found the socket empty, and costs nothing more.
+// TESSALINE_INVALID_MSG when those bytes cannot be messages, else 0.
 [[gnu::noinline]] Int32 drain_behind(const Reader &rd, const sock_snd_info *sck,
                                      thread_record *thr) {
-  if (!rd.last_full) return 0;
   sock_snd_info d{};
   d.req_id = kNoReqAwaited;
   d.socket_fd = sck->socket_fd;
