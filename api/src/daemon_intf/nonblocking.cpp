@@ -126,25 +126,36 @@ void del_req_stat(req_status *req_stat, thread_info *thr_info) {
   free(box_of(req_stat));
 }
 
-void free_all_req_stats(thread_info *thr) {
+namespace {
+
+// Unlinks and frees, without callbacks, the entries `drop` picks.
+template <typename Pick>
+void free_req_stats_if(thread_info *thr, Pick drop) {
   for (req_hash &head : thr->reqs_table) {
-    while (req_status *e = head.next) {
-      head.next = e->next;
+    req_status **link = &head.next;
+    while (req_status *e = *link) {
+      if (!drop(e)) {
+        link = &e->next;
+        continue;
+      }
+      *link = e->next;
+      if (e->next) e->next->prev = e->prev;
       finish_work(e, false);
       free(box_of(e));
     }
   }
 }
 
+}  // namespace
+
+void free_all_req_stats(thread_info *thr) {
+  free_req_stats_if(thr, [](const req_status *) { return true; });
+}
+
 void free_waiting_req_stats(thread_info *thr) {
-  for (req_hash &head : thr->reqs_table) {
-    req_status *e = head.next;
-    while (e) {
-      req_status *next = e->next;
-      if (e->status == static_cast<Int32>(ERR_REQUEST_PENDING)) del_req_stat(e, thr);
-      e = next;
-    }
-  }
+  free_req_stats_if(thr, [](const req_status *e) {
+    return e->status == static_cast<Int32>(ERR_REQUEST_PENDING);
+  });
 }
 
 Uint64 req_stat_capacity(const req_status *e) { return sum_sizes(e->outsize, e->outcnt); }

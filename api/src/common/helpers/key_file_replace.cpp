@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,12 @@ constexpr int kNameTries = 100;
 std::string directory_part(const std::string &path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The directory that holds path, as open and stat take it.
+std::string directory_of(const std::string &path) {
+  const std::string dir = directory_part(path);
+  return dir.empty() ? "." : dir;
 }
 
 // A new file's name in the directory of path: the process, a count within
@@ -169,8 +176,7 @@ bool put_in_place(Step &step, const char *path) {
   // was made, and the link could not be removed again.
   struct stat old {
   }, dir{};
-  const std::string dir_name = directory_part(path);
-  if (lstat(path, &old) == 0 && stat(dir_name.empty() ? "." : dir_name.c_str(), &dir) == 0 &&
+  if (lstat(path, &old) == 0 && stat(directory_of(path).c_str(), &dir) == 0 &&
       (dir.st_mode & S_ISVTX) && geteuid() != 0 && old.st_uid != geteuid() &&
       dir.st_uid != geteuid()) {
     errno = EPERM;
@@ -246,14 +252,6 @@ struct Replacement {
   }
 };
 
-// The last part of a path and the directory that holds it (".").
-std::pair<std::string, std::string> split(const char *path) {
-  const std::string p = path;
-  const size_t slash = p.rfind('/');
-  if (slash == std::string::npos) return {".", p};
-  return {slash == 0 ? "/" : p.substr(0, slash), p.substr(slash + 1)};
-}
-
 bool same_inode(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -274,9 +272,10 @@ bool key_file_names_collide(const char *a, const char *b) {
   struct stat sa {};
   struct stat sb {};
   if (stat(a, &sa) == 0 && stat(b, &sb) == 0 && same_inode(sa, sb)) return true;
-  const auto [dir_a, name_a] = split(a);
-  const auto [dir_b, name_b] = split(b);
-  return name_a == name_b && stat(dir_a.c_str(), &sa) == 0 && stat(dir_b.c_str(), &sb) == 0 &&
+  // Else the same last part in the same directory, however each is spelled.
+  const std::string dir_a = directory_part(a), dir_b = directory_part(b);
+  return std::string_view(a).substr(dir_a.size()) == std::string_view(b).substr(dir_b.size()) &&
+         stat(directory_of(a).c_str(), &sa) == 0 && stat(directory_of(b).c_str(), &sb) == 0 &&
          same_inode(sa, sb);
 }
 
@@ -294,9 +293,8 @@ Uint32 replace_key_files(std::span<const KeyFileText> files, size_t *failed) {
   // Opened before anything changes: a directory the caller may not read is
   // left unsynced rather than failing a call whose files are all in place.
   for (size_t i = 0; i < files.size(); ++i) {
-    const std::string dir = directory_part(files[i].path);
-    r.steps[i].dir =
-        Fd(open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+    r.steps[i].dir = Fd(
+        open(directory_of(files[i].path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
   }
   for (size_t i = 0; i < files.size(); ++i)
     if (Uint32 code = write_beside(files[i], r.steps[i])) return fail(i, code);
