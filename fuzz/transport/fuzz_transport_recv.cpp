@@ -55,7 +55,9 @@ struct Thread {
     t.socket_fd = fd;
     t.rcvtimeo_ms = -1;
     t.pend.header = 1;
-    t.b_req_id = kFirstBlockingReqId;
+    // Ids already given: a message kept across exchanges must carry one.
+    t.b_req_id = kFirstBlockingReqId + 8;
+    t.nb_req_id = 101;
     bufs.reserve(8);
   }
   ~Thread() {

@@ -4,8 +4,9 @@
 // and contiguous in the stream. Its stream is chopped at random points with
 // short pauses; a few blocking answers stall past their time-out and finish
 // late; non-blocking answers are held and released out of order behind later
-// answers; stray messages with ids nobody holds come in between; and now and
-// then a request is answered by closing the connection.
+// answers; stray messages come in between, each repeating an id the thread
+// sent earlier and no longer holds (a daemon answers only what it was sent);
+// and now and then a request is answered by closing the connection.
 #pragma once
 
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -110,6 +112,13 @@ class ChaosPeer {
   int closes_begun(uint32_t thread) const { return closing_[thread % kMaxThreads].load(); }
   int closes_done(uint32_t thread) const { return closed_[thread % kMaxThreads].load(); }
 
+  // The thread collected its non-blocking request `id`: a stray may now
+  // carry that id.
+  void collected(uint32_t thread, uint32_t id) {
+    std::lock_guard lock(mu_);
+    collected_[thread % kMaxThreads].push_back(id);
+  }
+
   struct Stats {
     int requests, stalls, closes, strays, held_behind;
   };
@@ -132,6 +141,7 @@ class ChaosPeer {
     Bytes in;
     std::deque<Out> out;
     std::vector<Out> held;
+    std::vector<uint32_t> blocking_ids;  // of the requests read so far
     int thread = -1;
     Clock::time_point last_request = Clock::now();
     Clock::time_point next_write = Clock::now();
@@ -217,6 +227,7 @@ class ChaosPeer {
     Out a{tt::answer(req_id, 0, payload_for(tag, expected), req_type)};
     a.read_at = now;
     if (req_type == 0) {
+      c.blocking_ids.push_back(req_id);
       if (pct(c.rng) < m_.stall_pct) {
         // Before the first byte, inside the header, or inside the payload.
         const size_t len = a.b.size();
@@ -244,13 +255,30 @@ class ChaosPeer {
     }
     if (pct(c.rng) < m_.release_pct) held_behind_ += release(c, 50);
     if (pct(c.rng) < m_.stray_pct) {
-      // Ids the library never gives here: non-blocking ids count from 0,
-      // blocking ones from 0x40000000, a few hundred per thread at most.
-      const bool nb = c.rng() % 2;
-      const uint32_t id = (nb ? 0x3FFF0000u : 0x7FFF0000u) + c.rng() % 0x10000;
-      c.out.push_back(Out{tt::answer(id, 0, tt::pattern(c.rng() % 100, 9), nb ? 1 : 0)});
-      ++strays_;
+      if (const auto stray = stray_id(c)) {
+        c.out.push_back(
+            Out{tt::answer(stray->id, 0, tt::pattern(c.rng() % 100, 9), stray->nb ? 1 : 0)});
+        ++strays_;
+      }
     }
+  }
+
+  // An id for a stray that no request of the library waits for: a blocking
+  // one this connection was sent before (its answer is queued ahead of the
+  // stray, and the thread sends one blocking request at a time), or a
+  // non-blocking one whose request the thread collected.
+  struct StrayId {
+    uint32_t id;
+    bool nb;
+  };
+  std::optional<StrayId> stray_id(Conn &c) {
+    if (c.rng() % 2 && c.thread >= 0) {
+      std::lock_guard lock(mu_);
+      const std::vector<uint32_t> &ids = collected_[c.thread % kMaxThreads];
+      if (!ids.empty()) return StrayId{ids[c.rng() % ids.size()], true};
+    }
+    if (c.blocking_ids.empty()) return std::nullopt;
+    return StrayId{c.blocking_ids[c.rng() % c.blocking_ids.size()], false};
   }
 
   // Queues each held answer with probability p%, in random order; how many.
@@ -324,6 +352,7 @@ class ChaosPeer {
   std::vector<std::thread> conns_;  // only the acceptor adds, before the join
   mutable std::mutex mu_;
   std::set<uint64_t> stalled_;
+  std::vector<uint32_t> collected_[kMaxThreads];
   std::atomic<int> closing_[kMaxThreads] = {};
   std::atomic<int> closed_[kMaxThreads] = {};
   std::atomic<int> requests_{0}, stalls_{0}, closes_{0}, strays_{0}, held_behind_{0};

@@ -217,6 +217,7 @@ class Worker {
         f_.add("send or poll failure", where() + "single poll of " + r.name() + ": " + hex(s));
       return;
     }
+    peer_.collected(w_, r.rb.request_id);
     open_.erase(open_.begin() + static_cast<long>(i));
   }
 
@@ -248,8 +249,11 @@ class Worker {
     }
     if (s != 0 && !close_excuses())
       f_.add("send or poll failure", where() + "list poll: " + hex(s));
-    for (size_t i = open_.size(); i-- > 0;)
-      if (done[i]) open_.erase(open_.begin() + static_cast<long>(i));
+    for (size_t i = open_.size(); i-- > 0;) {
+      if (!done[i]) continue;
+      peer_.collected(w_, open_[i]->rb.request_id);
+      open_.erase(open_.begin() + static_cast<long>(i));
+    }
   }
 
   const uint32_t w_;

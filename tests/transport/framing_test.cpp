@@ -248,7 +248,7 @@ TEST(Spreading, ShortLongAndEmptyAnswers) {
 }
 
 TEST(RequestIds, BothCountersWrapIntoTheirOwnRanges) {
-  thread_info t{};
+  thread_record t{};
   t.b_req_id = 0xFFFFFFFE;
   t.nb_req_id = 0x3FFFFFFF;
   EXPECT_EQ(next_blocking_id(&t), 0xFFFFFFFEu);

@@ -1,10 +1,13 @@
 // A thread's connection against a daemon whose every byte the test places
 // (ScriptedPeer), with one waiting unit of 5 ms: the requests, answers and
-// fixture the stream tests share.
+// fixtures the stream tests share.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -87,5 +90,49 @@ class Kept : public ::testing::Test {
 
   ScriptedPeer peer_;
 };
+
+// Kept, with the calls the stream tests make quietly and their polls.
+class Stream : public Kept {
+ protected:
+  // Polls until the request is no longer pending (its answer is on its way).
+  static Uint32 collect(Uint32 id) {
+    for (int i = 0; i < 1000; ++i) {
+      const Uint32 r = poll(id);
+      if (r != ERR_REQUEST_PENDING) return r;
+      usleep(1000);
+    }
+    return ERR_REQUEST_PENDING;
+  }
+  // Waits until n bytes are queued on the thread's socket, then polls once.
+  static Uint32 poll_once_queued(Uint32 id, int n) {
+    const thread_record *t = get_thread_info();
+    int queued = 0;
+    for (int i = 0; i < 2000 && t && queued < n; ++i) {
+      if (ioctl(t->socket_fd, FIONREAD, &queued) != 0) break;
+      if (queued < n) usleep(1000);
+    }
+    EXPECT_GE(queued, n) << "bytes queued for the poll";
+    return poll(id);
+  }
+  static Int32 quietly(Call &c, Uint32 req_type = 0) {
+    testing::internal::CaptureStdout();
+    const Int32 r = c.send(req_type);
+    testing::internal::GetCapturedStdout();
+    return r;
+  }
+};
+
+inline long ms_since(std::chrono::steady_clock::time_point t0) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count());
+}
+
+inline Bytes head(const Bytes &b, size_t n) {
+  return Bytes(b.begin(), b.begin() + static_cast<long>(n));
+}
+inline Bytes tail(const Bytes &b, size_t from) {
+  return Bytes(b.begin() + static_cast<long>(from), b.end());
+}
 
 }  // namespace kept

@@ -6,7 +6,6 @@
 // replaced connection keeps the answers that came, and a poll that finishes
 // an answer an earlier exchange began reports it at once.
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 
 #include <chrono>
 #include <string>
@@ -15,51 +14,6 @@
 #include "scripted_fixture.h"
 
 using namespace kept;
-
-namespace {
-
-class Stream : public Kept {
- protected:
-  // Polls until the request is no longer pending (its answer is on its way).
-  static Uint32 collect(Uint32 id) {
-    for (int i = 0; i < 1000; ++i) {
-      const Uint32 r = poll(id);
-      if (r != ERR_REQUEST_PENDING) return r;
-      usleep(1000);
-    }
-    return ERR_REQUEST_PENDING;
-  }
-  // Waits until n bytes are queued on the thread's socket, then polls once.
-  static Uint32 poll_once_queued(Uint32 id, int n) {
-    const thread_record *t = get_thread_info();
-    int queued = 0;
-    for (int i = 0; i < 2000 && t && queued < n; ++i) {
-      if (ioctl(t->socket_fd, FIONREAD, &queued) != 0) break;
-      if (queued < n) usleep(1000);
-    }
-    EXPECT_GE(queued, n) << "bytes queued for the poll";
-    return poll(id);
-  }
-  static Int32 quietly(Call &c, Uint32 req_type = 0) {
-    testing::internal::CaptureStdout();
-    const Int32 r = c.send(req_type);
-    testing::internal::GetCapturedStdout();
-    return r;
-  }
-};
-
-long ms_since(std::chrono::steady_clock::time_point t0) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-          .count());
-}
-
-Bytes head(const Bytes &b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<long>(n)); }
-Bytes tail(const Bytes &b, size_t from) {
-  return Bytes(b.begin() + static_cast<long>(from), b.end());
-}
-
-}  // namespace
 
 // After one framing fault the daemon behaves again. The bytes the fault left
 // take the start of the next answer; at most two requests fail, each within

@@ -184,6 +184,7 @@ Int32 cluster_status_op(thread_record *thr, cluster_req_status *cs) {
   WipedBuffer payload;
   Uint32 size = 0;
   ozv_msg_fixed hdr{};
+  note_asked_id(thr, cs->request_id);  // its answer carries that id, whoever gave it
   if (Int32 r = control_exchange(thr, CLUSTER_REQUEST_STATUS, OZV_MSG_TYPE_DAEMON, cs->request_id,
                                  0, sizeof cs->op_err, &payload, &size, &hdr))
     return r;

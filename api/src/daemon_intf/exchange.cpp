@@ -225,6 +225,8 @@ void store_partial_header(thread_record *thr, const ozv_msg_fixed &hdr, size_t g
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
   thr->kept_cutoff = thr->entries_made;
+  thr->kept_after_wait = 0;
+  thr->kept_at_ms = now_ms();
 }
 
 void store_partial_payload(thread_record *thr, const ozv_msg_fixed &hdr, Uint8 *data, Uint32 keep,
@@ -239,6 +241,8 @@ void store_partial_payload(thread_record *thr, const ozv_msg_fixed &hdr, Uint8 *
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(len - got);
   thr->kept_cutoff = thr->entries_made;
+  thr->kept_after_wait = 0;
+  thr->kept_at_ms = now_ms();
 }
 
 // Operation byte of the request this exchange sent; -1 when it sent none.
@@ -306,63 +310,119 @@ void print_out_of_step(const ozv_msg_fixed &hdr) {
          hdr.req_id, payload_len(hdr));
 }
 
-// Whether the bytes buffered behind the awaited answer (after its first
-// `skip` bytes, which are still the answer's) can be messages of the daemon:
-// each whole header must pass, and a header begun must not already show a
-// request type no message has. When they cannot, the answer's announcement
-// fell short of the payload that followed it: the answer is cut and the
-// stream out of step.
-bool leftover_in_step(thread_record *thr, const sock_snd_info *sck, Uint32 skip) {
-  const Uint8 *b = thr->rx_buf + thr->rx_off + skip;
-  Uint64 left = thr->rx_len - skip;
-  while (left > 0) {
-    ozv_msg_fixed next{};
-    memcpy(&next, b, std::min<Uint64>(left, OZV_HDR_LEN));
-    if (left < OZV_HDR_LEN)
-      return left <= offsetof(ozv_msg_fixed, req_type) || next.req_type <= OSTREL_NON_BLOCKING;
-    if (!can_begin_message(thr, sck, next, false, kAnyEntry)) return false;
-    const Uint64 whole = Uint64{OZV_HDR_LEN} + payload_len(next);
-    if (whole >= left) return true;
-    b += whole;
-    left -= whole;
+// Whether the thread has given an id: each counter hands its ids out in
+// order, so those given lie below it (all of them once it has wrapped).
+bool id_given(const thread_record *thr, Uint32 id) {
+  if (id >= kFirstBlockingReqId)
+    return id != kNoReqAwaited && (thr->b_ids_wrapped || id < thr->b_req_id);
+  return thr->nb_ids_wrapped || id < thr->nb_req_id;
+}
+
+bool id_asked(const thread_record *thr, Uint32 id) {
+  for (Uint8 i = 0; i < thr->asked_used; ++i)
+    if (thr->asked_ids[i] == id) return true;
+  return false;
+}
+
+// Whether a message answers a request the thread sent: a daemon answers
+// only what it received. An answer marked non-blocking carries an id either
+// counter gave (a control operation goes out so marked when its caller asks);
+// one marked blocking, a blocking id or an id the cluster-status query asked
+// about.
+bool answers_something_sent(thread_record *thr, const ozv_msg_fixed &hdr) {
+  if (hdr.req_type == OSTREL_NON_BLOCKING)
+    return id_given(thr, hdr.req_id) || find_req_stat(thr, hdr.req_id);
+  return (hdr.req_id >= kFirstBlockingReqId && id_given(thr, hdr.req_id)) ||
+         id_asked(thr, hdr.req_id);
+}
+
+// Whether a message still unfinished when an exchange's whole wait ended can
+// be what a daemon in step was sending then: that exchange's answer, or the
+// answer to a request still waiting for its own.
+bool answers_what_waited(thread_record *thr, const ozv_msg_fixed &hdr, Uint64 cutoff) {
+  if (hdr.req_id == thr->kept_awaited &&
+      (hdr.req_type != OSTREL_NON_BLOCKING || !find_req_stat(thr, hdr.req_id)))
+    return true;
+  const req_status *e = entry_answered_by(thr, hdr, cutoff);
+  return e && e->status == static_cast<Int32>(ERR_REQUEST_PENDING);
+}
+
+// Whether the kept message's header, once whole, is one a daemon in step
+// could have sent. A framing fault shows here: the bytes it left take the
+// start of the next answer, whose end is kept in turn, exchange after
+// exchange, however whole each answer comes; a check of what one exchange
+// reads alone cannot see it.
+bool kept_in_step(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
+                  Uint64 cutoff) {
+  // Nothing waits for it unless a pending entry does: then it can be no
+  // longer than a request sent on this connection could take.
+  if (!can_begin_message(thr, sck, hdr, false, cutoff) ||
+      (!entry_answered_by(thr, hdr, cutoff) &&
+       payload_len(hdr) > Uint64{thr->largest_sent} + kOverrunMargin)) {
+    print_out_of_step(hdr);
+    return false;
+  }
+  if (!answers_something_sent(thr, hdr)) {
+    printf(
+        "Invalid Message from Daemon: req_id %u answers no request sent: dropping the "
+        "connection\n",
+        hdr.req_id);
+    return false;
+  }
+  if (thr->kept_after_wait && !answers_what_waited(thr, hdr, cutoff)) {
+    printf(
+        "Invalid Message from Daemon: req_id %u, unfinished when the wait for req_id %u "
+        "ended, answers neither: dropping the connection\n",
+        hdr.req_id, thr->kept_awaited);
+    return false;
   }
   return true;
 }
 
-// The bytes behind the awaited answer came before the thread's next request
-// was sent, so they never answer it: they are judged now, against the
-// requests outstanding now. Whole messages fill their entries or are
+// The bytes buffered behind the awaited answer (after its first `skip`
+// bytes, which are still the answer's) came before the thread's next
+// request was sent, so they never answer it: they are judged now, against
+// the requests outstanding now. Whole messages fill their entries or are
 // dropped; a message begun is kept for the next exchange, which finishes it
-// under the same judgement. Nothing stays in the receive buffer.
-// (leftover_in_step passed.)
-void keep_leftover(thread_record *thr, const sock_snd_info *sck) {
-  while (thr->rx_len > 0) {
-    const Uint8 *b = thr->rx_buf + thr->rx_off;
+// under the same judgement. False at bytes that cannot begin a message (a
+// whole header that fails, or one begun that already shows a request type
+// no message has): the answer's announcement fell short of the payload that
+// followed it, so the answer is cut and the stream out of step. Answers
+// that came whole before those bytes still count: the connection's
+// replacement frees only the requests still waiting. The caller consumes
+// the bytes.
+bool take_leftover(thread_record *thr, const sock_snd_info *sck, Uint32 skip) {
+  const Uint8 *b = thr->rx_buf + thr->rx_off + skip;
+  Uint64 left = thr->rx_len - skip;
+  while (left > 0) {
     ozv_msg_fixed hdr{};
-    if (thr->rx_len < OZV_HDR_LEN) {
-      memcpy(&hdr, b, thr->rx_len);
-      store_partial_header(thr, hdr, thr->rx_len);
-      consume(thr, thr->rx_len);
-      return;
+    if (left < OZV_HDR_LEN) {
+      memcpy(&hdr, b, left);
+      if (left > offsetof(ozv_msg_fixed, req_type) && hdr.req_type > OSTREL_NON_BLOCKING)
+        return false;
+      store_partial_header(thr, hdr, left);
+      return true;
     }
     memcpy(&hdr, b, OZV_HDR_LEN);
+    if (!can_begin_message(thr, sck, hdr, false, kAnyEntry)) return false;
     const Uint32 len = payload_len(hdr);
     const Uint32 keep = keep_for_unawaited(thr, hdr, len, kAnyEntry);
-    const Uint32 here = thr->rx_len - OZV_HDR_LEN;
+    const Uint64 here = left - OZV_HDR_LEN;
     if (here >= len) {
       deliver_unawaited(thr, hdr, b + OZV_HDR_LEN, keep, false, false, sck->req_id, kAnyEntry);
-      consume_wiped(thr, OZV_HDR_LEN + size_t{len});
+      b += OZV_HDR_LEN + size_t{len};
+      left -= OZV_HDR_LEN + Uint64{len};
       continue;
     }
     bool lost = false;
     Uint8 *data = alloc_payload(keep, len, &lost,
                                 "malloc failed : size %d : while recieving data from socket\n");
     const Uint32 kept = lost ? 0 : keep;
-    if (kept) memcpy(data, b + OZV_HDR_LEN, std::min(here, kept));
+    if (kept) memcpy(data, b + OZV_HDR_LEN, std::min<Uint64>(here, kept));
     store_partial_payload(thr, hdr, data, kept, lost, len, here);
-    consume_wiped(thr, thr->rx_len);
-    return;
+    return true;
   }
+  return true;
 }
 
 // Finishes the message an earlier exchange kept; it is never the answer
@@ -379,10 +439,10 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
       return r;
     }
-    if (!can_begin_message(thr, sck, p->hdr, false, cutoff)) {
-      print_out_of_step(p->hdr);
-      return TESSALINE_INVALID_MSG;
-    }
+  }
+  // A header kept whole was judged when it came, but not yet as kept.
+  if (!kept_in_step(thr, sck, p->hdr, cutoff)) return TESSALINE_INVALID_MSG;
+  if (p->header) {
     const Uint32 len = payload_len(p->hdr);
     p->header = 0;
     p->stored_len = 0;
@@ -455,15 +515,13 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
       }
       if (sck->sink) {
         // Bytes behind the answer are rare: nothing is called without them.
-        const bool behind = thr->rx_len > len;
-        if (behind && !leftover_in_step(thr, sck, len)) {
+        if (thr->rx_len > len && !take_leftover(thr, sck, len)) {
           print_out_of_step(hdr);
           return TESSALINE_INVALID_MSG;
         }
         const PayloadSink &k = *sck->sink;
         spread_payload(buffered, keep, k.outptr, k.outsize, k.outcnt, k.cut_sizes);
-        consume_wiped(thr, len);
-        if (behind) keep_leftover(thr, sck);
+        consume_wiped(thr, thr->rx_len);
         sck->spread = true;
         sck->resp_size = keep;
         sck->resp_hdr = hdr;
@@ -489,12 +547,12 @@ Int32 finish_pending(Reader &rd, sock_snd_info *sck, thread_record *thr) {
     }
     if (awaited) {
       if (thr->rx_len > 0) {
-        if (!leftover_in_step(thr, sck, 0)) {
+        if (!take_leftover(thr, sck, 0)) {
           free_wiped(data, kept);
           print_out_of_step(hdr);
           return TESSALINE_INVALID_MSG;
         }
-        keep_leftover(thr, sck);
+        consume_wiped(thr, thr->rx_len);
       }
       rd.answered = true;
       if (lost) return TESSALINE_MALLOC_FAIL;
@@ -539,21 +597,23 @@ void transport_seam_set_second_ms(Uint32 ms) { g_second_ms.store(ms ? ms : 1); }
 
 Uint64 wait_ms(Uint64 seconds) { return seconds * g_second_ms.load(std::memory_order_relaxed); }
 
-Uint32 next_blocking_id(thread_info *t) {
+Uint32 next_blocking_id(thread_record *t) {
   if (t->b_req_id == 0xFFFFFFFFu || t->b_req_id < kFirstBlockingReqId) {
+    if (t->b_req_id == 0xFFFFFFFFu) t->b_ids_wrapped = 1;
     t->b_req_id = kFirstBlockingReqId + 1;
     return kFirstBlockingReqId;
   }
   return t->b_req_id++;
 }
 
-Uint32 next_nonblocking_id(thread_info *t) {
+Uint32 next_nonblocking_id(thread_record *t) {
   // Once the counter has wrapped, an id may still be held by a request whose
   // entry waits to be collected: its answer must not meet a second entry.
   // (Should every id be held, which memory forbids, the last one is given.)
   for (Uint32 tries = 1;; ++tries) {
     Uint32 id;
     if (t->nb_req_id >= kNonBlockingIdLimit) {
+      t->nb_ids_wrapped = 1;
       t->nb_req_id = 1;
       id = 0;
     } else {
@@ -561,6 +621,13 @@ Uint32 next_nonblocking_id(thread_info *t) {
     }
     if (tries >= kNonBlockingIdLimit || !find_req_stat(t, id)) return id;
   }
+}
+
+void note_asked_id(thread_record *t, Uint32 id) {
+  constexpr Uint8 n = sizeof t->asked_ids / sizeof t->asked_ids[0];
+  t->asked_ids[t->asked_next] = id;
+  t->asked_next = static_cast<Uint8>((t->asked_next + 1) % n);
+  if (t->asked_used < n) ++t->asked_used;
 }
 
 void clear_pending(pending *p) {
@@ -574,6 +641,13 @@ void clear_pending(pending *p) {
 }
 
 namespace {
+
+// Whether the kept message has stayed unfinished for as long as a blocking
+// request on this connection would wait for its answer's first bytes.
+bool kept_overdue(const thread_record *thr) {
+  const Uint64 wait = wait_ms(std::max<Uint64>(kRecvFloorSeconds, thr->longest_wait_s));
+  return now_ms() - thr->kept_at_ms >= wait;
+}
 
 // `sent_at`: when the request went (monotonic ms); 0: the waiting starts now.
 Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
@@ -615,6 +689,18 @@ Int32 receive_recorded(sock_snd_info *sck, thread_record *thr, Uint64 sent_at) {
         "Invalid Message from Daemon: a message begun before req_id %u never ended: dropping "
         "the connection\n",
         sck->req_id);
+    r = TESSALINE_INVALID_MSG;
+  } else if (r == TESSALINE_SOCKET_RCV_TIMEOUT && !rd.dontwait && sck->pend->pending) {
+    // A message begun during the wait: the next exchange judges it by
+    // what was awaited when the wait ended.
+    thr->kept_after_wait = 1;
+    thr->kept_awaited = sck->req_id;
+  } else if (r == TESSALINE_SOCKET_RCV_TIMEOUT && rd.dontwait && rd.kept_cut && kept_overdue(thr)) {
+    // A poll never waits, so the clock stands in for the time-out: the
+    // kept message has had a whole waiting time to end.
+    printf(
+        "Invalid Message from Daemon: a message kept a whole waiting time ago never ended: "
+        "dropping the connection\n");
     r = TESSALINE_INVALID_MSG;
   }
   // A failed socket or a stream out of step cannot be read on.
@@ -692,6 +778,10 @@ Int32 socket_send(sock_snd_info *sck, thread_record *thr) {
     if (sent == 0) return fail;
     printf("Error Sending the Message to Daemon : partial send: errno %s\n", strerror(errno));
     return TESSALINE_SOCKET_SND_PARTIAL_FATAL;
+  }
+  if (thr) {  // what an answer on this connection may still be
+    if (sck->resp_cap > thr->largest_sent) thr->largest_sent = sck->resp_cap;
+    if (sck->timeout > thr->longest_wait_s) thr->longest_wait_s = sck->timeout;
   }
   if (!awaits) return 0;
   if (Int32 r = receive(sck, thr, sent_at)) {

@@ -246,6 +246,8 @@ void drop_connection(thread_record *t) {
   t->socket_fd = -1;
   t->rcvtimeo_ms = -1;
   t->stream_dead = 0;
+  t->largest_sent = 0;
+  t->longest_wait_s = 0;
   free_waiting_req_stats(t);
   clear_pending(&t->pend);
   explicit_bzero(t->rx_buf, sizeof t->rx_buf);

@@ -29,6 +29,25 @@ struct thread_record : thread_info_t {
   Uint64 entries_made;
   // The kept message (pend) may answer only entries made before this count.
   Uint64 kept_cutoff;
+  // When the exchange that kept it ended (monotonic ms).
+  Uint64 kept_at_ms;
+  // The kept message was still unfinished when an exchange's whole wait for
+  // kept_awaited ended: from a daemon in step it is that answer or one to a
+  // request pending then (see finish_pending).
+  Int8 kept_after_wait;
+  Uint32 kept_awaited;
+  // Every id of a counter's range has been given (it wrapped round).
+  Int8 b_ids_wrapped;
+  Int8 nb_ids_wrapped;
+  // The last ids the cluster-status query asked about: its answer carries
+  // an id that neither counter gave.
+  Uint32 asked_ids[4];
+  Uint8 asked_used;  // slots in use
+  Uint8 asked_next;  // the slot the next id takes
+  // The most payload and the longest wait (seconds) of any request sent on
+  // this connection: what a message nothing waits for may still be.
+  Uint32 largest_sent;
+  Uint64 longest_wait_s;
   // Bytes received past the message being read. An exchange that ends in
   // step leaves nothing here (what follows an answer is judged or kept in
   // pend); one that does not marks the stream dead, and the bytes go with it.
@@ -119,8 +138,10 @@ void spread_payload(const Uint8 *payload, Uint32 len, const Uint64 *outptr, Uint
                     Uint16 outcnt, bool cut_sizes);
 
 // ---- request ids (exchange.cpp) ----
-Uint32 next_blocking_id(thread_info *t);
-Uint32 next_nonblocking_id(thread_info *t);
+Uint32 next_blocking_id(thread_record *t);
+Uint32 next_nonblocking_id(thread_record *t);
+// Remembers an id the cluster-status query asks about.
+void note_asked_id(thread_record *t, Uint32 id);
 
 // ---- the exchange (exchange.cpp) ----
 // Output segments an awaited answer's payload may be spread over straight
@@ -161,8 +182,11 @@ Int32 socket_recv(sock_snd_info *sck, thread_record *thr);
 // thread's next request connects anew. A time-out keeps the stream and what
 // came of a message, unless the message still unfinished began before the
 // exchange's request was sent: it has had the whole wait to end, so the
-// stream is out of step (TESSALINE_INVALID_MSG, stream dead). A poll never
-// drops on a time-out.
+// stream is out of step (TESSALINE_INVALID_MSG, stream dead). A message kept
+// from one exchange for a later one is judged again once its header is
+// whole (it must answer a request the thread sent, and what a wait that
+// ended in it awaited); a poll, which never waits, drops a kept message
+// unfinished for a whole waiting time.
 // Milliseconds one waiting time of `seconds` lasts (test seam scales it).
 Uint64 wait_ms(Uint64 seconds);
 // Drops a stored partial message.
