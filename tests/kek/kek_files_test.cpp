@@ -435,12 +435,13 @@ void plant(const std::string &path, const std::string &text, const Owned &o) {
   ASSERT_EQ(0, chown(path.c_str(), o.uid, o.gid));
   ASSERT_EQ(0, chmod(path.c_str(), o.mode));
 }
-// A directory with that owner and mode (a sticky bit kept).
-void make_dir(const std::string &path, uid_t uid, mode_t mode) {
+// A directory with that owner, group and mode (a sticky bit kept).
+void make_dir(const std::string &path, const Owned &o) {
   ASSERT_EQ(0, mkdir(path.c_str(), 0700));
-  ASSERT_EQ(0, chown(path.c_str(), uid, uid));
-  ASSERT_EQ(0, chmod(path.c_str(), mode));
+  ASSERT_EQ(0, chown(path.c_str(), o.uid, o.gid));
+  ASSERT_EQ(0, chmod(path.c_str(), o.mode));
 }
+void make_dir(const std::string &path, uid_t uid, mode_t mode) { make_dir(path, {uid, uid, mode}); }
 // Where a symlink points; "" for anything else.
 std::string link_of(const std::string &path) {
   char target[256];
@@ -589,6 +590,63 @@ TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
   }
 }
 
+// The old file's owner, group and mode are kept only where nobody but the
+// directory's owner could have put it there. Elsewhere (a sticky directory
+// all may write, or one the planter's group may write) empty files another
+// user made first at both names give him nothing: root's new files are
+// root's, the private one 0600, and he cannot read it.
+TEST_F(KeyFiles, AnOwnerIsKeptOnlyWhereNoOtherUserCouldHaveMadeTheName) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string keys = at("keys"), priv = keys + "/priv.pem", pub = keys + "/pub.pem";
+  struct Case {
+    const char *what;
+    Owned dir, priv_before, pub_before, priv_after, pub_after;
+    bool planted;  // Bob made the names: he must not read the new private key
+  } cases[] = {
+      {"Bob's empty files in a sticky directory all may write",
+       {0, 0, 01777},
+       {kBob, kBob, 0600},
+       {kBob, kBob, 0600},
+       {0, 0, 0600},
+       {0, 0, 0644},
+       true},
+      {"Bob's empty files in a directory his group may write",
+       {kAlice, kBob, 0775},
+       {kBob, kBob, 0600},
+       {kBob, kBob, 0600},
+       {0, 0, 0600},
+       {0, 0, 0644},
+       true},
+      {"root regenerating a service account's pair in its own directory",
+       {kAlice, kAlice, 0700},
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644},
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644},
+       false},
+  };
+  for (const Case &c : cases) {
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
+      make_dir(keys, c.dir);
+      plant(priv, "", c.priv_before);
+      plant(pub, "", c.pub_before);
+      EXPECT_EQ(0, as_user(0, 022, [&] { return int(g.generate(priv, pub)); }));
+      expect_new_pair(priv, pub);
+      EXPECT_EQ(c.priv_after, owned(priv));
+      EXPECT_EQ(c.pub_after, owned(pub));
+      if (c.planted) {
+        EXPECT_EQ(EACCES, as_user(kBob, 022, [&] {
+                    const int fd = open(priv.c_str(), O_RDONLY | O_CLOEXEC);
+                    return fd < 0 ? errno : 0;
+                  }));
+      }
+      std::filesystem::remove_all(keys);
+    }
+  }
+}
+
 // In this process from now on, renameat2 refuses to swap names or to keep
 // one from being replaced (EINVAL), as on a file system without them; false
 // when that cannot be arranged here.
@@ -653,7 +711,9 @@ TEST_F(KeyFiles, WhereNamesCannotBeSwappedALinkKeepsTheOldFile) {
       if (c.result == 0) {
         expect_new_pair(priv, pub);
         EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(shared));
-        EXPECT_EQ((Owned{kAlice, kAlice, c.priv_there ? 0640u : 0600u}), owned(priv));
+        // Whatever the old file's mode: in a directory others may write, the
+        // name is taken as empty.
+        EXPECT_EQ((Owned{kAlice, kAlice, 0600u}), owned(priv));
       } else {
         EXPECT_EQ(before, entries(shared));
         if (c.priv_there) {

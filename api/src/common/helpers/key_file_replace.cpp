@@ -91,10 +91,19 @@ class Fd {
   int fd_;
 };
 
+// Only the directory's owner could have created or replaced a name in it:
+// neither its group nor others may write there. With an access control list
+// the group bits are its mask, so a named user or group that may write
+// counts too.
+bool only_owner_writes(const std::string &path) {
+  struct stat dir {};
+  return stat(directory_of(path).c_str(), &dir) == 0 && (dir.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // The old file's owner, group and permission bits on the new one, as far as
-// the caller may set them; a name that held no regular file (nothing, or a
-// symlink, which may point anywhere) gives a new file's mode. A private key
-// file never lets others in, nor a group other than the old file's.
+// the caller may set them; with no old file to follow, a new file's mode. A
+// private key file never lets others in, nor a group other than the old
+// file's.
 bool take_attributes(int fd, const struct stat *old, bool priv) {
   // The umask may have taken the owner's bits too; a new private file is 0600.
   if (!old) return !priv || fchmod(fd, 0600) == 0;
@@ -130,7 +139,11 @@ Uint32 write_beside(const qel2::KeyFileText &f, Step &step) {
   if (!qel2::key_file_name_usable(f.path)) return ERR_OPEN_FILE;
   const bool priv = f.access == qel2::KeyFileAccess::kPrivate;
   struct stat old {};
-  const bool regular = lstat(f.path, &old) == 0 && S_ISREG(old.st_mode);
+  // A name that anyone but the directory's owner could have made first is
+  // taken as empty: whoever plants a file there never chooses who owns the
+  // next key. A symlink may point anywhere, so it gives nothing either.
+  const bool follow_old =
+      lstat(f.path, &old) == 0 && S_ISREG(old.st_mode) && only_owner_writes(f.path);
   Fd fd;
   for (int i = 0; i < kNameTries && fd.get() < 0; ++i) {
     step.made = new_name_beside(f.path);
@@ -140,7 +153,7 @@ Uint32 write_beside(const qel2::KeyFileText &f, Step &step) {
   }
   if (fd.get() < 0) return ERR_OPEN_FILE;
   step.state = Step::State::kWritten;
-  bool ok = take_attributes(fd.get(), regular ? &old : nullptr, priv) &&
+  bool ok = take_attributes(fd.get(), follow_old ? &old : nullptr, priv) &&
             write_all(fd.get(), static_cast<const unsigned char *>(f.data), f.len) &&
             fsync(fd.get()) == 0;
   ok = fd.close_now() && ok;

@@ -25,7 +25,11 @@ Uint32 read_regular_file(const char *file, Uint8 *buffer, Uint32 buffer_size, Ui
 // Who may read a key file. A new file's mode; a file that replaces a
 // regular file keeps that file's owner, group and permission bits as far as
 // the caller may set them (a private one then loses the others' bits, and
-// the group's too when its group could not be kept).
+// the group's too when its group could not be kept), but only where nobody
+// but the directory's owner could have put that file there: the directory
+// grants no write to its group or others (nor, with an access control list,
+// to a named user or group). Anywhere else the new file is the caller's, as
+// if the name held nothing.
 enum class KeyFileAccess {
   kPublic,   // mode 0666 less the umask
   kPrivate,  // mode 0600 whatever the umask: private or secret key material
