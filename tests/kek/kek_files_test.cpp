@@ -15,19 +15,27 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -435,12 +443,13 @@ void plant(const std::string &path, const std::string &text, const Owned &o) {
   ASSERT_EQ(0, chown(path.c_str(), o.uid, o.gid));
   ASSERT_EQ(0, chmod(path.c_str(), o.mode));
 }
-// A directory with that owner and mode (a sticky bit kept).
-void make_dir(const std::string &path, uid_t uid, mode_t mode) {
+// A directory with that owner, group and mode (a sticky bit kept).
+void make_dir(const std::string &path, const Owned &o) {
   ASSERT_EQ(0, mkdir(path.c_str(), 0700));
-  ASSERT_EQ(0, chown(path.c_str(), uid, uid));
-  ASSERT_EQ(0, chmod(path.c_str(), mode));
+  ASSERT_EQ(0, chown(path.c_str(), o.uid, o.gid));
+  ASSERT_EQ(0, chmod(path.c_str(), o.mode));
 }
+void make_dir(const std::string &path, uid_t uid, mode_t mode) { make_dir(path, {uid, uid, mode}); }
 // Where a symlink points; "" for anything else.
 std::string link_of(const std::string &path) {
   char target[256];
@@ -589,6 +598,63 @@ TEST_F(KeyFiles, ReplacedFilesKeepOwnerGroupAndMode) {
   }
 }
 
+// The old file's owner, group and mode are kept only where nobody but the
+// directory's owner could have put it there. Elsewhere (a sticky directory
+// all may write, or one the planter's group may write) empty files another
+// user made first at both names give him nothing: root's new files are
+// root's, the private one 0600, and he cannot read it.
+TEST_F(KeyFiles, AnOwnerIsKeptOnlyWhereNoOtherUserCouldHaveMadeTheName) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(0, chmod(dir_.c_str(), 0711));
+  const std::string keys = at("keys"), priv = keys + "/priv.pem", pub = keys + "/pub.pem";
+  struct Case {
+    const char *what;
+    Owned dir, priv_before, pub_before, priv_after, pub_after;
+    bool planted;  // Bob made the names: he must not read the new private key
+  } cases[] = {
+      {"Bob's empty files in a sticky directory all may write",
+       {0, 0, 01777},
+       {kBob, kBob, 0600},
+       {kBob, kBob, 0600},
+       {0, 0, 0600},
+       {0, 0, 0644},
+       true},
+      {"Bob's empty files in a directory his group may write",
+       {kAlice, kBob, 0775},
+       {kBob, kBob, 0600},
+       {kBob, kBob, 0600},
+       {0, 0, 0600},
+       {0, 0, 0644},
+       true},
+      {"root regenerating a service account's pair in its own directory",
+       {kAlice, kAlice, 0700},
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644},
+       {kAlice, kBob, 0640},
+       {kAlice, kBob, 0644},
+       false},
+  };
+  for (const Case &c : cases) {
+    for (const Generator &g : kGenerators) {
+      SCOPED_TRACE(std::string(c.what) + ", " + g.what);
+      make_dir(keys, c.dir);
+      plant(priv, "", c.priv_before);
+      plant(pub, "", c.pub_before);
+      EXPECT_EQ(0, as_user(0, 022, [&] { return int(g.generate(priv, pub)); }));
+      expect_new_pair(priv, pub);
+      EXPECT_EQ(c.priv_after, owned(priv));
+      EXPECT_EQ(c.pub_after, owned(pub));
+      if (c.planted) {
+        EXPECT_EQ(EACCES, as_user(kBob, 022, [&] {
+                    const int fd = open(priv.c_str(), O_RDONLY | O_CLOEXEC);
+                    return fd < 0 ? errno : 0;
+                  }));
+      }
+      std::filesystem::remove_all(keys);
+    }
+  }
+}
+
 // In this process from now on, renameat2 refuses to swap names or to keep
 // one from being replaced (EINVAL), as on a file system without them; false
 // when that cannot be arranged here.
@@ -653,7 +719,9 @@ TEST_F(KeyFiles, WhereNamesCannotBeSwappedALinkKeepsTheOldFile) {
       if (c.result == 0) {
         expect_new_pair(priv, pub);
         EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(shared));
-        EXPECT_EQ((Owned{kAlice, kAlice, c.priv_there ? 0640u : 0600u}), owned(priv));
+        // Whatever the old file's mode: in a directory others may write, the
+        // name is taken as empty.
+        EXPECT_EQ((Owned{kAlice, kAlice, 0600u}), owned(priv));
       } else {
         EXPECT_EQ(before, entries(shared));
         if (c.priv_there) {
@@ -712,6 +780,329 @@ TEST_F(KeyFiles, TwoNamesForOneFileRefused) {
       std::filesystem::remove(k);
       std::filesystem::remove(other);
     }
+  }
+}
+
+// In this process from now on, each fsync and renameat2 waits until at(nr,
+// nth) has run in a thread of its own (nr the call, nth how many of that
+// call there have been, from 1), then goes on as made: a test acts at an
+// exact step of the code under test. False when that cannot be arranged.
+bool hold_calls(std::function<void(long nr, int nth)> at) {
+#if defined(__x86_64__)
+  constexpr __u32 kArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr __u32 kArch = AUDIT_ARCH_AARCH64;
+#else
+  return false;
+#endif
+  auto listener = std::make_shared<std::atomic<int>>(-1);
+  std::thread([listener, at = std::move(at)] {
+    int fd = -1;
+    while ((fd = listener->load()) == -1) std::this_thread::yield();
+    std::map<long, int> seen;
+    while (fd >= 0) {
+      seccomp_notif req{};
+      if (ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      at(req.data.nr, ++seen[req.data.nr]);
+      seccomp_notif_resp resp{};
+      resp.id = req.id;
+      resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+      ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &resp);
+    }
+  }).detach();
+  sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_fsync, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog prog = {static_cast<unsigned short>(std::size(code)), code};
+  const int fd = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+                     ? static_cast<int>(syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                                                SECCOMP_FILTER_FLAG_NEW_LISTENER, &prog))
+                     : -1;
+  listener->store(fd >= 0 ? fd : -2);
+  return fd >= 0;
+}
+
+// Two processes started together on one pair, round after round, from an
+// old pair and from none: whichever runs report success, the names hold a
+// whole pair of one run (never one run's private key with the other's
+// public key, never a name emptied), a round in which both fail leaves the
+// old pair, and no new file stays beside the names. Each waits a moment at
+// its first swap for the other to get there too, so that the two overlap
+// where they otherwise would only now and then.
+TEST_F(KeyFiles, TwoWritersOfOnePairLeaveAWholePair) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  constexpr int kRounds = 300;
+  constexpr auto kMeet = std::chrono::milliseconds(2);
+  // How many of this round's runs got to their first swap, seen by both.
+  void *shared = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, shared);
+  std::atomic<int> *arrived = new (shared) std::atomic<int>(0);
+  struct Case {
+    const char *what;
+    bool old_pair;
+  } cases[] = {{"from an old pair", true}, {"from no files", false}};
+  bool held = true;  // calls could be held in the runs
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    int wrong = 0;
+    std::string first;
+    printed([&] {
+      for (int round = 0; round < kRounds; ++round) {
+        std::filesystem::remove(priv);
+        std::filesystem::remove(pub);
+        if (c.old_pair) {
+          std::ofstream(priv) << "earlier private";
+          std::ofstream(pub) << "earlier public";
+        }
+        arrived->store(0);
+        // Both wait for the end of one pipe, which the parent closes.
+        int go[2];
+        ASSERT_EQ(0, pipe(go));
+        pid_t pids[2];
+        fflush(stdout);
+        for (pid_t &pid : pids) {
+          pid = fork();
+          if (pid == 0) {
+            close(go[1]);
+            char byte;
+            [[maybe_unused]] const ssize_t n = read(go[0], &byte, 1);
+            if (!hold_calls([&](long nr, int nth) {
+                  if (nr != SYS_renameat2 || nth != 1) return;
+                  const auto until = std::chrono::steady_clock::now() + kMeet;
+                  for (arrived->fetch_add(1);
+                       arrived->load() < 2 && std::chrono::steady_clock::now() < until;)
+                    std::this_thread::yield();
+                  // Then up to 0.1 ms more, told by the process id, so that
+                  // either may go first and by more or less.
+                  const auto after = std::chrono::steady_clock::now() +
+                                     std::chrono::microseconds(getpid() * 7919 % 100);
+                  while (std::chrono::steady_clock::now() < after) continue;
+                }))
+              _exit(254);
+            const Uint32 r = generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub));
+            fflush(stdout);
+            _exit(r == 0 ? 0 : 1);
+          }
+        }
+        close(go[0]);
+        close(go[1]);
+        int succeeded = 0;
+        for (pid_t pid : pids) {
+          int status = 0;
+          if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+            succeeded += WEXITSTATUS(status) == 0;
+            held = held && WEXITSTATUS(status) != 254;
+          }
+        }
+        std::string what;
+        const auto names = succeeded > 0 || c.old_pair
+                               ? std::set<std::string>{"priv.pem", "pub.pem"}
+                               : std::set<std::string>{};
+        if (entries(dir_) != names) {
+          what = "the directory holds other names";
+        } else if (succeeded > 0) {
+          Pkey k(load_pkey(priv.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PRIVATE));
+          Pkey p(load_pkey(pub.c_str(), QEL2_KEY_FORMAT_PEM, QEL2_KEY_PUBLIC));
+          if (!k || !p || EVP_PKEY_eq(k.get(), p.get()) != 1) what = "no whole pair of one run";
+        } else if (c.old_pair &&
+                   (slurp(priv) != "earlier private" || slurp(pub) != "earlier public")) {
+          what = "both failed, the old pair changed";
+        }
+        if (!what.empty() && wrong++ == 0)
+          first = "round " + std::to_string(round) + " (" + std::to_string(succeeded) +
+                  " succeeded): " + what;
+      }
+    });
+    if (!held) break;
+    EXPECT_EQ(0, wrong) << wrong << " of " << kRounds << " rounds went wrong; the first, " << first;
+  }
+  munmap(shared, sizeof(std::atomic<int>));
+  if (!held) GTEST_SKIP() << "calls cannot be held here (no seccomp user notification)";
+}
+
+// A writer waits a few seconds for another writer's lock on the directory:
+// let go meanwhile, the pair is written; held all that while, the call fails
+// with both files as they were and nothing beside them.
+TEST_F(KeyFiles, AnotherWritersLockIsWaitedForAFewSeconds) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  struct Case {
+    const char *what;
+    bool let_go;
+    Uint32 result;
+    std::string message;
+  } cases[] = {
+      {"let go after a moment", true, 0, ""},
+      {"held for the whole wait", false, RET_ERROR,
+       "unable to open private key file: " + priv + "\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(priv) << "earlier private";
+    std::ofstream(pub) << "earlier public";
+    const int held = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    std::thread other([&] {
+      if (!c.let_go) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      flock(held, LOCK_UN);
+    });
+    Uint32 r = 0;
+    EXPECT_EQ(c.message,
+              printed([&] { r = generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub)); }));
+    other.join();
+    close(held);
+    EXPECT_EQ(c.result, r);
+    EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(dir_));
+    if (c.result == 0) {
+      expect_new_pair(priv, pub);
+    } else {
+      EXPECT_EQ("earlier private", slurp(priv));
+      EXPECT_EQ("earlier public", slurp(pub));
+    }
+  }
+}
+
+// The steps of a pair's writing a test acts at, as the calls made then (a
+// name that holds a file takes one exchange).
+struct Moment {
+  const char *what;
+  long nr;
+  int nth;
+};
+const Moment kMoments[] = {
+    {"while the first new file is synced", SYS_fsync, 1},
+    {"before the first swap", SYS_renameat2, 1},
+    {"between the swaps", SYS_renameat2, 2},
+};
+
+// The EC pair written by root in a child where `at` runs at each held call
+// (see hold_calls); 254 when calls cannot be held here.
+int ec_pair_holding_calls(const std::string &priv, const std::string &pub,
+                          const std::function<void(long, int)> &at) {
+  return as_user(0, 022, [&] {
+    if (!hold_calls(at)) return 254;
+    return int(generate_kek_ecc_key_pair(i8("prime256v1"), i8(priv), i8(pub)));
+  });
+}
+
+// A symlinked directory on the names' paths flipped during the call (as
+// release tools flip a `current` link between versions): every step stays
+// in the directory each name led to when the call began. With both names
+// through the link the pair lands whole in the first directory, and the
+// other's files keep their bytes; with the private name in `a` and the
+// public one through a link flipped to `a`, each file lands where its name
+// first led, never one over the other.
+TEST_F(KeyFiles, ASymlinkFlippedDuringTheCallMovesNoStep) {
+  const std::string a = at("a"), b = at("b"), current = at("current");
+  ASSERT_TRUE(std::filesystem::create_directory(a) && std::filesystem::create_directory(b));
+  struct Layout {
+    const char *what;
+    const char *from, *to;  // where `current` points before the flip and after
+    std::string priv, pub;  // the names given
+    std::string priv_lands, pub_lands;
+    std::vector<std::string> others;  // files that keep their bytes
+  } layouts[] = {
+      {"both names through the link",
+       "a",
+       "b",
+       current + "/priv.pem",
+       current + "/pub.pem",
+       a + "/priv.pem",
+       a + "/pub.pem",
+       {b + "/priv.pem", b + "/pub.pem"}},
+      {"the private name in a, the public one through the link",
+       "b",
+       "a",
+       a + "/host.pem",
+       current + "/host.pem",
+       a + "/host.pem",
+       b + "/host.pem",
+       {}},
+  };
+  for (const Layout &l : layouts) {
+    for (const Moment &m : kMoments) {
+      SCOPED_TRACE(std::string(l.what) + ", flipped " + m.what);
+      std::ofstream(l.priv_lands) << "earlier private";
+      std::ofstream(l.pub_lands) << "earlier public";
+      for (const std::string &o : l.others) std::ofstream(o) << "other";
+      std::filesystem::remove(current);
+      ASSERT_EQ(0, symlink(l.from, current.c_str()));
+      const std::set<std::string> in_a = entries(a), in_b = entries(b);
+      int r = 0;
+      EXPECT_EQ("", printed([&] {
+                  r = ec_pair_holding_calls(l.priv, l.pub, [&](long nr, int nth) {
+                    if (nr != m.nr || nth != m.nth) return;
+                    // Flipped in one step, as such tools do.
+                    const std::string next = current + ".next";
+                    if (symlink(l.to, next.c_str()) == 0) rename(next.c_str(), current.c_str());
+                  });
+                }));
+      if (r == 254) GTEST_SKIP() << "calls cannot be held here (no seccomp user notification)";
+      EXPECT_EQ(0, r);
+      EXPECT_EQ(l.to, link_of(current));  // flipped during the call
+      expect_new_pair(l.priv_lands, l.pub_lands);
+      for (const std::string &o : l.others) EXPECT_EQ("other", slurp(o));
+      EXPECT_EQ(in_a, entries(a));
+      EXPECT_EQ(in_b, entries(b));
+      for (const std::string &d : {a, b})
+        for (const auto &e : std::filesystem::directory_iterator(d))
+          std::filesystem::remove(e.path());
+    }
+  }
+}
+
+// A directory moved in at a name after the check, just before that name's
+// swap: it is swapped back to its name, whole, and the call fails as the
+// check would have, the other name as it was and nothing left beside them.
+TEST_F(KeyFiles, ADirectoryMovedInAtANameAfterTheCheckGoesBack) {
+  const std::string priv = at("priv.pem"), pub = at("pub.pem");
+  struct Case {
+    const char *what;
+    std::string name, other;  // where the directory comes; the other name
+    bool file_there;          // a file at that name before
+    int swap;                 // the swap it comes before, from 1
+    std::string message;
+  } cases[] = {
+      {"the private name", priv, pub, true, 1, "unable to open private key file: " + priv + "\n"},
+      {"the private name, which held nothing", priv, pub, false, 1,
+       "unable to open private key file: " + priv + "\n"},
+      {"the public name, the private file swapped in already", pub, priv, true, 2,
+       "unable to open public key file: " + pub + "\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(priv) << "earlier";
+    std::ofstream(pub) << "earlier";
+    if (!c.file_there) std::filesystem::remove(c.name);
+    const std::string inner = c.name + "/inner";
+    int r = 0;
+    EXPECT_EQ(c.message, printed([&] {
+                r = ec_pair_holding_calls(priv, pub, [&](long nr, int nth) {
+                  if (nr != SYS_renameat2 || nth != c.swap) return;
+                  std::filesystem::remove(c.name);
+                  std::filesystem::create_directory(c.name);
+                  std::ofstream(inner) << "kept";
+                });
+              }));
+    if (r == 254) GTEST_SKIP() << "calls cannot be held here (no seccomp user notification)";
+    EXPECT_EQ(RET_ERROR, r);
+    EXPECT_EQ("kept", slurp(inner));
+    EXPECT_EQ("earlier", slurp(c.other));
+    EXPECT_EQ((std::set<std::string>{"priv.pem", "pub.pem"}), entries(dir_));
+    std::filesystem::remove_all(priv);
+    std::filesystem::remove_all(pub);
   }
 }
 

@@ -540,6 +540,51 @@ TEST(KekEstablish, TheHsmKeyFileKeepsItsOwnerGroupAndMode) {
       kek_test::Ids::kAll);
 }
 
+// Where another user could have made the HSM key's name first (a sticky
+// directory all may write, or one his group may write), the empty file he
+// planted there gives him nothing: the HSM's key is stored in a file of
+// root's, with a new file's mode.
+TEST(KekEstablish, TheHsmKeyFileTakesNoOwnerFromANameAnotherUserCouldMake) {
+  with_private_opt(
+      [] {
+        Bench b;
+        const Uint32 s = b.session();
+        const KekFiles f;
+        ASSERT_EQ(0u, generate_kek_ecc_key_pair(i8("prime256v1"), i8(f.priv), i8(f.pub)));
+        const std::string dir = "/opt/hsm/pxdv0";
+        constexpr uid_t kPlanter = 4321;
+        struct Case {
+          const char *what;
+          gid_t dir_gid;
+          mode_t dir_mode;
+        } cases[] = {
+            {"a sticky directory all may write", 0, 01777},
+            {"a directory the planter's group may write", kPlanter, 0775},
+        };
+        umask(022);
+        for (const Case &c : cases) {
+          SCOPED_TRACE(c.what);
+          ASSERT_EQ(0, chown(dir.c_str(), 0, c.dir_gid));
+          ASSERT_EQ(0, chmod(dir.c_str(), c.dir_mode));
+          std::filesystem::remove(f.hsm);
+          spill(f.hsm, {});
+          ASSERT_EQ(0, chown(f.hsm.c_str(), kPlanter, kPlanter));
+          ASSERT_EQ(0, chmod(f.hsm.c_str(), 0600));
+          Bytes in = nonce_of(15), out(32);
+          ASSERT_EQ(0u, Qel2GenKeyEncKey(s, in.data(), out.data()));
+          struct stat st {};
+          ASSERT_EQ(0, lstat(f.hsm.c_str(), &st));
+          EXPECT_EQ(0u, st.st_uid);
+          EXPECT_EQ(0u, st.st_gid);
+          EXPECT_EQ(0644u, st.st_mode & 07777);
+          Pkey host = load(f.priv, QEL2_KEY_PRIVATE), peer = load(f.hsm, QEL2_KEY_PUBLIC);
+          ASSERT_TRUE(host && peer);
+          EXPECT_EQ(b.agreed()->premaster, openssl_ecdh(host.get(), peer.get()));
+        }
+      },
+      kek_test::Ids::kAll);
+}
+
 // The names in a directory.
 std::set<std::string> entries(const std::string &dir) {
   std::set<std::string> out;

@@ -126,9 +126,10 @@ QEL2_EXPORT Uint32 Qel2GenKeyEncKeyNew(Uint32 ulSessionHandle, Uint8 kek_method,
       Qel2DeriveStandardKeyCommon(ulSessionHandle, KQ_GEN_KEY_ENC_KEY, kek_method, nonce_in,
                                   host_key, host_len, nonce_out, nonce_out_len, hsm_key, &hsm_len);
   if (kek_method != kEcdh || r != 0) return r;
-  // Replaced whole, with the owner, group and mode of the file it replaces: a
-  // link at the name is replaced, never written through, and a FIFO, device
-  // or directory there is refused.
+  // Replaced whole, with the owner, group and mode of the file it replaces
+  // where only the directory's owner could have put that file there: a link
+  // at the name is replaced, never written through, and a FIFO, device or
+  // directory there is refused.
   const KeyPath path(ulSessionHandle, kHsmKek);
   const KeyFileText file{path.text, hsm_key, hsm_len, KeyFileAccess::kPublic};
   if (replace_key_files({&file, 1}) != 0) return ERR_WRITE_OUTPUT_FILE;
