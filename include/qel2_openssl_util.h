@@ -104,14 +104,19 @@ struct evp_pkey_st; /* OpenSSL's EVP_PKEY */
  * private file holds the curve parameters and the unencrypted private key,
  * the public file the public key (PUBKEY). The files are replaced whole and
  * as a pair (new files swapped in at the names, so a link at a name is
- * replaced, not written through). A file replaced keeps its owner, group and
- * permission bits as far as the caller may set them, except that a private
- * key file gives others no access, nor its group when the group could not be
- * kept; a new private key file is 0600 whatever the umask. Every argument is
- * checked before any file is touched, and a refused or failed call leaves
- * both names as they were. A FIFO, device or directory at a name is refused,
- * and so are two names that lead to one file (the same path, the same entry
- * spelled two ways, a link from one name to the other): RET_ERROR. */
+ * replaced, not written through), every step in the directories the names
+ * led to when the call began. In a directory that only its owner may write,
+ * a file replaced keeps its owner, group and permission bits as far as the
+ * caller may set them, except that a private key file gives others no
+ * access, nor its group when the group could not be kept. Anywhere else, and
+ * where nothing was, the file is the caller's and new: a private key file
+ * 0600 whatever the umask. Writers of one pair take turns (a lock on each
+ * directory; a call that waits for it some seconds in vain fails with the
+ * files unchanged). Every argument is checked before any file is touched,
+ * and a refused or failed call leaves both names as they were. A FIFO,
+ * device or directory at a name is refused, and so are two names that lead
+ * to one file (the same path, the same entry spelled two ways, a link from
+ * one name to the other): RET_ERROR. */
 QEL2_EXPORT Uint32 generate_kek_ecc_key_pair(Int8 *curve_name, Int8 *priv_key_file,
                                              Int8 *pub_key_file);
 /* RSA key pair of mod_size bits (512 to 16384), public exponent 65537: the
