@@ -216,7 +216,14 @@ Uint8 *alloc_payload(Uint32 keep, Uint32 len, bool *lost, const char *what) {
 }
 
 // A message begun and not finished is kept for the next exchange, with the
-// entries that were outstanding when it began: only those may take it.
+// entries that were outstanding when it began: only those may take it, and
+// when the exchange that kept it ended.
+void note_kept_now(thread_record *thr) {
+  thr->kept_cutoff = thr->entries_made;
+  thr->kept_after_wait = 0;
+  thr->kept_at_ms = now_ms();
+}
+
 void store_partial_header(thread_record *thr, const ozv_msg_fixed &hdr, size_t got) {
   pending *p = &thr->pend;
   p->pending = 1;
@@ -224,9 +231,7 @@ void store_partial_header(thread_record *thr, const ozv_msg_fixed &hdr, size_t g
   p->hdr = hdr;
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(OZV_HDR_LEN - got);
-  thr->kept_cutoff = thr->entries_made;
-  thr->kept_after_wait = 0;
-  thr->kept_at_ms = now_ms();
+  note_kept_now(thr);
 }
 
 void store_partial_payload(thread_record *thr, const ozv_msg_fixed &hdr, Uint8 *data, Uint32 keep,
@@ -240,9 +245,7 @@ void store_partial_payload(thread_record *thr, const ozv_msg_fixed &hdr, Uint8 *
   p->data_lost = lost ? 1 : 0;
   p->stored_len = static_cast<Uint32>(got);
   p->pending_len = static_cast<Uint32>(len - got);
-  thr->kept_cutoff = thr->entries_made;
-  thr->kept_after_wait = 0;
-  thr->kept_at_ms = now_ms();
+  note_kept_now(thr);
 }
 
 // Operation byte of the request this exchange sent; -1 when it sent none.
@@ -264,11 +267,11 @@ constexpr Uint64 kUnawaitedCeiling = Uint64{16} << 20;
 
 // The most payload a message may announce: what its target (the awaited
 // request, or the pending entry it answers) can take plus the margin; a
-// control operation's record never grows. Beyond that it answers nothing the
-// thread sent, and waiting for its bytes would only hold the thread until its
-// time-out.
+// control operation's record never grows; `nobodys` when it has no target.
+// Beyond that it answers nothing the thread sent, and waiting for its bytes
+// would only hold the thread until its time-out.
 Uint64 payload_limit(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
-                     bool awaited, Uint64 made_before) {
+                     bool awaited, Uint64 made_before, Uint64 nobodys) {
   if (awaited) {
     switch (sent_operation(sck)) {
       case HSM_HEALTH_DUMP:
@@ -282,15 +285,15 @@ Uint64 payload_limit(thread_record *thr, const sock_snd_info *sck, const ozv_msg
   }
   if (const req_status *e = entry_answered_by(thr, hdr, made_before))
     return req_stat_capacity(e) + kOverrunMargin;
-  return kUnawaitedCeiling;
+  return nobodys;
 }
 
 // Whether a header can be that of a message from the daemon; when it cannot,
 // the stream is out of step (or the daemon lies) and is not read on.
 bool can_begin_message(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
-                       bool awaited, Uint64 made_before) {
+                       bool awaited, Uint64 made_before, Uint64 nobodys = kUnawaitedCeiling) {
   return hdr.req_type <= OSTREL_NON_BLOCKING &&
-         payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited, made_before);
+         payload_len(hdr) <= payload_limit(thr, sck, hdr, awaited, made_before, nobodys);
 }
 
 // Whether a message is the answer the exchange waits for. Only the
@@ -354,11 +357,10 @@ bool answers_what_waited(thread_record *thr, const ozv_msg_fixed &hdr, Uint64 cu
 // reads alone cannot see it.
 bool kept_in_step(thread_record *thr, const sock_snd_info *sck, const ozv_msg_fixed &hdr,
                   Uint64 cutoff) {
-  // Nothing waits for it unless a pending entry does: then it can be no
-  // longer than a request sent on this connection could take.
-  if (!can_begin_message(thr, sck, hdr, false, cutoff) ||
-      (!entry_answered_by(thr, hdr, cutoff) &&
-       payload_len(hdr) > Uint64{thr->largest_sent} + kOverrunMargin)) {
+  // Nothing waits for it unless a pending entry does; without one, it can
+  // be no longer than a request sent on this connection could take.
+  const Uint64 nobodys = std::min(kUnawaitedCeiling, Uint64{thr->largest_sent} + kOverrunMargin);
+  if (!can_begin_message(thr, sck, hdr, false, cutoff, nobodys)) {
     print_out_of_step(hdr);
     return false;
   }

@@ -125,6 +125,13 @@ struct Name {
   }
 };
 
+// Whether the name may take a key file: nothing there yet (*there false),
+// or a regular file or a symlink (old: what is there).
+bool takes_key_file(const Name &n, struct stat &old, bool &there) {
+  there = n.look(n.last, old);
+  return there ? file_or_symlink(old) : errno == ENOENT;
+}
+
 // Opens path's directory for n; false when it cannot be opened at all or the
 // path names no entry in it.
 bool open_name(const char *path, Name &n) {
@@ -224,9 +231,8 @@ struct Step {
 // The text written and synced in a new file beside its name (step.made).
 Uint32 write_beside(const qel2::KeyFileText &f, const Name &n, Step &step) {
   struct stat old {};
-  const bool there = n.look(n.last, old);
-  if (!there && errno != ENOENT) return ERR_OPEN_FILE;
-  if (there && !file_or_symlink(old)) return ERR_OPEN_FILE;
+  bool there = false;
+  if (!takes_key_file(n, old, there)) return ERR_OPEN_FILE;
   // A name that anyone but the directory's owner could have made first is
   // taken as empty: whoever plants a file there never chooses who owns the
   // next key. A symlink may point anywhere, so it gives nothing either.
@@ -379,9 +385,10 @@ namespace qel2 {
 
 bool key_file_name_usable(const char *path) {
   if (!path || !*path) return false;
+  Name n;
   struct stat st {};
-  if (lstat(path, &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+  bool there = false;
+  return open_name(path, n) && takes_key_file(n, st, there);
 }
 
 bool key_file_names_collide(const char *a, const char *b) {
